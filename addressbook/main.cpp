@@ -1,0 +1,2 @@
+// Placeholder entry until the command loop lands.
+int main() { return 1; }

@@ -1,0 +1,67 @@
+// chan_rec: one TCP connection with its time-out, error text, pending bytes,
+// byte counters and address texts; also the listening side.
+//
+// Results: 1 success, 0 failure, -1 a failed wait, -2 an expired read. Every
+// failing operation leaves one text that chan_error_string returns.
+#ifndef CHANNEL_CHANEL_H
+#define CHANNEL_CHANEL_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "support/size.h"
+
+#define CHAN_NOT_OPEN 65535
+
+struct chan_rec {
+    uint16_t sock;       // descriptor; CHAN_NOT_OPEN when not open
+    char *localip;       // local dotted address, filled on first request
+    char *remoteip;      // host given to chan_open (lower-cased), or peer address
+    int timeout_sec;     // each wait for the connection lasts at most this
+    int timeout_usec;
+    char *error;         // text of the last failed operation
+    int pending_len;     // bytes held in pending
+    char *pending;       // received, not yet handed out; zero byte after it
+    size_counter received;
+    size_counter sent;
+};
+
+// The process-wide connection log, or null (the initial state).
+extern FILE *socket_record;
+
+// Record, open and close (chan_open.cpp, chan_wait.cpp)
+int tcp_error();
+int check_winstock();
+int set_logfile(const char *dir, const char *file);
+void chan_init(chan_rec *chan);
+void chan_clear(chan_rec *chan);
+char *chan_error_string(chan_rec *chan);
+char *chan_texterror();
+int chan_open(chan_rec *chan, const char *host, int port, int timeout);
+int chan_close(chan_rec *chan);
+int chan_block(chan_rec *chan, int flag);
+int chan_nodelay(chan_rec *chan, int flag);
+void chan_timeout(chan_rec *chan, int sec, int usec);
+int chan_isopen(chan_rec *chan);
+int chan_ssl(chan_rec *chan);
+int check_string_digit(const char *text);
+int chan_check(chan_rec *chan, int sec, int usec);
+int chan_check_read(chan_rec *chan, int sec, int usec);
+
+// Input and output (chan_io.cpp)
+int chan_write(chan_rec *chan, const void *bytes, int len, int wait);
+int chan_read_internal(chan_rec *chan, void *buf, int len, int wait);
+int chan_read(chan_rec *chan, void *out, int len, int wait);
+
+// Listening side and addresses (chan_listen.cpp)
+int chan_bind(chan_rec *chan, const char *addr, int port, int backlog);
+int chan_bind_local(chan_rec *chan, char *addr, int port);
+chan_rec *chan_accept(chan_rec *chan);
+char *chan_localip(chan_rec *chan);
+char *chan_remoteip(chan_rec *chan);
+
+// Line readers (chan_readln.cpp): newly allocated lines without line end.
+char *chan_readln(chan_rec *chan, int wait);
+char *chan_readln_char(chan_rec *chan, int wait);
+
+#endif

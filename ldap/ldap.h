@@ -1,0 +1,291 @@
+// The LDAP version 3 client: BER encoder and decoder, filter compiler,
+// decoded element lists, protocol trace, the connection handle, message
+// exchange, the operations, server-side responses and DN utilities.
+//
+// Operations return the server's result code (0 success), -1 for a failure
+// on the client's side and 10 when referrals were gathered, and record the
+// outcome on the handle (ldap_error, ldap_error_str).
+#ifndef LDAP_LDAP_H
+#define LDAP_LDAP_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "channel/chanel.h"
+#include "support/nlib.h"
+#include "support/static.h"
+
+struct ldap_handle;
+
+// ---------------------------------------------------------------------------
+// BER encoder (ber_encode.cpp)
+
+struct data_buf {
+    int indefinite;       // set by data_start; read by data_end
+    int length;           // octets of encoding held
+    unsigned char *data;  // the encoding, with one spare octet after it
+};
+
+void data_init(data_buf *buf);
+void data_clear(data_buf *buf);
+void data_start(data_buf *buf, int id, int length);
+void data_add(data_buf *buf, const void *octets, int count);
+void data_end(data_buf *buf);
+void data_data(data_buf *dst, const data_buf *src, int id);
+void data_add_data(data_buf *dst, const data_buf *src);
+void data_add_upper(data_buf *buf, int id);
+void data_upper_app(data_buf *buf, int tag);
+void data_add_integer(data_buf *buf, uint32_t value);
+void data_add_bool(data_buf *buf, int flag);
+void data_add_enum(data_buf *buf, int value);
+void data_add_string(data_buf *buf, const char *text);
+void data_add_ldapdn(data_buf *buf, const char *text);
+void data_add_binary(data_buf *buf, const void *octets, int count);
+void data_add_IA5string(data_buf *buf, const char *text);
+
+// ---------------------------------------------------------------------------
+// Filter and attribute-list encoding (filter.cpp)
+
+// Compiles a textual filter; a null text with use_default non-zero compiles
+// "(objectClass)". Returns the number of top-level items.
+int data_cvt_search(data_buf *out, const char *text, int use_default);
+// Appends one OCTET STRING per comma-separated name; returns their number.
+int data_cvt_attrib(data_buf *out, const char *text);
+
+// ---------------------------------------------------------------------------
+// Decoded element list (lresult.cpp)
+
+struct lresult_node {
+    int type;            // universal type, 16 for constructed, or the identifier octet
+    void *value;         // int cell, text (zero after it), or nested lresult
+    int size;            // content length on the wire
+    signed char choice;  // low four identifier bits, -1 for universal primitives
+};
+
+struct lresult {
+    int application;     // APPLICATION tag number; -1 for a failed decode
+    int id;              // message ID
+    char *error;         // owned error text, or null
+    static_list items;   // owned lresult_node pointers in wire order
+    int attr_cursor;     // attribute walk position
+    char **values;       // owned vector of value texts, built on demand
+};
+
+#define LRESULT_INVALID (reinterpret_cast<lresult *>(static_cast<intptr_t>(-1)))
+
+void lresult_init(lresult *list);
+void lresult_clear(lresult *list);
+void lresult_remove(lresult *list, int position);
+int lresult_application(const lresult *list);
+int lresult_id(const lresult *list);
+int lresult_size(lresult *list);
+int lresult_check(lresult *list, int position);
+lresult_node *lresult_get(lresult *list, int position);
+int lresult_get_choice(lresult *list, int position);
+void *lresult_get_choice_data(lresult *list, int position, int *size);
+lresult *lresult_get_result(lresult *list, int position, int remove);
+int lresult_get_int(lresult *list, int position);
+char *lresult_get_char(lresult *list, int position);
+int lresult_get_size(lresult *list, int position);
+
+// ---------------------------------------------------------------------------
+// BER decoder (ber_decode.cpp)
+
+struct data_element {
+    uint32_t tag;                  // identifier octet; 0 when fewer than two octets
+    int length;                    // content length; -2 when incomplete
+    const unsigned char *content;  // first content octet; null when incomplete
+    int header;                    // identifier and length octets
+};
+
+data_element data_break_down(const unsigned char *octets, int count);
+data_element data_break_down_length(const unsigned char *octets, int count);
+int ldap_decode_BD(ldap_handle *ldap, const data_element *element, lresult *target);
+lresult *ldap_decode_data(ldap_handle *ldap, const unsigned char *octets, int count,
+                          lresult **controls);
+lresult *ldap_decode_data_input(ldap_handle *ldap, const unsigned char *octets, int count);
+
+// ---------------------------------------------------------------------------
+// Protocol trace log (trace.cpp)
+
+void ldap_set_log(ldap_handle *ldap, const char *dir);
+void ldap_log_data(ldap_handle *ldap, const char *direction, lresult *message, lresult **controls);
+FILE *log_file(const char *dir, const char *stem, char *path /* 512 octets */);
+void lresult_log(lresult *list, FILE *stream, const char *prefix);
+
+// ---------------------------------------------------------------------------
+// LDAP handle and client messages (handle.cpp)
+
+struct ldap_handle {
+    msg_fn emsg;             // error sink, or null
+    msg_fn dmsg;             // debug sink, or null
+    char *host;              // server host, owned
+    int port;
+    int own_chan;            // the handle made chan and releases it
+    chan_rec *chan;          // channel in use, or null
+    int rx_len;              // received bytes not yet consumed
+    unsigned char *rx_data;  // those bytes, owned
+    char *error_text;        // last recorded error, owned
+    int error_code;          // 0 none, -1 local failure, else LDAP result code
+    static_list referrals;   // owned referral URL texts
+    char *log_dir;           // trace directory, owned; null means no trace
+};
+
+void ldap_init(ldap_handle *ldap, msg_fn emsg, msg_fn dmsg);
+int ldap_emsg(ldap_handle *ldap, const char *format, ...) NLIB_PRINTF(2, 3);
+int ldap_dmsg(ldap_handle *ldap, const char *format, ...) NLIB_PRINTF(2, 3);
+
+// ---------------------------------------------------------------------------
+// Modification lists and controls (modlist.cpp)
+
+struct ldap_mod_item {
+    int operation;       // 0 add, 1 delete, 2 replace
+    char *type;          // attribute type, owned
+    static_list values;  // owned value texts
+};
+
+struct ldap_mod {
+    char *mod_text;      // owned; released by ldap_mod_clear
+    static_list items;   // owned ldap_mod_item records
+};
+
+struct ldap_cr {
+    char *type;            // control OID, owned
+    int critical;
+    int length;            // value bytes
+    unsigned char *value;  // owned, or null
+};
+
+void ldap_mod_init(ldap_mod *mod);
+void ldap_mod_clear(ldap_mod *mod);
+void ldap_mod_add(ldap_mod *mod, int operation, const char *type, const char *value);
+void ldap_mod_add_value(ldap_mod *mod, const char *type, const char *value);
+ldap_cr *ldap_cr_init(const char *type, int critical);
+void ldap_cr_set(ldap_cr *cr, const void *data, int length);
+void ldap_cr_clear(ldap_cr *cr);
+
+// ---------------------------------------------------------------------------
+// Message exchange (exchange.cpp)
+
+// protocolOp numbers
+enum {
+    LDAP_BIND_REQUEST = 0, LDAP_BIND_RESPONSE = 1, LDAP_UNBIND_REQUEST = 2,
+    LDAP_SEARCH_REQUEST = 3, LDAP_SEARCH_ENTRY = 4, LDAP_SEARCH_DONE = 5,
+    LDAP_MODIFY_REQUEST = 6, LDAP_MODIFY_RESPONSE = 7, LDAP_ADD_REQUEST = 8,
+    LDAP_ADD_RESPONSE = 9, LDAP_DEL_REQUEST = 10, LDAP_DEL_RESPONSE = 11,
+    LDAP_MODDN_REQUEST = 12, LDAP_MODDN_RESPONSE = 13, LDAP_COMPARE_REQUEST = 14,
+    LDAP_COMPARE_RESPONSE = 15, LDAP_ABANDON_REQUEST = 16, LDAP_SEARCH_REFERENCE = 19,
+    LDAP_EXTENDED_REQUEST = 23, LDAP_EXTENDED_RESPONSE = 24
+};
+
+// The process-wide message ID counter; the first request carries ID 1.
+extern int xmsg_id;
+
+// One operation for ldap_send: the operation code, then the fields that
+// code reads (zero-initialise the record and fill those). Texts belong to
+// the caller; ldap_send keeps nothing.
+struct ldap_request {
+    int op;
+    // BindRequest
+    int version;
+    const char *name;
+    const char *password;
+    // responses (1, 5, 7, 9, 11, 13, 15, 24)
+    int code;
+    const char *matched_dn;
+    const char *error_message;
+    static_list *referrals;       // URL texts, sent when code is 10
+    const char *response_name;    // 24 only
+    const char *response_value;   // 24 only
+    // SearchRequest
+    const char *base;
+    int scope;
+    int deref;
+    int size_limit;
+    int time_limit;
+    int types_only;
+    const char *filter;
+    const char *attributes;
+    // SearchResultEntry: the entry's encoded fields
+    const data_buf *entry;
+    // Modify, Add, Del, ModifyDN, Compare: the entry's DN
+    const char *dn;
+    ldap_mod *mod;
+    const char *new_rdn;
+    int delete_old;
+    const char *new_superior;
+    const char *attribute;
+    const char *value;
+    // AbandonRequest
+    int abandon_id;
+    // SearchResultReference
+    static_list *urls;
+};
+
+int ldap_send(ldap_handle *ldap, const ldap_request *request, int msgid, static_list *controls);
+int ldap_send_data(ldap_handle *ldap, int op, data_buf *body, int constructed, int msgid,
+                   static_list *controls);
+lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out);
+
+// ---------------------------------------------------------------------------
+// Connection life cycle (connection.cpp)
+
+void ldap_setup(ldap_handle *ldap, const char *host, int port);
+void ldap_timeout(ldap_handle *ldap, int seconds, int microseconds);
+int ldap_connect(ldap_handle *ldap, const char *dn, const char *password);
+int ldap_disconnect(ldap_handle *ldap);
+void ldap_clear(ldap_handle *ldap);
+int ldap_error(ldap_handle *ldap);
+char *ldap_error_str(ldap_handle *ldap);
+void ldap_log(ldap_handle *ldap, const char *text, lresult *result);
+
+// ---------------------------------------------------------------------------
+// Search operation and result access (search.cpp)
+
+int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                int time_limit, int types_only, const char *filter, const char *attributes,
+                static_list *results);
+void ldap_clear_result_list(static_list *results);
+lresult *ldap_first_entry(static_list *results);
+lresult *ldap_next_entry(static_list *results);
+char *ldap_get_dn(lresult *entry);
+char *ldap_first_attribute(lresult *entry);
+char *ldap_next_attribute(lresult *entry);
+char **ldap_get_values(lresult *entry, const char *type);
+char *ldap_first_referral(ldap_handle *ldap);
+char *ldap_next_referral(ldap_handle *ldap);
+
+// ---------------------------------------------------------------------------
+// Update operations (update.cpp)
+
+int ldap_modify(ldap_handle *ldap, const char *dn, ldap_mod *mod);
+int ldap_add(ldap_handle *ldap, const char *dn, ldap_mod *mod);
+int ldap_del(ldap_handle *ldap, const char *dn);
+int ldap_rdn(ldap_handle *ldap, const char *dn, const char *new_rdn, int delete_old,
+             const char *new_superior);
+int ldap_compare(ldap_handle *ldap, const char *dn, const char *attribute, const char *value);
+int ldap_abandon(ldap_handle *ldap, int msgid);
+
+// ---------------------------------------------------------------------------
+// Server-side responses (server.cpp)
+
+int ldap_server(ldap_handle *ldap, chan_rec *chan);
+int ldap_response(ldap_handle *ldap, int op, int code, const char *matched_dn, int msgid,
+                  const char *error_message, static_list *referrals);
+int ldap_ext_response(ldap_handle *ldap, int op, int code, const char *matched_dn, int msgid,
+                      const char *error_message, static_list *referrals, const char *name,
+                      const char *value);
+int ldap_control_response(ldap_handle *ldap, int op, int code, const char *matched_dn, int msgid,
+                          const char *error_message, static_list *referrals,
+                          static_list *controls);
+int ldap_search_response(ldap_handle *ldap, const data_buf *entry, int msgid);
+int ldap_search_reference(ldap_handle *ldap, static_list *urls, int msgid);
+
+// ---------------------------------------------------------------------------
+// DN utilities (dn.cpp)
+
+int dn_check(const char *dn);
+char *dn_to_top(const char *dn);     // newly allocated; caller frees
+char *dn_to_parent(const char *dn);  // newly allocated; caller frees
+
+#endif
