@@ -37,7 +37,7 @@ lresult_node *node_new(int type, int size, int choice, size_t payload)
 // Appends the node to the target; on failure releases it and reports -1.
 int node_append(lresult *target, lresult_node *node, int consumed)
 {
-    if (node && static_add(&target->items, node) == 1)
+    if (node && static_add(&target->items, node) >= 0)
         return consumed;
     free(node);
     set_error(target, NO_MEMORY);

@@ -48,7 +48,7 @@ ldap_mod_item *mod_item(ldap_mod *mod, int operation, const char *type)
     item->operation = operation;
     item->type = strdup(type);
     static_init(&item->values, nullptr);
-    if (!item->type || static_add(&mod->items, item) != 1) {
+    if (!item->type || static_add(&mod->items, item) < 0) {
         item_release(item);
         return nullptr;
     }
@@ -60,7 +60,7 @@ void item_add_value(ldap_mod_item *item, const char *value)
     if (!item || !value)
         return;
     char *copy = strdup(value);
-    if (copy && static_add(&item->values, copy) != 1)
+    if (copy && static_add(&item->values, copy) < 0)
         free(copy);
 }
 
