@@ -3,6 +3,7 @@
 // is ever written past the caller's buffer.
 //
 // Choices made where the contract leaves room:
+// - A size below 1 writes nothing, as a size of 0 does.
 // - Each conversion is formatted into a temporary that grows to hold the
 //   whole text; only the room left in the output cuts it.
 // - Length modifiers hh, h, l, ll, j, z, t (and L for floating conversions)

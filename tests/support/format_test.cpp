@@ -142,6 +142,15 @@ TEST(Format, NeverOverrunsAndKeepsTheLongestPrefix)
         {"%f", "%e", "%g", "%12.4f", "%-9.2E", "%G", "%.0f", "%+.10g", "%%", "#"},
         {"%lld", "%llx", "%ld", "%20lu", "%-22lld", "%zu", "%jd", "%td", "%lo", "=", "%p"},
     };
+    // Each pool's formats consume at most these arguments, in this order.
+    auto with_args = [](size_t pool, auto f) {
+        switch (pool) {
+        case 0: return f(65, 66, 67, 68, 69, 70, 71, 72, 73, 74);
+        case 1: return f("alpha", "b", "", "delta-long-text", "e", "f");
+        case 2: return f(3.25, -1e10, 0.000123, 42.0, 1e-300);
+        default: return f(-123456789012LL, 77LL, 1LL << 62, -1LL, 5LL, 6LL);
+        }
+    };
     std::mt19937 rng(12345);
     for (size_t pool = 0; pool < pools.size(); pool++) {
         const auto &pieces = pools[pool];
@@ -150,30 +159,13 @@ TEST(Format, NeverOverrunsAndKeepsTheLongestPrefix)
             int n = 1 + int(rng() % 5);
             for (int i = 0; i < n; i++)
                 format += pieces[rng() % pieces.size()];
+            auto run = [&](char *out, int size) {
+                return with_args(pool, [&](auto... v) { return lprintf(out, size, format.c_str(), v...); });
+            };
             char ref[4096];
             char full[4096];
-            int full_len = 0;
-            auto run = [&](char *out, int size) {
-                switch (pool) {
-                case 0:
-                    return lprintf(out, size, format.c_str(), 65, 66, 67, 68, 69, 70, 71, 72, 73, 74);
-                case 1:
-                    return lprintf(out, size, format.c_str(), "alpha", "b", "", "delta-long-text",
-                                   "e", "f");
-                case 2:
-                    return lprintf(out, size, format.c_str(), 3.25, -1e10, 0.000123, 42.0, 1e-300);
-                default:
-                    return lprintf(out, size, format.c_str(), -123456789012LL, 77LL, 1LL << 62,
-                                   -1LL, 5LL, 6LL);
-                }
-            };
-            switch (pool) {
-            case 0: snprintf(ref, sizeof ref, format.c_str(), 65, 66, 67, 68, 69, 70, 71, 72, 73, 74); break;
-            case 1: snprintf(ref, sizeof ref, format.c_str(), "alpha", "b", "", "delta-long-text", "e", "f"); break;
-            case 2: snprintf(ref, sizeof ref, format.c_str(), 3.25, -1e10, 0.000123, 42.0, 1e-300); break;
-            default: snprintf(ref, sizeof ref, format.c_str(), -123456789012LL, 77LL, 1LL << 62, -1LL, 5LL, 6LL); break;
-            }
-            full_len = run(full, sizeof full);
+            with_args(pool, [&](auto... v) { return snprintf(ref, sizeof ref, format.c_str(), v...); });
+            int full_len = run(full, sizeof full);
             ASSERT_STREQ(full, ref) << format;
             for (int size = 1; size <= full_len + 2; size++) {
                 std::unique_ptr<char[]> out(new char[size_t(size)]);
