@@ -1,6 +1,7 @@
 // Static list extras: insertion by position, walking backwards and by steps,
 // appending another list, tokenizing, reversing and the two sorts.
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -131,15 +132,23 @@ int static_static(static_list *list, static_list *other)
     if (adding <= 0)
         return 1;
     static_check(list, "static");
-    size_t slots = (size_t)list->count + (size_t)adding + (size_t)list->spare;
-    void **items = (void **)std::realloc(list->items, slots * sizeof *items);
-    if (!items) {
-        static_emsg(list, "Memory Allocation Error in 'static_static'");
+    static const char failure[] = "Memory Allocation Error in 'static_static'";
+    int spare = list->spare, step = list->step;
+    if ((long long)list->count + adding + spare > INT_MAX / 2) {
+        static_emsg(list, "%s", failure);
         return -2;
     }
-    list->items = items;
-    // other->items is read after the move: the list may be appended to itself.
-    std::memcpy(items + list->count, other->items, (size_t)adding * sizeof *items);
+    // One growth by a step of exactly the room wanted, through the list's
+    // own allocator; spare and step are then restored.
+    list->spare = 0;
+    list->step = adding + spare;
+    int room = static_make_room(list, failure);
+    list->step = step;
+    list->spare = spare;
+    if (room < 0)
+        return room;
+    // other->items is read after the growth: the list may be appended to itself.
+    std::memcpy(list->items + list->count, other->items, (size_t)adding * sizeof *list->items);
     list->count += adding;
     return 1;
 }
