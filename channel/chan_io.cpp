@@ -79,7 +79,10 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
                      static_cast<const char *>(bytes), "\n");
             logged = true;
         }
-        ssize_t n = send(chan->sock, data, size_t(left), MSG_NOSIGNAL);
+        // A timed write never blocks in the call itself, whatever the
+        // socket's mode: what does not fit waits for the next timed wait.
+        int flags = MSG_NOSIGNAL | (timed ? MSG_DONTWAIT : 0);
+        ssize_t n = send(chan->sock, data, size_t(left), flags);
         if (n > 0) {
             size_add(&chan->sent, uint32_t(n));
             data += n;
@@ -151,7 +154,8 @@ static int read_prepare(chan_rec *chan, const void *buf, int len, int wait, cons
 
 int chan_read_internal(chan_rec *chan, void *buf, int len, int wait)
 {
-    if (!chan || !read_prepare(chan, buf, len, wait, "Invalid Data variable in 'chan_read_internal'"))
+    const char *invalid = "Invalid Data variable in 'chan_read_internal'";
+    if (!chan || !read_prepare(chan, buf, len, wait, invalid))
         return 0;
     return len == 0 ? 0 : read_some(chan, static_cast<char *>(buf), len, wait);
 }

@@ -112,6 +112,7 @@ static void write_to_slow_reader(int size, int nonblocking, int wait)
 TEST(ChanWrite, LargeWritesDeliverEveryByte)
 {
     write_to_slow_reader(8 << 20, 1, 1);  // timed waits between short writes
+    write_to_slow_reader(1 << 20, 0, 1);  // timed writes on a blocking socket
     write_to_slow_reader(1 << 20, 1, 0);  // non-blocking socket, no wait flag
     write_to_slow_reader(1 << 20, 0, 0);  // plain blocking write
 }
