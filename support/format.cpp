@@ -3,6 +3,7 @@
 // is ever written past the caller's buffer.
 //
 // Choices made where the contract leaves room:
+// - A size below 1 writes nothing, as a size of 0 does.
 // - Each conversion is formatted into a temporary that grows to hold the
 //   whole text; only the room left in the output cuts it.
 // - Length modifiers hh, h, l, ll, j, z, t (and L for floating conversions)
@@ -48,7 +49,7 @@ struct out_buf {
         size_t room = size_t(size - 1 - len);
         if (n > room)
             n = room;
-        memcpy(out + len, text, n);
+        memmove(out + len, text, n);  // the text may lie in out itself
         len += int(n);
         out[len] = '\0';
     }
@@ -92,7 +93,8 @@ length_mod parse_directive(const std::string &directive)
 }
 
 // Formats one value with directive into a temporary and copies it into the
-// output. The temporary grows to the text's length, bounded by the room.
+// output as a string (a "%c" of 0 adds nothing). The temporary grows to the
+// text's length, bounded by the room.
 template <typename T>
 void emit(out_buf &o, const std::string &directive, T value)
 {
@@ -103,13 +105,13 @@ void emit(out_buf &o, const std::string &directive, T value)
     if (n < 0)
         return;
     if (size_t(n) < sizeof small) {
-        o.put(small, size_t(n));
+        o.put(small, strlen(small));
         return;
     }
     size_t keep = std::min(size_t(n), size_t(o.size - 1 - o.len));
     std::vector<char> big(keep + 1);
     snprintf(big.data(), big.size(), directive.c_str(), value);
-    o.put(big.data(), keep);
+    o.put(big.data(), strlen(big.data()));
 }
 
 // %n: the count of the conversion's own output, which is always 0.

@@ -30,6 +30,18 @@ int deliver(msg_fn sink, const char *format, va_list args)
     sink("%s", text);
     return 1;
 }
+
+// The array really holds the next power of two of count + spare slots:
+// the list reports growth by `step`, yet appending many items costs only a
+// logarithmic number of reallocations (and copies, under sanitizers).
+size_t allocated_slots(int slots)
+{
+    size_t n = 1;
+    while (n < size_t(slots))
+        n *= 2;
+    return n;
+}
+
 }  // namespace
 
 void static_check(const static_list *list, const char *operation)
@@ -40,17 +52,6 @@ void static_check(const static_list *list, const char *operation)
     lprintf(message, sizeof message, "Error Using Static List before Init: %s\n", operation);
     perror(message);
     exit(1);
-}
-
-// The array really holds the next power of two of count + spare slots:
-// the list reports growth by `step`, yet appending many items costs only a
-// logarithmic number of reallocations (and copies, under sanitizers).
-static size_t allocated_slots(int slots)
-{
-    size_t n = 1;
-    while (n < size_t(slots))
-        n *= 2;
-    return n;
 }
 
 int static_make_room(static_list *list, const char *failure)

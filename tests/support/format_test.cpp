@@ -87,6 +87,12 @@ TEST(Format, Conversions)
     EXPECT_EQ(wide, 0);
     EXPECT_EQ(narrow, 0);
     EXPECT_EQ(fmt(64, "x%n", (int *)nullptr), "x");
+    // A zero byte ends a conversion's text; the length stays the string's.
+    EXPECT_EQ(fmt(64, "a%cb%3c", 0, 0), "ab  ");
+    // Literal text taken from the output buffer itself.
+    char self[32] = "0123456789";
+    EXPECT_EQ(lprintf(self, sizeof self, self + 4), 6);
+    EXPECT_STREQ(self, "456789");
 }
 
 TEST(Format, RefusedSpecificationsAreCopiedAndKeepStep)
@@ -136,6 +142,15 @@ TEST(Format, NeverOverrunsAndKeepsTheLongestPrefix)
         {"%f", "%e", "%g", "%12.4f", "%-9.2E", "%G", "%.0f", "%+.10g", "%%", "#"},
         {"%lld", "%llx", "%ld", "%20lu", "%-22lld", "%zu", "%jd", "%td", "%lo", "=", "%p"},
     };
+    // Each pool's formats consume at most these arguments, in this order.
+    auto with_args = [](size_t pool, auto f) {
+        switch (pool) {
+        case 0: return f(65, 66, 67, 68, 69, 70, 71, 72, 73, 74);
+        case 1: return f("alpha", "b", "", "delta-long-text", "e", "f");
+        case 2: return f(3.25, -1e10, 0.000123, 42.0, 1e-300);
+        default: return f(-123456789012LL, 77LL, 1LL << 62, -1LL, 5LL, 6LL);
+        }
+    };
     std::mt19937 rng(12345);
     for (size_t pool = 0; pool < pools.size(); pool++) {
         const auto &pieces = pools[pool];
@@ -144,30 +159,13 @@ TEST(Format, NeverOverrunsAndKeepsTheLongestPrefix)
             int n = 1 + int(rng() % 5);
             for (int i = 0; i < n; i++)
                 format += pieces[rng() % pieces.size()];
+            auto run = [&](char *out, int size) {
+                return with_args(pool, [&](auto... v) { return lprintf(out, size, format.c_str(), v...); });
+            };
             char ref[4096];
             char full[4096];
-            int full_len = 0;
-            auto run = [&](char *out, int size) {
-                switch (pool) {
-                case 0:
-                    return lprintf(out, size, format.c_str(), 65, 66, 67, 68, 69, 70, 71, 72, 73, 74);
-                case 1:
-                    return lprintf(out, size, format.c_str(), "alpha", "b", "", "delta-long-text",
-                                   "e", "f");
-                case 2:
-                    return lprintf(out, size, format.c_str(), 3.25, -1e10, 0.000123, 42.0, 1e-300);
-                default:
-                    return lprintf(out, size, format.c_str(), -123456789012LL, 77LL, 1LL << 62,
-                                   -1LL, 5LL, 6LL);
-                }
-            };
-            switch (pool) {
-            case 0: snprintf(ref, sizeof ref, format.c_str(), 65, 66, 67, 68, 69, 70, 71, 72, 73, 74); break;
-            case 1: snprintf(ref, sizeof ref, format.c_str(), "alpha", "b", "", "delta-long-text", "e", "f"); break;
-            case 2: snprintf(ref, sizeof ref, format.c_str(), 3.25, -1e10, 0.000123, 42.0, 1e-300); break;
-            default: snprintf(ref, sizeof ref, format.c_str(), -123456789012LL, 77LL, 1LL << 62, -1LL, 5LL, 6LL); break;
-            }
-            full_len = run(full, sizeof full);
+            with_args(pool, [&](auto... v) { return snprintf(ref, sizeof ref, format.c_str(), v...); });
+            int full_len = run(full, sizeof full);
             ASSERT_STREQ(full, ref) << format;
             for (int size = 1; size <= full_len + 2; size++) {
                 std::unique_ptr<char[]> out(new char[size_t(size)]);
@@ -176,6 +174,39 @@ TEST(Format, NeverOverrunsAndKeepsTheLongestPrefix)
                 ASSERT_EQ(got, want) << format << " size " << size;
                 ASSERT_EQ(std::string(out.get()), std::string(full, size_t(want))) << format;
             }
+        }
+    }
+}
+
+// Garbage formats (stray stars, dots, flags, modifiers, '$', unfinished
+// specifications) over integer conversions: whatever the text, the result
+// is a terminated prefix of the full result and the buffer is never overrun.
+TEST(Format, GarbageFormatsStayInBounds)
+{
+    const char alphabet[] = "%%%%*.*..0123456789-+ #'hlLjztq$dioxXcuaZk";
+    std::mt19937 rng(777);
+    std::vector<char> full(1 << 16);
+    for (int round = 0; round < 3000; round++) {
+        std::string format;
+        int n = 1 + int(rng() % 30);
+        for (int i = 0; i < n; i++)
+            format += alphabet[rng() % (sizeof alphabet - 1)];
+        // Enough arguments for the most greedy format of this length.
+        auto run = [&](char *out, int size) {
+            return lprintf(out, size, format.c_str(), 1, 22, 333, 4, 55, 6, 77, 8, 9, 10, 11, 12,
+                           13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30,
+                           31, 32, 33, 34, 35, 36, 37, 38, 39, 40);
+        };
+        int full_len = run(full.data(), int(full.size()));
+        ASSERT_EQ(size_t(full_len), strlen(full.data())) << format;
+        for (int size : {1, 2, 3, 7, 16, full_len, full_len + 1}) {
+            if (size < 1)
+                continue;
+            std::unique_ptr<char[]> out(new char[size_t(size)]);
+            int got = run(out.get(), size);
+            ASSERT_EQ(got, std::min(full_len, size - 1)) << format;
+            ASSERT_EQ(0, memcmp(out.get(), full.data(), size_t(got))) << format;
+            ASSERT_EQ(out[size_t(got)], '\0');
         }
     }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -193,6 +194,27 @@ TEST(StaticList, MessagesCarryThePrefix)
     static_init(&l, nullptr);
     EXPECT_EQ(static_emsg(&l, "dropped"), 1);
     EXPECT_EQ(messages.size(), 3u);
+}
+
+TEST(StaticList, GrowthFailureIsReported)
+{
+    static_list l;
+    static_init(&l, record);
+    static_add(&l, &P);
+    // A list that cannot grow further: the add fails and leaves it intact.
+    int real_count = l.count;
+    l.count = INT_MAX / 2;
+    l.spare = 0;
+    messages.clear();
+    EXPECT_EQ(static_add(&l, &Q), -2);
+    EXPECT_EQ(static_add_empty(&l), -2);
+    EXPECT_EQ(l.count, INT_MAX / 2);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "STATIC: Memory Allocation Error in 'static_add'");
+    l.count = real_count;
+    l.spare = 4;
+    EXPECT_EQ(static_get_num(&l, 0), &P);
+    static_clear(&l);
 }
 
 TEST(StaticList, ZeroedRecordStillGrowsSafely)
