@@ -4,6 +4,7 @@
 
 #include "support/nlib.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -68,6 +69,7 @@ std::string after_word(const std::string &s, size_t at) {
     return tail == std::string::npos ? std::string() : s.substr(tail);
 }
 
+// s in buf; null when s is empty.
 char *give(char *buf, const std::string &s) {
     if (s.empty()) return nullptr;
     return lcpy(buf, s.c_str(), PART_SIZE);
