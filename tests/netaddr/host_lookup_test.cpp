@@ -58,6 +58,10 @@ TEST_F(HostLookup, Conversions) {
         EXPECT_EQ(str(convert_to_name(bad)), "") << str(bad);
         EXPECT_EQ(str(convert_to_ip(bad)), "") << str(bad);
     }
+    // A result handed back is read before the buffer is written.
+    EXPECT_EQ(str(convert_name_to_ip(convert_name_to_ip("localhost"))), "127.0.0.1");
+    EXPECT_EQ(str(convert_ip_to_name(convert_ip_to_name("127.0.0.1"))), "localhost");
+    EXPECT_EQ(str(convert_to_ip(convert_to_ip("jo@localhost"))), "jo@127.0.0.1");
     spy.offline = true;
     EXPECT_EQ(str(convert_to_name("jo@192.0.2.9")), "jo@192.0.2.9");
     std::string long_name(700, 'x');

@@ -53,6 +53,7 @@ TEST(Encoders, BangCoding)
     char *u = utoken_encode("x=y");
     not_encode("x=y");
     EXPECT_STREQ(u, "x=y");  // each encoder has its own buffer
+    EXPECT_EQ(text(not_encode(not_encode("a=b"))), "a!213Db");  // and may code its own result
     // Writing stops once 1,020 characters are out: 1,022 at the most.
     EXPECT_EQ(s_strlen(utoken_encode(std::string(2000, ' ').c_str())), 1020u);
     EXPECT_EQ(text(not_encode((std::string(1019, 'a') + "  ").c_str())), std::string(1019, 'a') + "!20");

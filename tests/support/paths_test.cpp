@@ -83,6 +83,16 @@ TEST(Paths, UpdatePathFoldsOnlyBackslashReferences)
         EXPECT_EQ(text(update_path(c.path)), c.folded) << text(c.path);
 }
 
+// Each function reads its input before it writes its buffer.
+TEST(Paths, AResultMayBeHandedBack)
+{
+    EXPECT_EQ(text(strip_ext(strip_ext("a.b.c"))), "a");
+    EXPECT_EQ(text(strip_path(strip_path("/x/y/z", 0), 0)), "z");
+    EXPECT_EQ(text(strip_filename(strip_filename("a/b/c"))), "a/b/");
+    EXPECT_EQ(text(update_path(update_path("/usr/lib/..\\x"))), "/usr\\x");
+    EXPECT_EQ(text(remove_path(remove_path("/a/b/c/d", 0), 0)), "/a/");
+}
+
 TEST(Paths, LongInputsAreCutAt511Characters)
 {
     std::string long_path = "/" + std::string(700, 'd') + "/" + std::string(700, 'f') + ".e";

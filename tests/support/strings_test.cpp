@@ -85,6 +85,11 @@ TEST(Strings, CountedAndUnboundedCopies)
     for (int k = 0; k < 200; k++)
         grown = s_stradd(grown, "0123456789");
     EXPECT_EQ(strlen(grown), 2002u);
+    grown = s_stradd(grown, grown + 2000);  // a text appended to itself, the block moving
+    EXPECT_EQ(std::string(grown + 1998), "678989");
+    grown = s_stradd(grown, grown);
+    EXPECT_EQ(strlen(grown), 4008u);
+    EXPECT_EQ(std::string(grown + 2004, 4), "xy01");
     free(grown);
 }
 
