@@ -129,6 +129,10 @@ struct ldap_handle {
     int error_code;          // 0 none, -1 local failure, else LDAP result code
     static_list referrals;   // owned referral URL texts
     char *log_dir;           // trace directory, owned; null means no trace
+    // Receive buffer layout (meaningful only while rx_data is set): the
+    // unconsumed octets start at rx_data + rx_start; rx_size is allocated.
+    int rx_start;
+    int rx_size;
 };
 
 void ldap_init(ldap_handle *ldap, msg_fn emsg, msg_fn dmsg);
