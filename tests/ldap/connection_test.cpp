@@ -99,12 +99,12 @@ TEST_F(Connection, ReconnectsAfterServerRestart)
 TEST(ConnectionFake, RefusalTextAndExchangeErrors)
 {
     {
+        TestHandle h;  // outlives the server: ldap_clear sees it hang up
         FakeServer fake;
         fake.read_request().reply([](const std::string &req) {
             return ldap_result_bytes(0x61, ber_message_id(req), 49, "m");
         });
         fake.start();
-        TestHandle h;
         ldap_setup(&h, fake.host(), fake.port());
         EXPECT_EQ(49, ldap_connect(&h, "cn=x", "y"));
         EXPECT_STREQ("Invalid Credentials - m", ldap_error_str(&h));
@@ -113,10 +113,10 @@ TEST(ConnectionFake, RefusalTextAndExchangeErrors)
     }
     {
         // The server hangs up instead of answering: the reason is recorded.
+        TestHandle h;  // outlives the server: ldap_clear sees it hang up
         FakeServer fake;
         fake.read_request().close();
         fake.start();
-        TestHandle h;
         ldap_setup(&h, fake.host(), fake.port());
         EXPECT_EQ(-1, ldap_connect(&h, "cn=x", "y"));
         EXPECT_EQ(-1, ldap_error(&h));
@@ -126,12 +126,12 @@ TEST(ConnectionFake, RefusalTextAndExchangeErrors)
     }
     {
         // A reply of another kind fails the bind.
+        TestHandle h;  // outlives the server: ldap_clear sees it hang up
         FakeServer fake;
         fake.read_request().reply([](const std::string &req) {
             return ldap_result_bytes(0x65, ber_message_id(req), 2, "odd");
         });
         fake.start();
-        TestHandle h;
         ldap_setup(&h, fake.host(), fake.port());
         EXPECT_EQ(-1, ldap_connect(&h, "cn=x", "y"));
         EXPECT_STREQ("Protocol Error - odd", ldap_error_str(&h));

@@ -39,11 +39,11 @@ const std::string BIND_OK_1 = hex_bytes("30 0c 02 01 01 61 07 0a 01 00 04 00 04 
 
 TEST(Exchange, RequestsGoOutByteForByte)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     for (int i = 0; i < 6; i++)
         fake.read_request();
     fake.start();
-    TestHandle h;
     attach(&h, fake);
 
     xmsg_id = 1;
@@ -126,10 +126,10 @@ TEST(Exchange, SendWithoutChannelStillTakesAnId)
 
 TEST(Exchange, ReplySplitOverManyReads)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     fake.send(BIND_OK_1, 1, 2);
     fake.start();
-    TestHandle h;
     attach(&h, fake);
     Message reply(ldap_receive(&h, nullptr));
     ASSERT_NE(nullptr, reply.m);
@@ -141,10 +141,10 @@ TEST(Exchange, ReplySplitOverManyReads)
 
 TEST(Exchange, TwoRepliesInOneRead)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     fake.send(BIND_OK_1 + ldap_result_bytes(0x65, 2, 32, "gone"));
     fake.start();
-    TestHandle h;
     attach(&h, fake);
     Message first(ldap_receive(&h, nullptr));
     ASSERT_NE(nullptr, first.m);
@@ -165,10 +165,10 @@ TEST(Exchange, TwoRepliesInOneRead)
 
 TEST(Exchange, ServerClosesMidMessage)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     fake.send(BIND_OK_1.substr(0, 7)).close();
     fake.start();
-    TestHandle h;
     attach(&h, fake);
     Message error(ldap_receive(&h, nullptr));
     ASSERT_NE(nullptr, error.m);
@@ -179,10 +179,10 @@ TEST(Exchange, ServerClosesMidMessage)
 
 TEST(Exchange, JunkClosesTheChannel)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     fake.send(hex_bytes("30 05 02 01 01 07 00") + BIND_OK_1);  // universal tag 7
     fake.start();
-    TestHandle h;
     attach(&h, fake);
     EXPECT_EQ(nullptr, ldap_receive(&h, nullptr));
     ASSERT_NE(nullptr, h.chan);
@@ -194,10 +194,10 @@ TEST(Exchange, JunkClosesTheChannel)
 TEST(Exchange, OversizedMessageIsRefused)
 {
     for (const char *header : {"30 84 04 00 00 01", "30 84 7f ff ff ff", "30 85 01 00 00 00 00"}) {
+        TestHandle h;  // outlives the server: ldap_clear sees it hang up
         FakeServer fake;
         fake.send(hex_bytes(header) + std::string(100, '\0'));
         fake.start();
-        TestHandle h;
         attach(&h, fake);
         EXPECT_EQ(nullptr, ldap_receive(&h, nullptr)) << header;
         EXPECT_FALSE(chan_isopen(h.chan)) << header;
@@ -207,10 +207,10 @@ TEST(Exchange, OversizedMessageIsRefused)
 
 TEST(Exchange, SilenceTimesOut)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     fake.send(BIND_OK_1.substr(0, 5));
     fake.start();
-    TestHandle h;
     attach(&h, fake);
     ldap_timeout(&h, 0, 200000);
     auto start = std::chrono::steady_clock::now();
@@ -226,10 +226,10 @@ TEST(Exchange, ManySmallMessagesAreReadInLinearTime)
     std::string stream;
     for (int id = 1; id <= count; id++)
         stream += ldap_result_bytes(0x61, id, 0);
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     fake.send(stream);
     fake.start();
-    TestHandle h;
     attach(&h, fake);
     auto start = std::chrono::steady_clock::now();
     for (int id = 1; id <= count; id++) {
@@ -243,11 +243,11 @@ TEST(Exchange, ManySmallMessagesAreReadInLinearTime)
 
 TEST(Exchange, TraceWritesOneFilePerMessage)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     fake.read_request().send(BIND_OK_1);
     fake.start();
     TempDir dir;
-    TestHandle h;
     attach(&h, fake);
     ldap_set_log(&h, dir.path().c_str());
     ldap_request unbind = {};

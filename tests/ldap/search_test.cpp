@@ -202,6 +202,7 @@ void connect_fake(ldap_handle *ldap, FakeServer &fake)
 
 TEST(SearchFake, ConnectionClosedMidSearch)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     bind_then(fake);
     fake.read_request()
@@ -210,7 +211,6 @@ TEST(SearchFake, ConnectionClosedMidSearch)
             return ldap_entry_bytes(id, "cn=a", "cn", "a") + ldap_entry_bytes(id, "cn=b", "cn", "b");
         })
         .close();
-    TestHandle h;
     connect_fake(&h, fake);
     ResultList results;
     EXPECT_EQ(-1, ldap_search(&h, "o=x", 2, 0, 0, 0, 0, "(cn=*)", nullptr, &results));
@@ -220,6 +220,7 @@ TEST(SearchFake, ConnectionClosedMidSearch)
 
 TEST(SearchFake, SilenceThenLateReplyIsNotTaken)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     bind_then(fake);
     // The first search gets no answer in time; its late answer arrives in
@@ -233,7 +234,6 @@ TEST(SearchFake, SilenceThenLateReplyIsNotTaken)
                    ldap_entry_bytes(id, "cn=mine", "cn", "mine") +
                    ldap_result_bytes(0x65, id, 0);
         });
-    TestHandle h;
     connect_fake(&h, fake);
     ldap_timeout(&h, 0, 200000);
     ResultList results;
@@ -247,13 +247,13 @@ TEST(SearchFake, SilenceThenLateReplyIsNotTaken)
 
 TEST(SearchFake, UnsolicitedNotificationEndsTheSearch)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     bind_then(fake);
     // Notice of Disconnection: ExtendedResponse with message ID 0.
     fake.read_request().send(hex_bytes("30 28 02 01 00 78 23 0a 01 34 04 00 04 04 62 79 65 21 "
                                        "8a 16 31 2e 33 2e 36 2e 31 2e 34 2e 31 2e 31 34 36 36 2e 32 "
                                        "30 30 33 36"));
-    TestHandle h;
     connect_fake(&h, fake);
     ResultList results;
     EXPECT_EQ(-1, ldap_search(&h, "o=x", 2, 0, 0, 0, 0, "(cn=*)", nullptr, &results));

@@ -135,11 +135,11 @@ TEST(Server, AnswersLdapsearch)
 
 TEST(Server, ResponsesByteForByte)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer peer;
     for (int i = 0; i < 5; i++)
         peer.read_request();
     peer.start();
-    TestHandle h;
     attach(&h, peer);
 
     EXPECT_EQ(0, ldap_response(&h, LDAP_MODIFY_RESPONSE, 0, nullptr, 4, nullptr, nullptr));

@@ -151,6 +151,7 @@ TEST_F(Update, AbandonedSearchDoesNotConfuseTheNext)
 
 TEST(UpdateFake, NoReplyAndWrongReply)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     fake.read_request()
         .reply([](const std::string &req) { return ldap_result_bytes(0x61, ber_message_id(req), 0); })
@@ -159,7 +160,6 @@ TEST(UpdateFake, NoReplyAndWrongReply)
         .read_request()
         .close();
     fake.start();
-    TestHandle h;
     ldap_setup(&h, fake.host(), fake.port());
     ASSERT_EQ(0, ldap_connect(&h, "", ""));
     // An AddResponse to a delete.
@@ -170,6 +170,7 @@ TEST(UpdateFake, NoReplyAndWrongReply)
 
 TEST(UpdateFake, ReferralOfAnUpdate)
 {
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     // ModifyResponse, code 10, with a referral to two URLs.
     fake.read_request()
@@ -182,7 +183,6 @@ TEST(UpdateFake, ReferralOfAnUpdate)
                                          ber_element(0x67, result + urls));
         });
     fake.start();
-    TestHandle h;
     ldap_setup(&h, fake.host(), fake.port());
     ASSERT_EQ(0, ldap_connect(&h, "", ""));
     ModList change;
