@@ -18,3 +18,6 @@ build build-asan -DSANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j2
+
+# Each fuzz target for a short while on its seed corpus.
+scripts/fuzz.sh 30

@@ -44,6 +44,8 @@ int static_dmsg(static_list *list, const char *format, ...) NLIB_PRINTF(2, 3);
 // Shared by the list's own modules: the fatal initialisation check (ends the
 // process naming the operation) and the growth by one step when no slot is
 // spare (returns 1, or -2 after reporting `failure` through static_emsg).
+// Only static_make_room may enlarge `items`: it keeps more slots allocated
+// than count + spare, so a resize of its own elsewhere would break it.
 void static_check(const static_list *list, const char *operation);
 int static_make_room(static_list *list, const char *failure);
 

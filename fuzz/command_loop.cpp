@@ -1,0 +1,81 @@
+// The command loop on arbitrary host input, against a scripted directory.
+// Every line the loop takes (at most 1,023 octets, as its line reader cuts
+// them) must get exactly one status line, up to EXIT, QUIT or BYE.
+#include <strings.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "addressbook/extern_book.h"
+#include "fuzz/common.h"
+#include "fuzz/fake_directory.h"
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    fuzz_silence_stdout();
+    int port = fake_directory_start();
+    char path[] = "/tmp/fuzz_loop_XXXXXX";
+    int fd = mkstemp(path);
+    FILE *file = fd < 0 ? nullptr : fdopen(fd, "w");
+    if (!port || !file) abort();
+    fprintf(file,
+            "host 127.0.0.1\nport %d\nbase_dn dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\n"
+            "manager_dn cn=Manager,dc=example,dc=com\nmanager_pass secret\n"
+            "field fullname STRING cn true\nfield email STRING mail true\n"
+            "field phone STRING telephoneNumber false\n",
+            port);
+    fclose(file);
+    if (ini_init(ini, &display_data_length) != 1 ||
+        ini_load(path, ini, &display_data_length) != 1 || book_start(stdout) != 1)
+        abort();
+    remove(path);
+    return 0;
+}
+
+// The number of status lines the input calls for.
+static int expected_replies(const uint8_t *data, size_t size) {
+    int replies = 0;
+    for (size_t pos = 0; pos < size;) {
+        size_t end = pos;
+        while (end < size && end - pos < 1023 && data[end++] != '\n') {
+        }
+        std::string line(reinterpret_cast<const char *>(data + pos), end - pos);
+        pos = end;
+        replies++;
+        line = line.c_str();  // the loop sees the line up to a zero octet
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        std::string word = line.substr(0, line.find(' '));
+        for (const char *stop : {"EXIT", "QUIT", "BYE"})
+            if (strcasecmp(word.c_str(), stop) == 0) return replies;
+    }
+    return replies;
+}
+
+static int status_lines(const std::string &output) {
+    int count = 0;
+    for (size_t pos = 0; pos < output.size();) {
+        size_t end = output.find('\n', pos);
+        if (end == std::string::npos) end = output.size();
+        if (output.compare(pos, 8, "+success") == 0 || output.compare(pos, 8, "-failure") == 0)
+            count++;
+        pos = end + 1;
+    }
+    return count;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size == 0) return 0;
+    FILE *in = fmemopen(const_cast<uint8_t *>(data), size, "r");
+    char *text = nullptr;
+    size_t length = 0;
+    FILE *out = open_memstream(&text, &length);
+    if (!in || !out) abort();
+    book_loop(in, out);
+    fclose(in);
+    fclose(out);
+    std::string output(text, length);
+    free(text);
+    if (status_lines(output) != expected_replies(data, size)) abort();
+    return 0;
+}

@@ -1,0 +1,265 @@
+// static_list: life cycle, appending, walking, removing, clearing and the
+// list's message sinks.
+#include "support/static.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+const char *const ADD_FAILURE = "Memory Allocation Error in 'static_add'";
+
+void empty_list(static_list *list)
+{
+    free(list->items);
+    list->items = nullptr;
+    list->count = 0;
+    list->spare = 0;
+    list->cursor = -1;
+}
+
+int deliver(msg_fn sink, const char *format, va_list args)
+{
+    if (!sink)
+        return 1;
+    char prefixed[512];
+    char text[1024];
+    lprintf(prefixed, sizeof prefixed, "STATIC: %s", format);  // cut at 511
+    lvprintf(text, sizeof text, prefixed, args);
+    sink("%s", text);
+    return 1;
+}
+
+// The array really holds the next power of two of count + spare slots:
+// the list reports growth by `step`, yet appending many items costs only a
+// logarithmic number of reallocations (and copies, under sanitizers).
+size_t allocated_slots(int slots)
+{
+    size_t n = 1;
+    while (n < size_t(slots))
+        n *= 2;
+    return n;
+}
+
+}  // namespace
+
+void static_check(const static_list *list, const char *operation)
+{
+    if (!list || list->magic == STATIC_MAGIC)
+        return;
+    char message[512];
+    lprintf(message, sizeof message, "Error Using Static List before Init: %s\n", operation);
+    perror(message);
+    exit(1);
+}
+
+int static_make_room(static_list *list, const char *failure)
+{
+    if (list->spare > 0)
+        return 1;
+    // A step below 1 (a record that skipped static_init) still makes room.
+    int step = list->step < 1 ? 1 : list->step;
+    if (list->count > INT_MAX / 2 - step) {
+        static_emsg(list, "%s", failure);
+        return -2;
+    }
+    size_t want = allocated_slots(list->count + step);
+    if (!list->items || want > allocated_slots(list->count)) {
+        void **grown = (void **)realloc(list->items, sizeof(void *) * want);
+        if (!grown) {
+            static_emsg(list, "%s", failure);
+            return -2;
+        }
+        list->items = grown;
+    }
+    list->spare = step;
+    return 1;
+}
+
+int static_init(static_list *list, msg_fn emsg_fn)
+{
+    if (!list)
+        return -3;
+    memset(list, 0, sizeof *list);
+    list->magic = STATIC_MAGIC;
+    list->emsg_fn = emsg_fn;
+    list->step = 5;
+    list->cursor = -1;
+    return 1;
+}
+
+int static_setup(static_list *list, int step)
+{
+    if (!list)
+        return -3;
+    static_check(list, "setup");
+    list->step = step < 1 ? 1 : step;
+    return 1;
+}
+
+int static_debug(static_list *list, msg_fn dmsg_fn)
+{
+    if (!list)
+        return -3;
+    static_check(list, "debug");
+    list->dmsg_fn = dmsg_fn;
+    return 1;
+}
+
+int static_add_empty(static_list *list)
+{
+    if (!list)
+        return -3;
+    int r = static_make_room(list, ADD_FAILURE);
+    if (r != 1)
+        return r;
+    list->items[list->count] = nullptr;
+    list->spare--;
+    return list->count++;
+}
+
+int static_add(static_list *list, void *item)
+{
+    if (!list)
+        return -3;
+    if (!item)
+        return -1;
+    int index = static_add_empty(list);
+    if (index >= 0)
+        list->items[index] = item;
+    return index;
+}
+
+int static_start(static_list *list)
+{
+    if (!list)
+        return -3;
+    list->cursor = list->count > 0 ? 0 : -1;
+    return list->count > 0 ? 1 : -1;
+}
+
+void *static_get(static_list *list)
+{
+    if (!list || list->cursor < 0 || list->cursor >= list->count)
+        return nullptr;
+    void *item = list->items[list->cursor++];
+    if (list->cursor >= list->count)
+        list->cursor = -1;
+    return item;
+}
+
+void *static_get_num(static_list *list, int index)
+{
+    if (!list || index < 0 || index >= list->count)
+        return nullptr;
+    list->cursor = index + 1 < list->count ? index + 1 : -1;
+    return list->items[index];
+}
+
+int static_current(static_list *list)
+{
+    if (!list)
+        return -3;
+    static_check(list, "current");
+    return list->cursor;
+}
+
+int static_size(static_list *list)
+{
+    if (!list)
+        return -3;
+    static_check(list, "size");
+    return list->count;
+}
+
+void *static_remove_num(static_list *list, int index)
+{
+    if (!list)
+        return nullptr;
+    static_check(list, "remove_num");
+    if (index < 0 || index >= list->count)
+        return nullptr;
+    void *item = list->items[index];
+    list->count--;
+    if (list->count > 0) {
+        memmove(list->items + index, list->items + index + 1,
+                sizeof(void *) * size_t(list->count - index));
+        list->spare++;
+    } else {
+        free(list->items);
+        list->items = nullptr;
+        list->spare = 0;
+    }
+    if (list->cursor > index || (list->cursor == index && index == list->count))
+        list->cursor--;
+    return item;
+}
+
+void *static_remove(static_list *list)
+{
+    if (!list)
+        return nullptr;
+    static_check(list, "remove_num");
+    int at = list->cursor <= 0 ? list->count : list->cursor;
+    void *item = static_remove_num(list, at - 1);
+    if (list->cursor >= list->count)
+        list->cursor = -1;
+    return item;
+}
+
+int static_clear(static_list *list)
+{
+    if (!list)
+        return -3;
+    static_check(list, "clear");
+    empty_list(list);
+    return 1;
+}
+
+int static_clear_dealloc(static_list *list)
+{
+    if (!list)
+        return -3;
+    static_check(list, "dealloc");
+    for (int i = 0; i < list->count; i++)
+        free(list->items[i]);
+    empty_list(list);
+    return 1;
+}
+
+int static_clear_struct(static_list *list, void (*clear_fn)(void *item))
+{
+    if (!list || !clear_fn)
+        return 0;
+    for (int i = 0; i < list->count; i++) {
+        clear_fn(list->items[i]);
+        free(list->items[i]);
+    }
+    empty_list(list);
+    return 1;
+}
+
+int static_emsg(static_list *list, const char *format, ...)
+{
+    if (!list)
+        return -3;
+    static_check(list, "emsg");
+    va_list args;
+    va_start(args, format);
+    int r = deliver(list->emsg_fn, format, args);
+    va_end(args);
+    return r;
+}
+
+int static_dmsg(static_list *list, const char *format, ...)
+{
+    if (!list)
+        return -3;
+    static_check(list, "dmsg");
+    va_list args;
+    va_start(args, format);
+    int r = deliver(list->dmsg_fn, format, args);
+    va_end(args);
+    return r;
+}
