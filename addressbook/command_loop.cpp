@@ -1,0 +1,151 @@
+// The line protocol: one command per line in, one reply ending in a status
+// line out. SEARCH and GET arguments are parsed here and handed on.
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "addressbook/extern_book.h"
+#include "support/nlib.h"
+
+static const int LINE_SIZE = 1024;
+static const char *const NO_RESULT = "-failure no result available.\n";
+
+enum { CMD_COMMANDS, CMD_AVAILABLE, CMD_SEARCH_FIELDS, CMD_SEARCH, CMD_GET, CMD_EXIT,
+       CMD_QUIT, CMD_BYE, CMD_COUNT };
+
+static const char *const COMMAND_WORDS[CMD_COUNT] = {
+    "COMMANDS", "AVAILABLE", "SEARCH_FIELDS", "SEARCH", "GET", "EXIT", "QUIT", "BYE"};
+
+// Cuts text at its first blank: returns what follows it, or null when the
+// text holds no blank.
+static char *cut_at_blank(char *text)
+{
+    char *blank = strchr(text, ' ');
+    if (!blank)
+        return nullptr;
+    *blank = '\0';
+    return blank + 1;
+}
+
+// A decimal number as strtol reads it, kept within the range of int.
+static int read_number(const char *text)
+{
+    long value = strtol(text, nullptr, 10);
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+// The first record at or after field that the listing shows, or null.
+static const display_field *next_listed(const display_field *field, int searchable_only)
+{
+    while (field->name && searchable_only && !field->searchable)
+        field++;
+    return field->name ? field : nullptr;
+}
+
+void book_list_fields(FILE *out, int searchable_only)
+{
+    int count = 0;
+    const display_field *field = display_data ? next_listed(display_data, searchable_only) : nullptr;
+    while (field) {
+        const display_field *following = next_listed(field + 1, searchable_only);
+        count++;
+        fprintf(out, "%s=%s", field->name, field->type);
+        if (following)
+            fputc(',', out);
+        if (count % 3 == 0)
+            fputc('\n', out);
+        field = following;
+    }
+    if (count % 3 != 0)
+        fputc('\n', out);
+    fprintf(out, "+success %d available.\n", count);
+}
+
+// SEARCH conjunction range conditions, e.g. "AND 1-0 name=Smith,mail=*@x".
+static void command_search(FILE *out, char *args)
+{
+    char *range = args ? cut_at_blank(args) : nullptr;
+    char *dash = range ? strchr(range, '-') : nullptr;
+    if (!dash) {
+        fputs(NO_RESULT, out);
+        return;
+    }
+    *dash = '\0';
+    int from = read_number(range);
+    int to = read_number(dash + 1);
+    char *conditions = strchr(dash + 1, ' ');
+    if (!conditions) {
+        fputs(NO_RESULT, out);
+        return;
+    }
+    if (to == 0)
+        to = -1;
+    if (from == 0)
+        from = 1;
+    generate_search(out, s_stricmp(args, "AND") == 0, from, to, conditions + 1);
+}
+
+// GET coded-dn [ignored text]
+static void command_get(FILE *out, char *args)
+{
+    if (!args) {
+        fputs(NO_RESULT, out);
+        return;
+    }
+    cut_at_blank(args);
+    display_dn(out, args);
+}
+
+int book_command(FILE *out, char *line)
+{
+    if (!out || !line)
+        return 1;
+    char *args = cut_at_blank(line);
+    int command = 0;
+    while (command < CMD_COUNT && s_stricmp(line, COMMAND_WORDS[command]) != 0)
+        command++;
+    switch (command) {
+    case CMD_COMMANDS:
+        fputs("COMMANDS,AVAILABLE,SEARCH_FIELDS,SEARCH,GET,EXIT\n"
+              "+success 6 commands available.\n", out);
+        return 1;
+    case CMD_AVAILABLE:
+    case CMD_SEARCH_FIELDS:
+        book_list_fields(out, command == CMD_SEARCH_FIELDS);
+        return 1;
+    case CMD_SEARCH:
+        command_search(out, args);
+        return 1;
+    case CMD_GET:
+        command_get(out, args);
+        return 1;
+    case CMD_EXIT:
+    case CMD_QUIT:
+    case CMD_BYE:
+        fputs("+success bye.\n", out);
+        return 0;
+    default:
+        fputs("-failure not a valid command.\n", out);
+        return 1;
+    }
+}
+
+void book_loop(FILE *in, FILE *out)
+{
+    if (!in || !out)
+        return;
+    char line[LINE_SIZE];
+    int running = 1;
+    while (running && fgets(line, sizeof line, in)) {
+        size_t end = strlen(line);
+        while (end > 0 && (line[end - 1] == '\r' || line[end - 1] == '\n'))
+            end--;
+        line[end] = '\0';
+        running = book_command(out, line);
+        fflush(out);
+    }
+}

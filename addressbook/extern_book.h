@@ -1,0 +1,93 @@
+// extern_book: the address-book service. Configuration and field table,
+// the command loop of the line protocol, start-up, SEARCH and GET.
+//
+// Every reply goes to one stream, the process's standard output, and ends
+// with exactly one status line beginning "+success" or "-failure".
+#ifndef ADDRESSBOOK_EXTERN_BOOK_H
+#define ADDRESSBOOK_EXTERN_BOOK_H
+
+#include <cstdio>
+
+#include "ldap/ldap.h"
+
+// ---------------------------------------------------------------------------
+// Configuration and field table (config.cpp)
+
+#define INI_COUNT 10   // number of settings
+#define INI_SIZE 512   // bytes of one setting, terminator included
+
+// Slots of the settings table, in the order of INI_IDS.
+enum {
+    INI_HOST, INI_HOST2, INI_PORT, INI_DEBUG, INI_BASE_DN, INI_SCOPE,
+    INI_MANAGER_DN, INI_MANAGER_PASS, INI_FULL_NAME, INI_EMAIL_ADDRESS
+};
+
+// One address-book field: the name the host uses, the type shown to it, the
+// LDAP attribute it maps to, and whether SEARCH_FIELDS lists it.
+struct display_field {
+    char *name;       // null in the terminator record
+    char *type;
+    char *attribute;
+    int searchable;
+};
+
+extern const char *const INI_IDS[INI_COUNT];
+extern char ini[INI_COUNT][INI_SIZE];
+// The field table: record 0 is record_id (attribute "dn"), the configured
+// fields follow in file order, and a record whose name is null ends it.
+extern display_field *display_data;
+extern int display_data_length;  // capacity of display_data, in records
+
+// Empties the settings, sets the capacity to 10 and makes a field table that
+// holds record_id alone (a table from an earlier call is released).
+// Returns 1, or 0 when memory runs out.
+int ini_init(char (*settings)[INI_SIZE], int *capacity);
+// Reads the configuration file at path (null, or a path that cannot be
+// opened, falls back to "extern_book.ini"). Returns 1 when the file was
+// read, 0 after writing a "-failure" message on standard output.
+int ini_load(const char *path, char (*settings)[INI_SIZE], int *capacity);
+// Appends the field of a field line's value "name type attribute searchable"
+// (tokens split by blanks and tabs; the text is cut up in place).
+// Returns 1, or 0 when a token is missing.
+int ini_get_field(char *text, int *capacity);
+// Lower-cases text in place and returns it.
+char *strlwr(char *text);
+
+// ---------------------------------------------------------------------------
+// Command loop (command_loop.cpp)
+
+// Reads command lines from in until EXIT, QUIT, BYE or the end of input and
+// answers each on out, flushing out after every reply.
+void book_loop(FILE *in, FILE *out);
+// Runs one command line (line ends already removed; the text is cut up in
+// place). Returns 1 to go on, 0 after EXIT, QUIT or BYE.
+int book_command(FILE *out, char *line);
+// AVAILABLE (all fields) or SEARCH_FIELDS (searchable ones only).
+void book_list_fields(FILE *out, int searchable_only);
+
+// ---------------------------------------------------------------------------
+// Start-up (startup.cpp)
+
+// The process-wide connection to the directory server.
+extern ldap_handle ldap;
+
+// Connects to the directory and greets the host on out. Returns 1 when the
+// service is ready, 0 after writing the start-up failure line.
+int book_start(FILE *out);
+
+// ---------------------------------------------------------------------------
+// SEARCH and GET (search.cpp, get.cpp)
+
+// SEARCH: is_and 1 for AND, 0 for OR; entries from..to (1-based, to below 1
+// for no limit) are listed. Writes the whole reply, unflushed.
+void generate_search(FILE *out, int is_and, int from, int to, const char *conditions);
+// GET of one coded DN. Writes the whole reply, unflushed.
+void display_dn(FILE *out, const char *coded_dn);
+// The one-line coded form of a DN and its inverse; each result lives in the
+// function's own buffer until its next call.
+char *code_dn(const char *dn);
+char *uncode_dn(const char *coded_dn);
+// Writes "name=value" lines for the attributes of entry that fields map to.
+void build_user_info(FILE *out, lresult *entry);
+
+#endif

@@ -1,0 +1,249 @@
+/* The yardstick: SEARCH and GET of the address-book service's line protocol
+ * written as a libldap user would write them. It reads the service's
+ * configuration file (host, port, bind DN and password, base, scope, fields)
+ * and command lines on standard input, and answers exactly as the service
+ * does for the commands it knows (SEARCH, GET, EXIT).
+ *
+ *   refclient extern_book.ini < commands
+ */
+#define LDAP_DEPRECATED 0
+#include <ctype.h>
+#include <lber.h>
+#include <ldap.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+
+#define MAX_FIELDS 64
+
+struct field {
+    char name[128];
+    char attribute[128];
+};
+
+static char host[512], port[32], bind_dn[512], password[512], base_dn[512];
+static int scope;
+static struct field fields[MAX_FIELDS];
+static int field_count;
+
+static void strip(char *line) {
+    size_t n = strlen(line);
+    while (n > 0 && isspace((unsigned char)line[n - 1])) line[--n] = 0;
+}
+
+static int load_config(const char *path) {
+    FILE *file = fopen(path, "r");
+    char line[10000];
+    if (!file) return 0;
+    strcpy(fields[field_count].name, "record_id");
+    strcpy(fields[field_count++].attribute, "dn");
+    while (fgets(line, sizeof line, file)) {
+        if (line[0] == '#' || line[0] == '\r' || line[0] == '\n') continue;
+        strip(line);
+        char *key = line + strspn(line, " \t\r\n\v\f");
+        char *value = key + strcspn(key, " \t");
+        if (!*value || !value[1]) break;
+        *value++ = 0;
+        for (char *c = key; *c; c++) *c = (char)tolower((unsigned char)*c);
+        if (!strcmp(key, "host")) snprintf(host, sizeof host, "%s", value);
+        else if (!strcmp(key, "port")) snprintf(port, sizeof port, "%s", value);
+        else if (!strcmp(key, "manager_dn")) snprintf(bind_dn, sizeof bind_dn, "%s", value);
+        else if (!strcmp(key, "manager_pass")) snprintf(password, sizeof password, "%s", value);
+        else if (!strcmp(key, "base_dn")) snprintf(base_dn, sizeof base_dn, "%s", value);
+        else if (!strcmp(key, "scope"))
+            scope = !strcmp(value, "LDAP_SCOPE_SUBTREE") ? LDAP_SCOPE_SUBTREE
+                    : !strcmp(value, "LDAP_SCOPE_ONELEVEL") ? LDAP_SCOPE_ONELEVEL
+                                                             : LDAP_SCOPE_BASE;
+        else if (!strcmp(key, "field") && field_count < MAX_FIELDS) {
+            struct field *f = &fields[field_count];
+            if (sscanf(value, "%127s %*s %127s", f->name, f->attribute) == 2) field_count++;
+        }
+    }
+    fclose(file);
+    return 1;
+}
+
+static const struct field *field_by_name(const char *name) {
+    for (int i = 0; i < field_count; i++)
+        if (!strcasecmp(fields[i].name, name)) return &fields[i];
+    return NULL;
+}
+
+static const struct field *field_by_attribute(const char *attribute, size_t length) {
+    for (int i = 0; i < field_count; i++)
+        if (strlen(fields[i].attribute) == length &&
+            !strncasecmp(fields[i].attribute, attribute, length))
+            return &fields[i];
+    return NULL;
+}
+
+static void put_coded(const char *dn, size_t length) {
+    static const char hex[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)dn[i];
+        if (isalnum(c) || c == '@' || c == '.') {
+            putchar_unlocked(c);
+        } else {
+            putchar_unlocked('!');
+            putchar_unlocked(hex[c >> 4]);
+            putchar_unlocked(hex[c & 15]);
+        }
+    }
+}
+
+static void uncode(const char *coded, char *dn, size_t size) {
+    size_t n = 0;
+    for (const char *c = coded; *c && n + 1 < size; c++) {
+        if (*c == '!' && c[1] && c[2]) {
+            int high = isdigit((unsigned char)c[1]) ? c[1] - '0' : c[1] - 55;
+            int low = isdigit((unsigned char)c[2]) ? c[2] - '0' : c[2] - 55;
+            dn[n++] = (char)((high * 16 + low) & 0xFF);
+            c += 2;
+        } else {
+            dn[n++] = *c;
+        }
+    }
+    dn[n] = 0;
+}
+
+/* Entries arrive one by one and are listed as they come; only the DN is
+ * wanted, so no attribute is asked for. */
+static void search(LDAP *ld, int is_and, int from, int to, char *conditions) {
+    char filter[10250];
+    int terms = 0;
+    size_t length = (size_t)snprintf(filter, sizeof filter, "%s", is_and ? "(&" : "(|");
+    for (char *item = strtok(conditions, ","); item; item = strtok(NULL, ",")) {
+        char *equals = strchr(item, '=');
+        if (!equals) continue;
+        *equals = 0;
+        const struct field *f = field_by_name(item);
+        if (!f) {
+            printf("-failure unknown field type?? {%s}\n", item);
+            return;
+        }
+        length += (size_t)snprintf(filter + length, sizeof filter - length, "(%s=%s)",
+                                   f->attribute, equals + 1);
+        terms++;
+    }
+    const char *text = filter;
+    if (terms > 1) strcat(filter, ")");
+    else if (terms == 1) text = filter + 2;
+    else text = "";
+
+    char *no_attributes[] = {LDAP_NO_ATTRS, NULL};
+    struct timeval limit = {30, 0};
+    int msgid = 0, number = 0, listed = 0, code = -1;
+    if (ldap_search_ext(ld, base_dn, scope, *text ? text : NULL, no_attributes, 0, NULL, NULL,
+                        &limit, 0, &msgid) != LDAP_SUCCESS) {
+        printf("-failure none located.\n");
+        return;
+    }
+    LDAPMessage *message = NULL;
+    while (ldap_result(ld, msgid, LDAP_MSG_ONE, NULL, &message) > 0) {
+        if (ldap_msgtype(message) == LDAP_RES_SEARCH_ENTRY) {
+            BerElement *ber = NULL;
+            struct berval dn;
+            number++;
+            if (number >= from && (to < 1 || number <= to) &&
+                ldap_get_dn_ber(ld, message, &ber, &dn) == LDAP_SUCCESS) {
+                if (listed++) fputs(",\n", stdout);
+                put_coded(dn.bv_val, dn.bv_len);
+            }
+            if (ber) ber_free(ber, 0);
+            ldap_msgfree(message);
+            continue;
+        }
+        if (ldap_msgtype(message) == LDAP_RES_SEARCH_RESULT)
+            ldap_parse_result(ld, message, &code, NULL, NULL, NULL, NULL, 0);
+        ldap_msgfree(message);
+        if (code != -1) break;
+    }
+    if (code == LDAP_SUCCESS && number > 0) printf("\n+success %d located.\n", number);
+    else printf("-failure none located.\n");
+}
+
+static void get(LDAP *ld, const char *coded) {
+    char dn[2050];
+    uncode(coded, dn, sizeof dn);
+    LDAPMessage *result = NULL;
+    struct timeval limit = {30, 0};
+    int code = ldap_search_ext_s(ld, dn, LDAP_SCOPE_BASE, NULL, NULL, 0, NULL, NULL, &limit, 0,
+                                 &result);
+    if (code != LDAP_SUCCESS) {
+        printf("-failure '%s' Failed {%s}.\n", coded, ldap_err2string(code));
+        ldap_msgfree(result);
+        return;
+    }
+    int located = 0;
+    for (LDAPMessage *entry = ldap_first_entry(ld, result); entry;
+         entry = ldap_next_entry(ld, entry)) {
+        BerElement *ber = NULL;
+        struct berval name, *values = NULL;
+        if (ldap_get_dn_ber(ld, entry, &ber, &name) != LDAP_SUCCESS) continue;
+        located++;
+        while (ldap_get_attribute_ber(ld, entry, ber, &name, &values) == LDAP_SUCCESS &&
+               name.bv_val) {
+            const struct field *f = field_by_attribute(name.bv_val, name.bv_len);
+            for (int i = 0; f && values && values[i].bv_val; i++)
+                printf("%s=%.*s\n", f->name, (int)values[i].bv_len, values[i].bv_val);
+            ber_memfree(values);
+            values = NULL;
+        }
+        ber_free(ber, 0);
+    }
+    ldap_msgfree(result);
+    if (located) printf("+success '%s' located.\n", coded);
+    else printf("-failure '%s' Failed.\n", coded);
+}
+
+int main(int argc, char **argv) {
+    if (!load_config(argc > 1 ? argv[1] : "extern_book.ini")) {
+        printf("-failure Cannot open file %.100s\n", argc > 1 ? argv[1] : "extern_book.ini");
+        return 0;
+    }
+    char url[600];
+    snprintf(url, sizeof url, "ldap://%s:%s", host, port);
+    LDAP *ld = NULL;
+    int version = LDAP_VERSION3;
+    struct berval secret = {strlen(password), password};
+    if (ldap_initialize(&ld, url) != LDAP_SUCCESS ||
+        ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version) != LDAP_OPT_SUCCESS ||
+        ldap_sasl_bind_s(ld, bind_dn, LDAP_SASL_SIMPLE, &secret, NULL, NULL, NULL) !=
+            LDAP_SUCCESS) {
+        printf("-failure Failed to connect to host {%s:%s}\n", host, port);
+        return 1;
+    }
+    printf("+success LDAP External Address Book\n");
+    fflush(stdout);
+
+    char line[1024];
+    while (fgets(line, sizeof line, stdin)) {
+        strip(line);
+        char *argument = strchr(line, ' ');
+        if (argument) *argument++ = 0;
+        if (!strcasecmp(line, "EXIT") || !strcasecmp(line, "QUIT") || !strcasecmp(line, "BYE")) {
+            printf("+success bye.\n");
+            fflush(stdout);
+            break;
+        }
+        char *range = argument ? strchr(argument, ' ') : NULL;
+        char *dash = range ? strchr(range, '-') : NULL;
+        char *conditions = dash ? strchr(dash, ' ') : NULL;
+        if (!strcasecmp(line, "SEARCH") && conditions) {
+            *range++ = 0;
+            int from = atoi(range), to = atoi(dash + 1);
+            if (to == 0) to = -1;
+            if (from == 0) from = 1;
+            search(ld, !strcasecmp(argument, "AND"), from, to, conditions + 1);
+        } else if (!strcasecmp(line, "GET") && argument) {
+            argument[strcspn(argument, " ")] = 0;
+            get(ld, argument);
+        } else {
+            printf("-failure not a valid command.\n");
+        }
+        fflush(stdout);
+    }
+    ldap_unbind_ext_s(ld, NULL, NULL);
+    return 1;
+}

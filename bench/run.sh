@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Runs every benchmark and prints the tables: the micro-benchmarks, then the
+# service against the libldap reference client on the same data in the same
+# run, with the ratios service/reference of wall time and peak RSS (median
+# of RUNS runs each) and whether both wrote identical replies.
+#
+#   bench/run.sh [RUNS]          (default 5; PEOPLE=200000 people in the directory)
+#
+# Needs slapd, ldap-utils, libldap-dev and libbenchmark-dev; run by hand on
+# a quiet machine, never in CI.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-5}
+people=${PEOPLE:-200000}
+build=build-bench
+
+cmake -S bench -B "$build" -G Ninja >/dev/null
+cmake --build "$build" >/dev/null
+
+work=$(mktemp -d /tmp/bench.XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== micro-benchmarks"
+"$build"/bench_micro --benchmark_min_time=0.5
+
+free_port() {
+  local port
+  for port in $(shuf -i 20000-60000 -n 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+  done
+  return 1
+}
+
+# A private slapd with the generated people, sizelimit unlimited.
+echo "== loading $people people into a private slapd"
+bench/gen_ldif.sh "$people" >"$work/data.ldif"
+mkdir -p "$work/db"
+cat >"$work/slapd.conf" <<CONF
+include /etc/ldap/schema/core.schema
+include /etc/ldap/schema/cosine.schema
+include /etc/ldap/schema/inetorgperson.schema
+modulepath /usr/lib/ldap
+moduleload back_mdb
+pidfile $work/slapd.pid
+argsfile $work/slapd.args
+sizelimit unlimited
+database mdb
+maxsize 4294967296
+suffix dc=example,dc=com
+rootdn cn=Manager,dc=example,dc=com
+rootpw secret
+directory $work/db
+index objectClass eq
+index departmentNumber eq
+CONF
+slapadd -q -f "$work/slapd.conf" -l "$work/data.ldif"
+rm "$work/data.ldif"
+slapd_port=$(free_port)
+slapd -f "$work/slapd.conf" -h "ldap://127.0.0.1:$slapd_port/" -d 0 2>"$work/slapd.log" &
+slapd_pid=$!
+pids+=("$slapd_pid")
+for _ in $(seq 100); do
+  ldapsearch -x -H "ldap://127.0.0.1:$slapd_port" -b "" -s base >/dev/null 2>&1 && break
+  sleep 0.1
+done
+
+# The configuration both clients read, for a server on the given port.
+config() {
+  cat >"$work/book.ini" <<INI
+host 127.0.0.1
+port $1
+base_dn ou=People,dc=example,dc=com
+scope LDAP_SCOPE_SUBTREE
+manager_dn cn=Manager,dc=example,dc=com
+manager_pass secret
+field fullname STRING cn true
+field email STRING mail true
+field phone STRING telephoneNumber true
+field group STRING departmentNumber true
+field title STRING title false
+INI
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# measure NAME COMMANDS: RUNS alternating runs of the service and the
+# reference on the command file; one table row.
+rows=()
+measure() {
+  local name=$1 commands=$2 who i start
+  for who in service reference; do : >"$work/$who.times"; : >"$work/$who.rss"; done
+  for i in $(seq "$runs"); do
+    for who in service reference; do
+      local program=$build/extern_book
+      [ "$who" = reference ] && program=$build/refclient
+      start=$EPOCHREALTIME
+      /usr/bin/time -f %M -o "$work/rss" "$program" "$work/book.ini" <"$commands" >"$work/$who.out" || true
+      awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.4f\n", b - a }' >>"$work/$who.times"
+      tail -n 1 "$work/rss" >>"$work/$who.rss"  # after a line on the exit status
+    done
+  done
+  local st rt sm rm same=yes
+  st=$(median <"$work/service.times"); rt=$(median <"$work/reference.times")
+  sm=$(median <"$work/service.rss"); rm=$(median <"$work/reference.rss")
+  cmp -s "$work/service.out" "$work/reference.out" || same=NO
+  [ "$same" = yes ] || diff "$work/service.out" "$work/reference.out" | head -5 >&2
+  rows+=("$(awk -v n="$name" -v st="$st" -v rt="$rt" -v sm="$sm" -v rm="$rm" -v s="$same" 'BEGIN {
+    printf "%-28s %8.3f %8.3f %6.2f %9.1f %9.1f %6.2f  %s", n, st, rt, st / rt, sm / 1024, rm / 1024, sm / rm, s }')")
+  echo "$name: $(wc -l <"$work/service.out") reply lines" >&2
+  last="$st $sm"
+}
+
+config "$slapd_port"
+printf 'SEARCH AND 1-0 group=s\nEXIT\n' >"$work/search_s"
+measure "(a) SEARCH 10,000, slapd" "$work/search_s"
+# The GETs name the first 1,000 people as SEARCH listed them.
+{ sed -n '2,1001p' "$work/reference.out" | sed 's/,$//; s/^/GET /'; echo EXIT; } >"$work/gets"
+measure "(c) 1,000 GET, slapd" "$work/gets"
+
+# Record what slapd answers each client's search, then replay it.
+printf 'SEARCH AND 1-0 group=m\nEXIT\n' >"$work/search_m"
+printf 'SEARCH AND 1-0 group=l\nEXIT\n' >"$work/search_l"
+mkdir -p "$work/streams"
+"$build"/replay record "$work/streams" "$work/record.port" "$slapd_port" &
+pids+=("$!")
+while [ ! -s "$work/record.port" ]; do sleep 0.05; done
+config "$(cat "$work/record.port")"
+for commands in search_m search_l; do
+  # Both end with status 1 after EXIT, as the service always does.
+  "$build"/extern_book "$work/book.ini" <"$work/$commands" >/dev/null || true
+  "$build"/refclient "$work/book.ini" <"$work/$commands" >/dev/null || true
+done
+kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null || true
+pids=()
+"$build"/replay serve "$work/streams" "$work/replay.port" &
+pids+=("$!")
+while [ ! -s "$work/replay.port" ]; do sleep 0.05; done
+config "$(cat "$work/replay.port")"
+measure "(b) SEARCH 100,000, replay" "$work/search_m"
+half=$last
+measure "(b) SEARCH 200,000, replay" "$work/search_l"
+growth=$(awk -v h="$half" -v f="$last" 'BEGIN { split(h, a); split(f, b)
+  printf "service, 200,000 against 100,000 people: time x%.2f, peak RSS x%.2f", b[1] / a[1], b[2] / a[2] }')
+
+echo
+echo "== service against the libldap reference (median of $runs runs; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
+printf '%-28s %8s %8s %6s %9s %9s %6s  %s\n' job "svc s" "ref s" ratio "svc MB" "ref MB" ratio identical
+printf '%s\n' "${rows[@]}"
+echo "$growth"
