@@ -27,7 +27,8 @@ void add_result_code(data_buf *body, int code)
 {
     int at = body->length;
     data_add_integer(body, static_cast<uint32_t>(code));
-    body->data[at] = 0x0A;
+    if (at >= 0 && body->length > at)
+        body->data[at] = 0x0A;
 }
 
 void add_string_list(data_buf *out, static_list *texts)
@@ -154,7 +155,8 @@ int encode_body(data_buf *body, const ldap_request *r, int *constructed)
         data_buf id;
         data_init(&id);
         data_add_integer(&id, static_cast<uint32_t>(r->abandon_id));
-        data_add(body, id.data + 2, id.length - 2);
+        if (id.length > 2)
+            data_add(body, id.data + 2, id.length - 2);
         data_clear(&id);
         *constructed = 0;
         return 1;
@@ -326,9 +328,13 @@ int ldap_send_data(ldap_handle *ldap, int op, data_buf *body, int constructed, i
     data_add_data(&message, body);
     add_controls(&message, controls);
     data_add_upper(&message, 0x30);
-    if (ldap->log_dir)
-        trace_outgoing(ldap, &message);
-    int written = chan_write(ldap->chan, message.data, message.length, 1);
+    // A buffer that could not grow holds no message (length -1).
+    int written = 0;
+    if (message.length > 0) {
+        if (ldap->log_dir)
+            trace_outgoing(ldap, &message);
+        written = chan_write(ldap->chan, message.data, message.length, 1);
+    }
     data_clear(&message);
     return written != 0;
 }

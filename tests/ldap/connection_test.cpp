@@ -45,6 +45,8 @@ TEST_F(Connection, BindSucceedsAndIsRefused)
     TestHandle h;
     EXPECT_EQ(-1, ldap_connect(&h, "cn=Manager,dc=example,dc=com", "secret"));  // no host yet
     EXPECT_EQ(nullptr, h.chan);
+    EXPECT_EQ(0, ldap_disconnect(&h));
+    EXPECT_EQ(0, ldap_error(&h));
 
     ldap_setup(&h, server->host(), server->port());
     EXPECT_EQ(0, ldap_connect(&h, server->options().rootdn.c_str(), "secret"));
