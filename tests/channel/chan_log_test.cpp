@@ -62,6 +62,12 @@ TEST(ChanLog, EntriesOfEveryOperation)
 
         chan_close(&pair.client);
         expected += entry("Closing Connection: {%d}\n", client_fd);
+        // A host given in capitals is logged in lower case.
+        ASSERT_EQ(1, chan_open(&pair.client, "LOCALHOST", pair.listener.port, 5));
+        int again_fd = pair.client.sock;
+        expected += entry("\nConnection Made: localhost:%d {%d}\n", pair.listener.port, again_fd);
+        chan_close(&pair.client);
+        expected += entry("Closing Connection: {%d}\n", again_fd);
         chan_close(pair.server);
         expected += entry("Closing Connection: {%d}\n", server_fd);
         chan_close(&pair.listener.chan);
