@@ -1,6 +1,7 @@
 // Message exchange: one operation record becomes one LDAPMessage written in
 // a single piece; received bytes are buffered until a whole message is there,
 // which is then decoded and handed out.
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +13,13 @@ int xmsg_id = 0;
 namespace {
 
 const int READ_PIECE = 9999;
+
+// Message IDs run from 1 to 2^31 - 1; after the last one the count starts over.
+int next_message_id()
+{
+    xmsg_id = xmsg_id > 0 && xmsg_id < INT_MAX ? xmsg_id + 1 : 1;
+    return xmsg_id;
+}
 
 void trace_outgoing(ldap_handle *ldap, const data_buf *message)
 {
@@ -128,7 +136,7 @@ void ldap_free_message(lresult *message)
 int ldap_send(ldap_handle *ldap, const ldap_request *request, int msgid, static_list *controls)
 {
     if (msgid == 0)
-        msgid = ++xmsg_id;
+        msgid = next_message_id();
     if (!ldap || !ldap->chan || !request)
         return 0;
     data_buf body;
@@ -204,7 +212,7 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
 
 int ldap_send_request(ldap_handle *ldap, const ldap_request *request)
 {
-    int msgid = ++xmsg_id;
+    int msgid = next_message_id();
     return ldap_send(ldap, request, msgid, nullptr) ? msgid : 0;
 }
 
