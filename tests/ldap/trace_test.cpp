@@ -90,7 +90,7 @@ TEST(Trace, FilesNamesAndModes)
     EXPECT_EQ(nullptr, ldap.log_dir);
 
     // log_file: the path left behind; refused rather than cut when a stem or
-    // directory is too long for 512 octets; a missing directory.
+    // directory is too long for 512 octets; a missing or no directory.
     char path[512];
     FILE *file = log_file(other.path().c_str(), "stem", path);
     ASSERT_NE(nullptr, file);
@@ -99,6 +99,8 @@ TEST(Trace, FilesNamesAndModes)
     EXPECT_EQ(nullptr, log_file(other.path().c_str(), std::string(505, 's').c_str(), path));
     EXPECT_EQ(nullptr, log_file(std::string(500, 'd').c_str(), "stem", path));
     EXPECT_EQ(nullptr, log_file(other.file("missing").c_str(), "stem", path));
+    EXPECT_EQ(nullptr, log_file(nullptr, "stem", path));  // not the working directory
+    EXPECT_EQ(nullptr, log_file("", "stem", path));
     EXPECT_EQ(2u, files_in(other).size());
 }
 
