@@ -1,0 +1,228 @@
+// Message exchange: one operation record becomes one LDAPMessage written in
+// a single piece; received bytes are buffered until a whole message is there,
+// which is then decoded and handed out.
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "ldap/ldap.h"
+#include "ldap/reply.h"
+
+int xmsg_id = 0;
+
+namespace {
+
+const int READ_PIECE = 9999;
+
+// Message IDs run from 1 to 2^31 - 1; after the last one the count starts over.
+int next_message_id()
+{
+    xmsg_id = xmsg_id > 0 && xmsg_id < INT_MAX ? xmsg_id + 1 : 1;
+    return xmsg_id;
+}
+
+void trace_outgoing(ldap_handle *ldap, const data_buf *message)
+{
+    lresult *controls = nullptr;
+    lresult *decoded = ldap_decode_data(ldap, message->data, message->length, &controls);
+    ldap_log_data(ldap, "OUT", decoded, &controls);
+    ldap_free_message(decoded);
+    ldap_free_message(controls);
+}
+
+lresult *error_result(const char *text)
+{
+    lresult *result = static_cast<lresult *>(malloc(sizeof(lresult)));
+    if (!result)
+        return nullptr;
+    lresult_init(result);
+    result->application = -1;
+    result->error = strdup(text);
+    return result;
+}
+
+// The length a message announces once its header is buffered, read over all
+// its length octets; -1 while the header is not complete.
+long long announced_length(const unsigned char *octets, int count)
+{
+    if (count < 2)
+        return -1;
+    if (octets[1] < 0x80)
+        return octets[1];
+    int n = octets[1] & 0x7F;
+    if (count < n + 2)
+        return -1;
+    long long length = 0;
+    for (int i = 0; i < n; i++) {
+        length = length * 256 + octets[2 + i];
+        if (length > LDAP_MAX_MESSAGE)
+            return length;
+    }
+    return length;
+}
+
+// Makes room for `more` octets after the buffered ones. Consumed octets are
+// dropped from the front only when they are at least as many as the kept
+// ones, so every octet is moved a bounded number of times.
+int reserve(ldap_handle *ldap, int more)
+{
+    if (!ldap->rx_data) {
+        ldap->rx_start = 0;
+        ldap->rx_size = 0;
+        ldap->rx_len = 0;
+    }
+    if (ldap->rx_start + ldap->rx_len + more <= ldap->rx_size)
+        return 1;
+    if (ldap->rx_start > 0 && ldap->rx_start >= ldap->rx_len) {
+        memmove(ldap->rx_data, ldap->rx_data + ldap->rx_start, static_cast<size_t>(ldap->rx_len));
+        ldap->rx_start = 0;
+        if (ldap->rx_len + more <= ldap->rx_size)
+            return 1;
+    }
+    int size = ldap->rx_size * 2;
+    if (size < ldap->rx_start + ldap->rx_len + more)
+        size = ldap->rx_start + ldap->rx_len + more;
+    unsigned char *grown = static_cast<unsigned char *>(realloc(ldap->rx_data, static_cast<size_t>(size)));
+    if (!grown)
+        return 0;
+    ldap->rx_data = grown;
+    ldap->rx_size = size;
+    return 1;
+}
+
+// 1 when a whole message is buffered (its size in *size), 0 when more must
+// be read, -1 when it announces more than the receive buffer accepts.
+int buffered_message(ldap_handle *ldap, int *size)
+{
+    if (ldap->rx_len == 0 || !ldap->rx_data)
+        return 0;
+    const unsigned char *start = ldap->rx_data + ldap->rx_start;
+    if (announced_length(start, ldap->rx_len) > LDAP_MAX_MESSAGE)
+        return -1;
+    data_element head = data_break_down_length(start, ldap->rx_len);
+    if (head.length == -2 || head.header + head.length > ldap->rx_len)
+        return 0;
+    *size = head.header + head.length;
+    return 1;
+}
+
+// Undecodable or oversized input: the connection cannot be trusted any more.
+lresult *junk(ldap_handle *ldap)
+{
+    chan_close(ldap->chan);
+    ldap_drop_received(ldap);
+    return nullptr;
+}
+
+}  // namespace
+
+void ldap_drop_received(ldap_handle *ldap)
+{
+    free(ldap->rx_data);
+    ldap->rx_data = nullptr;
+    ldap->rx_len = 0;
+    ldap->rx_start = 0;
+    ldap->rx_size = 0;
+}
+
+void ldap_free_message(lresult *message)
+{
+    if (!message || message == LRESULT_INVALID)
+        return;
+    lresult_clear(message);
+    free(message);
+}
+
+int ldap_send(ldap_handle *ldap, const ldap_request *request, int msgid, static_list *controls)
+{
+    if (msgid == 0)
+        msgid = next_message_id();
+    if (!ldap || !ldap->chan || !request)
+        return 0;
+    data_buf body;
+    data_init(&body);
+    int constructed;
+    int sent = 0;
+    if (ldap_encode_request(&body, request, &constructed))
+        sent = ldap_send_data(ldap, request->op, &body, constructed, msgid, controls);
+    data_clear(&body);
+    return sent;
+}
+
+int ldap_send_data(ldap_handle *ldap, int op, data_buf *body, int constructed, int msgid,
+                   static_list *controls)
+{
+    if (!body || !ldap || !ldap->chan)
+        return 0;
+    data_buf message;
+    data_init(&message);
+    data_add_integer(&message, static_cast<uint32_t>(msgid));
+    // An empty body is always written primitive (data_upper_app clears 0x20).
+    data_upper_app(body, op | (constructed ? 0x20 : 0));
+    data_add_data(&message, body);
+    ldap_encode_controls(&message, controls);
+    data_add_upper(&message, 0x30);
+    // A buffer that could not grow holds no message (length -1).
+    int written = 0;
+    if (message.length > 0) {
+        if (ldap->log_dir)
+            trace_outgoing(ldap, &message);
+        written = chan_write(ldap->chan, message.data, message.length, 1);
+    }
+    data_clear(&message);
+    return written != 0;
+}
+
+lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
+{
+    if (!ldap)
+        return nullptr;
+    if (controls_out)
+        *controls_out = nullptr;
+    int size = 0;
+    int state;
+    while ((state = buffered_message(ldap, &size)) == 0) {
+        if (!ldap->chan)
+            return error_result("LDAP Chanel not setup");
+        if (!reserve(ldap, READ_PIECE + 2))
+            return nullptr;
+        unsigned char *end = ldap->rx_data + ldap->rx_start + ldap->rx_len;
+        int count = chan_read_internal(ldap->chan, end, READ_PIECE, 1);
+        if (count == 0)
+            return error_result("Connection Closed by LDAP server");
+        if (count < 0)
+            return nullptr;
+        ldap->rx_len += count;
+    }
+    if (state < 0) {
+        ldap_log_data(ldap, "IN", LRESULT_INVALID, controls_out);
+        return junk(ldap);
+    }
+    lresult *result = ldap_decode_data(ldap, ldap->rx_data + ldap->rx_start, ldap->rx_len,
+                                       controls_out);
+    ldap_log_data(ldap, "IN", result, controls_out);
+    if (result == LRESULT_INVALID)
+        return junk(ldap);
+    ldap->rx_len -= size;
+    ldap->rx_start += size;
+    if (ldap->rx_len == 0)
+        ldap_drop_received(ldap);
+    return result;
+}
+
+int ldap_send_request(ldap_handle *ldap, const ldap_request *request)
+{
+    int msgid = next_message_id();
+    return ldap_send(ldap, request, msgid, nullptr) ? msgid : 0;
+}
+
+lresult *ldap_receive_reply(ldap_handle *ldap, int msgid)
+{
+    for (;;) {
+        lresult *message = ldap_receive(ldap, nullptr);
+        if (!message || message->application == -1 || message->id == msgid || message->id == 0)
+            return message;
+        ldap_dmsg(ldap, "dropped a reply to message %d while waiting for %d", message->id, msgid);
+        ldap_free_message(message);
+    }
+}
