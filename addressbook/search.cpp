@@ -82,6 +82,12 @@ void generate_search(FILE *out, int is_and, int from, int to, const char *condit
     std::string filter;
     if (!build_filter(out, is_and, conditions, &filter))
         return;
+    // Without a condition the request would carry no filter at all, which a
+    // server answers by dropping the connection: nothing can be located.
+    if (filter.empty()) {
+        fputs("-failure none located.\n", out);
+        return;
+    }
     static_list results;
     int scope = atoi(ini[INI_SCOPE]);
     int result = book_search(ini[INI_BASE_DN], scope, filter.c_str(), &results);

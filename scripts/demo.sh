@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/install-deps.sh
+echo "building extern_book..."
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target extern_book >/dev/null
 

@@ -43,10 +43,24 @@ ProcessResult BookTest::run(const std::string &more, const std::string &input)
     return run_process({EXTERN_BOOK_BIN}, dir.path(), input);
 }
 
-std::unique_ptr<ChildProcess> BookTest::start(const std::string &configuration_text)
+ChildProcess &BookTest::greeted(const std::string &more)
 {
-    dir.write("extern_book.ini", configuration_text);
-    return std::make_unique<ChildProcess>(std::vector<std::string>{EXTERN_BOOK_BIN}, dir.path());
+    dir.write("extern_book.ini", config(more));
+    book_ = std::make_unique<ChildProcess>(std::vector<std::string>{EXTERN_BOOK_BIN}, dir.path());
+    std::string line;
+    while (book_->read_line(line) && line.rfind("Debug: ", 0) == 0) {
+    }
+    EXPECT_EQ(line + "\n", GREETING);
+    return *book_;
+}
+
+void BookTest::TearDown()
+{
+    if (book_) {
+        book_->write("EXIT\n");
+        book_->close_input();
+        EXPECT_EQ(book_->wait(), 1);
+    }
 }
 
 std::string BookTest::ask(ChildProcess &book, const std::string &line)
