@@ -29,7 +29,8 @@ struct chan_rec {
 // The process-wide connection log, or null (the initial state).
 extern FILE *socket_record;
 
-// Record, open and close (chan_open.cpp, chan_wait.cpp)
+// Record, open and close (chan_record.cpp, chan_open.cpp, chan_wait.cpp).
+// chan_open reports a connection open only once it is established.
 int tcp_error();
 int check_winstock();
 int set_logfile(const char *dir, const char *file);
@@ -45,10 +46,13 @@ void chan_timeout(chan_rec *chan, int sec, int usec);
 int chan_isopen(chan_rec *chan);
 int chan_ssl(chan_rec *chan);
 int check_string_digit(const char *text);
+// Waits: 1 readable, 2 writable (chan_check only), 0 time-out, -1 failure
+// (also for a channel that is not open). Any descriptor the record holds.
 int chan_check(chan_rec *chan, int sec, int usec);
 int chan_check_read(chan_rec *chan, int sec, int usec);
 
-// Input and output (chan_io.cpp)
+// Input and output (chan_io.cpp). chan_write delivers every byte or fails;
+// chan_read takes from the socket only what len still needs.
 int chan_write(chan_rec *chan, const void *bytes, int len, int wait);
 int chan_read_internal(chan_rec *chan, void *buf, int len, int wait);
 int chan_read(chan_rec *chan, void *out, int len, int wait);

@@ -20,45 +20,6 @@ std::string fuzz_text(const uint8_t *data, size_t size) {
     return std::string(reinterpret_cast<const char *>(data), length);
 }
 
-static void walk_nodes(lresult *list, int depth) {
-    int count = lresult_size(list);
-    for (int i = 0; i <= count; i++) {  // one past the end must miss
-        lresult_get(list, i);
-        lresult_check(list, i);
-        lresult_get_choice(list, i);
-        int size = 0;
-        lresult_get_choice_data(list, i, &size);
-        lresult_get_choice_data(list, i, nullptr);
-        lresult_get_size(list, i);
-        lresult_get_int(list, i);
-        const char *text = lresult_get_char(list, i);
-        if (text) (void)strlen(text);
-        lresult *nested = lresult_get_result(list, i, 0);
-        if (nested && depth < 64) walk_nodes(nested, depth + 1);
-    }
-}
-
-void fuzz_walk(lresult *list) {
-    if (!list || list == LRESULT_INVALID) return;
-    lresult_application(list);
-    lresult_id(list);
-    walk_nodes(list, 0);
-    const char *dn = ldap_get_dn(list);
-    if (dn) (void)strlen(dn);
-    for (char *type = ldap_first_attribute(list); type; type = ldap_next_attribute(list)) {
-        char **values = ldap_get_values(list, type);
-        for (int i = 0; values && values[i]; i++) (void)strlen(values[i]);
-    }
-    static FILE *null_stream = fopen("/dev/null", "w");
-    lresult_log(list, null_stream, "fuzz");
-}
-
-void fuzz_release(lresult *list) {
-    if (!list || list == LRESULT_INVALID) return;
-    lresult_clear(list);
-    free(list);
-}
-
 void fuzz_silence_stdout() {
     if (!freopen("/dev/null", "w", stdout)) abort();
 }

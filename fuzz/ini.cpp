@@ -9,13 +9,21 @@
 #include "addressbook/extern_book.h"
 #include "fuzz/common.h"
 
-static std::string config_path;
+static std::string config_dir, config_path;
+
+static void remove_config() {
+    remove(config_path.c_str());
+    remove(config_dir.c_str());
+}
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzz_silence_stdout();
-    char dir[] = "/tmp/fuzz_ini_XXXXXX";
+    // Memory-backed, so that a file per run costs no disk write.
+    char dir[] = "/dev/shm/fuzz_ini_XXXXXX";
     if (!mkdtemp(dir)) abort();
-    config_path = std::string(dir) + "/book.ini";
+    config_dir = dir;
+    config_path = config_dir + "/book.ini";
+    atexit(remove_config);
     return 0;
 }
 

@@ -20,9 +20,14 @@ struct ldap_handle;
 // ---------------------------------------------------------------------------
 // BER encoder (ber_encode.cpp)
 
+// Lengths are always definite: one octet up to 127, 0x82 and two octets up
+// to 31999, then 0x83/0x84 and three or four octets. A buffer whose storage
+// cannot grow is marked failed (length -1, data null): later writes to it
+// are ignored, wrapping or copying it fails the destination too, and
+// data_clear makes it usable again. Check length < 0 before sending.
 struct data_buf {
     int indefinite;       // set by data_start; read by data_end
-    int length;           // octets of encoding held
+    int length;           // octets of encoding held; -1 once failed
     unsigned char *data;  // the encoding, with one spare octet after it
 };
 
@@ -47,7 +52,9 @@ void data_add_IA5string(data_buf *buf, const char *text);
 // Filter and attribute-list encoding (filter.cpp)
 
 // Compiles a textual filter; a null text with use_default non-zero compiles
-// "(objectClass)". Returns the number of top-level items.
+// "(objectClass)". Returns the number of top-level items. Values may carry
+// backslash-hex-hex escapes; and/or/not nested more than 48 deep are refused
+// (nothing appended, 0 returned).
 int data_cvt_search(data_buf *out, const char *text, int use_default);
 // Appends one OCTET STRING per comma-separated name; returns their number.
 int data_cvt_attrib(data_buf *out, const char *text);
@@ -89,7 +96,8 @@ char *lresult_get_char(lresult *list, int position);
 int lresult_get_size(lresult *list, int position);
 
 // ---------------------------------------------------------------------------
-// BER decoder (ber_decode.cpp)
+// BER decoder (ber_decode.cpp). Input nested more than 64 constructed levels
+// deep is junk ("Nesting Too Deep"); nothing beyond count octets is read.
 
 struct data_element {
     uint32_t tag;                  // identifier octet; 0 when fewer than two octets
@@ -106,7 +114,8 @@ lresult *ldap_decode_data(ldap_handle *ldap, const unsigned char *octets, int co
 lresult *ldap_decode_data_input(ldap_handle *ldap, const unsigned char *octets, int count);
 
 // ---------------------------------------------------------------------------
-// Protocol trace log (trace.cpp)
+// Protocol trace log (trace.cpp). Files are created exclusively, mode 0600;
+// bind credentials are written as ********.
 
 void ldap_set_log(ldap_handle *ldap, const char *dir);
 void ldap_log_data(ldap_handle *ldap, const char *direction, lresult *message, lresult **controls);

@@ -1,0 +1,48 @@
+// Helpers shared by the channel's sources: error texts, the connection log,
+// address resolution, descriptor hand-over and the poll-based waits.
+#ifndef CHANNEL_CHAN_INTERNAL_H
+#define CHANNEL_CHAN_INTERNAL_H
+
+#include <netinet/in.h>
+#include <poll.h>
+
+#include "channel/chanel.h"
+#include "support/nlib.h"
+
+// Error text: drop frees it; set replaces it with a copy (null when the copy
+// cannot be made); setf formats first; set_syserror stores chan_texterror().
+void chan_drop_error(chan_rec *chan);
+void chan_set_error(chan_rec *chan, const char *text);
+void chan_set_errorf(chan_rec *chan, const char *format, ...) NLIB_PRINTF(2, 3);
+void chan_set_syserror(chan_rec *chan);
+
+// One entry in the connection log, flushed; nothing while the log is closed.
+void chan_log(const char *format, ...) NLIB_PRINTF(1, 2);
+
+// Fills addr with an IPv4 address for the lower-cased host text: a text
+// without letters is read as a dotted number, anything else is resolved by
+// name (first address). Returns 0 when the name cannot be resolved.
+int chan_resolve(const char *host, in_addr *addr);
+
+// Makes fd the channel's descriptor. Descriptors that 16 bits cannot hold
+// are closed and refused (0, errno EMFILE). Address texts of an earlier
+// connection are dropped.
+int chan_attach(chan_rec *chan, int fd);
+
+// Drops the first used bytes of pending, keeping the rest (with its zero
+// byte) in a buffer of its own size; pending becomes null when none are left.
+void chan_keep_tail(chan_rec *chan, int used);
+
+// Waits up to sec seconds plus usec microseconds for the events on the
+// channel's descriptor and returns what poll reports in *revents: 1 ready,
+// 0 time-out, -1 failure with errno set (negative times give EINVAL, an
+// invalid descriptor EBADF). Interrupted waits resume with the time left.
+int chan_poll(chan_rec *chan, short events, int sec, int usec, short *revents);
+
+// Readiness in the terms of a descriptor-set wait: readable, writable and
+// exceptional conditions as the kernel reports them to select.
+inline bool chan_readable(short revents) { return revents & (POLLIN | POLLHUP | POLLERR); }
+inline bool chan_writable(short revents) { return revents & (POLLOUT | POLLERR); }
+inline bool chan_exceptional(short revents) { return revents & POLLPRI; }
+
+#endif

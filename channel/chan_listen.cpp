@@ -1,0 +1,157 @@
+// The accepting end: listening, binding, accepting, and the address texts
+// of a channel's two ends.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "channel/chan_internal.h"
+
+static sockaddr_in ipv4_address(int port)
+{
+    sockaddr_in addr;
+    memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    return addr;
+}
+
+int chan_bind(chan_rec *chan, const char *addr, int port, int backlog)
+{
+    if (!chan)
+        return 0;
+    chan_drop_error(chan);
+    if (!addr) {
+        chan_set_error(chan, "Could not open net -- no IP Address");
+        return 0;
+    }
+    char name[512];
+    lprintf(name, sizeof name, "%s", addr);
+    if (port == 0) {
+        chan_set_error(chan, "Could not open net -- no Port");
+        return 0;
+    }
+    s_strlwr(name);
+    sockaddr_in local = ipv4_address(port);
+    if (s_stricmp(name, "all") == 0)
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+    else if (!chan_resolve(name, &local.sin_addr)) {
+        chan_set_errorf(chan, "gethostbyname failed. {%s}", name);
+        return 0;
+    }
+    // A descriptor still held would otherwise leak.
+    chan_close(chan);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || !chan_attach(chan, fd)) {
+        chan_set_error(chan, "Failed to open socket correctly.");
+        return 0;
+    }
+    int on = 1;
+    setsockopt(chan->sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(chan->sock, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+        chan_set_error(chan, "Connection to Socket Failed.");
+        return 0;
+    }
+    if (listen(chan->sock, backlog) != 0) {
+        close(chan->sock);
+        chan->sock = CHAN_NOT_OPEN;
+        chan_set_error(chan, "Listen on Socket Failed.");
+        return 0;
+    }
+    chan_log("%sBind Made: %s:%d {%d}%s", "\n", name, port, chan->sock, "\n");
+    return 1;
+}
+
+int chan_bind_local(chan_rec *chan, char *addr, int port)
+{
+    if (!chan)
+        return 0;
+    chan_drop_error(chan);
+    if (!addr) {
+        chan_set_error(chan, "Local Bind Failed -- no IP Address");
+        return 0;
+    }
+    if (port == 0) {
+        chan_set_error(chan, "Local Bind Failed -- no Port");
+        return 0;
+    }
+    s_strlwr(addr);
+    sockaddr_in local = ipv4_address(port);
+    if (!chan_resolve(addr, &local.sin_addr)) {
+        chan_set_errorf(chan, "gethostbyname failed. {%s}", addr);
+        return 0;
+    }
+    if (!chan_isopen(chan)) {
+        chan_set_error(chan, "Socket Not Open");
+        return 0;
+    }
+    if (bind(chan->sock, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+        chan_log("%sBind Failed: %s:%d {%d}%s", "\n", addr, port, chan->sock, "\n");
+        chan_set_error(chan, "Local Socket Bind Failed.");
+        return 0;
+    }
+    chan_log("%sBind Made: %s:%d {%d}%s", "\n", addr, port, chan->sock, "\n");
+    return 1;
+}
+
+chan_rec *chan_accept(chan_rec *chan)
+{
+    if (!chan)
+        return nullptr;
+    chan_drop_error(chan);
+    if (!chan_isopen(chan)) {
+        chan_set_error(chan, "Socket Not Open");
+        return nullptr;
+    }
+    int fd = accept4(chan->sock, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+        chan_set_syserror(chan);
+        return nullptr;
+    }
+    chan_rec *accepted = static_cast<chan_rec *>(malloc(sizeof *accepted));
+    if (!accepted) {
+        close(fd);
+        return nullptr;
+    }
+    chan_init(accepted);
+    if (!chan_attach(accepted, fd)) {
+        chan_set_syserror(chan);
+        free(accepted);
+        return nullptr;
+    }
+    return accepted;
+}
+
+// Fills *member with the dotted address that query (getsockname or
+// getpeername) gives for the channel's socket, once.
+static char *address_text(chan_rec *chan, char **member,
+                          int (*query)(int, sockaddr *, socklen_t *))
+{
+    if (!chan_isopen(chan))
+        return nullptr;
+    if (*member)
+        return *member;
+    chan_drop_error(chan);
+    sockaddr_in addr;
+    socklen_t size = sizeof addr;
+    char text[INET_ADDRSTRLEN];
+    if (query(chan->sock, reinterpret_cast<sockaddr *>(&addr), &size) != 0 ||
+        !inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text)) {
+        chan_set_syserror(chan);
+        return nullptr;
+    }
+    *member = strdup(text);
+    return *member;
+}
+
+char *chan_localip(chan_rec *chan)
+{
+    return address_text(chan, chan ? &chan->localip : nullptr, getsockname);
+}
+
+char *chan_remoteip(chan_rec *chan)
+{
+    return address_text(chan, chan ? &chan->remoteip : nullptr, getpeername);
+}

@@ -1,0 +1,284 @@
+// BER decoder: element headers, elements into lresult trees, and the framing
+// of whole LDAP messages. It reads only the octets it is given and refuses
+// nesting deeper than DECODE_MAX_DEPTH, so hostile input yields junk, never a
+// crash.
+#include "ldap/ldap.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const int DECODE_MAX_DEPTH = 64;
+
+const char UNKNOWN_TYPE[] = "Unknown Type";
+const char TOO_DEEP[] = "Nesting Too Deep";
+const char NO_MEMORY[] = "Out of Memory";
+
+void set_error(lresult *target, const char *text)
+{
+    free(target->error);
+    target->error = strdup(text);
+}
+
+// A node whose value (payload octets, if any) lives in the same allocation.
+lresult_node *node_new(int type, int size, int choice, size_t payload)
+{
+    auto *node = static_cast<lresult_node *>(malloc(sizeof(lresult_node) + payload));
+    if (!node)
+        return nullptr;
+    node->type = type;
+    node->size = size;
+    node->choice = static_cast<signed char>(choice);
+    node->value = payload ? node + 1 : nullptr;
+    return node;
+}
+
+// Appends the node to the target; on failure releases it and reports -1.
+int node_append(lresult *target, lresult_node *node, int consumed)
+{
+    if (node && static_add(&target->items, node) >= 0)
+        return consumed;
+    free(node);
+    set_error(target, NO_MEMORY);
+    return -1;
+}
+
+int append_text(lresult *target, const data_element &e, int type, int choice, int consumed)
+{
+    // Content, then a zero terminator (two, as callers may expect).
+    size_t payload = e.length ? static_cast<size_t>(e.length) + 2 : 0;
+    lresult_node *node = node_new(type, e.length, choice, payload);
+    if (node && payload) {
+        auto *text = static_cast<unsigned char *>(node->value);
+        memcpy(text, e.content, e.length);
+        text[e.length] = text[e.length + 1] = 0;
+    }
+    return node_append(target, node, consumed);
+}
+
+int append_integer(lresult *target, const data_element &e, int type, int consumed)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < e.length; i++)
+        value = value << 8 | e.content[i];
+    lresult_node *node = node_new(type, e.length, -1, sizeof(int));
+    if (node)
+        *static_cast<int *>(node->value) = static_cast<int>(value);
+    return node_append(target, node, consumed);
+}
+
+int decode(ldap_handle *ldap, const data_element &e, lresult *target, int depth);
+
+int decode_constructed(ldap_handle *ldap, const data_element &e, lresult *target, int depth)
+{
+    if (depth >= DECODE_MAX_DEPTH) {
+        target->application = -1;
+        set_error(target, TOO_DEEP);
+        return -1;
+    }
+    auto *nested = static_cast<lresult *>(malloc(sizeof(lresult)));
+    if (!nested) {
+        set_error(target, NO_MEMORY);
+        return -1;
+    }
+    lresult_init(nested);
+    int pos = 0;
+    while (pos < e.length) {
+        data_element child = data_break_down(e.content + pos, e.length - pos);
+        int used = child.length == -2 ? -1 : decode(ldap, child, nested, depth + 1);
+        if (used < 0) {
+            target->application = -1;
+            set_error(target, nested->error ? nested->error : UNKNOWN_TYPE);
+            lresult_clear(nested);
+            free(nested);
+            return -1;
+        }
+        pos += used;
+    }
+    lresult_node *node = node_new(16, e.length, e.tag & 0x0F, 0);
+    if (node)
+        node->value = nested;
+    if (node_append(target, node, pos + e.header) < 0) {
+        lresult_clear(nested);
+        free(nested);
+        return -1;
+    }
+    return pos + e.header;
+}
+
+int decode(ldap_handle *ldap, const data_element &e, lresult *target, int depth)
+{
+    int consumed = e.header + e.length;
+    int tag = e.tag & 0xFF;
+    if ((tag & 0xC0) == 0x40)
+        target->application = tag & 0x1F;
+    if (tag & 0x20)
+        return decode_constructed(ldap, e, target, depth);
+    if (tag & 0x80)
+        return append_text(target, e, tag, tag & 0x0F, consumed);
+
+    int number = (tag & 0xC0) == 0x40 ? 4 : tag & 0x1F;
+    switch (number) {
+    case 1: case 2: case 10:
+        return append_integer(target, e, number, consumed);
+    case 3: case 4: case 19: case 22:
+        return append_text(target, e, number, -1, consumed);
+    case 5: case 6: case 9: case 17: case 23: case 24:
+        return consumed;
+    case 16:
+        // A primitive SEQUENCE: its contents are read as further elements
+        // of the enclosing list.
+        return e.header;
+    default:
+        set_error(target, UNKNOWN_TYPE);
+        return -1;
+    }
+}
+
+lresult *list_new()
+{
+    auto *list = static_cast<lresult *>(malloc(sizeof(lresult)));
+    if (list)
+        lresult_init(list);
+    return list;
+}
+
+void list_free(lresult *list)
+{
+    lresult_clear(list);
+    if (list != LRESULT_INVALID)
+        free(list);
+}
+
+// Decodes the outermost element of the octets into a new list; null with
+// the failure reported when they are junk.
+lresult *decode_outer(ldap_handle *ldap, const unsigned char *octets, int count, int *consumed)
+{
+    data_element e = data_break_down(octets, count);
+    if (e.length == -2) {
+        ldap_emsg(ldap, "Invalid Input Data (-2): Size=%d", count);
+        return nullptr;
+    }
+    lresult *outer = list_new();
+    if (!outer)
+        return nullptr;
+    *consumed = decode(ldap, e, outer, 0);
+    if (*consumed >= 0)
+        return outer;
+    if (outer->error)
+        ldap_emsg(ldap, "decoded %d data: {%d}{%s} - Expected Junk Data", *consumed, outer->id,
+                  outer->error);
+    else
+        ldap_emsg(ldap, "decoded %d data: {%d}{no error} - Expected Junk Data", *consumed,
+                  outer->id);
+    list_free(outer);
+    return nullptr;
+}
+
+void report_decoded(ldap_handle *ldap, int consumed, const lresult *result)
+{
+    if (!result)
+        ldap_dmsg(ldap, "decoded %d data: {??}{??}", consumed);
+    else if (result->error)
+        ldap_dmsg(ldap, "decoded %d data: {%d}{%s}", consumed, result->id, result->error);
+    else
+        ldap_dmsg(ldap, "decoded %d data: {%d}{no error}", consumed, result->id);
+}
+
+}  // namespace
+
+data_element data_break_down(const unsigned char *octets, int count)
+{
+    data_element e = {0, -2, nullptr, 0};
+    if (!octets || count < 2)
+        return e;
+    e.tag = octets[0];
+    uint32_t length = octets[1];
+    int header = 2;
+    if (length == 0x80) {
+        length = 0;  // the open-ended form is not read: the element is empty
+    } else if (length > 0x80) {
+        int n = length & 0x7F;
+        if (count < n + 2)
+            return e;
+        length = 0;
+        for (int i = 0; i < n; i++)
+            length = length << 8 | octets[2 + i];
+        header = n + 2;
+    }
+    e.header = header;
+    if (length > static_cast<uint32_t>(count - header))
+        return e;
+    e.length = static_cast<int>(length);
+    e.content = octets + header;
+    return e;
+}
+
+data_element data_break_down_length(const unsigned char *octets, int count)
+{
+    return data_break_down(octets, count);
+}
+
+int ldap_decode_BD(ldap_handle *ldap, const data_element *element, lresult *target)
+{
+    if (!element)
+        return 0;
+    if (!target || target == LRESULT_INVALID)
+        return -1;
+    if (element->length < 0 || (element->length > 0 && !element->content)) {
+        set_error(target, UNKNOWN_TYPE);
+        return -1;
+    }
+    return decode(ldap, *element, target, 0);
+}
+
+lresult *ldap_decode_data(ldap_handle *ldap, const unsigned char *octets, int count,
+                          lresult **controls)
+{
+    if (controls)
+        *controls = nullptr;
+    if (!octets)
+        return nullptr;
+    int consumed = 0;
+    lresult *outer = decode_outer(ldap, octets, count, &consumed);
+    if (!outer)
+        return LRESULT_INVALID;
+
+    lresult *result = nullptr;
+    lresult *msg = lresult_get_result(outer, 0, 0);
+    if (msg && lresult_check(msg, 0) == 1) {
+        int id = lresult_get_int(msg, 0);
+        int operation = msg->application;
+        if (controls)
+            *controls = lresult_get_result(msg, 2, 1);
+        result = lresult_get_result(msg, 1, 1);
+        if (!result) {
+            // A primitive operation: the message list itself, less its ID.
+            result = lresult_get_result(outer, 0, 1);
+            lresult_remove(result, 0);
+        }
+        result->application = operation;
+        result->id = id;
+    }
+    list_free(outer);
+    report_decoded(ldap, consumed, result);
+    return result;
+}
+
+lresult *ldap_decode_data_input(ldap_handle *ldap, const unsigned char *octets, int count)
+{
+    if (!octets)
+        return nullptr;
+    int consumed = 0;
+    lresult *result = decode_outer(ldap, octets, count, &consumed);
+    if (!result)
+        return LRESULT_INVALID;
+    if (lresult_size(result) == 1 && lresult_check(result, 0) == 3) {
+        lresult *inner = lresult_get_result(result, 0, 1);
+        list_free(result);
+        result = inner;
+    }
+    report_decoded(ldap, consumed, result);
+    return result;
+}

@@ -1,0 +1,69 @@
+// net_fns: mail-style address texts taken apart, and host names and IPv4
+// addresses converted both ways.
+//
+// An address is a user and a host joined by '@', optionally followed by
+// ':' and a port, possibly inside angle brackets, after a display name in
+// double quotes or before a comment; a list holds several of them separated
+// by ',' or ';'. Text between two ESC bytes (0x1B) is an escape sequence and
+// never counts as a separator.
+//
+// Every function accepts a null text. Results live in the function's own
+// buffer (512 bytes; 1024 for the joined forms; 200 for tcp_hostname) and
+// stay valid until that function is called again: copy what you keep.
+// Results are cut to fit: 493 characters for the cleaned forms, 511 for the
+// parts, 1023 for the joined forms.
+#ifndef NETADDR_NET_FNS_H
+#define NETADDR_NET_FNS_H
+
+// ---------------------------------------------------------------------------
+// Address parsing (address_parse.cpp)
+
+// The ',' or ';' after the first address of list (a ';' is overwritten with
+// ','), skipping separators inside quotes and escape sequences; null when
+// list holds a single address.
+char *net_addr_seperator(char *list);
+// The address without quoted runs and escape sequences or, when it has
+// angle brackets, the text between the first '>' and the '<' before it.
+char *net_remove_qoute(const char *address);
+// The user and host parts; null when there is no '@' or the part is empty.
+// Of two '@' the second separates user and host.
+char *net_user_only(const char *address);
+char *net_host_only(const char *address);
+// The port after ':' following the host; 0 when none is given.
+int net_port_only(const char *address);
+// "user@host", and "user@host:port" when a port is given; null when the
+// user or the host is missing.
+char *net_addr_only(const char *address);
+char *net_addr_port(const char *address);
+// The display name or comment beside the address; null when there is none.
+char *net_extra_only(const char *address);
+// Earlier form of net_extra_only: no escape sequences, no nested brackets,
+// and the whole address when it finds no display name.
+char *net_extra_only_old(const char *address);
+
+// ---------------------------------------------------------------------------
+// Host look-up and conversion (host_lookup.cpp)
+
+// The host name of a dotted IPv4 address; the text itself when it is not one
+// or has no name. Empty for null.
+char *convert_ip_to_name(const char *text);
+// The first IPv4 address of a host name, dotted; the name itself when it
+// holds no letter or is not found. Empty for null.
+char *convert_name_to_ip(const char *name);
+// "user@host" with the host converted by the two functions above; empty when
+// the address lacks a user or a host.
+char *convert_to_name(const char *address);
+char *convert_to_ip(const char *address);
+// "name:a.b.c.d" of the local host (the bare name when it does not resolve,
+// "NONAME" when the name is unknown); the first good answer is kept for the
+// life of the process. oldhost_details gives the canonical name instead.
+char *host_details();
+char *oldhost_details();
+// The local host name.
+char *tcp_hostname();
+// 1 when a and b name the same mailbox: users equal ignoring case, hosts
+// equal ignoring case or, when resolve is non-zero, resolving to the same
+// address. Otherwise 0.
+int compare_email_addresses(const char *a, const char *b, int resolve);
+
+#endif

@@ -1,0 +1,40 @@
+// Helpers of the codec tests: hex views of encoder buffers, owned decoded
+// lists, and a message sink that records what the client reports.
+#pragma once
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ldap/ldap.h"
+
+// Octets as upper-case hex without separators.
+std::string hex(const void *octets, int count);
+std::string hex(const data_buf &buf);
+std::string hex(const std::string &octets);
+// Upper-case hex with blanks removed: "30 0c" -> "300C".
+std::string squeeze(const std::string &hex_text);
+
+// An encoder buffer that clears itself.
+struct Buf {
+    data_buf b;
+    Buf() { data_init(&b); }
+    ~Buf() { data_clear(&b); }
+    std::string hex() const { return ::hex(b); }
+};
+
+// Compiles a filter text and returns the hex of what was appended.
+std::string filter_hex(const char *text, int use_default = 0, int *count = nullptr);
+
+// A decoded list released with its record; LRESULT_INVALID and null kept as is.
+struct ListDeleter {
+    void operator()(lresult *list) const;
+};
+using List = std::unique_ptr<lresult, ListDeleter>;
+List decode_message(const std::string &octets, lresult **controls = nullptr,
+                    ldap_handle *ldap = nullptr);
+inline bool is_invalid(const List &list) { return list.get() == LRESULT_INVALID; }
+
+// Messages passed to the sink, one entry per call.
+extern std::vector<std::string> sink_lines;
+int record_sink(const char *format, ...) NLIB_PRINTF(1, 2);
