@@ -64,6 +64,9 @@ void book_loop(FILE *in, FILE *out);
 int book_command(FILE *out, char *line);
 // AVAILABLE (all fields) or SEARCH_FIELDS (searchable ones only).
 void book_list_fields(FILE *out, int searchable_only);
+// A decimal number read as strtol reads it (blanks and a sign accepted, no
+// digits give 0), kept within the range of int.
+int book_number(const char *text);
 
 // ---------------------------------------------------------------------------
 // Start-up (startup.cpp)

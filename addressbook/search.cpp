@@ -1,6 +1,5 @@
 // SEARCH: field=value conditions become one LDAP filter; the matching
 // entries' DNs are listed, coded, within the asked range, and counted.
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -89,7 +88,7 @@ void generate_search(FILE *out, int is_and, int from, int to, const char *condit
         return;
     }
     static_list results;
-    int scope = atoi(ini[INI_SCOPE]);
+    int scope = book_number(ini[INI_SCOPE]);
     int result = book_search(ini[INI_BASE_DN], scope, filter.c_str(), &results);
     int found = static_size(&results);
     // Entries that came before a time or size limit are still the answer.

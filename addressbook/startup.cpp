@@ -1,9 +1,6 @@
 // Start-up and the one connection to the directory: connect and bind to
 // "host", falling back to "host2"; reconnect once when a search finds the
 // connection lost.
-#include <climits>
-#include <cstdlib>
-
 #include "addressbook/extern_book.h"
 #include "channel/chanel.h"
 #include "support/nlib.h"
@@ -20,15 +17,14 @@ const char *book_error()
 // first attempt failed. Returns 1 when bound.
 static int book_connect()
 {
-    long port = strtol(ini[INI_PORT], nullptr, 10);
-    port = port < INT_MIN ? INT_MIN : port > INT_MAX ? INT_MAX : port;
-    ldap_setup(&ldap, ini[INI_HOST], static_cast<int>(port));
+    int port = book_number(ini[INI_PORT]);
+    ldap_setup(&ldap, ini[INI_HOST], port);
     if (ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]) == 0)
         return 1;
     if (!ini[INI_HOST2][0])
         return 0;
     dmsg("cannot use %s (%s), trying %s", ini[INI_HOST], book_error(), ini[INI_HOST2]);
-    ldap_setup(&ldap, ini[INI_HOST2], static_cast<int>(port));
+    ldap_setup(&ldap, ini[INI_HOST2], port);
     return ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]) == 0;
 }
 
