@@ -173,3 +173,14 @@ TEST_F(Protocol, ConfigurationPathAndFallback)
     r = run_process({EXTERN_BOOK_BIN, "other.ini", "more", "args"}, dir.path(), "SEARCH_FIELDS\n");
     EXPECT_EQ(r.out, GREETING + "other=STRING\n+success 1 available.\n");
 }
+
+TEST_F(Protocol, DebugLinesOnlyWhenDebugIsExactlyTrue)
+{
+    for (const char *off : {"", "debug TRUE\n", "debug yes\n", "debug  true\n"}) {
+        ProcessResult r = run(off, "COMMANDS\n");
+        EXPECT_EQ(r.out, GREETING + COMMAND_LIST) << off;
+    }
+    ProcessResult r = run("debug true\n", "COMMANDS\n");
+    EXPECT_EQ(r.out.rfind("Debug: ", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - COMMAND_LIST.size()), COMMAND_LIST);
+}
