@@ -16,6 +16,8 @@ std::string fuzz_text(const uint8_t *data, size_t size);
 // Calls every accessor a caller would use on a decoded list, recursively,
 // and traces it to a null stream.
 void fuzz_walk(lresult *list);
+// Walks a decoded list as a search entry: its DN, attributes and values.
+void fuzz_walk_entry(lresult *list);
 // Releases a decoded list; tolerates null and LRESULT_INVALID.
 void fuzz_release(lresult *list);
 // Sends the process's standard output to /dev/null (services write their

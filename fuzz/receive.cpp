@@ -53,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         lresult *message = ldap_receive(&handle, &controls);
         int failed = message && message != LRESULT_INVALID && message->application == -1;
         fuzz_walk(message);
+        fuzz_walk_entry(message);
         fuzz_release(message);
         fuzz_release(controls);
         if (handle.rx_len < 0) abort();

@@ -138,6 +138,10 @@ struct ldap_handle {
     int error_code;          // 0 none, -1 local failure, else LDAP result code
     static_list referrals;   // owned referral URL texts
     char *log_dir;           // trace directory, owned; null means no trace
+    // Receive buffer layout (meaningful only while rx_data is set): the
+    // unconsumed octets start at rx_data + rx_start; rx_size is allocated.
+    int rx_start;
+    int rx_size;
 };
 
 void ldap_init(ldap_handle *ldap, msg_fn emsg, msg_fn dmsg);
@@ -175,6 +179,11 @@ void ldap_cr_clear(ldap_cr *cr);
 
 // ---------------------------------------------------------------------------
 // Message exchange (exchange.cpp)
+//
+// ldap_receive hands out the next whole message; a message announcing more
+// than 64 MiB is junk like an undecodable one (channel closed, null). The
+// operations below take only replies carrying their own request's message
+// ID; an unsolicited notification (ID 0) ends them as a failure.
 
 // protocolOp numbers
 enum {
@@ -238,6 +247,10 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out);
 
 // ---------------------------------------------------------------------------
 // Connection life cycle (connection.cpp)
+//
+// ldap_connect first releases a channel of an earlier attempt. ldap_log
+// records an error result of the exchange (application -1) as code -1 with
+// the text "Error - <its text>".
 
 void ldap_setup(ldap_handle *ldap, const char *host, int port);
 void ldap_timeout(ldap_handle *ldap, int seconds, int microseconds);

@@ -100,8 +100,7 @@ void print_data(FILE *out, const std::string &prefix, const lresult_node *node, 
     fputc('\n', out);
 }
 
-void print_list(const lresult *list, FILE *out, const std::string &prefix, int depth,
-                mask_mode mode);
+void print_list(lresult *list, FILE *out, const std::string &prefix, int depth, mask_mode mode);
 
 void print_node(const lresult_node *node, int position, FILE *out, const std::string &prefix,
                 int depth, mask_mode mode)
@@ -120,7 +119,7 @@ void print_node(const lresult_node *node, int position, FILE *out, const std::st
     const char *text = static_cast<const char *>(node->value);
     if (node->type == 16) {
         mask_mode nested = mode == MASK_BIND && position == 2 ? MASK_SASL : MASK_NONE;
-        print_list(static_cast<const lresult *>(node->value), out, inner, depth + 1, nested);
+        print_list(static_cast<lresult *>(node->value), out, inner, depth + 1, nested);
     } else if ((node->type & 0x1F) == 4 && text &&
                static_cast<int>(strnlen(text, node->size)) < node->size) {
         print_data(out, prefix, node, masked);
@@ -142,8 +141,7 @@ void print_node(const lresult_node *node, int position, FILE *out, const std::st
     }
 }
 
-void print_list(const lresult *list, FILE *out, const std::string &prefix, int depth,
-                mask_mode mode)
+void print_list(lresult *list, FILE *out, const std::string &prefix, int depth, mask_mode mode)
 {
     if (!list || list == LRESULT_INVALID || !out)
         return;
@@ -154,12 +152,11 @@ void print_list(const lresult *list, FILE *out, const std::string &prefix, int d
         fprintf(out, "%s         ID: %d\n", p, list->id);
         fprintf(out, "%s      Error: %s\n", p, list->error ? list->error : "NULL");
     }
-    auto *items = const_cast<static_list *>(&list->items);
-    int count = static_size(items);
+    int count = static_size(&list->items);
     fprintf(out, "%s No Entries: %d\n", p, count);
     fprintf(out, "%s\n", p);
     for (int i = 0; i < count; i++)
-        print_node(static_cast<const lresult_node *>(static_get_num(items, i)), i, out, prefix,
+        print_node(static_cast<const lresult_node *>(static_get_num(&list->items, i)), i, out, prefix,
                    depth, mode);
     fprintf(out, "%s-------------------------------------\n", p);
     fflush(out);

@@ -11,7 +11,16 @@
 
 namespace {
 
-std::string tlv(int tag, const std::string &content)
+// Polls one descriptor for up to 100 ms so that a stop request is noticed.
+bool ready(int fd, short events)
+{
+    pollfd p{fd, events, 0};
+    return poll(&p, 1, 100) > 0;
+}
+
+}  // namespace
+
+std::string ber_element(int tag, const std::string &content)
 {
     std::string out(1, static_cast<char>(tag));
     size_t n = content.size();
@@ -27,7 +36,7 @@ std::string tlv(int tag, const std::string &content)
     return out + content;
 }
 
-std::string ber_int(int tag, int value)
+std::string ber_integer(int tag, int value)
 {
     std::string octets;
     unsigned v = static_cast<unsigned>(value);
@@ -37,17 +46,8 @@ std::string ber_int(int tag, int value)
     } while (v);
     if (static_cast<unsigned char>(octets[0]) & 0x80)
         octets.insert(octets.begin(), '\0');
-    return tlv(tag, octets);
+    return ber_element(tag, octets);
 }
-
-// Polls one descriptor for up to 100 ms so that a stop request is noticed.
-bool ready(int fd, short events)
-{
-    pollfd p{fd, events, 0};
-    return poll(&p, 1, 100) > 0;
-}
-
-}  // namespace
 
 std::string hex_bytes(const std::string &hex)
 {
@@ -83,16 +83,16 @@ int ber_message_id(const std::string &m)
 
 std::string ldap_result_bytes(int tag, int id, int code, const std::string &message)
 {
-    std::string op = tlv(tag, ber_int(0x0A, code) + tlv(0x04, "") + tlv(0x04, message));
-    return tlv(0x30, ber_int(0x02, id) + op);
+    std::string op = ber_element(tag, ber_integer(0x0A, code) + ber_element(0x04, "") + ber_element(0x04, message));
+    return ber_element(0x30, ber_integer(0x02, id) + op);
 }
 
 std::string ldap_entry_bytes(int id, const std::string &dn, const std::string &type,
                              const std::string &value)
 {
-    std::string attr = tlv(0x30, tlv(0x04, type) + tlv(0x31, tlv(0x04, value)));
-    std::string op = tlv(0x64, tlv(0x04, dn) + tlv(0x30, attr));
-    return tlv(0x30, ber_int(0x02, id) + op);
+    std::string attr = ber_element(0x30, ber_element(0x04, type) + ber_element(0x31, ber_element(0x04, value)));
+    std::string op = ber_element(0x64, ber_element(0x04, dn) + ber_element(0x30, attr));
+    return ber_element(0x30, ber_integer(0x02, id) + op);
 }
 
 FakeServer::FakeServer()

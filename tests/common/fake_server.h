@@ -74,6 +74,10 @@ private:
 
 // "30 0c 02 01" -> the octets; blanks are ignored.
 std::string hex_bytes(const std::string &hex);
+// One BER element with definite length; an INTEGER-shaped element (tag
+// 0x02, or 0x0A for ENUMERATED) of a non-negative value.
+std::string ber_element(int tag, const std::string &content);
+std::string ber_integer(int tag, int value);
 // The message ID of an encoded LDAP message (0 when it cannot be read).
 int ber_message_id(const std::string &message);
 // An LDAPResult-shaped reply (tag 0x61 BindResponse, 0x65 SearchResultDone,

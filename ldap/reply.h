@@ -1,0 +1,41 @@
+// Helpers shared by the operations of the client (connection, search,
+// updates, server side); not part of the public contract.
+#ifndef LDAP_REPLY_H
+#define LDAP_REPLY_H
+
+#include "ldap/ldap.h"
+
+// Largest message the receive buffer accepts; a larger announced length is
+// junk and closes the channel.
+#define LDAP_MAX_MESSAGE (64 * 1024 * 1024)
+
+// Clears and frees a received message (null and LRESULT_INVALID ignored).
+void ldap_free_message(lresult *message);
+
+// Takes the next message ID and sends the request under it; returns the ID,
+// or 0 when the request could not be sent.
+int ldap_send_request(ldap_handle *ldap, const ldap_request *request);
+
+// The next message that belongs to the request with ID msgid: replies to
+// other requests are dropped; an error result of the exchange and an
+// unsolicited notification (ID 0) are returned as they are. Null when
+// nothing came (time-out, or an undecodable message).
+lresult *ldap_receive_reply(ldap_handle *ldap, int msgid);
+
+// Forgets every buffered received octet.
+void ldap_drop_received(ldap_handle *ldap);
+
+// Lets go of the handle's channel: an owned one is closed, cleared and
+// freed, one handed in by ldap_server stays its owner's. Buffered octets are
+// dropped too, so they are never read as replies on a later channel.
+void ldap_release_channel(ldap_handle *ldap);
+
+// Empties the handle's referral list, releasing its texts.
+void ldap_clear_referrals(ldap_handle *ldap);
+
+// Appends copies of the URL texts at `position` of message (a nested list of
+// texts, or one text) to the handle's referrals; with `all_after` set, every
+// further text element of the message is taken as well.
+void ldap_gather_referrals(ldap_handle *ldap, lresult *message, int position, int all_after);
+
+#endif

@@ -1,0 +1,183 @@
+// The search operation, the walkers over its entries and attributes, and
+// the referrals it gathers on the handle.
+#include <cstdlib>
+#include <cstring>
+
+#include "ldap/ldap.h"
+#include "ldap/reply.h"
+
+namespace {
+
+// Entries arrive in bulk: grow the result list by more than the default step.
+const int RESULT_STEP = 128;
+
+void add_referral(ldap_handle *ldap, const char *url)
+{
+    char *copy = url ? strdup(url) : nullptr;
+    if (copy && static_add(&ldap->referrals, copy) < 0)
+        free(copy);
+}
+
+lresult *attribute_at(lresult *entry, int index)
+{
+    return lresult_get_result(lresult_get_result(entry, 1, 0), index, 0);
+}
+
+}  // namespace
+
+void ldap_clear_referrals(ldap_handle *ldap)
+{
+    static_clear_dealloc(&ldap->referrals);
+}
+
+void ldap_gather_referrals(ldap_handle *ldap, lresult *message, int position, int all_after)
+{
+    lresult *nested = lresult_get_result(message, position, 0);
+    if (nested) {
+        for (int i = 0; i < lresult_size(nested); i++)
+            add_referral(ldap, lresult_get_char(nested, i));
+    } else {
+        add_referral(ldap, lresult_get_char(message, position));
+    }
+    for (int i = position + 1; all_after && i < lresult_size(message); i++)
+        add_referral(ldap, lresult_get_char(message, i));
+}
+
+int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                int time_limit, int types_only, const char *filter, const char *attributes,
+                static_list *results)
+{
+    if (!results)
+        return 0;
+    if (ldap)
+        ldap_clear_referrals(ldap);
+    static_init(results, nullptr);
+    static_setup(results, RESULT_STEP);
+    if (!ldap)
+        return -1;
+    ldap_request request = {};
+    request.op = LDAP_SEARCH_REQUEST;
+    request.base = base;
+    request.scope = scope;
+    request.deref = deref;
+    request.size_limit = size_limit;
+    request.time_limit = time_limit;
+    request.types_only = types_only;
+    request.filter = filter;
+    request.attributes = attributes;
+    int msgid = ldap_send_request(ldap, &request);
+    if (!msgid) {
+        ldap_log(ldap, "Failed to send 'LDAP_SEARCH_REQUEST'", nullptr);
+        return -1;
+    }
+    lresult *message;
+    for (;;) {
+        message = ldap_receive_reply(ldap, msgid);
+        if (!message) {
+            ldap_log(ldap, "LDAP server failed to return back 'LDAP_SEARCH_RESPONCE' {NULL}",
+                     nullptr);
+            ldap_clear_result_list(results);
+            return -1;
+        }
+        if (message->application == LDAP_SEARCH_ENTRY && message->id == msgid) {
+            if (static_add(results, message) < 0)
+                ldap_free_message(message);
+        } else if (message->application == LDAP_SEARCH_REFERENCE && message->id == msgid) {
+            ldap_gather_referrals(ldap, message, 0, 1);
+            ldap_free_message(message);
+        } else {
+            break;
+        }
+    }
+    ldap_log(ldap, "Search", message);
+    if (message->application != LDAP_SEARCH_DONE || message->id != msgid) {
+        ldap_free_message(message);
+        ldap_clear_result_list(results);
+        return -1;
+    }
+    int code = lresult_get_int(message, 0);
+    if (code == 10)
+        ldap_gather_referrals(ldap, message, 3, 0);
+    else if (static_size(&ldap->referrals) > 0)
+        code = 10;
+    ldap_free_message(message);
+    return code;
+}
+
+void ldap_clear_result_list(static_list *results)
+{
+    if (!results)
+        return;
+    for (int i = 0; i < static_size(results); i++)
+        ldap_free_message(static_cast<lresult *>(static_get_num(results, i)));
+    static_clear(results);
+}
+
+lresult *ldap_first_entry(static_list *results)
+{
+    if (!results)
+        return nullptr;
+    static_start(results);
+    return static_cast<lresult *>(static_get(results));
+}
+
+lresult *ldap_next_entry(static_list *results)
+{
+    return results ? static_cast<lresult *>(static_get(results)) : nullptr;
+}
+
+char *ldap_get_dn(lresult *entry)
+{
+    return lresult_get_char(entry, 0);
+}
+
+char *ldap_first_attribute(lresult *entry)
+{
+    if (!entry || entry == LRESULT_INVALID)
+        return nullptr;
+    entry->attr_cursor = 0;
+    return lresult_get_char(attribute_at(entry, 0), 0);
+}
+
+char *ldap_next_attribute(lresult *entry)
+{
+    if (!entry || entry == LRESULT_INVALID)
+        return nullptr;
+    entry->attr_cursor++;
+    return lresult_get_char(attribute_at(entry, entry->attr_cursor), 0);
+}
+
+char **ldap_get_values(lresult *entry, const char *type)
+{
+    if (!attribute_at(entry, 0))
+        return nullptr;
+    lresult *attribute = nullptr;
+    for (int i = 0; (attribute = attribute_at(entry, i)) != nullptr; i++)
+        if (s_stricmp(lresult_get_char(attribute, 0), type) == 0)
+            break;
+    lresult *values = lresult_get_result(attribute, 1, 0);
+    if (!values)
+        return nullptr;
+    if (values->values)
+        return values->values;
+    int count = lresult_size(values);
+    char **vector = static_cast<char **>(calloc(static_cast<size_t>(count) + 1, sizeof(char *)));
+    if (!vector)
+        return nullptr;
+    for (int i = 0; i < count; i++)
+        vector[i] = lresult_get_char(values, i);
+    values->values = vector;
+    return vector;
+}
+
+char *ldap_first_referral(ldap_handle *ldap)
+{
+    if (!ldap)
+        return nullptr;
+    return static_cast<char *>(static_get_num(&ldap->referrals, 0));
+}
+
+char *ldap_next_referral(ldap_handle *ldap)
+{
+    return ldap ? static_cast<char *>(static_get(&ldap->referrals)) : nullptr;
+}
