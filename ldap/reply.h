@@ -9,6 +9,13 @@
 // junk and closes the channel.
 #define LDAP_MAX_MESSAGE (64 * 1024 * 1024)
 
+// Encodes the fields of the request's operation into body and tells whether
+// the operation is a constructed element; 0 for an operation never sent.
+int ldap_encode_request(data_buf *body, const ldap_request *request, int *constructed);
+
+// Appends the controls ([0], one sequence per ldap_cr) when the list holds any.
+void ldap_encode_controls(data_buf *message, static_list *controls);
+
 // Clears and frees a received message (null and LRESULT_INVALID ignored).
 void ldap_free_message(lresult *message);
 

@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -234,6 +235,8 @@ bool Slapd::launch()
     std::string log = dir_ + "/slapd.log";
     pid_t pid = fork();
     if (pid == 0) {
+        // A test program that dies without stopping its server takes it along.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (fd >= 0) {
             dup2(fd, 1);

@@ -1,6 +1,7 @@
 // Message exchange against the scripted fake server: exact request octets,
 // replies split and batched, junk, closes, silence and oversized messages.
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -114,6 +115,9 @@ TEST(Exchange, SendWithoutChannelStillTakesAnId)
     EXPECT_EQ(before + 1, xmsg_id);
     EXPECT_EQ(0, ldap_send(nullptr, &unbind, 0, nullptr));
     EXPECT_EQ(before + 2, xmsg_id);
+    xmsg_id = INT_MAX;  // the last ID there is: the count starts over
+    EXPECT_EQ(0, ldap_send(&h, &unbind, 0, nullptr));
+    EXPECT_EQ(1, xmsg_id);
 
     Message error(ldap_receive(&h, nullptr));
     ASSERT_NE(nullptr, error.m);

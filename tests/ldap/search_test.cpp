@@ -81,25 +81,61 @@ TEST_F(Search, ScopesAndDefaultFilter)
 // Every filter form returns what ldapsearch returns for the same text.
 TEST_F(Search, FiltersMatchLdapsearch)
 {
-    const char *filters[] = {
-        "(cn=Alice Archer)", "(cn=alice archer)", "(mail=*)", "(cn=*)", "(mail=alice*)",
-        "(mail=*@example.com)", "(cn=*ar*)", "(cn=Al*Ar*er)", "(cn=A*e A*r)",
-        "(&(title=Engineer)(mail=*example.com))", "(|(sn=Baker)(sn=Carter))",
-        "(!(title=Engineer))", "(&(objectClass=inetOrgPerson)(!(|(sn=Archer)(sn=Baker))))",
-        "(&(cn=Alice Archer))", "(|(sn=Baker))", "(!(sn=Baker))",
-        "(dnQualifier>=b2)", "(dnQualifier<=b2)", "(sn~=Archer)",
-        "(cn:caseExactMatch:=Alice Archer)", "(cn:caseExactMatch:=alice archer)",
-        "(ou:dn:=People)", "(cn=Smith\\2C John)", "(description=5 \\2a 3 is fifteen)",
-        "(description=\\28parenthesised\\29 text)", "(sn=M\xc3\xbcller)", "(cn=J\xc3\xbc*)",
-        "(cn=Nobody)", "(objectClass=person)",
+    // Each filter with the number of entries it finds below ou=People.
+    const struct {
+        const char *text;
+        int count;
+    } filters[] = {
+        {"(cn=Alice Archer)", 1},
+        {"(cn=alice archer)", 1},
+        {"(mail=*)", 5},
+        {"(cn=*)", 6},
+        {"(mail=alice*)", 1},
+        {"(mail=*@example.com)", 5},
+        {"(cn=*ar*)", 2},
+        {"(cn=Al*Ar*er)", 1},
+        {"(cn=A*e A*r)", 1},
+        {"(&(title=Engineer)(mail=*example.com))", 3},
+        {"(|(sn=Baker)(sn=Carter))", 2},
+        {"(!(title=Engineer))", 4},
+        {"(&(objectClass=inetOrgPerson)(!(|(sn=Archer)(sn=Baker))))", 4},
+        {"(&(cn=Alice Archer))", 1},
+        {"(|(sn=Baker))", 1},
+        {"(!(sn=Baker))", 6},
+        {"(dnQualifier>=b2)", 2},
+        {"(dnQualifier<=b2)", 2},
+        {"(sn~=Archer)", 1},
+        {"(cn:caseExactMatch:=Alice Archer)", 1},
+        {"(cn:caseExactMatch:=alice archer)", 0},
+        {"(ou:dn:=People)", 7},
+        {"(cn=Smith\\2C John)", 1},
+        {"(description=5 \\2a 3 is fifteen)", 1},
+        {"(description=\\28parenthesised\\29 text)", 1},
+        {"(description=path C:\\5ctemp)", 1},
+        {"(description=*\\2a*)", 1},
+        {"(:caseIgnoreMatch:=Engineer)", 3},
+        {"(title:dn:caseIgnoreMatch:=clerk)", 1},
+        {"(sn=M\xc3\xbcller)", 1},
+        {"(cn=J\xc3\xbc*)", 1},
+        {"(cn=Nobody)", 0},
+        {"(objectClass=person)", 6},
     };
-    for (const char *filter : filters) {
+    for (const auto &filter : filters) {
         ResultList results;
-        int rc = ldap_search(&h, PEOPLE, 2, 0, 0, 0, 0, filter, nullptr, &results);
-        EXPECT_EQ(0, rc) << filter;
-        EXPECT_EQ(sorted(server->search_dns(PEOPLE, "sub", filter)), sorted(results.dns()))
-            << filter;
+        EXPECT_EQ(0, ldap_search(&h, PEOPLE, 2, 0, 0, 0, 0, filter.text, nullptr, &results))
+            << filter.text;
+        EXPECT_EQ(filter.count, results.size()) << filter.text;
+        EXPECT_EQ(sorted(server->search_dns(PEOPLE, "sub", filter.text)), sorted(results.dns()))
+            << filter.text;
     }
+    // A filter longer than the short length forms.
+    std::string big = "(|";
+    for (int i = 0; big.size() < 40000; i++)
+        big += "(cn=Nobody" + std::to_string(i) + ")";
+    big += "(cn=Alice Archer))";
+    ResultList results;
+    EXPECT_EQ(0, ldap_search(&h, PEOPLE, 2, 0, 0, 0, 0, big.c_str(), "cn", &results));
+    EXPECT_EQ(std::vector<std::string>{"cn=Alice Archer,ou=People,dc=example,dc=com"}, results.dns());
 }
 
 TEST_F(Search, AttributesAndValues)

@@ -101,6 +101,17 @@ TEST_F(Update, AddModifyRenameDelete)
     EXPECT_EQ("Dan Dover;", attribute(moved, "cn"));
     EXPECT_TRUE(server->search_dns(renamed, "base", "(objectClass=*)").empty());
 
+    // A value larger than one read and than the short length forms.
+    std::string large(70000, 'x');
+    ldap_mod_clear(&change);
+    ldap_mod_add(&change, 2, "description", large.c_str());
+    EXPECT_EQ(0, ldap_modify(&h, moved.c_str(), &change));
+    ResultList results;
+    ASSERT_EQ(0, ldap_search(&h, moved.c_str(), 0, 0, 0, 0, 0, nullptr, "description", &results));
+    char **description = ldap_get_values(ldap_first_entry(&results), "description");
+    ASSERT_NE(nullptr, description);
+    EXPECT_EQ(large, description[0]);
+
     EXPECT_EQ(0, ldap_del(&h, moved.c_str()));
     EXPECT_TRUE(server->search_dns(moved, "base", "(objectClass=*)").empty());
     EXPECT_EQ(32, ldap_del(&h, moved.c_str()));
