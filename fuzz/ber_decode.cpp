@@ -20,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     lresult *controls = nullptr;
     lresult *message = ldap_decode_data(&handle, start, count, &controls);
     fuzz_walk(message);
+    fuzz_walk_entry(message);
     fuzz_walk(controls);
     fuzz_release(message);
     fuzz_release(controls);

@@ -77,7 +77,9 @@ int decode_constructed(ldap_handle *ldap, const data_element &e, lresult *target
         set_error(target, TOO_DEEP);
         return -1;
     }
-    auto *nested = static_cast<lresult *>(malloc(sizeof(lresult)));
+    // The nested list and its node share one allocation, the node after the
+    // list: freeing the list releases both (see lresult.cpp).
+    auto *nested = static_cast<lresult *>(malloc(sizeof(lresult) + sizeof(lresult_node)));
     if (!nested) {
         set_error(target, NO_MEMORY);
         return -1;
@@ -96,12 +98,15 @@ int decode_constructed(ldap_handle *ldap, const data_element &e, lresult *target
         }
         pos += used;
     }
-    lresult_node *node = node_new(16, e.length, e.tag & 0x0F, 0);
-    if (node)
-        node->value = nested;
-    if (node_append(target, node, pos + e.header) < 0) {
+    auto *node = reinterpret_cast<lresult_node *>(nested + 1);
+    node->type = 16;
+    node->value = nested;
+    node->size = e.length;
+    node->choice = static_cast<signed char>(e.tag & 0x0F);
+    if (static_add(&target->items, node) < 0) {
         lresult_clear(nested);
         free(nested);
+        set_error(target, NO_MEMORY);
         return -1;
     }
     return pos + e.header;

@@ -11,16 +11,28 @@ bool is_list(const lresult *list)
     return list && list != LRESULT_INVALID;
 }
 
-// The decoder may place a node's text or integer cell in the node's own
-// allocation, right after the record; such a value is not freed separately.
+// The decoder saves allocations: a text or integer cell may sit right after
+// its node, and a constructed element's node right after its nested list.
+// Such parts are released with the block that holds them.
+bool node_inside_list(const lresult_node *node)
+{
+    return node->value && static_cast<const void *>(node) ==
+                              static_cast<const void *>(static_cast<lresult *>(node->value) + 1);
+}
+
 void node_release(lresult_node *node)
 {
     if (!node)
         return;
     if (node->type == 16) {
         auto *nested = static_cast<lresult *>(node->value);
-        lresult_clear(nested);
-        free(nested);
+        bool inside = node_inside_list(node);
+        if (is_list(nested)) {
+            lresult_clear(nested);
+            free(nested);
+        }
+        if (inside)
+            return;
     } else if (node->value != static_cast<void *>(node + 1)) {
         free(node->value);
     }
@@ -132,7 +144,8 @@ lresult *lresult_get_result(lresult *list, int position, int remove)
     auto *nested = static_cast<lresult *>(node->value);
     if (remove) {
         static_remove_num(&list->items, position);
-        free(node);
+        if (!node_inside_list(node))
+            free(node);
     }
     return nested;
 }

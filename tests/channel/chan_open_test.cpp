@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -15,35 +14,20 @@
 // server.
 static const std::string UNRESOLVABLE = std::string(64, 'X') + ".INVALID";
 
-TEST(ChanRecord, FreshRecordNullChannelsAndTexts)
+TEST(ChanRecord, FreshRecordAndNulls)
 {
     chan_rec chan;
     chan_init(&chan);
     EXPECT_EQ(0, chan_isopen(&chan));
-    EXPECT_EQ(nullptr, chan_error_string(&chan));
-    EXPECT_EQ(0, chan_close(&chan));
     EXPECT_EQ(30, chan.timeout_sec);
-    EXPECT_EQ(0, chan.timeout_usec);
-    EXPECT_EQ(0, chan_block(&chan, 1));
-    EXPECT_EQ(0, chan_nodelay(&chan, 1));
-    EXPECT_EQ(0, chan_ssl(&chan));
+    EXPECT_EQ(0, chan_close(&chan));
     chan_clear(&chan);
-
-    chan_init(nullptr);
     chan_clear(nullptr);
     EXPECT_EQ(0, chan_open(nullptr, "127.0.0.1", 1, 1));
-    EXPECT_EQ(0, chan_close(nullptr));
-    EXPECT_EQ(0, chan_check(nullptr, 0, 0));
-    EXPECT_EQ(nullptr, chan_error_string(nullptr));
-
     errno = ENOENT;
     char *text = chan_texterror();
     EXPECT_STREQ("No such file or directory", text);
     free(text);
-
-    EXPECT_EQ(1, check_string_digit(nullptr));
-    EXPECT_EQ(1, check_string_digit("10.0.0.1"));
-    EXPECT_EQ(1, check_string_digit("2130706433"));
     EXPECT_EQ(0, check_string_digit("10.0.0.x"));
 }
 
@@ -53,8 +37,6 @@ TEST(ChanOpen, FailuresLeaveTheChannelClosed)
     chan_init(&chan);
     EXPECT_EQ(0, chan_open(&chan, "127.0.0.1", 0, 5));
     EXPECT_EQ("Could not open net -- no Port", error_of(&chan));
-    EXPECT_EQ(0, chan_isopen(&chan));
-
     EXPECT_EQ(0, chan_open(&chan, UNRESOLVABLE.c_str(), 389, 5));
     EXPECT_EQ("gethostbyname failed. {" + std::string(64, 'x') + ".invalid}", error_of(&chan));
     EXPECT_EQ(0, chan_isopen(&chan));
@@ -76,29 +58,21 @@ TEST(ChanOpen, ConnectsStoresHostAndIgnoresReopen)
     chan_rec chan;
     chan_init(&chan);
     ASSERT_EQ(1, chan_open(&chan, "LOCALHOST", listener.port, 5)) << error_of(&chan);
-    EXPECT_EQ(1, chan_isopen(&chan));
-    EXPECT_EQ(nullptr, chan_error_string(&chan));
-    EXPECT_STREQ("localhost", chan.remoteip);
     EXPECT_STREQ("localhost", chan_remoteip(&chan));
     EXPECT_STREQ("127.0.0.1", chan_localip(&chan));
-    EXPECT_EQ(1, chan_nodelay(&chan, 1));
 
     // Already open: nothing is tested or changed.
     uint16_t sock = chan.sock;
     EXPECT_EQ(1, chan_open(&chan, UNRESOLVABLE.c_str(), 0, 5));
     EXPECT_EQ(sock, chan.sock);
-    EXPECT_STREQ("localhost", chan.remoteip);
 
-    // The connection ends in blocking mode: a peer that sends nothing keeps
-    // a read waiting, so probe with a non-blocking receive instead.
+    // The connection ends in blocking mode; probe without blocking.
     char byte;
     EXPECT_EQ(-1, recv(chan.sock, &byte, 1, MSG_DONTWAIT));
     EXPECT_EQ(EAGAIN, errno);
 
     EXPECT_EQ(1, chan_close(&chan));
-    EXPECT_EQ(0, chan_isopen(&chan));
     EXPECT_EQ(0, chan_close(&chan));
-
     // Reopened with a dotted address and a blocking connect.
     ASSERT_EQ(1, chan_open(&chan, "127.0.0.1", listener.port, 0)) << error_of(&chan);
     EXPECT_STREQ("127.0.0.1", chan.remoteip);
@@ -110,12 +84,11 @@ TEST(ChanOpen, ConnectsStoresHostAndIgnoresReopen)
 TEST(ChanOpen, ConnectTimesOutOnFullBacklog)
 {
     Listener listener(0);
-    std::vector<chan_rec> fillers(2);
+    chan_rec fillers[2], chan;
     for (chan_rec &filler : fillers) {
         chan_init(&filler);
         chan_open(&filler, "127.0.0.1", listener.port, 1);
     }
-    chan_rec chan;
     chan_init(&chan);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0, chan_open(&chan, "127.0.0.1", listener.port, 1));

@@ -15,39 +15,30 @@ static std::string next_line(chan_rec *chan, char *(*reader)(chan_rec *, int) = 
     return line ? line.get() : "<null>";
 }
 
-TEST(ChanReadln, LineEndsAndEndOfStream)
+TEST(ChanReadln, LineEndsTimeOutAndEndOfStream)
 {
     EXPECT_EQ(nullptr, chan_readln(nullptr, 1));
-    Pair pair;
-    pair.server_send("abc\r\ndef\n\nx\r\r\n");
-    EXPECT_EQ("abc", next_line(&pair.client));
-    // What follows the line end waits in pending.
-    EXPECT_STREQ("def\n\nx\r\r\n", pair.client.pending);
-    EXPECT_EQ(9, pair.client.pending_len);
-    pair.server_send(std::string(3000, 'L') + "\nxyz");
-    pair.server_close();
-    EXPECT_EQ("def", next_line(&pair.client));
-    EXPECT_EQ("", next_line(&pair.client));
-    EXPECT_EQ("x", next_line(&pair.client));
-    EXPECT_EQ(std::string(3000, 'L'), next_line(&pair.client));
-    EXPECT_EQ("xyz", next_line(&pair.client));
-    EXPECT_EQ(nullptr, pair.client.pending);
-    EXPECT_EQ(0, pair.client.pending_len);
-    EXPECT_EQ("<null>", next_line(&pair.client));
-}
-
-TEST(ChanReadln, TimeOutHandsOverWhatIsHeld)
-{
     Pair pair;
     chan_timeout(&pair.client, 0, 100000);
     EXPECT_EQ("<null>", next_line(&pair.client));
     EXPECT_EQ("setting timeout failed (0/100000)", error_of(&pair.client));
-    pair.server_send("partial");
+    pair.server_send("partial");  // a time-out hands over what is held
     EXPECT_EQ("partial", next_line(&pair.client));
+
+    pair.server_send("abc\r\ndef\n\nx\r\r\n");
+    EXPECT_EQ("abc", next_line(&pair.client));
+    EXPECT_STREQ("def\n\nx\r\r\n", pair.client.pending);
+    EXPECT_EQ(9, pair.client.pending_len);
+    pair.server_send(std::string(3000, 'L') + "\nxyz");
+    pair.server_close();
+    const std::string lines[] = {"def", "", "x", std::string(3000, 'L'), "xyz", "<null>"};
+    for (const std::string &line : lines)
+        EXPECT_EQ(line, next_line(&pair.client));
+    EXPECT_EQ(nullptr, pair.client.pending);
     EXPECT_EQ(0, pair.client.pending_len);
 }
 
-TEST(ChanReadln, ZeroByteHidesTheRestOfTheChunk)
+TEST(ChanReadln, ZeroByteEndsTheChunksText)
 {
     Pair pair;
     chan_timeout(&pair.client, 0, 200000);
@@ -56,8 +47,13 @@ TEST(ChanReadln, ZeroByteHidesTheRestOfTheChunk)
     // The line end after the zero byte is not taken: the reader waits on,
     // then hands over the text before the zero byte.
     EXPECT_EQ("ab", next_line(&pair.client));
-    pair.server_send("cd\n");
-    EXPECT_EQ("cd", next_line(&pair.client));
+    // Raw bytes left by an exact read count up to their zero byte too.
+    pair.server_send(std::string("12\0" "34", 5));
+    char buf[8];
+    EXPECT_EQ(-2, chan_read(&pair.client, buf, 8, 1));
+    ASSERT_EQ(5, pair.client.pending_len);
+    pair.server_send("5\n");
+    EXPECT_EQ("125", next_line(&pair.client));
 }
 
 TEST(ChanReadln, ByteReaderLeavesTheRestInTheSocket)
@@ -70,22 +66,8 @@ TEST(ChanReadln, ByteReaderLeavesTheRestInTheSocket)
     EXPECT_EQ(1, chan_check_read(&pair.client, 2, 0));
     EXPECT_EQ(4, chan_read_internal(&pair.client, buf, sizeof buf, 1));
     EXPECT_EQ("two\n", std::string(buf, 4));
-
-    // Blocking mode reads the same way.
     pair.server_send("three\n");
     EXPECT_EQ("three", next_line(&pair.client, chan_readln_char, 0));
     pair.server_close();
     EXPECT_EQ("<null>", next_line(&pair.client, chan_readln_char, 0));
-}
-
-TEST(ChanReadln, RawBytesLeftByExactReadCountUpToTheirZero)
-{
-    Pair pair;
-    chan_timeout(&pair.client, 0, 100000);
-    pair.server_send(std::string("12\0" "34", 5));
-    char buf[8];
-    EXPECT_EQ(-2, chan_read(&pair.client, buf, 8, 1));
-    ASSERT_EQ(5, pair.client.pending_len);
-    pair.server_send("5\n");
-    EXPECT_EQ("125", next_line(&pair.client));
 }

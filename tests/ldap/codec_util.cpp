@@ -1,6 +1,5 @@
 #include "codec_util.h"
 
-#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 
@@ -23,20 +22,6 @@ std::string hex(const data_buf &buf)
     return hex(buf.data, buf.length);
 }
 
-std::string hex(const std::string &octets)
-{
-    return hex(octets.data(), static_cast<int>(octets.size()));
-}
-
-std::string squeeze(const std::string &hex_text)
-{
-    std::string text;
-    for (char c : hex_text)
-        if (!isspace(static_cast<unsigned char>(c)))
-            text += static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 std::string filter_hex(const char *text, int use_default, int *count)
 {
     Buf out;
@@ -56,8 +41,14 @@ void ListDeleter::operator()(lresult *list) const
 
 List decode_message(const std::string &octets, lresult **controls, ldap_handle *ldap)
 {
-    return List(ldap_decode_data(ldap, reinterpret_cast<const unsigned char *>(octets.data()),
-                                 static_cast<int>(octets.size()), controls));
+    std::vector<unsigned char> exact(octets.begin(), octets.end());
+    return List(ldap_decode_data(ldap, exact.data(), static_cast<int>(exact.size()), controls));
+}
+
+List decode_element(const std::string &octets, ldap_handle *ldap)
+{
+    std::vector<unsigned char> exact(octets.begin(), octets.end());
+    return List(ldap_decode_data_input(ldap, exact.data(), static_cast<int>(exact.size())));
 }
 
 int record_sink(const char *format, ...)

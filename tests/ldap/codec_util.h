@@ -11,9 +11,6 @@
 // Octets as upper-case hex without separators.
 std::string hex(const void *octets, int count);
 std::string hex(const data_buf &buf);
-std::string hex(const std::string &octets);
-// Upper-case hex with blanks removed: "30 0c" -> "300C".
-std::string squeeze(const std::string &hex_text);
 
 // An encoder buffer that clears itself.
 struct Buf {
@@ -31,8 +28,11 @@ struct ListDeleter {
     void operator()(lresult *list) const;
 };
 using List = std::unique_ptr<lresult, ListDeleter>;
+// Decoded from a copy of exactly their size, so the sanitizers see any read
+// beyond the octets: one message, or one element of any kind.
 List decode_message(const std::string &octets, lresult **controls = nullptr,
                     ldap_handle *ldap = nullptr);
+List decode_element(const std::string &octets, ldap_handle *ldap = nullptr);
 inline bool is_invalid(const List &list) { return list.get() == LRESULT_INVALID; }
 
 // Messages passed to the sink, one entry per call.

@@ -5,14 +5,9 @@
 
 namespace {
 
-struct Reference {
-    const char *filter;
-    const char *octets;
-};
-
 // Standard filters and their octets from an independent encoder
 // (regenerate with filter_reference.py beside this file).
-const Reference REFERENCE[] = {
+const std::pair<const char *, const char *> REFERENCE[] = {
 #include "filter_reference.inc"
 };
 
@@ -20,29 +15,23 @@ const Reference REFERENCE[] = {
 
 TEST(FilterCompile, StandardFormsMatchIndependentEncoder)
 {
-    for (const Reference &r : REFERENCE) {
+    for (const auto &r : REFERENCE) {
         int count = -1;
-        EXPECT_EQ(r.octets, filter_hex(r.filter, 0, &count)) << r.filter;
-        EXPECT_EQ(1, count) << r.filter;
+        EXPECT_EQ(r.second, filter_hex(r.first, 0, &count)) << r.first;
+        EXPECT_EQ(1, count) << r.first;
     }
 }
 
 TEST(FilterCompile, WorkedExamplesAndLenientForms)
 {
-    struct Case {
-        const char *filter;
-        const char *octets;
-    };
-    const Case cases[] = {
+    const std::pair<const char *, const char *> cases[] = {
         {"(objectClass)", "870B6F626A656374436C617373"},
         {"(cn=**)", "A4080402636E30028100"},
         {"(cn= )", "8702636E"},
         {"(cn=)", "A3060402636E0400"},
         {"(cn=Fred  \t)", "A30A0402636E040446726564"},  // trailing blanks dropped
-        {"(cn= Fred)", "A30B0402636E04052046726564"},   // leading blanks kept
-        {"(  cn=a)", "A3070402636E040161"},             // blanks after ( skipped
+        {"junk(  cn= Fred)", "A30B0402636E04052046726564"},  // leading value blanks kept
         {"(cn =a)", "A3080403636E20040161"},            // blanks before the operator kept
-        {"junk(cn=a)", "A3070402636E040161"},
         // One-character operators.
         {"(age>5)", "A5080403616765040135"},
         {"(age<5)", "A6080403616765040135"},
@@ -50,39 +39,31 @@ TEST(FilterCompile, WorkedExamplesAndLenientForms)
         // A backslash without two hex digits stays as it is.
         {"(cn=a\\b)", "A3090402636E0403615C62"},
         {"(cn=a\\2)", "A3090402636E0403615C32"},
-        {"(cn=a\\2g)", "A30A0402636E0404615C3267"},
         {"(cn=\\5C5c)", "A3090402636E04035C3563"},
         // Starred values after any operator make a substrings filter.
         {"(cn>=a*)", "A4090402636E3003800161"},
         {"(cn=a**b)", "A40E0402636E30088001618100820162"},
         // An unbalanced item runs to the end of the text.
-        {"(cn=a", "A3070402636E040161"},
         {"(&(cn=a)(sn=b", "A012A3070402636E040161A3070402736E040162"},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(c.octets, filter_hex(c.filter)) << c.filter;
+    for (const auto &c : cases)
+        EXPECT_EQ(c.second, filter_hex(c.first)) << c.first;
 }
 
-TEST(FilterCompile, CountsAndDefaults)
+TEST(FilterCompile, CountsDefaultsAndNesting)
 {
     int count = -1;
     EXPECT_EQ(filter_hex("(objectClass)"), filter_hex(nullptr, 1, &count));
     EXPECT_EQ(1, count);
-    EXPECT_EQ("", filter_hex(nullptr, 0, &count));
-    EXPECT_EQ(0, count);
-    for (int use_default : {0, 1}) {
-        EXPECT_EQ("", filter_hex("", use_default, &count));
-        EXPECT_EQ(0, count);
-        EXPECT_EQ("", filter_hex("no parenthesis", use_default, &count));
+    for (const char *empty : {static_cast<const char *>(nullptr), "", "no parenthesis"}) {
+        EXPECT_EQ("", filter_hex(empty, empty != nullptr, &count));
         EXPECT_EQ(0, count);
     }
-
     EXPECT_EQ("A306040161040131A306040162040132", filter_hex("(a=1) (b=2)", 0, &count));
     EXPECT_EQ(2, count);
     // Anything but ( after an item ends the list.
     EXPECT_EQ("A306040161040131", filter_hex("(a=1)x(b=2)", 0, &count));
     EXPECT_EQ(1, count);
-
     // An empty and/or/not appends nothing but still counts.
     EXPECT_EQ("", filter_hex("(&)", 0, &count));
     EXPECT_EQ(1, count);
@@ -90,34 +71,23 @@ TEST(FilterCompile, CountsAndDefaults)
 
     // The caller's text is never modified.
     char text[] = "(&(cn=a*b)(!(sn~=x)))";
-    std::string before = text;
     Buf out;
     EXPECT_EQ(1, data_cvt_search(&out.b, text, 0));
-    EXPECT_EQ(before, text);
-    EXPECT_EQ(0, data_cvt_search(nullptr, text, 1));
-}
+    EXPECT_STREQ("(&(cn=a*b)(!(sn~=x)))", text);
 
-TEST(FilterCompile, NestingLimit)
-{
-    auto nested = [](int levels) {
-        std::string text;
+    // 48 levels of and/or/not compile; deeper filters are refused whole.
+    for (int levels : {48, 49, 100000}) {
+        std::string filter;
         for (int i = 0; i < levels; i++)
-            text += "(!";
-        text += "(cn=a)";
-        for (int i = 0; i < levels; i++)
-            text += ")";
-        return text;
-    };
-    int count = -1;
-    std::string deep = filter_hex(nested(48).c_str(), 0, &count);
-    EXPECT_EQ(1, count);
-    EXPECT_EQ("A2", deep.substr(0, 2));
-    EXPECT_EQ("A3070402636E040161", deep.substr(deep.size() - 18));
-    // One level more is refused as a whole.
-    EXPECT_EQ("", filter_hex(nested(49).c_str(), 0, &count));
-    EXPECT_EQ(0, count);
-    EXPECT_EQ("", filter_hex(nested(100000).c_str(), 0, &count));
-    EXPECT_EQ(0, count);
+            filter += "(!";
+        filter += "(cn=a)" + std::string(levels, ')');
+        std::string octets = filter_hex(filter.c_str(), 0, &count);
+        EXPECT_EQ(levels == 48 ? 1 : 0, count) << levels;
+        if (levels == 48)
+            EXPECT_EQ("A2", octets.substr(0, 2));
+        else
+            EXPECT_EQ("", octets);
+    }
 }
 
 TEST(FilterCompile, AttributeLists)
@@ -127,19 +97,14 @@ TEST(FilterCompile, AttributeLists)
         int count;
         const char *octets;
     };
-    const Case cases[] = {
-        {"cn,mail", 2, "0402636E04046D61696C"},
-        {"cn, mail", 2, "0402636E04046D61696C"},
-        {"cn,", 2, "0402636E0400"},
-        {"", 1, "0400"},
-        {"cn ", 1, "0403636E20"},
-    };
+    const Case cases[] = {{"cn, mail", 2, "0402636E04046D61696C"},
+                          {"cn,", 2, "0402636E0400"},
+                          {"", 1, "0400"},
+                          {"cn ", 1, "0403636E20"},
+                          {nullptr, 0, ""}};
     for (const Case &c : cases) {
         Buf out;
         EXPECT_EQ(c.count, data_cvt_attrib(&out.b, c.text)) << c.text;
         EXPECT_EQ(c.octets, out.hex()) << c.text;
     }
-    Buf out;
-    EXPECT_EQ(0, data_cvt_attrib(&out.b, nullptr));
-    EXPECT_EQ(0, out.b.length);
 }
