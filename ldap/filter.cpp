@@ -77,10 +77,15 @@ void put_substrings(data_buf *out, const std::string &name, const char *value, s
     const char *end = value + count;
     if (stars.front() != value)
         put_primitive(&pieces, 0x80, unescape(value, stars.front() - value));
+    // Adjacent stars hold no piece: an empty any element makes servers
+    // drop the request, and a*b matches what a**b means.
     for (size_t i = 0; i + 1 < stars.size(); i++)
-        put_primitive(&pieces, 0x81, unescape(stars[i] + 1, stars[i + 1] - stars[i] - 1));
+        if (stars[i + 1] - stars[i] > 1)
+            put_primitive(&pieces, 0x81, unescape(stars[i] + 1, stars[i + 1] - stars[i] - 1));
     if (stars.back() != end - 1)
         put_primitive(&pieces, 0x82, unescape(stars.back() + 1, end - stars.back() - 1));
+    if (pieces.length == 0)  // nothing but stars, as in "**"
+        put_primitive(&pieces, 0x81, std::string());
 
     data_buf scratch;
     data_init(&scratch);

@@ -126,27 +126,31 @@ TEST(BerDecode, WorkedMessages)
     EXPECT_EQ(nullptr, ldap_decode_data_input(&ldap, nullptr, 5));
 }
 
-TEST(BerDecode, ElementKinds)
+TEST(BerDecode, ElementKindsAndAccessors)
 {
     struct Case {
         const char *octets;
-        int type, choice, integer;
+        int type, choice, kind, size, integer;
         const char *text;
     };
+    // kind is lresult_check's; size is lresult_get_size's (text: + 1).
     const Case cases[] = {
-        {"02 02 FF FF", 2, -1, 65535, nullptr},
-        {"02 05 00 FF FF FF FF", 2, -1, -1, nullptr},
-        {"02 01 FF", 2, -1, 255, nullptr},
-        {"02 00", 2, -1, 0, nullptr},
-        {"01 01 FF", 1, -1, 255, nullptr},
-        {"0A 01 03", 10, -1, 3, nullptr},
-        {"13 02 61 62", 19, -1, 0, "ab"},
-        {"16 02 61 62", 22, -1, 0, "ab"},
-        {"03 02 00 61", 3, -1, 0, ""},
-        {"87 02 63 6E", 0x87, 7, 0, "cn"},
-        {"C3 01 7A", 0xC3, 3, 0, "z"},
-        {"9F 01 7A", 0x9F, 15, 0, "z"},
-        {"44 02 61 62", 4, -1, 0, "ab"},  // primitive APPLICATION reads as text
+        {"02 02 FF FF", 2, -1, 1, 2, 65535, nullptr},
+        {"02 05 00 FF FF FF FF", 2, -1, 1, 5, -1, nullptr},
+        {"02 01 FF", 2, -1, 1, 1, 255, nullptr},
+        {"02 00", 2, -1, 1, 0, 0, nullptr},
+        {"01 01 FF", 1, -1, 1, 1, 255, nullptr},
+        {"0A 01 03", 10, -1, 1, 1, 3, nullptr},
+        {"04 05 68 65 6C 6C 6F", 4, -1, 2, 6, 0, "hello"},
+        {"13 02 61 62", 19, -1, 2, 3, 0, "ab"},
+        {"16 02 61 62", 22, -1, 2, 3, 0, "ab"},
+        {"03 02 00 61", 3, -1, 2, 3, 0, ""},
+        {"44 02 61 62", 4, -1, 2, 3, 0, "ab"},  // primitive APPLICATION reads as text
+        {"87 02 63 6E", 0x87, 7, 4, 3, 0, "cn"},  // tagged primitives hold text
+        {"C3 01 7A", 0xC3, 3, 4, 2, 0, "z"},
+        {"9F 01 7A", 0x9F, 15, 4, 2, 0, "z"},
+        {"A3 02 04 00", 16, 3, 3, 2, 0, nullptr},
+        {"78 02 04 00", 16, 8, 3, 2, 0, nullptr},  // choice from the low four bits
     };
     for (const Case &c : cases) {
         std::string octets = hex_bytes(std::string("30 00 ") + c.octets);
@@ -156,13 +160,19 @@ TEST(BerDecode, ElementKinds)
         ASSERT_EQ(1, lresult_size(list.get())) << c.octets;
         lresult_node *node = lresult_get(list.get(), 0);
         EXPECT_EQ(c.type, node->type) << c.octets;
-        EXPECT_EQ(c.choice, node->choice) << c.octets;
+        EXPECT_EQ(c.choice, lresult_get_choice(list.get(), 0)) << c.octets;
+        EXPECT_EQ(c.kind, lresult_check(list.get(), 0)) << c.octets;
+        EXPECT_EQ(c.size, lresult_get_size(list.get(), 0)) << c.octets;
+        EXPECT_EQ(c.integer, lresult_get_int(list.get(), 0)) << c.octets;
+        EXPECT_STREQ(c.text, lresult_get_char(list.get(), 0)) << c.octets;
         if (c.text) {
-            EXPECT_STREQ(c.text, lresult_get_char(list.get(), 0)) << c.octets;
             EXPECT_EQ(0, static_cast<char *>(node->value)[node->size]);
-        } else {
-            EXPECT_EQ(c.integer, lresult_get_int(list.get(), 0)) << c.octets;
         }
+        EXPECT_EQ(c.kind == 3, lresult_get_result(list.get(), 0, 0) != nullptr) << c.octets;
+        int size = 99;
+        void *data = lresult_get_choice_data(list.get(), 0, &size);
+        EXPECT_EQ(c.choice < 0 ? nullptr : node->value, data) << c.octets;
+        EXPECT_EQ(c.choice < 0 ? 0 : node->size, size) << c.octets;
     }
 
     // Skipped types leave no node; a primitive SEQUENCE's contents join the list.
@@ -170,14 +180,6 @@ TEST(BerDecode, ElementKinds)
     ASSERT_EQ(2, lresult_size(mixed.get()));
     EXPECT_EQ(2, lresult_get(mixed.get(), 0)->type);
     EXPECT_EQ(4, lresult_get(mixed.get(), 1)->type);
-
-    // Constructed elements of every class nest, choice from the low four bits.
-    List outer = decode_element(hex_bytes("30 08 A3 02 04 00 78 02 04 00"));
-    ASSERT_EQ(2, lresult_size(outer.get()));
-    EXPECT_EQ(16, lresult_get(outer.get(), 0)->type);
-    EXPECT_EQ(3, lresult_get_choice(outer.get(), 0));
-    EXPECT_EQ(8, lresult_get_choice(outer.get(), 1));
-    EXPECT_EQ(24, outer->application);
 }
 
 TEST(BerDecode, JunkIsRefused)

@@ -21,6 +21,8 @@ FILTERS = [
     "(cn=Jo*Sm*th)",
     "(cn=*a*b*c*)",
     "(cn=a*b)",
+    "(cn=a**b)",
+    "(cn=**Jo***th**)",
     "(&(cn=a)(sn=b))",
     "(&(cn=a))",
     "(|(cn=a))",

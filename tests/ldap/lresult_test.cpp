@@ -14,36 +14,6 @@ List sample()
 
 }  // namespace
 
-TEST(LResult, AccessorsByKind)
-{
-    List list = sample();
-    lresult *l = list.get();
-    struct Expected {
-        int kind, integer;
-        const char *text;
-        int size, choice;
-    };
-    const Expected nodes[] = {{1, 256, nullptr, 2, -1},
-                              {2, 0, "hello", 6, -1},
-                              {3, 0, nullptr, 2, 3},
-                              {4, 0, "cn", 3, 7}};  // tagged primitives hold text
-    ASSERT_EQ(4, lresult_size(l));
-    for (int i = 0; i < 4; i++) {
-        EXPECT_EQ(nodes[i].kind, lresult_check(l, i)) << i;
-        EXPECT_EQ(nodes[i].integer, lresult_get_int(l, i)) << i;
-        EXPECT_STREQ(nodes[i].text, lresult_get_char(l, i)) << i;
-        EXPECT_EQ(nodes[i].size, lresult_get_size(l, i)) << i;
-        EXPECT_EQ(nodes[i].choice, lresult_get_choice(l, i)) << i;
-    }
-    int size = 99;
-    EXPECT_EQ(nullptr, lresult_get_choice_data(l, 1, &size));
-    EXPECT_EQ(0, size);
-    EXPECT_STREQ("cn", static_cast<char *>(lresult_get_choice_data(l, 3, &size)));
-    EXPECT_EQ(2, size);
-    EXPECT_EQ(nullptr, lresult_get_result(l, 1, 1));
-    EXPECT_EQ(4, lresult_size(l));
-}
-
 TEST(LResult, MissesAndNoList)
 {
     List list = sample();
