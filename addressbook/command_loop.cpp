@@ -27,8 +27,7 @@ static char *cut_at_blank(char *text)
     return blank + 1;
 }
 
-// A decimal number as strtol reads it, kept within the range of int.
-static int read_number(const char *text)
+int book_number(const char *text)
 {
     long value = strtol(text, nullptr, 10);
     if (value > INT_MAX)
@@ -75,8 +74,8 @@ static void command_search(FILE *out, char *args)
         return;
     }
     *dash = '\0';
-    int from = read_number(range);
-    int to = read_number(dash + 1);
+    int from = book_number(range);
+    int to = book_number(dash + 1);
     char *conditions = strchr(dash + 1, ' ');
     if (!conditions) {
         fputs(NO_RESULT, out);

@@ -64,6 +64,9 @@ void book_loop(FILE *in, FILE *out);
 int book_command(FILE *out, char *line);
 // AVAILABLE (all fields) or SEARCH_FIELDS (searchable ones only).
 void book_list_fields(FILE *out, int searchable_only);
+// A decimal number read as strtol reads it (blanks and a sign accepted, no
+// digits give 0), kept within the range of int.
+int book_number(const char *text);
 
 // ---------------------------------------------------------------------------
 // Start-up (startup.cpp)
@@ -71,12 +74,20 @@ void book_list_fields(FILE *out, int searchable_only);
 // The process-wide connection to the directory server.
 extern ldap_handle ldap;
 
-// Connects to the directory and greets the host on out. Returns 1 when the
-// service is ready, 0 after writing the start-up failure line.
+// Connects and binds to "host" (or else "host2") and greets the host on
+// out. Returns 1 when the service is ready, 0 after writing the start-up
+// failure line.
 int book_start(FILE *out);
+// ldap_search on the process-wide connection with the given base, scope and
+// filter (no attribute list, time limit 30 seconds). When the client fails
+// on its side (-1: connection lost, nothing sent or received), reconnects
+// once as book_start does and repeats the search once.
+int book_search(const char *base, int scope, const char *filter, static_list *results);
+// The text of the connection's last failure; "(NULL)" when none is recorded.
+const char *book_error();
 
 // ---------------------------------------------------------------------------
-// SEARCH and GET (search.cpp, get.cpp)
+// SEARCH and GET (search.cpp, get.cpp, dn_coding.cpp)
 
 // SEARCH: is_and 1 for AND, 0 for OR; entries from..to (1-based, to below 1
 // for no limit) are listed. Writes the whole reply, unflushed.

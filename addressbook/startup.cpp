@@ -1,9 +1,62 @@
-// Start-up: greets the host once the service is ready.
+// Start-up and the one connection to the directory: connect and bind to
+// "host", falling back to "host2"; reconnect once when a search finds the
+// connection lost.
 #include "addressbook/extern_book.h"
+#include "channel/chanel.h"
+#include "support/nlib.h"
+
+ldap_handle ldap;
+
+const char *book_error()
+{
+    const char *text = ldap_error_str(&ldap);
+    return text ? text : "(NULL)";
+}
+
+// Connects and binds to "host", then to "host2" when that is set and the
+// first attempt failed. Returns 1 when bound.
+static int book_connect()
+{
+    int port = book_number(ini[INI_PORT]);
+    ldap_setup(&ldap, ini[INI_HOST], port);
+    if (ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]) == 0)
+        return 1;
+    if (!ini[INI_HOST2][0])
+        return 0;
+    dmsg("cannot use %s (%s), trying %s", ini[INI_HOST], book_error(), ini[INI_HOST2]);
+    ldap_setup(&ldap, ini[INI_HOST2], port);
+    return ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]) == 0;
+}
 
 int book_start(FILE *out)
 {
+    check_winstock();
+    ldap_init(&ldap, emsg, dmsg);
+    if (!book_connect()) {
+        fprintf(out, "-failure Failed to connect to host {%s:%s}(%s)\n", ini[INI_HOST],
+                ini[INI_PORT], book_error());
+        fflush(out);
+        return 0;
+    }
     fputs("+success LDAP External Address Book\n", out);
     fflush(out);
     return 1;
+}
+
+int book_search(const char *base, int scope, const char *filter, static_list *results)
+{
+    int result = ldap_search(&ldap, base, scope, 0, 0, 30, 0, filter, nullptr, results);
+    if (result != -1)
+        return result;
+    // The client failed on its side: the connection is gone or can no longer
+    // be trusted. One fresh connection, one more try.
+    ldap_clear_result_list(results);
+    dmsg("directory connection lost (%s), reconnecting", book_error());
+    if (!book_connect()) {
+        dmsg("reconnecting failed (%s)", book_error());
+        ldap_disconnect(&ldap);  // a refused bind leaves an unbound channel
+        return -1;
+    }
+    dmsg("reconnected to %s:%d", ldap.host, ldap.port);
+    return ldap_search(&ldap, base, scope, 0, 0, 30, 0, filter, nullptr, results);
 }

@@ -5,12 +5,10 @@
 
 #include <string>
 
-#include "common/process.h"
-#include "common/tempdir.h"
+#include "book_testing.h"
 
 namespace {
 
-const std::string GREETING = "+success LDAP External Address Book\n";
 const std::string NOT_VALID = "-failure not a valid command.\n";
 const std::string NO_RESULT = "-failure no result available.\n";
 const std::string COMMAND_LIST =
@@ -21,20 +19,13 @@ const std::string FOUR_FIELDS = "field fullname STRING cn true\n"
                                 "field phone PHONE telephoneNumber false\n"
                                 "field surname STRING sn TRUE\n";
 
-// Runs extern_book in a fresh directory holding extern_book.ini with the
-// given text, feeding it input.
-ProcessResult run_book(const std::string &config, const std::string &input)
-{
-    TempDir dir;
-    dir.write("extern_book.ini", "base_dn o=Example\n" + config);
-    return run_process({EXTERN_BOOK_BIN}, dir.path(), input);
-}
-
 }  // namespace
 
-TEST(Protocol, CommandWords)
+class Protocol : public BookTest {};
+
+TEST_F(Protocol, CommandWords)
 {
-    ProcessResult r = run_book(FOUR_FIELDS, "COMMANDS\n"
+    ProcessResult r = run(FOUR_FIELDS, "COMMANDS\n"
                                             "commands\n"
                                             "Commands and further words\n"
                                             "COMMANDS\r\n"
@@ -45,10 +36,10 @@ TEST(Protocol, CommandWords)
     EXPECT_EQ(r.status, 1);
 }
 
-TEST(Protocol, FieldListings)
+TEST_F(Protocol, FieldListings)
 {
     // Four fields and record_id: three pairs to a line, commas between pairs.
-    ProcessResult r = run_book(FOUR_FIELDS, "AVAILABLE\nsearch_fields\nSEARCH_FIELDS x\n");
+    ProcessResult r = run(FOUR_FIELDS, "AVAILABLE\nsearch_fields\nSEARCH_FIELDS x\n");
     std::string searchable = "fullname=STRING,email=STRING,surname=STRING\n+success 3 available.\n";
     EXPECT_EQ(r.out, GREETING +
                          "record_id=STRING,fullname=STRING,email=STRING,\n"
@@ -57,25 +48,25 @@ TEST(Protocol, FieldListings)
     EXPECT_EQ(r.status, 1);
 
     // Exactly three, six and seven pairs: no empty line is ever written.
-    r = run_book("field a A x false\nfield b B y false\n", "AVAILABLE\nSEARCH_FIELDS\n");
+    r = run("field a A x false\nfield b B y false\n", "AVAILABLE\nSEARCH_FIELDS\n");
     EXPECT_EQ(r.out, GREETING + "record_id=STRING,a=A,b=B\n+success 3 available.\n"
                                 "+success 0 available.\n");
     std::string six;
     for (char c = 'a'; c < 'f'; c++)
         six += std::string("field ") + c + " T " + c + " true\n";
-    r = run_book(six, "AVAILABLE\nSEARCH_FIELDS\n");
+    r = run(six, "AVAILABLE\nSEARCH_FIELDS\n");
     EXPECT_EQ(r.out, GREETING + "record_id=STRING,a=T,b=T,\nc=T,d=T,e=T\n+success 6 available.\n"
                                 "a=T,b=T,c=T,\nd=T,e=T\n+success 5 available.\n");
-    r = run_book(six + "field f T f true\n", "SEARCH_FIELDS\n");
+    r = run(six + "field f T f true\n", "SEARCH_FIELDS\n");
     EXPECT_EQ(r.out, GREETING + "a=T,b=T,c=T,\nd=T,e=T,f=T\n+success 6 available.\n");
 
     // Only the built-in field.
-    r = run_book("", "AVAILABLE\nSEARCH_FIELDS\n");
+    r = run("", "AVAILABLE\nSEARCH_FIELDS\n");
     EXPECT_EQ(r.out, GREETING + "record_id=STRING\n+success 1 available.\n"
                                 "+success 0 available.\n");
 }
 
-TEST(Protocol, BadInputKeepsTheLoopGoing)
+TEST_F(Protocol, BadInputKeepsTheLoopGoing)
 {
     std::string input = "\n"
                         "   \n"
@@ -92,7 +83,7 @@ TEST(Protocol, BadInputKeepsTheLoopGoing)
     input += std::string(nul_first, sizeof nul_first - 1);
     input += std::string(5000, 'x') + "\n";
     input += "COMMANDS\n";
-    ProcessResult r = run_book(FOUR_FIELDS, input);
+    ProcessResult r = run(FOUR_FIELDS, input);
     std::string expected = GREETING;
     for (int i = 0; i < 9; i++)
         expected += NOT_VALID;
@@ -104,21 +95,21 @@ TEST(Protocol, BadInputKeepsTheLoopGoing)
     EXPECT_EQ(r.status, 1);
 }
 
-TEST(Protocol, LongLinesAreReadIn1023CharacterPieces)
+TEST_F(Protocol, LongLinesAreReadIn1023CharacterPieces)
 {
     // 1,500 characters: the first 1,023, then the rest as a line of its own.
     std::string line = std::string(1023, 'x') + "COMMANDS and more words that pad the line";
     line += std::string(1500 - line.size(), 'y');
-    ProcessResult r = run_book("", line + "\n" + std::string(1023, 'z') + "\nQUIT\n");
+    ProcessResult r = run("", line + "\n" + std::string(1023, 'z') + "\nQUIT\n");
     // The second line of exactly 1,023 characters leaves its line feed for a
     // third, empty line.
     EXPECT_EQ(r.out, GREETING + NOT_VALID + COMMAND_LIST + NOT_VALID + NOT_VALID +
                          "+success bye.\n");
 }
 
-TEST(Protocol, SearchAndGetArguments)
+TEST_F(Protocol, SearchAndGetArguments)
 {
-    ProcessResult r = run_book(FOUR_FIELDS, "SEARCH\n"
+    ProcessResult r = run(FOUR_FIELDS, "SEARCH\n"
                                             "SEARCH \n"
                                             "SEARCH AND\n"
                                             "SEARCH AND \n"
@@ -134,22 +125,22 @@ TEST(Protocol, SearchAndGetArguments)
     EXPECT_EQ(r.status, 1);
 }
 
-TEST(Protocol, ExitWordsAndEndOfInput)
+TEST_F(Protocol, ExitWordsAndEndOfInput)
 {
     for (const char *word : {"EXIT", "QUIT", "BYE", "Exit", "quit extra", "bye"}) {
-        ProcessResult r = run_book("", std::string(word) + "\nCOMMANDS\n");
+        ProcessResult r = run("", std::string(word) + "\nCOMMANDS\n");
         EXPECT_EQ(r.out, GREETING + "+success bye.\n") << word;
         EXPECT_EQ(r.status, 1) << word;
     }
-    ProcessResult r = run_book("", "COMMANDS");  // a last line without line feed
+    ProcessResult r = run("", "COMMANDS");  // a last line without line feed
     EXPECT_EQ(r.out, GREETING + COMMAND_LIST);
     EXPECT_EQ(r.status, 1);
-    r = run_book("", "");
+    r = run("", "");
     EXPECT_EQ(r.out, GREETING);
     EXPECT_EQ(r.status, 1);
 }
 
-TEST(Protocol, ConfigurationFailuresEndWithStatusZero)
+TEST(Startup, ConfigurationFailuresEndWithStatusZero)
 {
     TempDir dir;
     ProcessResult r = run_process({EXTERN_BOOK_BIN}, dir.path(), "COMMANDS\n");
@@ -172,14 +163,24 @@ TEST(Protocol, ConfigurationFailuresEndWithStatusZero)
     EXPECT_EQ(r.status, 0);
 }
 
-TEST(Protocol, ConfigurationPathAndFallback)
+TEST_F(Protocol, ConfigurationPathAndFallback)
 {
-    TempDir dir;
-    dir.write("extern_book.ini", "field fallback STRING cn true\n");
-    dir.write("other.ini", "field other STRING cn true\n");
+    dir.write("extern_book.ini", config("field fallback STRING cn true\n"));
+    dir.write("other.ini", config("field other STRING cn true\n"));
     // A path that cannot be opened falls back to extern_book.ini, silently.
     ProcessResult r = run_process({EXTERN_BOOK_BIN, "missing.ini"}, dir.path(), "SEARCH_FIELDS\n");
     EXPECT_EQ(r.out, GREETING + "fallback=STRING\n+success 1 available.\n");
     r = run_process({EXTERN_BOOK_BIN, "other.ini", "more", "args"}, dir.path(), "SEARCH_FIELDS\n");
     EXPECT_EQ(r.out, GREETING + "other=STRING\n+success 1 available.\n");
+}
+
+TEST_F(Protocol, DebugLinesOnlyWhenDebugIsExactlyTrue)
+{
+    for (const char *off : {"", "debug TRUE\n", "debug yes\n", "debug  true\n"}) {
+        ProcessResult r = run(off, "COMMANDS\n");
+        EXPECT_EQ(r.out, GREETING + COMMAND_LIST) << off;
+    }
+    ProcessResult r = run("debug true\n", "COMMANDS\n");
+    EXPECT_EQ(r.out.rfind("Debug: ", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - COMMAND_LIST.size()), COMMAND_LIST);
 }

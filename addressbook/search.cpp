@@ -1,0 +1,115 @@
+// SEARCH: field=value conditions become one LDAP filter; the matching
+// entries' DNs are listed, coded, within the asked range, and counted.
+#include <cstring>
+#include <string>
+
+#include "addressbook/extern_book.h"
+#include "support/nlib.h"
+
+static const size_t TERM_MAX = 511;     // characters of one "(attribute=value)"
+static const size_t FILTER_MAX = 10249; // characters of the whole filter
+
+static const display_field *field_named(const std::string &name)
+{
+    for (const display_field *field = display_data; field && field->name; field++)
+        if (s_stricmp(field->name, name.c_str()) == 0)
+            return field;
+    return nullptr;
+}
+
+// "(attribute=value)" with the characters that would end or add filter terms
+// escaped; '*' stays a wildcard.
+static std::string filter_term(const char *attribute, const std::string &value)
+{
+    std::string term = std::string("(") + attribute + "=";
+    for (char c : value) {
+        if (c == '(')
+            term += "\\28";
+        else if (c == ')')
+            term += "\\29";
+        else if (c == '\\')
+            term += "\\5c";
+        else
+            term += c;
+    }
+    return term + ")";
+}
+
+// Builds the filter of the conditions "field=value,field=value". Returns
+// false after writing the command's failure line.
+static bool build_filter(FILE *out, int is_and, const char *conditions, std::string *filter)
+{
+    std::string terms;
+    int count = 0;
+    const char *item = conditions ? conditions : "";
+    for (;;) {
+        const char *comma = strchr(item, ',');
+        std::string text = comma ? std::string(item, comma) : std::string(item);
+        size_t equals = text.find('=');
+        if (equals != std::string::npos) {
+            std::string name = text.substr(0, equals);
+            const display_field *field = field_named(name);
+            if (!field) {
+                fprintf(out, "-failure unknown field type?? {%s}\n", name.c_str());
+                return false;
+            }
+            std::string term = filter_term(field->attribute, text.substr(equals + 1));
+            if (term.size() > TERM_MAX) {
+                fputs("-failure no result available.\n", out);
+                return false;
+            }
+            terms += term;
+            count++;
+        }
+        if (!comma)
+            break;
+        item = comma + 1;
+    }
+    if (count > 1)
+        *filter = (is_and ? "(&" : "(|") + terms + ")";
+    else
+        *filter = terms;
+    if (filter->size() > FILTER_MAX) {
+        fputs("-failure no result available.\n", out);
+        return false;
+    }
+    return true;
+}
+
+void generate_search(FILE *out, int is_and, int from, int to, const char *conditions)
+{
+    std::string filter;
+    if (!build_filter(out, is_and, conditions, &filter))
+        return;
+    // Without a condition the request would carry no filter at all, which a
+    // server answers by dropping the connection: nothing can be located.
+    if (filter.empty()) {
+        fputs("-failure none located.\n", out);
+        return;
+    }
+    static_list results;
+    int scope = book_number(ini[INI_SCOPE]);
+    int result = book_search(ini[INI_BASE_DN], scope, filter.c_str(), &results);
+    int found = static_size(&results);
+    // Entries that came before a time or size limit are still the answer.
+    bool listed = result == 0 || ((result == 3 || result == 4) && found > 0);
+    if (listed) {
+        int number = 0, written = 0;
+        for (lresult *entry = ldap_first_entry(&results); entry; entry = ldap_next_entry(&results)) {
+            number++;
+            if (number < from || (to >= 1 && number > to))
+                continue;
+            const char *dn = ldap_get_dn(entry);
+            if (!dn)
+                continue;
+            if (written++)
+                fputs(",\n", out);
+            fputs(code_dn(dn), out);
+        }
+    }
+    ldap_clear_result_list(&results);
+    if (listed && found > 0)
+        fprintf(out, "\n+success %d located.\n", found);
+    else
+        fputs("-failure none located.\n", out);
+}
