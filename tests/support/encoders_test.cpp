@@ -33,9 +33,7 @@ std::string random_text(std::mt19937 &rng, int first, int last, size_t max_lengt
 
 TEST(Encoders, Clocks)
 {
-    long before = secs();
-    EXPECT_GT(before, 1600000000L);
-    EXPECT_LE(before, secs());
+    EXPECT_GT(secs(), 1600000000L);
     for (int k = 0; k < 1000; k++)
         ASSERT_TRUE(msecs() >= 0 && msecs() < 1000);
 }

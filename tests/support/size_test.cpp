@@ -70,9 +70,8 @@ TEST(Size, NullCounters)
     size_add_size(nullptr, &c);
     size_add_size(&c, nullptr);
     EXPECT_EQ(c.units, 1u);
-    EXPECT_EQ(size_get(nullptr), nullptr);
-    EXPECT_EQ(size_get_k(nullptr), nullptr);
-    EXPECT_EQ(size_get_space(nullptr), nullptr);
+    for (char *text : {size_get(nullptr), size_get_k(nullptr), size_get_space(nullptr)})
+        EXPECT_EQ(text, nullptr);
     EXPECT_EQ(size_maxed(nullptr), 0);
 }
 

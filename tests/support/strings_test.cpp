@@ -12,12 +12,6 @@
 
 namespace {
 
-TEST(Strings, CharmapFoldsOnlyAsciiCapitals)
-{
-    for (int i = 0; i < 256; i++)
-        EXPECT_EQ(charmap[i], (i >= 'A' && i <= 'Z') ? i + 32 : i) << i;
-}
-
 // lcpy and lcat leave a terminated prefix and touch no byte past their
 // bound: the guard bytes after it keep their 'z'.
 TEST(Strings, BoundedCopiesNeverPassTheirBound)
