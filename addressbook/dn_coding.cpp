@@ -41,9 +41,13 @@ char *uncode_dn(const char *coded_dn)
     dn.clear();
     const unsigned char *p = reinterpret_cast<const unsigned char *>(coded_dn ? coded_dn : "");
     while (*p) {
-        // A '!' without two characters after it stands for itself.
-        if (*p == '!' && p[1] && p[2]) {
-            dn += static_cast<char>((16 * digit_value(p[1]) + digit_value(p[2])) & 0xFF);
+        // A '!' without two characters after it stands for itself, and so
+        // does one that would give a zero byte, which would cut the DN short.
+        int byte = 0;
+        if (*p == '!' && p[1] && p[2])
+            byte = (16 * digit_value(p[1]) + digit_value(p[2])) & 0xFF;
+        if (byte) {
+            dn += static_cast<char>(byte);
             p += 3;
         } else {
             dn += static_cast<char>(*p++);

@@ -25,6 +25,9 @@ TEST(DnCoding, Decodes)
     EXPECT_STREQ(uncode_dn("abc!4"), "abc!4");
     EXPECT_STREQ(uncode_dn("abc!"), "abc!");
     EXPECT_STREQ(uncode_dn("!"), "!");
+    // A zero byte would cut the DN short: "!00" stays as written.
+    EXPECT_STREQ(uncode_dn("cn!3Da!00b"), "cn=a!00b");
+    EXPECT_STREQ(uncode_dn("!G0"), "!G0");  // 16 * 16 + 0 is 0 modulo 256
     EXPECT_STREQ(uncode_dn(""), "");
     EXPECT_STREQ(uncode_dn(nullptr), "");
 }
