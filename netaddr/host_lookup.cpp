@@ -59,10 +59,10 @@ bool dotted_bytes(const char *text, unsigned char bytes[4]) {
 // "user@host" of address with its host converted, into out; empty when the
 // address has no user or no host.
 char *convert_host(char *out, const char *address, char *(*convert)(const char *)) {
-    out[0] = 0;
     const char *user = net_user_only(address);
     const char *host = net_host_only(address);
-    if (user && host) lprintf(out, TEXT_SIZE, "%s@%s", user, convert(host));
+    if (!user || !host) return lcpy(out, "", TEXT_SIZE);
+    lprintf(out, TEXT_SIZE, "%s@%s", user, convert(host));
     return out;
 }
 
@@ -98,8 +98,7 @@ std::string text_of(const char *part) { return part ? part : ""; }
 
 char *convert_ip_to_name(const char *text) {
     static char name[TEXT_SIZE];
-    name[0] = 0;
-    if (!text) return name;
+    if (!text) text = "";
     lcpy(name, text, TEXT_SIZE);
     unsigned char bytes[4];
     if (!check_string_digit(text) || !dotted_bytes(text, bytes)) return name;
@@ -115,8 +114,7 @@ char *convert_ip_to_name(const char *text) {
 
 char *convert_name_to_ip(const char *name) {
     static char ip[TEXT_SIZE];
-    ip[0] = 0;
-    if (!name) return ip;
+    if (!name) name = "";
     addrinfo_list host = check_string_digit(name) ? nullptr : resolve(name, 0);
     if (!host) return lcpy(ip, name, TEXT_SIZE);
     const unsigned char *b = ipv4_bytes(host.get());

@@ -15,11 +15,12 @@ const char ESCAPE = 27;
 // Bytes escaped by both token encoders although printable.
 const char TOKEN_ESCAPED[] = "+<>():;\"&%#?\\/`'@";
 
+// Encodes into a local buffer first: text may be the previous result.
 char *bang_encode(const char *text, bool escape_bang_equals)
 {
     static const int LIMIT = 1020;
     static char buf[2][1024];
-    char *out = buf[escape_bang_equals];
+    char out[1024];
     if (!text)
         return nullptr;
     int n = 0;
@@ -32,7 +33,7 @@ char *bang_encode(const char *text, bool escape_bang_equals)
             n += std::snprintf(out + n, 4, "!%02X", *p);
     }
     out[n] = '\0';
-    return out;
+    return (char *)std::memcpy(buf[escape_bang_equals], out, size_t(n) + 1);
 }
 
 int hex_value(char c)

@@ -12,7 +12,7 @@
 //   stores 0 (the conversion's own output) itself.
 // - 'S' and 'C' print byte strings and bytes, as 's' and 'c' do.
 // - '0' before a width is a flag, so "%0*d" takes its width from '*'.
-// - A specification the formatter could not be handed safely (longer than
+// - A directive the formatter could not be handed safely (longer than
 //   510 characters, a stray '*', a positional '$', a length modifier that
 //   does not fit the conversion) is copied as written; its argument is
 //   still consumed so that later conversions stay in step.
@@ -148,7 +148,7 @@ void emit_integer(out_buf &o, const std::string &directive, arg_list &a, bool is
 
 // Consumes the argument of one conversion and adds its text; returns false
 // when the modifier does not fit the conversion (the caller then consumes
-// a default argument and copies the specification as written).
+// a default argument and copies the directive as written).
 bool convert(out_buf &o, std::string &directive, char conv, length_mod mod, arg_list &a)
 {
     switch (conv) {
@@ -208,7 +208,7 @@ bool convert(out_buf &o, std::string &directive, char conv, length_mod mod, arg_
     return false;
 }
 
-// The default argument of a conversion whose specification is refused.
+// The default argument of a conversion whose directive is refused.
 void skip_argument(char conv, arg_list &a)
 {
     if (strchr("eEfgG", conv))
@@ -225,7 +225,7 @@ int star_value(arg_list &a)
     return v < 0 ? 0 : v;
 }
 
-// Handles the specification that starts at the '%' in pct and returns the
+// Handles the directive that starts at the '%' in pct and returns the
 // position after it.
 const char *do_directive(out_buf &o, const char *pct, arg_list &a)
 {
@@ -256,7 +256,7 @@ const char *do_directive(out_buf &o, const char *pct, arg_list &a)
             directive += *p;
         }
     }
-    if (!*p) {  // the format ended inside the specification
+    if (!*p) {  // the format ended inside the directive
         o.put(pct, strlen(pct));
         return p;
     }

@@ -1,6 +1,7 @@
 // Taking file names and paths apart: extensions, last components, directory
 // parts and the folding of backslash parent references. Every function but
-// point_ext answers in a 512-byte buffer of its own.
+// point_ext answers in a 512-byte buffer of its own, and each reads its
+// input before it writes there, so a result may be handed straight back.
 #include <cstring>
 
 #include "support/nlib.h"
@@ -25,8 +26,7 @@ char *none_when_empty(char *buf)
 char *update_path(const char *path)
 {
     static char buf[PATH_SIZE];
-    buf[0] = '\0';
-    lcpy(buf, path, PATH_SIZE);
+    lcpy(buf, path ? path : "", PATH_SIZE);
 
     // "/dir/..\" loses "/dir/..": the parent reference climbs one level.
     char *hit;
@@ -75,8 +75,7 @@ char *attach_ext(const char *name, const char *extension)
 char *strip_ext(const char *name)
 {
     static char buf[PATH_SIZE];
-    buf[0] = '\0';
-    lcpy(buf, name, PATH_SIZE);
+    lcpy(buf, name ? name : "", PATH_SIZE);
     char *dot = std::strrchr(buf, '.');
     if (!dot)
         return buf;
@@ -106,29 +105,22 @@ const char *point_ext(const char *name)
 char *get_ext(const char *name)
 {
     static char buf[PATH_SIZE];
-    buf[0] = '\0';
     const char *dot = name ? std::strrchr(name, '.') : nullptr;
-    if (dot)
-        lcpy(buf, dot + 1, PATH_SIZE);
-    return buf;
+    return lcpy(buf, dot ? dot + 1 : "", PATH_SIZE);
 }
 
 char *strip_path(const char *path, int drop_ext)
 {
     static char buf[PATH_SIZE];
-    buf[0] = '\0';
-    if (path) {
-        const char *slash = std::strrchr(path, '/');
-        lcpy(buf, slash ? slash + 1 : path, PATH_SIZE);
-    }
+    const char *slash = path ? std::strrchr(path, '/') : nullptr;
+    lcpy(buf, slash ? slash + 1 : path ? path : "", PATH_SIZE);
     return drop_ext ? strip_ext(buf) : buf;
 }
 
 char *strip_filename(const char *path)
 {
     static char buf[PATH_SIZE];
-    buf[0] = '\0';
-    lcpy(buf, path, PATH_SIZE);
+    lcpy(buf, path ? path : "", PATH_SIZE);
     char *slash = std::strrchr(buf, '/');
     if (slash)
         slash[1] = '\0';

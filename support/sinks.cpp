@@ -10,9 +10,11 @@ const char *dmsg_setting = nullptr;
 namespace {
 
 // Formats the message (cut at 1023 characters), ends it with exactly one
-// line feed and writes it after prefix.
+// line feed and writes it after prefix; 0 for a null format.
 int write_line(const char *prefix, const char *format, va_list args)
 {
+    if (!format)
+        return 0;
     char text[1024 + 2];
     int n = lvprintf(text, 1024, format, args);
     if (n == 0 || text[n - 1] != '\n') {
@@ -26,8 +28,6 @@ int write_line(const char *prefix, const char *format, va_list args)
 
 int emsg(const char *format, ...)
 {
-    if (!format)
-        return 0;
     va_list args;
     va_start(args, format);
     int n = write_line("Error: ", format, args);
@@ -37,7 +37,7 @@ int emsg(const char *format, ...)
 
 int dmsg(const char *format, ...)
 {
-    if (!dmsg_setting || strcmp(dmsg_setting, "true") != 0 || !format)
+    if (!dmsg_setting || strcmp(dmsg_setting, "true") != 0)
         return 0;
     va_list args;
     va_start(args, format);

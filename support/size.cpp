@@ -22,6 +22,25 @@ char *new_text(const size_counter *c, int *size)
     *size = c->trillions ? 24 : c->millions ? 16 : 8;
     return (char *)malloc(size_t(*size));
 }
+
+// The total with low (units, or whole thousands) as its last part, written
+// with `digits` digits. The top part is unsigned and printed as such: a
+// signed format would turn totals beyond 2^31 trillions negative.
+char *total_text(const size_counter *c, uint32_t low, int digits)
+{
+    int size;
+    char *text = c ? new_text(c, &size) : nullptr;
+    if (!text)
+        return nullptr;
+    if (c->trillions)
+        lprintf(text, size, "%u%06u%0*u", c->trillions, c->millions, digits, low);
+    else if (c->millions)
+        lprintf(text, size, "%u%0*u", c->millions, digits, low);
+    else
+        lprintf(text, size, "%u", low);
+    return text;
+}
+
 }  // namespace
 
 void size_init(size_counter *counter)
@@ -53,37 +72,14 @@ void size_add_size(size_counter *counter, const size_counter *other)
     carry(counter);
 }
 
-// The top part is unsigned, so it is printed as such: a signed format would
-// turn totals beyond 2^31 trillions negative.
 char *size_get(const size_counter *counter)
 {
-    int size;
-    char *text = counter ? new_text(counter, &size) : nullptr;
-    if (!text)
-        return nullptr;
-    if (counter->trillions)
-        lprintf(text, size, "%u%06u%06u", counter->trillions, counter->millions, counter->units);
-    else if (counter->millions)
-        lprintf(text, size, "%u%06u", counter->millions, counter->units);
-    else
-        lprintf(text, size, "%u", counter->units);
-    return text;
+    return total_text(counter, counter ? counter->units : 0, 6);
 }
 
 char *size_get_k(const size_counter *counter)
 {
-    int size;
-    char *text = counter ? new_text(counter, &size) : nullptr;
-    if (!text)
-        return nullptr;
-    uint32_t thousands = counter->units / 1000;
-    if (counter->trillions)
-        lprintf(text, size, "%u%06u%03u", counter->trillions, counter->millions, thousands);
-    else if (counter->millions)
-        lprintf(text, size, "%u%03u", counter->millions, thousands);
-    else
-        lprintf(text, size, "%u", thousands);
-    return text;
+    return total_text(counter, counter ? counter->units / 1000 : 0, 3);
 }
 
 char *size_get_space(const size_counter *counter)

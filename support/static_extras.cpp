@@ -19,16 +19,14 @@ int insert_at(static_list *list, void *item, int position, bool allow_empty, con
         return -1;
     if (position >= list->count)
         return static_add(list, item);
-    int room = static_make_room(list, "Memory Allocation Error in 'static_add'");
-    if (room < 0)
-        return room;
-    list->spare--;
+    int last = static_add_empty(list);  // grows the array as static_add does
+    if (last < 0)
+        return last;
     if (list->cursor >= position)
         list->cursor++;
     std::memmove(list->items + position + 1, list->items + position,
-                 (size_t)(list->count - position) * sizeof *list->items);
+                 (size_t)(last - position) * sizeof *list->items);
     list->items[position] = item;
-    list->count++;
     return position;
 }
 

@@ -8,7 +8,6 @@
 #include <cstring>
 
 namespace {
-const char *const ADD_FAILURE = "Memory Allocation Error in 'static_add'";
 
 void empty_list(static_list *list)
 {
@@ -19,8 +18,13 @@ void empty_list(static_list *list)
     list->cursor = -1;
 }
 
-int deliver(msg_fn sink, const char *format, va_list args)
+// The list's sinks: the caller's text after "STATIC: ", handed on as "%s".
+int list_message(static_list *list, bool debug, const char *format, va_list args)
 {
+    if (!list)
+        return -3;
+    static_check(list, debug ? "dmsg" : "emsg");
+    msg_fn sink = debug ? list->dmsg_fn : list->emsg_fn;
     if (!sink)
         return 1;
     char prefixed[512];
@@ -111,7 +115,7 @@ int static_add_empty(static_list *list)
 {
     if (!list)
         return -3;
-    int r = static_make_room(list, ADD_FAILURE);
+    int r = static_make_room(list, "Memory Allocation Error in 'static_add'");
     if (r != 1)
         return r;
     list->items[list->count] = nullptr;
@@ -242,24 +246,18 @@ int static_clear_struct(static_list *list, void (*clear_fn)(void *item))
 
 int static_emsg(static_list *list, const char *format, ...)
 {
-    if (!list)
-        return -3;
-    static_check(list, "emsg");
     va_list args;
     va_start(args, format);
-    int r = deliver(list->emsg_fn, format, args);
+    int r = list_message(list, false, format, args);
     va_end(args);
     return r;
 }
 
 int static_dmsg(static_list *list, const char *format, ...)
 {
-    if (!list)
-        return -3;
-    static_check(list, "dmsg");
     va_list args;
     va_start(args, format);
-    int r = deliver(list->dmsg_fn, format, args);
+    int r = list_message(list, true, format, args);
     va_end(args);
     return r;
 }

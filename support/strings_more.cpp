@@ -3,6 +3,7 @@
 // conversions.
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -64,12 +65,17 @@ char *s_stradd(char *text, const char *add)
         return text;
     size_t had = text ? std::strlen(text) : 0;
     size_t more = std::strlen(add);
+    // add may lie inside text (a text appended to itself): keep its offset,
+    // since the block may move.
+    uintptr_t from = (uintptr_t)add, start = (uintptr_t)text;
+    bool inside = text && from >= start && from <= start + had;
     char *grown = (char *)std::realloc(text, had + more + 5);
     if (!grown) {
         emsg("Memory Allocation Error 's_stradd'");
         return text;
     }
-    std::memcpy(grown + had, add, more + 1);
+    std::memmove(grown + had, inside ? grown + (from - start) : add, more);
+    grown[had + more] = '\0';
     return grown;
 }
 

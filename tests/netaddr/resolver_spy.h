@@ -1,9 +1,9 @@
 // Stand-ins for the C library's gethostname, getaddrinfo and getnameinfo,
-// linked into the test program ahead of the library's own. They count the
-// calls, can fail or rename the host, and answer names under ".invalid" and
-// addresses in 192.0.2.0/24 (both reserved for documentation) with "not
-// found" without asking any name server. Everything else goes through to
-// the real functions.
+// linked into the test program ahead of the library's own (under ASan too:
+// the next definition found is then the sanitizer's, which calls libc).
+// They count the calls, can fail or rename the host, and answer names under
+// ".invalid" with "not found" without asking any name server. Everything
+// else goes through to the real functions.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// Bounded formatting and the two message sinks.
 #include "support/nlib.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ std::string fmt(int size, const char *format, ...)
     return out.data();
 }
 
-// The suite builds formats at run time on purpose.
+// The suite builds formats at run time and hands odd ones on purpose.
 #pragma GCC diagnostic ignored "-Wformat-security"
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat"
@@ -33,82 +34,58 @@ std::string fmt(int size, const char *format, ...)
 TEST(Format, SizesAndNullArguments)
 {
     char out[16] = "untouched";
-    EXPECT_EQ(lprintf(out, 10, "abc"), 3);
-    EXPECT_STREQ(out, "abc");
-    EXPECT_EQ(lprintf(out, 3, "abc"), 2);
-    EXPECT_STREQ(out, "ab");
-    EXPECT_EQ(lprintf(out, 1, "abc"), 0);
-    EXPECT_STREQ(out, "");
-    strcpy(out, "untouched");
-    EXPECT_EQ(lprintf(out, 0, "abc"), 0);
-    EXPECT_EQ(lprintf(out, -5, "abc"), 0);
-    EXPECT_STREQ(out, "untouched");
+    for (int size : {0, -5})
+        EXPECT_EQ(lprintf(out, size, "abc"), 0);
     EXPECT_EQ(lprintf(nullptr, 10, "abc"), 0);
     EXPECT_EQ(lprintf(out, 10, nullptr), 0);
     EXPECT_STREQ(out, "untouched");
-    EXPECT_EQ(lprintf(out, 4, "%d-%d", 12, 34), 3);
-    EXPECT_STREQ(out, "12-");
-}
-
-TEST(Format, StringsStarsAndPercent)
-{
-    EXPECT_EQ(fmt(64, "%s|%10s", (char *)nullptr, (char *)nullptr), "(NULL)|(NULL)");
-    // Both '*' values are consumed before the null string.
-    EXPECT_EQ(fmt(64, "%.*s|%d", 2, (char *)nullptr, 9), "(NULL)|9");
-    EXPECT_EQ(fmt(64, "%.*s", 3, "abcdef"), "abc");
-    EXPECT_EQ(fmt(64, "[%.*s]", -1, "abcdef"), "[]");
-    EXPECT_EQ(fmt(64, "[%*.*s]", 5, 2, "abcdef"), "[   ab]");
-    EXPECT_EQ(fmt(64, "[%*d]", -4, 7), "[7]");
-    EXPECT_EQ(fmt(64, "[%-*d]", 4, 7), "[7   ]");
-    EXPECT_EQ(fmt(64, "[%0*d]", 4, 7), "[0007]");
-    EXPECT_EQ(fmt(64, "%%|%d", 5), "%|5");
-    EXPECT_EQ(fmt(64, "100%"), "100%");
-    EXPECT_EQ(fmt(64, "a%-5"), "a%-5");
-    // Three '*': copied as written, only the first '*' takes an argument.
-    EXPECT_EQ(fmt(64, "%***d after %d", 1, 2), "%***d after 2");
-    EXPECT_EQ(fmt(64, "%S|%C", "wide", 66), "wide|B");
+    EXPECT_EQ(fmt(10, "abc"), "abc");
+    EXPECT_EQ(fmt(3, "abc"), "ab");
+    EXPECT_EQ(fmt(1, "abc"), "");
+    EXPECT_EQ(fmt(4, "%d-%d", 12, 34), "12-");
 }
 
 TEST(Format, Conversions)
 {
-    EXPECT_EQ(fmt(64, "%05d %02X %c %f", 42, 10, 65, 1.5), "00042 0A A 1.500000");
-    EXPECT_EQ(fmt(64, "%u %o %x %+d % i %.3e %G", 4000000000u, 8, 255, 3, 4, 1234.5, 0.5),
-              "4000000000 10 ff +3  4 1.234e+03 0.5");
-    EXPECT_EQ(fmt(64, "%ld %lld %zu %jd %td %hd %hhu", -5000000000L, 9000000000LL,
-                  size_t(1) << 40, intmax_t(-1), ptrdiff_t(7), 70000, 300),
-              "-5000000000 9000000000 1099511627776 -1 7 4464 44");
-    EXPECT_EQ(fmt(64, "%Lf|%lf", 2.5L, 0.25), "2.500000|0.250000");
-    void *p = (void *)0x123456789abcULL;
-    EXPECT_EQ(fmt(64, "%p", p), "0x123456789abc");
-    // %n stores the conversion's own count, 0, through a full-size pointer.
+    EXPECT_EQ(fmt(64, "%s|%10s", (char *)nullptr, (char *)nullptr), "(NULL)|(NULL)");
+    EXPECT_EQ(fmt(64, "%.*s|%d", 2, (char *)nullptr, 9), "(NULL)|9");  // both '*' consumed
+    EXPECT_EQ(fmt(64, "%.*s", 3, "abcdef"), "abc");
+    EXPECT_EQ(fmt(64, "[%.*s]", -1, "abcdef"), "[]");
+    EXPECT_EQ(fmt(64, "[%*.*s]", 5, 2, "abcdef"), "[   ab]");
+    EXPECT_EQ(fmt(64, "[%*d|%-*d|%0*d]", -4, 7, 4, 7, 4, 7), "[7|7   |0007]");
+    EXPECT_EQ(fmt(64, "%%|%d|100%", 5), "%|5|100%");
+    EXPECT_EQ(fmt(64, "a%-5"), "a%-5");
+    EXPECT_EQ(fmt(64, "%***d after %d", 1, 2), "%***d after 2");  // only the first '*' takes a value
+    EXPECT_EQ(fmt(64, "%S|%C", "wide", 66), "wide|B");
+    EXPECT_EQ(fmt(64, "%05d %02X %c %f %u", 42, 10, 65, 1.5, 4000000000u), "00042 0A A 1.500000 4000000000");
+    // Length modifiers take arguments of their own width; %p and %n pointers.
+    EXPECT_EQ(fmt(64, "%ld %lld %zu %jd %hd %hhu %Lf", -5000000000L, 9000000000LL, size_t(1) << 40,
+                  intmax_t(-1), 70000, 300, 2.5L),
+              "-5000000000 9000000000 1099511627776 -1 4464 44 2.500000");
+    EXPECT_EQ(fmt(64, "%p", (void *)0x123456789abcULL), "0x123456789abc");
     long long wide = -1;
     int narrow = -1;
     EXPECT_EQ(fmt(64, "ab%lln%n%d", &wide, &narrow, 3), "ab3");
     EXPECT_EQ(wide, 0);
     EXPECT_EQ(narrow, 0);
-    EXPECT_EQ(fmt(64, "x%n", (int *)nullptr), "x");
-    // A zero byte ends a conversion's text; the length stays the string's.
-    EXPECT_EQ(fmt(64, "a%cb%3c", 0, 0), "ab  ");
-    // Literal text taken from the output buffer itself.
+    EXPECT_EQ(fmt(64, "a%cb%3c", 0, 0), "ab  ");  // a zero byte ends a conversion's text
     char self[32] = "0123456789";
-    EXPECT_EQ(lprintf(self, sizeof self, self + 4), 6);
+    EXPECT_EQ(lprintf(self, sizeof self, self + 4), 6);  // literal text from the buffer itself
     EXPECT_STREQ(self, "456789");
 }
 
-TEST(Format, RefusedSpecificationsAreCopiedAndKeepStep)
+TEST(Format, RefusedDirectivesAreCopiedAndKeepStep)
 {
-    // Positional, stray '*' and misplaced modifiers reach no formatter.
     EXPECT_EQ(fmt(64, "%2$d|%d", 1, 2), "%2$d|2");
     EXPECT_EQ(fmt(64, "%**d|%d", 5, 6, 7), "%**d|7");
-    EXPECT_EQ(fmt(64, "%Ld|%d", 1, 2), "%Ld|2");
-    EXPECT_EQ(fmt(64, "%hs|%d", "x", 2), "%hs|2");
-    std::string long_directive = "%" + std::string(510, '1') + "d";
-    EXPECT_EQ(fmt(1024, (long_directive + "|%d").c_str(), 1, 2), long_directive + "|2");
+    EXPECT_EQ(fmt(64, "%Ld|%hs|%d", 1, "x", 2), "%Ld|%hs|2");
+    std::string too_long = "%" + std::string(510, '1') + "d";
+    EXPECT_EQ(fmt(1024, (too_long + "|%d").c_str(), 1, 2), too_long + "|2");
     std::string fits = "%" + std::string(507, '0') + "3d";  // 510 characters
     EXPECT_EQ(fmt(64, (fits + "|%d").c_str(), 1, 2), "001|2");
 }
 
-TEST(Format, LongConversionsGrowAndCutOnlyAtTheEnd)
+TEST(Format, LongConversionsAreCutOnlyByTheOutput)
 {
     std::string big(5000, 'q');
     EXPECT_EQ(fmt(8000, "<%s>", big.c_str()), "<" + big + ">");
@@ -116,23 +93,18 @@ TEST(Format, LongConversionsGrowAndCutOnlyAtTheEnd)
     EXPECT_EQ(fmt(8000, "%.400f", 1.0).size(), 402u);
     EXPECT_EQ(fmt(11, "%3000d|", 1), std::string(10, ' '));
     EXPECT_EQ(fmt(20, "%.1000f", 1.0), "1." + std::string(17, '0'));
-}
 
-TEST(Format, ConcatenatesIntoCallerBuffer)
-{
     char dst[2048] = "head:";
     EXPECT_EQ(s_fstrcat(dst, "%d-%s", 7, "x"), dst);
-    EXPECT_STREQ(dst, "head:7-x");
     EXPECT_EQ(s_fstrcat(dst, nullptr), dst);
     EXPECT_EQ(s_fstrcat(nullptr, "x"), nullptr);
-    std::string big(3000, 'b');
     s_fstrcat(dst, "%s", big.c_str());
-    EXPECT_EQ(strlen(dst), 8u + 1023u);
+    EXPECT_EQ(std::string(dst), "head:7-x" + big.substr(0, 1023));
 }
 
-// Every format, at every size, gives the prefix of the full result of the
-// standard formatter and never writes past the buffer (checked under ASan,
-// the buffer being exactly size bytes of heap).
+// Every format, at every size, gives the prefix of the standard formatter's
+// full result and never writes past the buffer (exactly size bytes of heap,
+// watched by ASan).
 TEST(Format, NeverOverrunsAndKeepsTheLongestPrefix)
 {
     const std::vector<std::vector<const char *>> pools = {
@@ -153,25 +125,21 @@ TEST(Format, NeverOverrunsAndKeepsTheLongestPrefix)
     };
     std::mt19937 rng(12345);
     for (size_t pool = 0; pool < pools.size(); pool++) {
-        const auto &pieces = pools[pool];
         for (int round = 0; round < 300; round++) {
             std::string format;
-            int n = 1 + int(rng() % 5);
-            for (int i = 0; i < n; i++)
-                format += pieces[rng() % pieces.size()];
+            for (int i = 0, n = 1 + int(rng() % 5); i < n; i++)
+                format += pools[pool][rng() % pools[pool].size()];
             auto run = [&](char *out, int size) {
                 return with_args(pool, [&](auto... v) { return lprintf(out, size, format.c_str(), v...); });
             };
-            char ref[4096];
-            char full[4096];
+            char ref[4096], full[4096];
             with_args(pool, [&](auto... v) { return snprintf(ref, sizeof ref, format.c_str(), v...); });
             int full_len = run(full, sizeof full);
             ASSERT_STREQ(full, ref) << format;
             for (int size = 1; size <= full_len + 2; size++) {
                 std::unique_ptr<char[]> out(new char[size_t(size)]);
-                int got = run(out.get(), size);
                 int want = std::min(full_len, size - 1);
-                ASSERT_EQ(got, want) << format << " size " << size;
+                ASSERT_EQ(run(out.get(), size), want) << format << " size " << size;
                 ASSERT_EQ(std::string(out.get()), std::string(full, size_t(want))) << format;
             }
         }
@@ -179,8 +147,7 @@ TEST(Format, NeverOverrunsAndKeepsTheLongestPrefix)
 }
 
 // Garbage formats (stray stars, dots, flags, modifiers, '$', unfinished
-// specifications) over integer conversions: whatever the text, the result
-// is a terminated prefix of the full result and the buffer is never overrun.
+// directives) over integer conversions stay in bounds just the same.
 TEST(Format, GarbageFormatsStayInBounds)
 {
     const char alphabet[] = "%%%%*.*..0123456789-+ #'hlLjztq$dioxXcuaZk";
@@ -188,17 +155,15 @@ TEST(Format, GarbageFormatsStayInBounds)
     std::vector<char> full(1 << 16);
     for (int round = 0; round < 3000; round++) {
         std::string format;
-        int n = 1 + int(rng() % 30);
-        for (int i = 0; i < n; i++)
+        for (int i = 0, n = 1 + int(rng() % 30); i < n; i++)
             format += alphabet[rng() % (sizeof alphabet - 1)];
-        // Enough arguments for the most greedy format of this length.
+        // Enough arguments for the greediest format of this length.
         auto run = [&](char *out, int size) {
-            return lprintf(out, size, format.c_str(), 1, 22, 333, 4, 55, 6, 77, 8, 9, 10, 11, 12,
-                           13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30,
-                           31, 32, 33, 34, 35, 36, 37, 38, 39, 40);
+            return lprintf(out, size, format.c_str(), 1, 22, 333, 4, 55, 6, 77, 8, 9, 10, 11, 12, 13, 14,
+                           15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34,
+                           35, 36, 37, 38, 39, 40);
         };
         int full_len = run(full.data(), int(full.size()));
-        ASSERT_EQ(size_t(full_len), strlen(full.data())) << format;
         for (int size : {1, 2, 3, 7, 16, full_len, full_len + 1}) {
             if (size < 1)
                 continue;
@@ -218,13 +183,11 @@ TEST(Sinks, ErrorAndDebugLines)
     EXPECT_EQ(emsg("x"), 9);
     emsg("y\n");
     emsg("%s", "");
-    emsg(nullptr);
-    dmsg_setting = nullptr;
-    EXPECT_EQ(dmsg("off"), 0);
-    dmsg_setting = "";
-    dmsg("off");
-    dmsg_setting = "TRUE";
-    dmsg("off");
+    EXPECT_EQ(emsg(nullptr), 0);
+    for (const char *off : {(const char *)nullptr, "", "TRUE", "yes"}) {
+        dmsg_setting = off;
+        EXPECT_EQ(dmsg("off"), 0);
+    }
     dmsg_setting = "true";
     EXPECT_EQ(dmsg("on %d", 1), 12);
     EXPECT_EQ(dmsg(nullptr), 0);

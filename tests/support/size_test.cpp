@@ -1,3 +1,4 @@
+// Byte counters: carries between the three parts and the three texts.
 #include "support/size.h"
 
 #include <gtest/gtest.h>
@@ -7,80 +8,53 @@
 
 namespace {
 
-struct texts {
-    std::string full, k, space;
-};
-
-texts texts_of(const size_counter &c)
+// "full|k|space" of a counter.
+std::string texts(const size_counter &c)
 {
-    char *a = size_get(&c), *b = size_get_k(&c), *s = size_get_space(&c);
-    texts t{a, b, s};
-    free(a);
-    free(b);
-    free(s);
-    return t;
+    std::string out;
+    for (char *t : {size_get(&c), size_get_k(&c), size_get_space(&c)}) {
+        out += (out.empty() ? "" : "|") + std::string(t);
+        free(t);
+    }
+    return out;
 }
 
-TEST(Size, AddsAndCarries)
+TEST(Size, AddsCarriesAndPrints)
 {
     size_counter c;
     size_init(&c);
-    texts t = texts_of(c);
-    EXPECT_EQ(t.full + t.k + t.space, "000");
-
+    EXPECT_EQ(texts(c), "0|0|0");
     size_add(&c, 999999);
     size_add(&c, 1);
-    EXPECT_EQ(c.units, 0u);
-    EXPECT_EQ(c.millions, 1u);
-    t = texts_of(c);
-    EXPECT_EQ(t.full, "1000000");
-    EXPECT_EQ(t.space, "1M");
-
+    EXPECT_EQ(c.millions * 1000000ull + c.units, 1000000ull);
+    EXPECT_EQ(texts(c), "1000000|1000|1M");
     size_init(&c);
-    size_add(&c, 1234567890);
-    EXPECT_EQ(c.millions, 1234u);
-    EXPECT_EQ(c.units, 567890u);
-    t = texts_of(c);
-    EXPECT_EQ(t.full, "1234567890");
-    EXPECT_EQ(t.k, "1234567");
-    EXPECT_EQ(t.space, "1234M");
+    size_add(&c, 4294967295u);  // no overflow on the way
+    EXPECT_EQ(texts(c), "4294967295|4294967|4294M");
 
-    size_init(&c);
-    size_add(&c, 4294967295u);
-    EXPECT_EQ(c.millions, 4294u);
-    EXPECT_EQ(c.units, 967295u);
+    struct {
+        size_counter c;
+        const char *texts;
+    } cases[] = {
+        {{1000, 0, 0}, "1000|1|1000"},
+        {{1001, 0, 0}, "1001|1|1k"},
+        {{999, 0, 0}, "999|0|999"},
+        {{7, 5, 0}, "5000007|5000|5M"},  // lower parts always in full width
+        {{999999, 999999, 4294967295u}, "4294967295999999999999|4294967295999999999|4294967295T"},
+    };
+    for (const auto &k : cases)
+        EXPECT_EQ(texts(k.c), k.texts);
 
-    c = size_counter{7, 5, 0};
-    EXPECT_EQ(texts_of(c).full, "5000007");
-    EXPECT_EQ(texts_of(c).k, "5000");
-}
-
-TEST(Size, ShortFiguresAndLargeTotals)
-{
-    size_counter c{1000, 0, 0};
-    EXPECT_EQ(texts_of(c).space, "1000");
-    c.units = 1001;
-    EXPECT_EQ(texts_of(c).space, "1k");
-    c.units = 999;
-    EXPECT_EQ(texts_of(c).k, "0");
-
-    // A million additions of 4 GB: far past 32 and 64 bits of millions.
+    // A million additions of 4 GB: far past 64 bits of bytes in millions.
     size_init(&c);
     for (int i = 0; i < 1000000; i++)
         size_add(&c, 4294967295u);
-    EXPECT_EQ(texts_of(c).full, "4294967295000000");
-    EXPECT_EQ(texts_of(c).space, "4294T");
+    EXPECT_EQ(texts(c), "4294967295000000|4294967295000|4294T");
     size_add_size(&c, &c);
-    EXPECT_EQ(texts_of(c).full, "8589934590000000");
-    c = size_counter{999999, 999999, 4294967295u};
-    texts t = texts_of(c);
-    EXPECT_EQ(t.full, "4294967295999999999999");
-    EXPECT_EQ(t.k, "4294967295999999999");
-    EXPECT_EQ(t.space, "4294967295T");
-
-    size_counter a{999999, 999999, 0}, b{1, 0, 0};
-    size_add_size(&a, &b);
-    EXPECT_EQ(texts_of(a).full, "1000000000000");
+    EXPECT_EQ(texts(c), "8589934590000000|8589934590000|8589T");
+    size_counter a{999999, 999999, 0}, one{1, 0, 0};
+    size_add_size(&a, &one);
+    EXPECT_EQ(texts(a), "1000000000000|1000000000|1T");
     EXPECT_EQ(size_maxed(&a), 0);
     a.trillions = 1000000;
     EXPECT_EQ(size_maxed(&a), 0);
@@ -96,9 +70,8 @@ TEST(Size, NullCounters)
     size_add_size(nullptr, &c);
     size_add_size(&c, nullptr);
     EXPECT_EQ(c.units, 1u);
-    EXPECT_EQ(size_get(nullptr), nullptr);
-    EXPECT_EQ(size_get_k(nullptr), nullptr);
-    EXPECT_EQ(size_get_space(nullptr), nullptr);
+    for (char *text : {size_get(nullptr), size_get_k(nullptr), size_get_space(nullptr)})
+        EXPECT_EQ(text, nullptr);
     EXPECT_EQ(size_maxed(nullptr), 0);
 }
 

@@ -1,4 +1,8 @@
+// The static list: growth, the cursor, removal, clearing, messages, the
+// positional extras and the fatal check of an uninitialised record.
 #include "support/static.h"
+
+#include "common/message_log.h"
 
 #include <gtest/gtest.h>
 
@@ -11,247 +15,288 @@
 
 namespace {
 
-std::vector<std::string> messages;
+typedef std::vector<std::string> strings;
 
-int record(const char *format, ...) NLIB_PRINTF(1, 2);
-int record(const char *format, ...)
-{
-    char text[2048];
-    va_list args;
-    va_start(args, format);
-    lvprintf(text, sizeof text, format, args);
-    va_end(args);
-    messages.push_back(text);
-    return 0;
-}
-
-int P = 1, Q = 2, R = 3;
-
-TEST(StaticList, FreshListAndGrowth)
-{
-    static_list l;
-    ASSERT_EQ(static_init(&l, nullptr), 1);
-    EXPECT_EQ(static_size(&l), 0);
-    EXPECT_EQ(static_start(&l), -1);
-    EXPECT_EQ(static_current(&l), -1);
-    EXPECT_EQ(static_get(&l), nullptr);
-    EXPECT_EQ(static_get_num(&l, 0), nullptr);
-
-    int v[6];
-    EXPECT_EQ(static_add(&l, &v[0]), 0);
-    EXPECT_EQ(l.spare, 4);
-    for (int i = 1; i < 5; i++)
-        EXPECT_EQ(static_add(&l, &v[i]), i);
-    EXPECT_EQ(l.spare, 0);
-    EXPECT_EQ(static_add(&l, &v[5]), 5);
-    EXPECT_EQ(l.count + l.spare, 10);
-    EXPECT_EQ(static_add(&l, nullptr), -1);
-    EXPECT_EQ(static_add_empty(&l), 6);
-    EXPECT_EQ(static_get_num(&l, 6), nullptr);
-    EXPECT_EQ(static_size(&l), 7);
-    static_clear(&l);
-
-    EXPECT_EQ(static_init(nullptr, nullptr), -3);
-    EXPECT_EQ(static_add(nullptr, &P), -3);
-    EXPECT_EQ(static_add_empty(nullptr), -3);
-    EXPECT_EQ(static_start(nullptr), -3);
-    EXPECT_EQ(static_size(nullptr), -3);
-    EXPECT_EQ(static_current(nullptr), -3);
-    EXPECT_EQ(static_setup(nullptr, 3), -3);
-    EXPECT_EQ(static_debug(nullptr, record), -3);
-    EXPECT_EQ(static_clear(nullptr), -3);
-    EXPECT_EQ(static_clear_dealloc(nullptr), -3);
-    EXPECT_EQ(static_clear_struct(nullptr, free), 0);
-    EXPECT_EQ(static_clear_struct(&l, nullptr), 0);
-    EXPECT_EQ(static_emsg(nullptr, "x"), -3);
-    EXPECT_EQ(static_get(nullptr), nullptr);
-    EXPECT_EQ(static_get_num(nullptr, 0), nullptr);
-    EXPECT_EQ(static_remove(nullptr), nullptr);
-    EXPECT_EQ(static_remove_num(nullptr, 0), nullptr);
-}
-
-TEST(StaticList, WalkingWithTheCursor)
-{
-    static_list l;
-    static_init(&l, nullptr);
-    static_add(&l, &P);
-    static_add(&l, &Q);
-    static_add(&l, &R);
-    EXPECT_EQ(static_start(&l), 1);
-    EXPECT_EQ(static_get(&l), &P);
-    EXPECT_EQ(static_get(&l), &Q);
-    EXPECT_EQ(static_get(&l), &R);
-    EXPECT_EQ(static_current(&l), -1);
-    EXPECT_EQ(static_get(&l), nullptr);
-    EXPECT_EQ(static_current(&l), -1);
-
-    EXPECT_EQ(static_get_num(&l, 2), &R);
-    EXPECT_EQ(static_current(&l), -1);
-    EXPECT_EQ(static_get_num(&l, 0), &P);
-    EXPECT_EQ(static_current(&l), 1);
-    EXPECT_EQ(static_get(&l), &Q);
-    EXPECT_EQ(static_get_num(&l, 3), nullptr);
-    EXPECT_EQ(static_get_num(&l, -1), nullptr);
-    EXPECT_EQ(static_current(&l), 2);
-    static_clear(&l);
-}
-
-TEST(StaticList, Removing)
-{
-    static_list l;
-    static_init(&l, nullptr);
-    static_add(&l, &P);
-    static_add(&l, &Q);
-    static_add(&l, &R);
-    // static_remove takes out the item the last static_get returned.
-    static_start(&l);
-    static_get(&l);
-    static_get(&l);
-    EXPECT_EQ(static_remove(&l), &Q);
-    EXPECT_EQ(static_get(&l), &R);
-    EXPECT_EQ(static_current(&l), -1);
-    // With the cursor at -1 the last item goes.
-    EXPECT_EQ(static_remove(&l), &R);
-    EXPECT_EQ(static_size(&l), 1);
-    EXPECT_EQ(static_remove(&l), &P);
-    EXPECT_EQ(l.items, nullptr);
-    EXPECT_EQ(l.spare, 0);
-    EXPECT_EQ(static_remove(&l), nullptr);
-    EXPECT_EQ(static_add(&l, &Q), 0);
-    EXPECT_EQ(static_size(&l), 1);
-    static_clear(&l);
-
-    // The cursor stays on its item when an earlier one is removed.
-    static_add(&l, &P);
-    static_add(&l, &Q);
-    static_add(&l, &R);
-    static_get_num(&l, 1);
-    EXPECT_EQ(static_current(&l), 2);
-    EXPECT_EQ(static_remove_num(&l, 1), &Q);
-    EXPECT_EQ(static_current(&l), 1);
-    EXPECT_EQ(static_get(&l), &R);
-    EXPECT_EQ(static_remove_num(&l, 5), nullptr);
-    EXPECT_EQ(static_remove_num(&l, -1), nullptr);
-    // Removing the last item under the cursor steps the cursor back.
-    static_get_num(&l, 0);
-    EXPECT_EQ(static_remove_num(&l, 1), &R);
-    EXPECT_EQ(static_current(&l), 0);
-    EXPECT_EQ(static_size(&l), 1);
-    EXPECT_EQ(l.spare, 4);
-    static_clear(&l);
-}
-
-TEST(StaticList, ClearingKeepsSettings)
-{
-    static_list l;
-    static_init(&l, record);
-    EXPECT_EQ(static_setup(&l, -7), 1);
-    EXPECT_EQ(l.step, 1);
-    static_setup(&l, 0);
-    EXPECT_EQ(l.step, 1);
-    static_setup(&l, 3);
-    static_add(&l, strdup("a"));
-    static_add(&l, strdup("b"));
-    EXPECT_EQ(static_clear_dealloc(&l), 1);
-    EXPECT_EQ(static_size(&l), 0);
-    EXPECT_EQ(l.step, 3);
-    EXPECT_EQ(l.emsg_fn, record);
-    EXPECT_EQ(l.magic, STATIC_MAGIC);
-
-    static std::vector<std::string> cleared;
-    for (const char *t : {"x", "y"}) {
-        char **holder = (char **)malloc(sizeof(char *));
-        *holder = strdup(t);
-        static_add(&l, holder);
+// A list of texts (not owned) with the cursor at -1, cleared at the end.
+struct text_list {
+    static_list list;
+    explicit text_list(std::vector<const char *> texts = {})
+    {
+        static_init(&list, log_message);
+        for (const char *t : texts)
+            static_add(&list, (void *)t);
     }
-    EXPECT_EQ(static_clear_struct(&l, [](void *item) {
-        char **holder = (char **)item;
-        cleared.push_back(*holder);
-        free(*holder);
-    }), 1);
-    EXPECT_EQ(cleared, (std::vector<std::string>{"x", "y"}));
-    EXPECT_EQ(static_size(&l), 0);
-    EXPECT_EQ(static_add(&l, &P), 0);
-    EXPECT_EQ(l.spare, 2);
-    static_clear(&l);
+    ~text_list() { static_clear(&list); }
+    strings texts() const
+    {
+        strings out;
+        for (int k = 0; k < list.count; k++)
+            out.push_back(list.items[k] ? (const char *)list.items[k] : "(none)");
+        return out;
+    }
+};
+
+char P[] = "P", Q[] = "Q", R[] = "R";
+
+TEST(StaticList, GrowthByStepAndNullArguments)
+{
+    text_list l;
+    EXPECT_EQ(static_size(&l.list), 0);
+    EXPECT_EQ(static_start(&l.list), -1);
+    EXPECT_EQ(static_get(&l.list), nullptr);
+    // Six appends: room for 5 at the first, for 10 at the sixth.
+    for (int i = 0; i < 6; i++) {
+        ASSERT_EQ(static_add(&l.list, P), i);
+        EXPECT_EQ(l.list.count + l.list.spare, i < 5 ? 5 : 10);
+    }
+    EXPECT_EQ(static_add(&l.list, nullptr), -1);
+    EXPECT_EQ(static_add_empty(&l.list), 6);
+    EXPECT_EQ(static_get_num(&l.list, 6), nullptr);
+    EXPECT_EQ(static_size(&l.list), 7);
+
+    // Without a list: -3, none or 0.
+    for (int r : {static_init(nullptr, nullptr), static_add(nullptr, P), static_add_empty(nullptr),
+                  static_start(nullptr), static_size(nullptr), static_setup(nullptr, 3), static_clear(nullptr),
+                  static_emsg(nullptr, "x"), static_add_pos(nullptr, P, 0), static_back(nullptr, 1),
+                  static_static(nullptr, &l.list), static_static(&l.list, nullptr), static_reverse(nullptr)})
+        EXPECT_EQ(r, -3);
+    for (void *r : {static_get(nullptr), static_remove(nullptr), static_get_back(nullptr)})
+        EXPECT_EQ(r, nullptr);
+    for (int r : {static_clear_struct(nullptr, free), static_clear_struct(&l.list, nullptr),
+                  static_tok(nullptr, "a", ","), static_tok(&l.list, nullptr, ","), static_is_last(nullptr, P)})
+        EXPECT_EQ(r, 0);
 }
 
-TEST(StaticList, MessagesCarryThePrefix)
+TEST(StaticList, CursorWalksBothWays)
 {
-    static_list l;
-    static_init(&l, record);
-    messages.clear();
-    EXPECT_EQ(static_emsg(&l, "bad %d of %s", 3, "x"), 1);
-    EXPECT_EQ(static_dmsg(&l, "silent"), 1);
-    EXPECT_EQ(static_debug(&l, record), 1);
-    EXPECT_EQ(static_dmsg(&l, "loud %s", "y"), 1);
+    text_list l({P, Q, R});
+    EXPECT_EQ(static_start(&l.list), 1);
+    EXPECT_EQ(l.texts(), (strings{"P", "Q", "R"}));
+    for (const char *want : {"P", "Q", "R"})
+        EXPECT_STREQ((const char *)static_get(&l.list), want);
+    EXPECT_EQ(static_current(&l.list), -1);
+    EXPECT_EQ(static_get(&l.list), nullptr);
+
+    EXPECT_EQ(static_get_num(&l.list, 2), R);
+    EXPECT_EQ(static_current(&l.list), -1);
+    EXPECT_EQ(static_get_num(&l.list, 0), P);
+    EXPECT_EQ(static_get(&l.list), Q);
+    EXPECT_EQ(static_get_num(&l.list, 3), nullptr);
+    EXPECT_EQ(static_get_num(&l.list, -1), nullptr);
+    EXPECT_EQ(static_current(&l.list), 2);
+
+    EXPECT_EQ(static_end(&l.list), 2);
+    for (const char *want : {"R", "Q", "P"})
+        EXPECT_STREQ((const char *)static_get_back(&l.list), want);
+    EXPECT_EQ(static_get_back(&l.list), nullptr);
+
+    // static_back wraps once through -1; static_forward never does.
+    struct {
+        int from, steps, forward, result, cursor;
+    } moves[] = {
+        {0, 2, 0, 1, 2},   {0, 1, 0, -4, -1}, {-1, 1, 0, 1, 2},   {-1, 100, 0, -4, -1},
+        {0, -5, 0, -4, -1}, {-1, 1, 1, 1, 0}, {0, 2, 1, 1, 2},    {-1, 4, 1, -4, -1},
+        {1, -9, 1, -4, -1}, {2, INT_MAX, 1, -4, -1},
+    };
+    for (const auto &m : moves) {
+        l.list.cursor = m.from;
+        EXPECT_EQ(m.forward ? static_forward(&l.list, m.steps) : static_back(&l.list, m.steps), m.result)
+            << m.from << (m.forward ? " + " : " - ") << m.steps;
+        EXPECT_EQ(l.list.cursor, m.cursor);
+    }
+    EXPECT_EQ(static_is_first(&l.list, P), 1);
+    EXPECT_EQ(static_is_first(&l.list, R), 0);
+    EXPECT_EQ(static_is_last(&l.list, R), 1);
+    text_list empty;
+    EXPECT_EQ(static_end(&empty.list), -1);
+    EXPECT_EQ(static_back(&empty.list, 1), -4);
+    EXPECT_EQ(static_is_first(&empty.list, nullptr), 0);
+}
+
+TEST(StaticList, RemovingKeepsTheCursorOnItsItem)
+{
+    text_list l({P, Q, R});
+    static_start(&l.list);
+    static_get(&l.list);
+    static_get(&l.list);
+    EXPECT_EQ(static_remove(&l.list), Q);  // the one the last static_get gave
+    EXPECT_EQ(static_get(&l.list), R);
+    EXPECT_EQ(static_remove(&l.list), R);  // cursor -1: the last one
+    EXPECT_EQ(static_remove(&l.list), P);
+    EXPECT_EQ(l.list.items, nullptr);
+    EXPECT_EQ(static_remove(&l.list), nullptr);
+    EXPECT_EQ(static_add(&l.list, Q), 0);
+
+    static_add(&l.list, P);
+    static_add(&l.list, R);
+    static_get_num(&l.list, 1);  // cursor on R, at 2
+    EXPECT_EQ(static_remove_num(&l.list, 1), P);
+    EXPECT_EQ(static_current(&l.list), 1);
+    EXPECT_EQ(static_remove_num(&l.list, 5), nullptr);
+    EXPECT_EQ(static_remove_num(&l.list, -1), nullptr);
+    EXPECT_EQ(static_remove_num(&l.list, 1), R);  // under the cursor, and last
+    EXPECT_EQ(static_current(&l.list), 0);
+    EXPECT_EQ(l.texts(), (strings{"Q"}));
+}
+
+TEST(StaticList, ClearingKeepsSettingsAndFreesItems)
+{
+    text_list l;
+    EXPECT_EQ(static_setup(&l.list, -7), 1);
+    EXPECT_EQ(l.list.step, 1);
+    static_setup(&l.list, 3);
+    static_add(&l.list, strdup("a"));
+    static_add(&l.list, strdup("b"));
+    EXPECT_EQ(static_clear_dealloc(&l.list), 1);  // LeakSanitizer sees the items go
+    EXPECT_EQ(static_size(&l.list), 0);
+    EXPECT_EQ(l.list.step, 3);
+    EXPECT_EQ(l.list.emsg_fn, log_message);
+
+    static strings cleared;
+    static_add(&l.list, strdup("x"));
+    static_add(&l.list, strdup("y"));
+    EXPECT_EQ(static_clear_struct(&l.list, [](void *item) { cleared.push_back((char *)item); }), 1);
+    EXPECT_EQ(cleared, (strings{"x", "y"}));  // in order, each item freed after it
+    EXPECT_EQ(static_add(&l.list, P), 0);
+    EXPECT_EQ(l.list.spare, 2);
+}
+
+TEST(StaticList, MessagesAndGrowthFailure)
+{
+    text_list l;
+    logged_messages.clear();
+    EXPECT_EQ(static_emsg(&l.list, "bad %d of %s", 3, "x"), 1);
+    EXPECT_EQ(static_dmsg(&l.list, "silent"), 1);
+    static_debug(&l.list, log_message);
+    static_dmsg(&l.list, "loud");
     std::string big(3000, 'm');
-    static_emsg(&l, "%s", big.c_str());
-    ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[0], "STATIC: bad 3 of x");
-    EXPECT_EQ(messages[1], "STATIC: loud y");
-    EXPECT_EQ(messages[2], "STATIC: " + big.substr(0, 1023 - 8));
-    static_init(&l, nullptr);
-    EXPECT_EQ(static_emsg(&l, "dropped"), 1);
-    EXPECT_EQ(messages.size(), 3u);
-}
+    static_emsg(&l.list, "%s", big.c_str());
 
-TEST(StaticList, GrowthFailureIsReported)
-{
-    static_list l;
-    static_init(&l, record);
-    static_add(&l, &P);
-    // A list that cannot grow further: the add fails and leaves it intact.
-    int real_count = l.count;
-    l.count = INT_MAX / 2;
-    l.spare = 0;
-    messages.clear();
-    EXPECT_EQ(static_add(&l, &Q), -2);
-    EXPECT_EQ(static_add_empty(&l), -2);
-    EXPECT_EQ(l.count, INT_MAX / 2);
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0], "STATIC: Memory Allocation Error in 'static_add'");
-    l.count = real_count;
-    l.spare = 4;
-    EXPECT_EQ(static_get_num(&l, 0), &P);
-    static_clear(&l);
-}
-
-TEST(StaticList, ZeroedRecordStillGrowsSafely)
-{
-    static_list l;
-    memset(&l, 0, sizeof l);
-    l.magic = STATIC_MAGIC;  // step 0: growth still adds one slot
-    EXPECT_EQ(static_add(&l, &P), 0);
-    EXPECT_EQ(static_add(&l, &Q), 1);
-    EXPECT_EQ(static_get_num(&l, 1), &Q);
-    static_clear(&l);
+    // A list that cannot grow: the add fails and leaves it intact.
+    static_add(&l.list, P);
+    l.list.count = INT_MAX / 2;
+    l.list.spare = 0;
+    EXPECT_EQ(static_add(&l.list, Q), -2);
+    EXPECT_EQ(static_add_pos(&l.list, Q, 0), -2);
+    EXPECT_EQ(l.list.count, INT_MAX / 2);
+    l.list.count = 1;
+    l.list.spare = 4;
+    EXPECT_EQ(logged_messages, (strings{"STATIC: bad 3 of x", "STATIC: loud", "STATIC: " + big.substr(0, 1015),
+                                 "STATIC: Memory Allocation Error in 'static_add'",
+                                 "STATIC: Memory Allocation Error in 'static_add'"}));
+    EXPECT_EQ(l.texts(), (strings{"P"}));
 }
 
 TEST(StaticList, AppendsManyItemsFast)
 {
-    static_list l;
-    static_init(&l, nullptr);
+    text_list l;
     auto start = std::chrono::steady_clock::now();
     for (intptr_t i = 1; i <= 100000; i++)
-        ASSERT_EQ(static_add(&l, (void *)i), i - 1);
-    auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took, std::chrono::seconds(2));
-    EXPECT_EQ(static_get_num(&l, 99999), (void *)100000);
-    static_clear(&l);
+        ASSERT_EQ(static_add(&l.list, (void *)i), i - 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(static_get_num(&l.list, 99999), (void *)100000);
+}
+
+TEST(StaticList, InsertionKeepsTheCursorOnItsItem)
+{
+    text_list l({"A", "B"});
+    l.list.cursor = 1;
+    EXPECT_EQ(static_add_pos(&l.list, (void *)"X", 0), 0);
+    EXPECT_EQ(l.list.cursor, 2);  // still on B
+    EXPECT_EQ(static_add_pos(&l.list, (void *)"Y", 2), 2);
+    EXPECT_EQ(l.list.cursor, 3);
+    EXPECT_EQ(static_add_pos(&l.list, (void *)"E", 99), 4);
+    EXPECT_EQ(static_add_pos(&l.list, nullptr, 0), -1);
+    EXPECT_EQ(static_add_pos(&l.list, P, -1), -1);
+    EXPECT_EQ(static_add_pos_empty(&l.list, nullptr, 0), 0);
+    EXPECT_EQ(static_add_pos_empty(&l.list, nullptr, l.list.count), -1);
+    EXPECT_EQ(l.texts(), (strings{"(none)", "X", "A", "Y", "B", "E"}));
+
+    l.list.cursor = 2;
+    EXPECT_EQ(static_add_current(&l.list, (void *)"C"), 2);  // in front of A
+    EXPECT_EQ(static_get(&l.list), (void *)"A");
+    l.list.cursor = -1;
+    EXPECT_EQ(static_add_current(&l.list, (void *)"Z"), 7);
+    EXPECT_EQ(l.list.cursor, 7);  // left on the appended item
+    l.list.cursor = -1;
+    EXPECT_EQ(static_add_current(&l.list, nullptr), -1);
+    EXPECT_EQ(l.list.cursor, -1);
+
+    // Many inserts at the front: the array grows under the moving items.
+    text_list grown({"end"});
+    for (const char *d : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"})
+        ASSERT_EQ(static_add_pos(&grown.list, (void *)d, 0), 0);
+    EXPECT_EQ(grown.texts(), (strings{"9", "8", "7", "6", "5", "4", "3", "2", "1", "0", "end"}));
+}
+
+TEST(StaticList, AppendingAListReversingAndTokenizing)
+{
+    text_list target({"A"}), other({"B", "C"}), empty;
+    void **before = target.list.items;
+    EXPECT_EQ(static_static(&target.list, &empty.list), 1);
+    EXPECT_EQ(target.list.items, before);
+    EXPECT_EQ(static_static(&target.list, &other.list), 1);
+    EXPECT_EQ(target.list.spare, 4);
+    EXPECT_EQ(static_static(&target.list, &target.list), 1);
+    EXPECT_EQ(target.texts(), (strings{"A", "B", "C", "A", "B", "C"}));
+    EXPECT_EQ(other.texts(), (strings{"B", "C"}));
+    for (int k = 6; k < 40; k++)  // the grown array takes further appends
+        ASSERT_EQ(static_add(&target.list, P), k);
+
+    target.list.cursor = 0;
+    EXPECT_EQ(static_reverse(&target.list), 1);
+    EXPECT_STREQ((const char *)static_get(&target.list), "P");
+    text_list one({"S"});
+    static_reverse(&one.list);
+    EXPECT_EQ(one.texts(), (strings{"S"}));
+
+    struct {
+        const char *text, *delims;
+        strings tokens;
+    } cases[] = {
+        {"a,,b", ",", {"a", "b"}}, {"a,", ",", {"a", ""}},  {",,,", ",", {""}},
+        {",a", ",", {"a"}},        {"", ",", {}},            {"one two;three", " ;", {"one", "two", "three"}},
+    };
+    for (const auto &c : cases) {
+        text_list l;
+        EXPECT_EQ(static_tok(&l.list, c.text, c.delims), 1);
+        EXPECT_EQ(l.texts(), c.tokens) << c.text;
+        static_clear_dealloc(&l.list);
+    }
+}
+
+TEST(StaticList, SortingThroughQsortWithTheTextComparators)
+{
+    text_list l({"beta", "Alpha", "gamma", "alpha", "Be"});
+    logged_messages.clear();
+    static_sort(&l.list, sort_string_case, log_message);
+    EXPECT_EQ(l.texts(), (strings{"Alpha", "Be", "alpha", "beta", "gamma"}));
+    EXPECT_EQ(logged_messages, (strings{"STATIC: Sorting 5 items (qsort)", "STATIC: Exited on cycle 1"}));
+    static_sort(&l.list, sort_string, nullptr);
+    EXPECT_EQ(l.list.dmsg_fn, nullptr);  // the sink given stays set
+    EXPECT_EQ(s_stricmp(l.texts()[1].c_str(), "ALPHA"), 0);
+    EXPECT_EQ(l.texts()[2], "Be");
+    static_sort(&l.list, sort_string_len, nullptr);
+    EXPECT_EQ(l.texts()[0], "Be");
+    EXPECT_EQ(l.texts()[4].size(), 5u);
+
+    text_list one({"x"});  // one item: no message, no sink set
+    logged_messages.clear();
+    static_sort(&one.list, sort_string, log_message);
+    static_sort_data(&one.list, nullptr, [](void *, void *, void *) { return 0; }, log_message);
+    EXPECT_TRUE(logged_messages.empty());
+    EXPECT_EQ(one.list.dmsg_fn, nullptr);
 }
 
 TEST(StaticListDeathTest, UseBeforeInitEndsTheProcess)
 {
-    static_list l;
-    memset(&l, 0, sizeof l);
+    static_list l = {};
     l.magic = 31999;
-    EXPECT_EXIT(static_size(&l), testing::ExitedWithCode(1),
-                "Error Using Static List before Init: size");
-    EXPECT_EXIT(static_clear(&l), testing::ExitedWithCode(1), "before Init: clear");
+    EXPECT_EXIT(static_size(&l), testing::ExitedWithCode(1), "Error Using Static List before Init: size");
     EXPECT_EXIT(static_remove(&l), testing::ExitedWithCode(1), "before Init: remove_num");
     EXPECT_EXIT(static_emsg(&l, "x"), testing::ExitedWithCode(1), "before Init: emsg");
-    EXPECT_EXIT(static_check(&l, "anything"), testing::ExitedWithCode(1), "before Init: anything");
+    EXPECT_EXIT(static_add_pos(&l, P, 0), testing::ExitedWithCode(1), "before Init: add_pos");
+    EXPECT_EXIT(static_get_back(&l), testing::ExitedWithCode(1), "before Init: get_back");
 }
 
 }  // namespace
