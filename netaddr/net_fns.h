@@ -9,7 +9,8 @@
 //
 // Every function accepts a null text. Results live in the function's own
 // buffer (512 bytes; 1024 for the joined forms; 200 for tcp_hostname) and
-// stay valid until that function is called again: copy what you keep.
+// stay valid until that function is called again (which may be given one as
+// input): copy what you keep.
 // Results are cut to fit: 493 characters for the cleaned forms, 511 for the
 // parts, 1023 for the joined forms.
 #ifndef NETADDR_NET_FNS_H

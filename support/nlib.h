@@ -3,7 +3,7 @@
 //
 // Every function accepts a null pointer for any text and answers with a
 // fixed, harmless result. Results kept in a function's own buffer stay valid
-// until that function is called again.
+// until that function is called again, and may be handed to it as input.
 #ifndef SUPPORT_NLIB_H
 #define SUPPORT_NLIB_H
 

@@ -3,6 +3,7 @@
 // point_ext answers in a 512-byte buffer of its own, and each reads its
 // input before it writes there, so a result may be handed straight back.
 #include <cstring>
+#include <string>
 
 #include "support/nlib.h"
 
@@ -63,12 +64,10 @@ char *attach_ext(const char *name, const char *extension)
     static char buf[PATH_SIZE];
     if (!name)
         return nullptr;
-    lcpy(buf, name, PATH_SIZE);
-    if (extension && extension[0]) {
-        if (extension[0] != '.')
-            lcat(buf, ".", PATH_SIZE);
-        lcat(buf, extension, PATH_SIZE);
-    }
+    std::string joined = name;
+    if (extension && extension[0])
+        joined += (extension[0] == '.' ? "" : ".") + std::string(extension);
+    lcpy(buf, joined.c_str(), PATH_SIZE);
     return buf[0] == '.' ? nullptr : none_when_empty(buf);
 }
 

@@ -91,6 +91,7 @@ TEST(Paths, AResultMayBeHandedBack)
     EXPECT_EQ(text(strip_filename(strip_filename("a/b/c"))), "a/b/");
     EXPECT_EQ(text(update_path(update_path("/usr/lib/..\\x"))), "/usr\\x");
     EXPECT_EQ(text(remove_path(remove_path("/a/b/c/d", 0), 0)), "/a/");
+    EXPECT_EQ(text(attach_ext("a", attach_ext("b", "c"))), "a.b.c");
 }
 
 TEST(Paths, LongInputsAreCutAt511Characters)
