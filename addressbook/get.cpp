@@ -14,6 +14,17 @@ static const display_field *field_for(const char *attribute)
     return nullptr;
 }
 
+// A value holding line breaks would end its reply line early and could pass
+// for a status line: each carriage return and line feed is sent as a blank.
+static std::string one_line(const char *value)
+{
+    std::string line(value);
+    for (char &c : line)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return line;
+}
+
 void build_user_info(FILE *out, lresult *entry)
 {
     for (char *attribute = ldap_first_attribute(entry); attribute;
@@ -21,7 +32,7 @@ void build_user_info(FILE *out, lresult *entry)
         const display_field *field = field_for(attribute);
         char **values = field ? ldap_get_values(entry, attribute) : nullptr;
         for (; values && *values; values++)
-            fprintf(out, "%s=%s\n", field->name, *values);
+            fprintf(out, "%s=%s\n", field->name, one_line(*values).c_str());
     }
 }
 
@@ -30,7 +41,7 @@ void display_dn(FILE *out, const char *coded_dn)
     const char *coded = coded_dn ? coded_dn : "";
     std::string dn = uncode_dn(coded);
     static_list results;
-    int result = book_search(dn.c_str(), 0, nullptr, &results);
+    int result = book_search(dn.c_str(), 0, nullptr, nullptr, &results);
     if (result != 0) {
         ldap_clear_result_list(&results);
         fprintf(out, "-failure '%s' Failed {%s}.\n", coded, book_error());

@@ -89,10 +89,12 @@ void generate_search(FILE *out, int is_and, int from, int to, const char *condit
     }
     static_list results;
     int scope = book_number(ini[INI_SCOPE]);
-    int result = book_search(ini[INI_BASE_DN], scope, filter.c_str(), &results);
+    // Only DNs are listed: "1.1" asks the server for no attributes at all.
+    int result = book_search(ini[INI_BASE_DN], scope, filter.c_str(), "1.1", &results);
     int found = static_size(&results);
-    // Entries that came before a time or size limit are still the answer.
-    bool listed = result == 0 || ((result == 3 || result == 4) && found > 0);
+    // Entries that came before a time or size limit, or beside referrals that
+    // the service cannot follow, are still the answer.
+    bool listed = result == 0 || ((result == 3 || result == 4 || result == 10) && found > 0);
     if (listed) {
         int number = 0, written = 0;
         for (lresult *entry = ldap_first_entry(&results); entry; entry = ldap_next_entry(&results)) {

@@ -1,6 +1,8 @@
 // Start-up and the one connection to the directory: connect and bind to
 // "host", falling back to "host2"; reconnect once when a search finds the
 // connection lost.
+#include <cstring>
+
 #include "addressbook/extern_book.h"
 #include "channel/chanel.h"
 #include "support/nlib.h"
@@ -31,7 +33,10 @@ static int book_connect()
 int book_start(FILE *out)
 {
     check_winstock();
-    ldap_init(&ldap, emsg, dmsg);
+    // The settings never change after loading: without debugging the client
+    // gets no debug sink, and skips formatting messages nobody writes.
+    bool debugging = strcmp(ini[INI_DEBUG], "true") == 0;
+    ldap_init(&ldap, emsg, debugging ? dmsg : nullptr);
     if (!book_connect()) {
         fprintf(out, "-failure Failed to connect to host {%s:%s}(%s)\n", ini[INI_HOST],
                 ini[INI_PORT], book_error());
@@ -43,9 +48,10 @@ int book_start(FILE *out)
     return 1;
 }
 
-int book_search(const char *base, int scope, const char *filter, static_list *results)
+int book_search(const char *base, int scope, const char *filter, const char *attributes,
+                static_list *results)
 {
-    int result = ldap_search(&ldap, base, scope, 0, 0, 30, 0, filter, nullptr, results);
+    int result = ldap_search(&ldap, base, scope, 0, 0, 30, 0, filter, attributes, results);
     if (result != -1)
         return result;
     // The client failed on its side: the connection is gone or can no longer
@@ -58,5 +64,5 @@ int book_search(const char *base, int scope, const char *filter, static_list *re
         return -1;
     }
     dmsg("reconnected to %s:%d", ldap.host, ldap.port);
-    return ldap_search(&ldap, base, scope, 0, 0, 30, 0, filter, nullptr, results);
+    return ldap_search(&ldap, base, scope, 0, 0, 30, 0, filter, attributes, results);
 }
