@@ -141,7 +141,7 @@ static void search(LDAP *ld, int is_and, int from, int to, char *conditions) {
     }
     /* Each call hands over every message received so far, as one chain. */
     LDAPMessage *chain = NULL;
-    while (code == -1 && ldap_result(ld, msgid, LDAP_MSG_RECEIVED, NULL, &chain) > 0) {
+    while (code == -1 && ldap_result(ld, msgid, LDAP_MSG_RECEIVED, &limit, &chain) > 0) {
         for (LDAPMessage *message = ldap_first_message(ld, chain); message;
              message = ldap_next_message(ld, message)) {
             if (ldap_msgtype(message) == LDAP_RES_SEARCH_ENTRY) {
