@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "ldap/ldap.h"
 #include "ldap/reply.h"
@@ -97,13 +98,42 @@ int buffered_message(ldap_handle *ldap, int *size)
     if (ldap->rx_len == 0 || !ldap->rx_data)
         return 0;
     const unsigned char *start = ldap->rx_data + ldap->rx_start;
-    if (announced_length(start, ldap->rx_len) > LDAP_MAX_MESSAGE)
+    // Every LDAPMessage is a SEQUENCE: anything else is junk at once, not a
+    // length to wait for.
+    if (start[0] != 0x30 || announced_length(start, ldap->rx_len) > LDAP_MAX_MESSAGE)
         return -1;
     data_element head = data_break_down_length(start, ldap->rx_len);
     if (head.length == -2 || head.header + head.length > ldap->rx_len)
         return 0;
     *size = head.header + head.length;
     return 1;
+}
+
+long long monotonic_ms()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+// One read from the channel; under a deadline each wait lasts at most the
+// time left, so a server that drips bytes cannot hold the operation longer.
+int read_before_deadline(ldap_handle *ldap, unsigned char *into)
+{
+    if (!ldap->deadline_ms)
+        return chan_read_internal(ldap->chan, into, READ_PIECE, 1);
+    long long left = ldap->deadline_ms - monotonic_ms();
+    if (left <= 0)
+        return -2;
+    chan_rec *chan = ldap->chan;
+    long long wait = chan->timeout_sec * 1000LL + chan->timeout_usec / 1000;
+    if (wait <= left)
+        return chan_read_internal(chan, into, READ_PIECE, 1);
+    int sec = chan->timeout_sec, usec = chan->timeout_usec;
+    chan_timeout(chan, static_cast<int>(left / 1000), static_cast<int>(left % 1000) * 1000);
+    int count = chan_read_internal(chan, into, READ_PIECE, 1);
+    chan_timeout(chan, sec, usec);
+    return count;
 }
 
 // Undecodable or oversized input: the connection cannot be trusted any more.
@@ -115,6 +145,11 @@ lresult *junk(ldap_handle *ldap)
 }
 
 }  // namespace
+
+void ldap_set_deadline(ldap_handle *ldap, int seconds)
+{
+    ldap->deadline_ms = seconds > 0 ? monotonic_ms() + seconds * 1000LL : 0;
+}
 
 void ldap_drop_received(ldap_handle *ldap)
 {
@@ -187,7 +222,7 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
         if (!reserve(ldap, READ_PIECE + 2))
             return nullptr;
         unsigned char *end = ldap->rx_data + ldap->rx_start + ldap->rx_len;
-        int count = chan_read_internal(ldap->chan, end, READ_PIECE, 1);
+        int count = read_before_deadline(ldap, end);
         if (count == 0)
             return error_result("Connection Closed by LDAP server");
         if (count < 0)

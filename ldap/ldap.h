@@ -142,6 +142,9 @@ struct ldap_handle {
     // unconsumed octets start at rx_data + rx_start; rx_size is allocated.
     int rx_start;
     int rx_size;
+    // While non-zero, the monotonic time (milliseconds) by which the current
+    // operation must have its reply; set by a search with a time limit.
+    long long deadline_ms;
 };
 
 void ldap_init(ldap_handle *ldap, msg_fn emsg, msg_fn dmsg);

@@ -29,6 +29,10 @@ int ldap_send_request(ldap_handle *ldap, const ldap_request *request);
 // nothing came (time-out, or an undecodable message).
 lresult *ldap_receive_reply(ldap_handle *ldap, int msgid);
 
+// Gives the operation that starts now `seconds` to receive its replies
+// (0: no deadline, each wait bounded only by the channel's time-out).
+void ldap_set_deadline(ldap_handle *ldap, int seconds);
+
 // Forgets every buffered received octet.
 void ldap_drop_received(ldap_handle *ldap);
 

@@ -43,6 +43,26 @@ void ldap_gather_referrals(ldap_handle *ldap, lresult *message, int position, in
         add_referral(ldap, lresult_get_char(message, i));
 }
 
+// Collects the entries and references of search msgid; returns the message
+// that ends it (normally its SearchResultDone), or null when none came.
+static lresult *receive_search(ldap_handle *ldap, int msgid, static_list *results)
+{
+    for (;;) {
+        lresult *message = ldap_receive_reply(ldap, msgid);
+        if (!message || message->id != msgid)
+            return message;
+        if (message->application == LDAP_SEARCH_ENTRY) {
+            if (static_add(results, message) < 0)
+                ldap_free_message(message);
+        } else if (message->application == LDAP_SEARCH_REFERENCE) {
+            ldap_gather_referrals(ldap, message, 0, 1);
+            ldap_free_message(message);
+        } else {
+            return message;
+        }
+    }
+}
+
 int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
                 int time_limit, int types_only, const char *filter, const char *attributes,
                 static_list *results)
@@ -70,24 +90,16 @@ int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int s
         ldap_log(ldap, "Failed to send 'LDAP_SEARCH_REQUEST'", nullptr);
         return -1;
     }
-    lresult *message;
-    for (;;) {
-        message = ldap_receive_reply(ldap, msgid);
-        if (!message) {
-            ldap_log(ldap, "LDAP server failed to return back 'LDAP_SEARCH_RESPONCE' {NULL}",
-                     nullptr);
-            ldap_clear_result_list(results);
-            return -1;
-        }
-        if (message->application == LDAP_SEARCH_ENTRY && message->id == msgid) {
-            if (static_add(results, message) < 0)
-                ldap_free_message(message);
-        } else if (message->application == LDAP_SEARCH_REFERENCE && message->id == msgid) {
-            ldap_gather_referrals(ldap, message, 0, 1);
-            ldap_free_message(message);
-        } else {
-            break;
-        }
+    // The server ends the search itself after time_limit seconds; one more
+    // read time-out is the most its answer may take beyond that.
+    if (time_limit > 0 && ldap->chan)
+        ldap_set_deadline(ldap, time_limit + ldap->chan->timeout_sec);
+    lresult *message = receive_search(ldap, msgid, results);
+    ldap_set_deadline(ldap, 0);
+    if (!message) {
+        ldap_log(ldap, "LDAP server failed to return back 'LDAP_SEARCH_RESPONCE' {NULL}", nullptr);
+        ldap_clear_result_list(results);
+        return -1;
     }
     ldap_log(ldap, "Search", message);
     if (message->application != LDAP_SEARCH_DONE || message->id != msgid) {

@@ -250,7 +250,7 @@ void FakeServer::play()
         case Step::SEND: {
             std::string bytes = step.kind == Step::SEND ? step.bytes : step.make(last);
             size_t chunk = step.chunk > 0 ? static_cast<size_t>(step.chunk) : bytes.size();
-            for (size_t pos = 0; ok && pos < bytes.size(); pos += chunk) {
+            for (size_t pos = 0; ok && !stopping_ && pos < bytes.size(); pos += chunk) {
                 if (pos > 0 && step.pause_ms > 0)
                     std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
                 ok = write_all(bytes.data() + pos, std::min(chunk, bytes.size() - pos));

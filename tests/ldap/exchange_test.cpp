@@ -195,6 +195,20 @@ TEST(Exchange, JunkClosesTheChannel)
     EXPECT_EQ(nullptr, h.rx_data);
 }
 
+TEST(Exchange, NonLdapBytesAreJunkAtOnce)
+{
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
+    FakeServer fake;
+    fake.send("220 mail.example.com ready\r\n");  // announces no length to wait for
+    fake.start();
+    attach(&h, fake);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(nullptr, ldap_receive(&h, nullptr));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_FALSE(chan_isopen(h.chan));
+    EXPECT_EQ(0, h.rx_len);
+}
+
 TEST(Exchange, OversizedMessageIsRefused)
 {
     for (const char *header : {"30 84 04 00 00 01", "30 84 7f ff ff ff", "30 85 01 00 00 00 00"}) {

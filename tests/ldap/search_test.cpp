@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "common/fake_server.h"
 #include "common/slapd.h"
 #include "ldap_testing.h"
@@ -296,4 +298,24 @@ TEST(SearchFake, UnsolicitedNotificationEndsTheSearch)
     EXPECT_EQ(52, ldap_error(&h));
     EXPECT_STREQ("Unavailable - bye!", ldap_error_str(&h));
     EXPECT_EQ("LDAP: Search {Unavailable - bye!}", captured_errors().back());
+}
+
+TEST(SearchFake, TimeLimitBoundsADrippingServer)
+{
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
+    FakeServer fake;
+    bind_then(fake);
+    // One byte every 200 ms: each comes well within the read time-out, but
+    // the whole entry would take far longer than the search may.
+    int search_id = xmsg_id + 2;  // after the bind's
+    fake.read_request().send(ldap_entry_bytes(search_id, "cn=slow", "cn", std::string(40, 's')), 1,
+                             200);
+    connect_fake(&h, fake);
+    ldap_timeout(&h, 1, 0);
+    ResultList results;
+    auto start = std::chrono::steady_clock::now();
+    // Time limit 1 s plus one read time-out of 1 s.
+    EXPECT_EQ(-1, ldap_search(&h, "o=x", 2, 0, 0, 1, 0, "(cn=*)", nullptr, &results));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(0, results.size());
 }
