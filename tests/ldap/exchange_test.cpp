@@ -192,8 +192,9 @@ TEST(Exchange, BrokenStreams)
             EXPECT_EQ(c.open, chan_isopen(h.chan) != 0);
         }
         EXPECT_EQ(c.buffered, h.rx_len);
-        if (!c.buffered)
+        if (!c.buffered) {
             EXPECT_EQ(nullptr, h.rx_data);
+        }
     }
 }
 
