@@ -139,25 +139,27 @@ static void search(LDAP *ld, int is_and, int from, int to, char *conditions) {
         printf("-failure none located.\n");
         return;
     }
-    LDAPMessage *message = NULL;
-    while (ldap_result(ld, msgid, LDAP_MSG_ONE, NULL, &message) > 0) {
-        if (ldap_msgtype(message) == LDAP_RES_SEARCH_ENTRY) {
-            BerElement *ber = NULL;
-            struct berval dn;
-            number++;
-            if (number >= from && (to < 1 || number <= to) &&
-                ldap_get_dn_ber(ld, message, &ber, &dn) == LDAP_SUCCESS) {
-                if (listed++) fputs(",\n", stdout);
-                put_coded(dn.bv_val, dn.bv_len);
+    /* Each call hands over every message received so far, as one chain. */
+    LDAPMessage *chain = NULL;
+    while (code == -1 && ldap_result(ld, msgid, LDAP_MSG_RECEIVED, &limit, &chain) > 0) {
+        for (LDAPMessage *message = ldap_first_message(ld, chain); message;
+             message = ldap_next_message(ld, message)) {
+            if (ldap_msgtype(message) == LDAP_RES_SEARCH_ENTRY) {
+                BerElement *ber = NULL;
+                struct berval dn;
+                number++;
+                if (number >= from && (to < 1 || number <= to) &&
+                    ldap_get_dn_ber(ld, message, &ber, &dn) == LDAP_SUCCESS) {
+                    if (listed++) fputs(",\n", stdout);
+                    put_coded(dn.bv_val, dn.bv_len);
+                }
+                if (ber) ber_free(ber, 0);
+            } else if (ldap_msgtype(message) == LDAP_RES_SEARCH_RESULT) {
+                ldap_parse_result(ld, message, &code, NULL, NULL, NULL, NULL, 0);
             }
-            if (ber) ber_free(ber, 0);
-            ldap_msgfree(message);
-            continue;
         }
-        if (ldap_msgtype(message) == LDAP_RES_SEARCH_RESULT)
-            ldap_parse_result(ld, message, &code, NULL, NULL, NULL, NULL, 0);
-        ldap_msgfree(message);
-        if (code != -1) break;
+        ldap_msgfree(chain);
+        chain = NULL;
     }
     if (code == LDAP_SUCCESS && number > 0) printf("\n+success %d located.\n", number);
     else printf("-failure none located.\n");
@@ -214,6 +216,11 @@ int main(int argc, char **argv) {
         printf("-failure Failed to connect to host {%s:%s}\n", host, port);
         return 1;
     }
+    /* liblber reads each message's header and body with reads of their own;
+     * a read-ahead layer under it takes what the socket holds at once. */
+    Sockbuf *sockbuf = NULL;
+    if (ldap_get_option(ld, LDAP_OPT_SOCKBUF, &sockbuf) == LDAP_OPT_SUCCESS && sockbuf)
+        ber_sockbuf_add_io(sockbuf, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_TRANSPORT, NULL);
     printf("+success LDAP External Address Book\n");
     fflush(stdout);
 

@@ -121,8 +121,9 @@ static void record_connection(int client, int upstream_port) {
             });
         }
         if (fds[1].revents) {
+            // The recording is on disk before the client can see its end.
             ssize_t got = read(server, chunk, sizeof chunk);
-            if (got <= 0 || !send_all(client, std::string(chunk, got))) break;
+            if (got <= 0) break;
             from_server.append(chunk, got);
             each_message(from_server, [&](const std::string &message) {
                 int id = 0, tag = 0;
@@ -130,10 +131,13 @@ static void record_connection(int client, int upstream_port) {
                 if (search_id < 0 || !wire_message(message, id, tag, op) || id != search_id) return;
                 recording += message;
                 if (tag == 0x65) {
-                    std::ofstream(file, std::ios::binary) << recording;
+                    std::string temporary = file + ".tmp";
+                    std::ofstream(temporary, std::ios::binary) << recording;
+                    rename(temporary.c_str(), file.c_str());
                     search_id = -1;
                 }
             });
+            if (!send_all(client, std::string(chunk, got))) break;
         }
     }
     close(server);
