@@ -66,8 +66,8 @@ TEST(BerDecode, Headers)
 TEST(BerDecode, WorkedMessages)
 {
     ldap_handle ldap;
-    ldap_init(&ldap, record_sink, record_sink);
-    sink_lines.clear();
+    ldap_init(&ldap, log_message, log_message);
+    logged_messages.clear();
     List bind = decode_message(hex_bytes("30 0C 02 01 05 61 07 0A 01 00 04 00 04 00"), nullptr,
                                &ldap);
     ASSERT_TRUE(bind && !is_invalid(bind));
@@ -78,7 +78,7 @@ TEST(BerDecode, WorkedMessages)
     EXPECT_EQ(-1, lresult_get_choice(bind.get(), 0));
     EXPECT_EQ(4, lresult_get(bind.get(), 1)->type);
     EXPECT_EQ(nullptr, lresult_get_char(bind.get(), 1));
-    EXPECT_EQ(std::vector<std::string>{"LDAP: decoded 14 data: {5}{no error}"}, sink_lines);
+    EXPECT_EQ(std::vector<std::string>{"LDAP: decoded 14 data: {5}{no error}"}, logged_messages);
 
     // Primitive operations: the list holds the operation as one text node.
     List unbind = decode_message(hex_bytes("30 05 02 01 03 42 00"));
@@ -117,9 +117,9 @@ TEST(BerDecode, WorkedMessages)
     EXPECT_STREQ("y", lresult_get_char(lresult_get_result(mail, 1, 0), 1));
 
     // Decodes, but is not a message.
-    sink_lines.clear();
+    logged_messages.clear();
     EXPECT_EQ(nullptr, decode_message(hex_bytes("30 03 04 01 61"), nullptr, &ldap).get());
-    EXPECT_EQ(std::vector<std::string>{"LDAP: decoded 5 data: {??}{??}"}, sink_lines);
+    EXPECT_EQ(std::vector<std::string>{"LDAP: decoded 5 data: {??}{??}"}, logged_messages);
     EXPECT_EQ(nullptr, ldap_decode_data(&ldap, nullptr, 5, nullptr));
     EXPECT_EQ(nullptr, ldap_decode_data_input(&ldap, nullptr, 5));
 }
@@ -183,7 +183,7 @@ TEST(BerDecode, ElementKindsAndAccessors)
 TEST(BerDecode, JunkIsRefused)
 {
     ldap_handle ldap;
-    ldap_init(&ldap, record_sink, record_sink);
+    ldap_init(&ldap, log_message, log_message);
     const std::pair<const char *, const char *> junk[] = {
         {"30 05 02 01", "Invalid Input Data (-2): Size=4"},
         {"30 05 02 01 03 07 00", "decoded -1 data: {0}{Unknown Type} - Expected Junk Data"},
@@ -193,9 +193,9 @@ TEST(BerDecode, JunkIsRefused)
         {"30 04 1F 02 61 62", "decoded -1 data: {0}{Unknown Type} - Expected Junk Data"},
     };
     for (const auto &j : junk) {
-        sink_lines.clear();
+        logged_messages.clear();
         EXPECT_TRUE(is_invalid(decode_message(hex_bytes(j.first), nullptr, &ldap))) << j.first;
-        EXPECT_EQ(std::vector<std::string>{std::string("LDAP: ") + j.second}, sink_lines);
+        EXPECT_EQ(std::vector<std::string>{std::string("LDAP: ") + j.second}, logged_messages);
     }
 
     // A primitive element decoded straight into a list.
@@ -217,12 +217,12 @@ TEST(BerDecode, JunkIsRefused)
 TEST(BerDecode, DeepTruncatedOverlongAndRandomInput)
 {
     ldap_handle ldap;
-    ldap_init(&ldap, record_sink, nullptr);
+    ldap_init(&ldap, log_message, nullptr);
     List ok = decode_element(nested(64));
     ASSERT_TRUE(ok && !is_invalid(ok));
-    sink_lines.clear();
+    logged_messages.clear();
     EXPECT_TRUE(is_invalid(decode_element(nested(65), &ldap)));
-    EXPECT_EQ("LDAP: decoded -1 data: {0}{Nesting Too Deep} - Expected Junk Data", sink_lines.at(0));
+    EXPECT_EQ("LDAP: decoded -1 data: {0}{Nesting Too Deep} - Expected Junk Data", logged_messages.at(0));
     EXPECT_TRUE(is_invalid(decode_message(nested(200000))));
 
     // Every cut of a whole message is refused; octets after a message belong

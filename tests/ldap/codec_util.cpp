@@ -1,10 +1,5 @@
 #include "codec_util.h"
 
-#include <cstdarg>
-#include <cstdio>
-
-std::vector<std::string> sink_lines;
-
 std::string hex(const void *octets, int count)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -49,15 +44,4 @@ List decode_element(const std::string &octets, ldap_handle *ldap)
 {
     std::vector<unsigned char> exact(octets.begin(), octets.end());
     return List(ldap_decode_data_input(ldap, exact.data(), static_cast<int>(exact.size())));
-}
-
-int record_sink(const char *format, ...)
-{
-    char text[2048];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    sink_lines.emplace_back(text);
-    return 0;
 }

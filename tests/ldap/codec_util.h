@@ -1,11 +1,12 @@
 // Helpers of the codec tests: hex views of encoder buffers, owned decoded
-// lists, and a message sink that records what the client reports.
+// lists, and the common message sink that records what the client reports.
 #pragma once
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/message_log.h"
 #include "ldap/ldap.h"
 
 // Octets as upper-case hex without separators.
@@ -34,7 +35,3 @@ List decode_message(const std::string &octets, lresult **controls = nullptr,
                     ldap_handle *ldap = nullptr);
 List decode_element(const std::string &octets, ldap_handle *ldap = nullptr);
 inline bool is_invalid(const List &list) { return list.get() == LRESULT_INVALID; }
-
-// Messages passed to the sink, one entry per call.
-extern std::vector<std::string> sink_lines;
-int record_sink(const char *format, ...) NLIB_PRINTF(1, 2);

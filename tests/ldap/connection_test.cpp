@@ -22,23 +22,7 @@ int open_descriptors()
 
 }  // namespace
 
-class Connection : public ::testing::Test {
-protected:
-    static Slapd *server;
-    static void SetUpTestSuite()
-    {
-        server = new Slapd();
-        server->start();
-    }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(server->running()) << server->error(); }
-};
-
-Slapd *Connection::server = nullptr;
+class Connection : public SlapdSuite {};
 
 TEST_F(Connection, BindSucceedsAndIsRefused)
 {
@@ -58,8 +42,8 @@ TEST_F(Connection, BindSucceedsAndIsRefused)
     EXPECT_EQ(49, ldap_connect(&h, SLAPD_READER_DN, "wrong"));
     EXPECT_EQ(49, ldap_error(&h));
     EXPECT_STREQ("Invalid Credentials - (NULL)", ldap_error_str(&h));
-    ASSERT_EQ(1u, captured_errors().size());
-    EXPECT_EQ("LDAP: Connect {Invalid Credentials - (NULL)}", captured_errors()[0]);
+    ASSERT_EQ(1u, logged_messages.size());
+    EXPECT_EQ("LDAP: Connect {Invalid Credentials - (NULL)}", logged_messages[0]);
     EXPECT_TRUE(chan_isopen(h.chan));
 
     EXPECT_EQ(0, ldap_connect(&h, SLAPD_READER_DN, SLAPD_READER_PW));
@@ -101,43 +85,36 @@ TEST_F(Connection, ReconnectsAfterServerRestart)
 
 TEST(ConnectionFake, RefusalTextAndExchangeErrors)
 {
-    {
+    const struct {
+        int application;  // of the reply; 0: the server hangs up instead
+        int code;
+        const char *text;
+        int result;
+        int recorded;  // ldap_error afterwards
+        const char *error;
+    } cases[] = {
+        {0x61, 49, "m", 49, 49, "Invalid Credentials - m"},
+        {0, 0, "", -1, -1, "Error - Connection Closed by LDAP server"},
+        {0x65, 2, "odd", -1, 2, "Protocol Error - odd"},  // a reply of another kind
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.error);
         TestHandle h;  // outlives the server: ldap_clear sees it hang up
         FakeServer fake;
-        fake.read_request().reply([](const std::string &req) {
-            return ldap_result_bytes(0x61, ber_message_id(req), 49, "m");
-        });
+        if (c.application) {
+            fake.read_request().reply([c](const std::string &req) {
+                return ldap_result_bytes(c.application, ber_message_id(req), c.code, c.text);
+            });
+        } else {
+            fake.read_request().close();
+        }
         fake.start();
         ldap_setup(&h, fake.host(), fake.port());
-        EXPECT_EQ(49, ldap_connect(&h, "cn=x", "y"));
-        EXPECT_STREQ("Invalid Credentials - m", ldap_error_str(&h));
-        ASSERT_EQ(1u, captured_errors().size());
-        EXPECT_EQ("LDAP: Connect {Invalid Credentials - m}", captured_errors()[0]);
-    }
-    {
-        // The server hangs up instead of answering: the reason is recorded.
-        TestHandle h;  // outlives the server: ldap_clear sees it hang up
-        FakeServer fake;
-        fake.read_request().close();
-        fake.start();
-        ldap_setup(&h, fake.host(), fake.port());
-        EXPECT_EQ(-1, ldap_connect(&h, "cn=x", "y"));
-        EXPECT_EQ(-1, ldap_error(&h));
-        EXPECT_STREQ("Error - Connection Closed by LDAP server", ldap_error_str(&h));
-        ASSERT_EQ(1u, captured_errors().size());
-        EXPECT_EQ("LDAP: Connect {Error - Connection Closed by LDAP server}", captured_errors()[0]);
-    }
-    {
-        // A reply of another kind fails the bind.
-        TestHandle h;  // outlives the server: ldap_clear sees it hang up
-        FakeServer fake;
-        fake.read_request().reply([](const std::string &req) {
-            return ldap_result_bytes(0x65, ber_message_id(req), 2, "odd");
-        });
-        fake.start();
-        ldap_setup(&h, fake.host(), fake.port());
-        EXPECT_EQ(-1, ldap_connect(&h, "cn=x", "y"));
-        EXPECT_STREQ("Protocol Error - odd", ldap_error_str(&h));
+        EXPECT_EQ(c.result, ldap_connect(&h, "cn=x", "y"));
+        EXPECT_EQ(c.recorded, ldap_error(&h));
+        EXPECT_STREQ(c.error, ldap_error_str(&h));
+        EXPECT_EQ(std::vector<std::string>{"LDAP: Connect {" + std::string(c.error) + "}"},
+                  logged_messages);
     }
 }
 
@@ -149,7 +126,7 @@ TEST(ConnectionLog, RecordsOutcomes)
     EXPECT_EQ(-1, ldap_error(&h));
     ldap_log(&h, "text", nullptr);
     EXPECT_STREQ("text", ldap_error_str(&h));
-    EXPECT_TRUE(captured_errors().empty());
+    EXPECT_TRUE(logged_messages.empty());
 
     auto log_reply = [&h](int code, const std::string &message) {
         std::string bytes = ldap_result_bytes(0x65, 1, code, message);
@@ -163,13 +140,13 @@ TEST(ConnectionLog, RecordsOutcomes)
     log_reply(32, "x");
     EXPECT_EQ(32, ldap_error(&h));
     EXPECT_STREQ("No Such Object - x", ldap_error_str(&h));
-    EXPECT_EQ("LDAP: Search {No Such Object - x}", captured_errors().back());
+    EXPECT_EQ("LDAP: Search {No Such Object - x}", logged_messages.back());
     log_reply(9, "");
     EXPECT_STREQ("unknown - (NULL)", ldap_error_str(&h));
     log_reply(0, "fine");
     EXPECT_EQ(0, ldap_error(&h));
     EXPECT_EQ(nullptr, ldap_error_str(&h));
-    EXPECT_EQ(2u, captured_errors().size());
+    EXPECT_EQ(2u, logged_messages.size());
 
     ldap_log(nullptr, "x", nullptr);
     EXPECT_EQ(-1, ldap_error(nullptr));

@@ -1,37 +1,21 @@
-// Helpers for the LDAP client tests: a handle whose error sink is captured,
-// and result lists that release themselves.
+// Helpers for the LDAP client tests: a handle whose error sink is recorded,
+// result lists that release themselves, and a suite sharing one slapd.
 #pragma once
-#include <cstdarg>
-#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
+#include "common/message_log.h"
+#include "common/slapd.h"
 #include "ldap/ldap.h"
-
-// Every text the handle's error sink received, in order.
-inline std::vector<std::string> &captured_errors()
-{
-    static std::vector<std::string> lines;
-    return lines;
-}
-
-inline int capture_emsg(const char *format, ...)
-{
-    char text[2048];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    captured_errors().push_back(text);
-    return 1;
-}
 
 // An initialised handle, released at the end of the scope.
 struct TestHandle : ldap_handle {
     TestHandle()
     {
-        ldap_init(this, capture_emsg, nullptr);
-        captured_errors().clear();
+        ldap_init(this, log_message, nullptr);
+        logged_messages.clear();
     }
     ~TestHandle() { ldap_clear(this); }
     TestHandle(const TestHandle &) = delete;
@@ -59,3 +43,39 @@ inline std::string text_or_null(const char *text)
 {
     return text ? text : "(null)";
 }
+
+// Gives the handle an owned channel to host:port, without a bind.
+inline void attach(ldap_handle *ldap, const char *host, int port)
+{
+    chan_rec *chan = static_cast<chan_rec *>(malloc(sizeof(chan_rec)));
+    chan_init(chan);
+    ASSERT_EQ(1, chan_open(chan, host, port, 5));
+    ldap->chan = chan;
+    ldap->own_chan = 1;
+}
+
+// A suite whose tests share one private slapd, started once; a suite that
+// needs other options defines its own SetUpTestSuite calling start().
+class SlapdSuite : public ::testing::Test {
+protected:
+    static void start(const SlapdOptions &options = SlapdOptions())
+    {
+        server = new Slapd(options);
+        server->start();
+    }
+    static void SetUpTestSuite() { start(); }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(server->running()) << server->error(); }
+    // Connects the handle and binds as the directory's root.
+    static void bind_root(ldap_handle *ldap)
+    {
+        ldap_setup(ldap, server->host(), server->port());
+        ASSERT_EQ(0, ldap_connect(ldap, server->options().rootdn.c_str(),
+                                  server->options().rootpw.c_str()));
+    }
+    inline static Slapd *server = nullptr;
+};

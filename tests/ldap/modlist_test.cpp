@@ -80,23 +80,23 @@ TEST(Handle, InitAndMessages)
 {
     ldap_handle ldap;
     memset(&ldap, 0x5A, sizeof ldap);
-    ldap_init(&ldap, record_sink, nullptr);
+    ldap_init(&ldap, log_message, nullptr);
     EXPECT_EQ(nullptr, ldap.host);
     EXPECT_EQ(nullptr, ldap.log_dir);
     EXPECT_EQ(0, ldap.rx_len);
     EXPECT_EQ(0, ldap.error_code);
     EXPECT_EQ(0, static_size(&ldap.referrals));
 
-    sink_lines.clear();
+    logged_messages.clear();
     EXPECT_EQ(1, ldap_emsg(&ldap, "%s {%s}", "Search", "x"));
     EXPECT_EQ(1, ldap_dmsg(&ldap, "dropped"));  // no debug sink
     EXPECT_EQ(0, ldap_emsg(nullptr, "x"));
     // Long texts are cut at 1023 characters, prefix included; long formats
     // are used whole.
-    ldap.dmsg = record_sink;
+    ldap.dmsg = log_message;
     ldap_dmsg(&ldap, "%s", std::string(3000, 'a').c_str());
     ldap_dmsg(&ldap, (std::string(900, 'f') + "%s").c_str(), "tail");
     EXPECT_EQ((Items{"LDAP: Search {x}", "LDAP: " + std::string(1017, 'a'),
                      "LDAP: " + std::string(900, 'f') + "tail"}),
-              sink_lines);
+              logged_messages);
 }

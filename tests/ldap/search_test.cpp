@@ -23,33 +23,22 @@ std::vector<std::string> sorted(std::vector<std::string> v)
 
 }  // namespace
 
-class Search : public ::testing::Test {
+class Search : public SlapdSuite {
 protected:
-    static Slapd *server;
     static void SetUpTestSuite()
     {
         SlapdOptions options;
         options.ldif.push_back("tests/data/referral.ldif");
         options.sizelimit = 3;
-        server = new Slapd(options);
-        server->start();
-    }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
+        start(options);
     }
     void SetUp() override
     {
-        ASSERT_TRUE(server->running()) << server->error();
-        ldap_setup(&h, server->host(), server->port());
-        ASSERT_EQ(0, ldap_connect(&h, server->options().rootdn.c_str(),
-                                  server->options().rootpw.c_str()));
+        SlapdSuite::SetUp();
+        bind_root(&h);
     }
     TestHandle h;
 };
-
-Slapd *Search::server = nullptr;
 
 TEST_F(Search, ScopesAndDefaultFilter)
 {
@@ -77,7 +66,7 @@ TEST_F(Search, ScopesAndDefaultFilter)
     EXPECT_EQ(32, ldap_search(&h, "ou=Missing,dc=example,dc=com", 0, 0, 0, 0, 0, nullptr, nullptr,
                               &results));
     EXPECT_EQ(32, ldap_error(&h));
-    EXPECT_EQ("LDAP: Search {" + std::string(ldap_error_str(&h)) + "}", captured_errors().back());
+    EXPECT_EQ("LDAP: Search {" + std::string(ldap_error_str(&h)) + "}", logged_messages.back());
 }
 
 // Every filter form returns what ldapsearch returns for the same text.
@@ -220,8 +209,7 @@ TEST_F(Search, Referrals)
 
 namespace {
 
-// A fake server that accepts any bind and then plays `after_bind` for the
-// first search.
+// Scripts the fake server to accept any bind first.
 void bind_then(FakeServer &fake)
 {
     fake.read_request().reply([](const std::string &req) {
@@ -297,7 +285,7 @@ TEST(SearchFake, UnsolicitedNotificationEndsTheSearch)
     EXPECT_EQ(-1, ldap_search(&h, "o=x", 2, 0, 0, 0, 0, "(cn=*)", nullptr, &results));
     EXPECT_EQ(52, ldap_error(&h));
     EXPECT_STREQ("Unavailable - bye!", ldap_error_str(&h));
-    EXPECT_EQ("LDAP: Search {Unavailable - bye!}", captured_errors().back());
+    EXPECT_EQ("LDAP: Search {Unavailable - bye!}", logged_messages.back());
 }
 
 TEST(SearchFake, TimeLimitBoundsADrippingServer)

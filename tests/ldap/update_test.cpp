@@ -17,25 +17,12 @@ struct ModList : ldap_mod {
 
 }  // namespace
 
-class Update : public ::testing::Test {
+class Update : public SlapdSuite {
 protected:
-    static Slapd *server;
-    static void SetUpTestSuite()
-    {
-        server = new Slapd();
-        server->start();
-    }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
     void SetUp() override
     {
-        ASSERT_TRUE(server->running()) << server->error();
-        ldap_setup(&h, server->host(), server->port());
-        ASSERT_EQ(0, ldap_connect(&h, server->options().rootdn.c_str(),
-                                  server->options().rootpw.c_str()));
+        SlapdSuite::SetUp();
+        bind_root(&h);
     }
     // The values of one attribute of one entry, as ldapsearch prints them.
     std::string attribute(const std::string &dn, const std::string &type)
@@ -54,8 +41,6 @@ protected:
     TestHandle h;
 };
 
-Slapd *Update::server = nullptr;
-
 TEST_F(Update, AddModifyRenameDelete)
 {
     const std::string dn = "cn=Dan Dover,ou=People,dc=example,dc=com";
@@ -69,7 +54,7 @@ TEST_F(Update, AddModifyRenameDelete)
     EXPECT_EQ("dan@example.com;d.dover@example.com;", attribute(dn, "mail"));
     EXPECT_EQ(68, ldap_add(&h, dn.c_str(), &entry));
     EXPECT_EQ(0, std::string(ldap_error_str(&h)).rfind("Entry Already Exists - ", 0));
-    EXPECT_EQ("LDAP: Add {" + std::string(ldap_error_str(&h)) + "}", captured_errors().back());
+    EXPECT_EQ("LDAP: Add {" + std::string(ldap_error_str(&h)) + "}", logged_messages.back());
 
     ModList change;
     ldap_mod_add(&change, 2, "mail", "dan.dover@example.com");  // replace
@@ -124,7 +109,7 @@ TEST_F(Update, CompareAndArguments)
     const char *alice = "cn=Alice Archer,ou=People,dc=example,dc=com";
     EXPECT_EQ(6, ldap_compare(&h, alice, "mail", "a.archer@example.com"));
     EXPECT_EQ(0, std::string(ldap_error_str(&h)).rfind("Compare True - ", 0));
-    EXPECT_EQ("LDAP: Compare {" + std::string(ldap_error_str(&h)) + "}", captured_errors().back());
+    EXPECT_EQ("LDAP: Compare {" + std::string(ldap_error_str(&h)) + "}", logged_messages.back());
     EXPECT_EQ(5, ldap_compare(&h, alice, "mail", "bob@example.com"));
     EXPECT_EQ(16, ldap_compare(&h, alice, "uid", "x"));
     EXPECT_EQ(32, ldap_compare(&h, "cn=Nobody,ou=People,dc=example,dc=com", "cn", "Nobody"));
@@ -160,39 +145,25 @@ TEST_F(Update, AbandonedSearchDoesNotConfuseTheNext)
     EXPECT_EQ(-1, ldap_abandon(&h, 1));  // no channel any more
 }
 
-TEST(UpdateFake, NoReplyAndWrongReply)
+TEST(UpdateFake, ReferralWrongReplyAndNoReply)
 {
     TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
     fake.read_request()
         .reply([](const std::string &req) { return ldap_result_bytes(0x61, ber_message_id(req), 0); })
-        .read_request()
-        .reply([](const std::string &req) { return ldap_result_bytes(0x69, ber_message_id(req), 0); })
-        .read_request()
-        .close();
-    fake.start();
-    ldap_setup(&h, fake.host(), fake.port());
-    ASSERT_EQ(0, ldap_connect(&h, "", ""));
-    // An AddResponse to a delete.
-    EXPECT_EQ(-1, ldap_del(&h, "cn=a"));
-    EXPECT_EQ(-1, ldap_del(&h, "cn=a"));
-    EXPECT_STREQ("Error - Connection Closed by LDAP server", ldap_error_str(&h));
-}
-
-TEST(UpdateFake, ReferralOfAnUpdate)
-{
-    TestHandle h;  // outlives the server: ldap_clear sees it hang up
-    FakeServer fake;
-    // ModifyResponse, code 10, with a referral to two URLs.
-    fake.read_request()
-        .reply([](const std::string &req) { return ldap_result_bytes(0x61, ber_message_id(req), 0); })
+        // ModifyResponse, code 10, with a referral to two URLs.
         .read_request()
         .reply([](const std::string &req) {
             std::string urls = ber_element(0xA3, ber_element(0x04, "ldap1") + ber_element(0x04, "ldap2"));
             std::string result = ber_integer(0x0A, 10) + ber_element(0x04, "") + ber_element(0x04, "");
             return ber_element(0x30, ber_integer(0x02, ber_message_id(req)) +
                                          ber_element(0x67, result + urls));
-        });
+        })
+        // An AddResponse to a delete, then a hang-up instead of a reply.
+        .read_request()
+        .reply([](const std::string &req) { return ldap_result_bytes(0x69, ber_message_id(req), 0); })
+        .read_request()
+        .close();
     fake.start();
     ldap_setup(&h, fake.host(), fake.port());
     ASSERT_EQ(0, ldap_connect(&h, "", ""));
@@ -202,4 +173,8 @@ TEST(UpdateFake, ReferralOfAnUpdate)
     EXPECT_STREQ("ldap1", ldap_first_referral(&h));
     EXPECT_STREQ("ldap2", ldap_next_referral(&h));
     EXPECT_EQ(nullptr, ldap_next_referral(&h));
+    EXPECT_EQ(-1, ldap_del(&h, "cn=a"));
+    EXPECT_EQ(nullptr, ldap_first_referral(&h));  // each operation starts without
+    EXPECT_EQ(-1, ldap_del(&h, "cn=a"));
+    EXPECT_STREQ("Error - Connection Closed by LDAP server", ldap_error_str(&h));
 }
