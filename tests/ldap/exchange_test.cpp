@@ -17,14 +17,24 @@ const std::string BIND_OK_1 = hex_bytes("30 0c 02 01 01 61 07 0a 01 00 04 00 04 
 
 }  // namespace
 
-TEST(Exchange, RequestsGoOutByteForByte)
-{
+// A handle attached, without a bind, to a fake server whose script the
+// test writes before start().
+class ExchangeFake : public ::testing::Test {
+protected:
+    void start()
+    {
+        fake.start();
+        attach(&h, fake.host(), fake.port());
+    }
     TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
+};
+
+TEST_F(ExchangeFake, RequestsGoOutByteForByte)
+{
     for (int i = 0; i < 6; i++)
         fake.read_request();
-    fake.start();
-    attach(&h, fake.host(), fake.port());
+    start();
 
     xmsg_id = 1;
     ldap_request unbind = {};
@@ -107,13 +117,10 @@ TEST(Exchange, SendWithoutChannelStillTakesAnId)
     EXPECT_EQ(nullptr, ldap_receive(nullptr, nullptr));
 }
 
-TEST(Exchange, ReplySplitOverManyReads)
+TEST_F(ExchangeFake, ReplySplitOverManyReads)
 {
-    TestHandle h;  // outlives the server: ldap_clear sees it hang up
-    FakeServer fake;
     fake.send(BIND_OK_1, 1, 2);
-    fake.start();
-    attach(&h, fake.host(), fake.port());
+    start();
     List reply(ldap_receive(&h, nullptr));
     ASSERT_NE(nullptr, reply.get());
     EXPECT_EQ(LDAP_BIND_RESPONSE, reply.get()->application);
@@ -122,13 +129,10 @@ TEST(Exchange, ReplySplitOverManyReads)
     EXPECT_EQ(0, h.rx_len);
 }
 
-TEST(Exchange, TwoRepliesInOneRead)
+TEST_F(ExchangeFake, TwoRepliesInOneRead)
 {
-    TestHandle h;  // outlives the server: ldap_clear sees it hang up
-    FakeServer fake;
     fake.send(BIND_OK_1 + ldap_result_bytes(0x65, 2, 32, "gone"));
-    fake.start();
-    attach(&h, fake.host(), fake.port());
+    start();
     List first(ldap_receive(&h, nullptr));
     ASSERT_NE(nullptr, first.get());
     EXPECT_EQ(1, first.get()->id);
@@ -198,35 +202,29 @@ TEST(Exchange, BrokenStreams)
     }
 }
 
-TEST(Exchange, ManySmallMessagesAreReadInLinearTime)
+TEST_F(ExchangeFake, ManySmallMessagesAreReadInLinearTime)
 {
     const int count = 20000;
     std::string stream;
     for (int id = 1; id <= count; id++)
         stream += ldap_result_bytes(0x61, id, 0);
-    TestHandle h;  // outlives the server: ldap_clear sees it hang up
-    FakeServer fake;
     fake.send(stream);
-    fake.start();
-    attach(&h, fake.host(), fake.port());
-    auto start = std::chrono::steady_clock::now();
+    start();
+    auto began = std::chrono::steady_clock::now();
     for (int id = 1; id <= count; id++) {
         List reply(ldap_receive(&h, nullptr));
         ASSERT_NE(nullptr, reply.get());
         ASSERT_EQ(id, reply.get()->id);
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
     EXPECT_EQ(0, h.rx_len);
 }
 
-TEST(Exchange, TraceWritesOneFilePerMessage)
+TEST_F(ExchangeFake, TraceWritesOneFilePerMessage)
 {
-    TestHandle h;  // outlives the server: ldap_clear sees it hang up
-    FakeServer fake;
     fake.read_request().send(BIND_OK_1);
-    fake.start();
     TempDir dir;
-    attach(&h, fake.host(), fake.port());
+    start();
     ldap_set_log(&h, dir.path().c_str());
     ldap_request unbind = {};
     unbind.op = LDAP_UNBIND_REQUEST;

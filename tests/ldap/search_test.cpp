@@ -207,48 +207,43 @@ TEST_F(Search, Referrals)
     EXPECT_EQ(nullptr, ldap_first_referral(&h));
 }
 
-namespace {
-
-// Scripts the fake server to accept any bind first.
-void bind_then(FakeServer &fake)
-{
-    fake.read_request().reply([](const std::string &req) {
-        return ldap_result_bytes(0x61, ber_message_id(req), 0);
-    });
-}
-
-void connect_fake(ldap_handle *ldap, FakeServer &fake)
-{
-    fake.start();
-    ldap_setup(ldap, fake.host(), fake.port());
-    ASSERT_EQ(0, ldap_connect(ldap, "", ""));
-}
-
-}  // namespace
-
-TEST(SearchFake, ConnectionClosedMidSearch)
-{
+// Searches against a fake server that accepts any bind first.
+class SearchFake : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake.read_request().reply([](const std::string &req) {
+            return ldap_result_bytes(0x61, ber_message_id(req), 0);
+        });
+    }
+    // Starts the script and connects to it.
+    void connect()
+    {
+        fake.start();
+        ldap_setup(&h, fake.host(), fake.port());
+        ASSERT_EQ(0, ldap_connect(&h, "", ""));
+    }
     TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
-    bind_then(fake);
+};
+
+TEST_F(SearchFake, ConnectionClosedMidSearch)
+{
     fake.read_request()
         .reply([](const std::string &req) {
             int id = ber_message_id(req);
             return ldap_entry_bytes(id, "cn=a", "cn", "a") + ldap_entry_bytes(id, "cn=b", "cn", "b");
         })
         .close();
-    connect_fake(&h, fake);
+    connect();
     ResultList results;
     EXPECT_EQ(-1, ldap_search(&h, "o=x", 2, 0, 0, 0, 0, "(cn=*)", nullptr, &results));
     EXPECT_EQ(0, results.size());
     EXPECT_STREQ("Error - Connection Closed by LDAP server", ldap_error_str(&h));
 }
 
-TEST(SearchFake, SilenceThenLateReplyIsNotTaken)
+TEST_F(SearchFake, SilenceThenLateReplyIsNotTaken)
 {
-    TestHandle h;  // outlives the server: ldap_clear sees it hang up
-    FakeServer fake;
-    bind_then(fake);
     // The first search gets no answer in time; its late answer arrives in
     // front of the second search's own.
     fake.read_request()
@@ -260,7 +255,7 @@ TEST(SearchFake, SilenceThenLateReplyIsNotTaken)
                    ldap_entry_bytes(id, "cn=mine", "cn", "mine") +
                    ldap_result_bytes(0x65, id, 0);
         });
-    connect_fake(&h, fake);
+    connect();
     ldap_timeout(&h, 0, 200000);
     ResultList results;
     EXPECT_EQ(-1, ldap_search(&h, "o=x", 2, 0, 0, 0, 0, "(cn=*)", nullptr, &results));
@@ -271,16 +266,13 @@ TEST(SearchFake, SilenceThenLateReplyIsNotTaken)
     EXPECT_EQ("cn=mine", results.dns()[0]);
 }
 
-TEST(SearchFake, UnsolicitedNotificationEndsTheSearch)
+TEST_F(SearchFake, UnsolicitedNotificationEndsTheSearch)
 {
-    TestHandle h;  // outlives the server: ldap_clear sees it hang up
-    FakeServer fake;
-    bind_then(fake);
     // Notice of Disconnection: ExtendedResponse with message ID 0.
     fake.read_request().send(hex_bytes("30 28 02 01 00 78 23 0a 01 34 04 00 04 04 62 79 65 21 "
                                        "8a 16 31 2e 33 2e 36 2e 31 2e 34 2e 31 2e 31 34 36 36 2e 32 "
                                        "30 30 33 36"));
-    connect_fake(&h, fake);
+    connect();
     ResultList results;
     EXPECT_EQ(-1, ldap_search(&h, "o=x", 2, 0, 0, 0, 0, "(cn=*)", nullptr, &results));
     EXPECT_EQ(52, ldap_error(&h));
@@ -288,17 +280,14 @@ TEST(SearchFake, UnsolicitedNotificationEndsTheSearch)
     EXPECT_EQ("LDAP: Search {Unavailable - bye!}", logged_messages.back());
 }
 
-TEST(SearchFake, TimeLimitBoundsADrippingServer)
+TEST_F(SearchFake, TimeLimitBoundsADrippingServer)
 {
-    TestHandle h;  // outlives the server: ldap_clear sees it hang up
-    FakeServer fake;
-    bind_then(fake);
     // One byte every 200 ms: each comes well within the read time-out, but
     // the whole entry would take far longer than the search may.
     int search_id = xmsg_id + 2;  // after the bind's
     fake.read_request().send(ldap_entry_bytes(search_id, "cn=slow", "cn", std::string(40, 's')), 1,
                              200);
-    connect_fake(&h, fake);
+    connect();
     ldap_timeout(&h, 1, 0);
     ResultList results;
     auto start = std::chrono::steady_clock::now();
