@@ -10,6 +10,7 @@
 # a quiet machine, never in CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/private-slapd.sh
 runs=${1:-5}
 people=${PEOPLE:-200000}
 build=build-bench
@@ -28,46 +29,17 @@ trap cleanup EXIT
 echo "== micro-benchmarks"
 "$build"/bench_micro --benchmark_min_time=0.5
 
-free_port() {
-  local port
-  for port in $(shuf -i 20000-60000 -n 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
-  done
-  return 1
-}
-
 # A private slapd with the generated people, sizelimit unlimited.
 echo "== loading $people people into a private slapd"
 bench/gen_ldif.sh "$people" >"$work/data.ldif"
-mkdir -p "$work/db"
-cat >"$work/slapd.conf" <<CONF
-include /etc/ldap/schema/core.schema
-include /etc/ldap/schema/cosine.schema
-include /etc/ldap/schema/inetorgperson.schema
-modulepath /usr/lib/ldap
-moduleload back_mdb
-pidfile $work/slapd.pid
-argsfile $work/slapd.args
-sizelimit unlimited
-database mdb
-maxsize 4294967296
-suffix dc=example,dc=com
-rootdn cn=Manager,dc=example,dc=com
-rootpw secret
-directory $work/db
+slapd_conf "$work" "cn=Manager,dc=example,dc=com" 4294967296 "sizelimit unlimited"
+cat >>"$work/slapd.conf" <<CONF
 index objectClass eq
 index departmentNumber eq
 CONF
-slapadd -q -f "$work/slapd.conf" -l "$work/data.ldif"
-rm "$work/data.ldif"
-slapd_port=$(free_port)
-slapd -f "$work/slapd.conf" -h "ldap://127.0.0.1:$slapd_port/" -d 0 2>"$work/slapd.log" &
-slapd_pid=$!
+slapd_start "$work" "$work/data.ldif"
 pids+=("$slapd_pid")
-for _ in $(seq 100); do
-  ldapsearch -x -H "ldap://127.0.0.1:$slapd_port" -b "" -s base >/dev/null 2>&1 && break
-  sleep 0.1
-done
+rm "$work/data.ldif"
 
 # The configuration both clients read, for a server on the given port.
 config() {

@@ -22,7 +22,7 @@ asan=$root/build-asan/addressbook/extern_book
 for bin in "$plain" "$asan"; do
   [ -x "$bin" ] || { echo "soak: $bin is missing: build first" >&2; exit 2; }
 done
-PATH=$PATH:/usr/sbin
+. "$root/scripts/private-slapd.sh"
 
 work=$(mktemp -d /tmp/extern-book-soak-XXXXXX)
 slapd_pid=
@@ -33,21 +33,8 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== directory of $people people"
-mkdir "$work/db"
-cat > "$work/slapd.conf" <<EOF
-include /etc/ldap/schema/core.schema
-include /etc/ldap/schema/cosine.schema
-include /etc/ldap/schema/inetorgperson.schema
-modulepath /usr/lib/ldap
-moduleload back_mdb
-pidfile $work/slapd.pid
-argsfile $work/slapd.args
-database mdb
-maxsize 1073741824
-suffix "dc=example,dc=com"
-rootdn "cn=Manager,dc=example,dc=com"
-rootpw secret
-directory $work/db
+slapd_conf "$work" "cn=Manager,dc=example,dc=com" 1073741824
+cat >>"$work/slapd.conf" <<EOF
 index objectClass eq
 index sn eq
 index mail eq
@@ -62,22 +49,9 @@ awk -v people="$people" 'BEGIN {
     printf "telephoneNumber: +1 555 %07d\n\n", i
   }
 }' > "$work/people.ldif"
-slapadd -q -f "$work/slapd.conf" -l "$work/people.ldif"
+slapd_start "$work" "$work/people.ldif" || { echo "soak: slapd did not start" >&2; exit 2; }
+port=$slapd_port
 rm "$work/people.ldif"
-
-for attempt in 1 2 3 4 5; do
-  port=$((20000 + RANDOM % 40000))
-  slapd -f "$work/slapd.conf" -h "ldap://127.0.0.1:$port/" -d 0 > "$work/slapd.log" 2>&1 &
-  slapd_pid=$!
-  for _ in $(seq 100); do
-    ldapsearch -x -H "ldap://127.0.0.1:$port" -b "" -s base > /dev/null 2>&1 && break
-    kill -0 "$slapd_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  ldapsearch -x -H "ldap://127.0.0.1:$port" -b "" -s base > /dev/null 2>&1 && break
-  kill "$slapd_pid" 2>/dev/null || true; wait "$slapd_pid" 2>/dev/null || true; slapd_pid=
-done
-[ -n "$slapd_pid" ] || { echo "soak: slapd did not start" >&2; cat "$work/slapd.log" >&2; exit 2; }
 
 cat > "$work/extern_book.ini" <<EOF
 host 127.0.0.1
