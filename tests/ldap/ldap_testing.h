@@ -1,16 +1,74 @@
-// Helpers for the LDAP client tests: a handle whose error sink is recorded,
-// result lists that release themselves, and a suite sharing one slapd.
+// Helpers of the LDAP client tests: hex views, self-releasing buffers, lists
+// and handles, a fake-server fixture and a suite sharing one private slapd.
 #pragma once
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "common/fake_server.h"
 #include "common/message_log.h"
 #include "common/slapd.h"
 #include "ldap/ldap.h"
 
-// An initialised handle, released at the end of the scope.
+// Octets as upper-case hex without separators.
+inline std::string hex(const void *octets, int count)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (int i = 0; i < count; i++) {
+        unsigned char c = static_cast<const unsigned char *>(octets)[i];
+        text += {digits[c >> 4], digits[c & 15]};
+    }
+    return text;
+}
+
+struct Buf {
+    data_buf b;
+    Buf() { data_init(&b); }
+    ~Buf() { data_clear(&b); }
+    std::string hex() const { return ::hex(b.data, b.length); }
+};
+
+// Compiles a filter text and returns the hex of what was appended.
+inline std::string filter_hex(const char *text, int use_default = 0, int *count = nullptr)
+{
+    Buf out;
+    int found = data_cvt_search(&out.b, text, use_default);
+    if (count)
+        *count = found;
+    return out.hex();
+}
+
+// A decoded list released with its record; LRESULT_INVALID and null kept.
+struct ListDeleter {
+    void operator()(lresult *list) const
+    {
+        if (list && list != LRESULT_INVALID) {
+            lresult_clear(list);
+            free(list);
+        }
+    }
+};
+using List = std::unique_ptr<lresult, ListDeleter>;
+inline bool is_invalid(const List &list) { return list.get() == LRESULT_INVALID; }
+
+// Decoded from a copy of exactly their size, so the sanitizers see any read
+// beyond the octets: one message, or one element of any kind.
+inline List decode_message(const std::string &octets, lresult **controls = nullptr,
+                           ldap_handle *ldap = nullptr)
+{
+    std::vector<unsigned char> exact(octets.begin(), octets.end());
+    return List(ldap_decode_data(ldap, exact.data(), static_cast<int>(exact.size()), controls));
+}
+inline List decode_element(const std::string &octets, ldap_handle *ldap = nullptr)
+{
+    std::vector<unsigned char> exact(octets.begin(), octets.end());
+    return List(ldap_decode_data_input(ldap, exact.data(), static_cast<int>(exact.size())));
+}
+
+// An initialised handle whose errors are recorded, released with the scope.
 struct TestHandle : ldap_handle {
     TestHandle()
     {
@@ -22,14 +80,12 @@ struct TestHandle : ldap_handle {
     TestHandle &operator=(const TestHandle &) = delete;
 };
 
-// A search result list, cleared at the end of the scope.
 struct ResultList : static_list {
     ResultList() { static_init(this, nullptr); }
     ~ResultList() { ldap_clear_result_list(this); }
     ResultList(const ResultList &) = delete;
     ResultList &operator=(const ResultList &) = delete;
     int size() { return static_size(this); }
-    // The DNs of the entries, in arrival order.
     std::vector<std::string> dns()
     {
         std::vector<std::string> out;
@@ -39,20 +95,39 @@ struct ResultList : static_list {
     }
 };
 
-inline std::string text_or_null(const char *text)
+// A fake-server reply step that accepts a bind.
+inline std::string bind_ok(const std::string &request)
 {
-    return text ? text : "(null)";
+    return ldap_result_bytes(0x61, ber_message_id(request), 0);
 }
 
-// Gives the handle an owned channel to host:port, without a bind.
-inline void attach(ldap_handle *ldap, const char *host, int port)
+// Gives the handle an owned channel to the fake server, without a bind.
+inline void attach(ldap_handle *ldap, const FakeServer &fake)
 {
-    chan_rec *chan = static_cast<chan_rec *>(malloc(sizeof(chan_rec)));
-    chan_init(chan);
-    ASSERT_EQ(1, chan_open(chan, host, port, 5));
-    ldap->chan = chan;
+    ldap->chan = static_cast<chan_rec *>(malloc(sizeof(chan_rec)));
+    chan_init(ldap->chan);
     ldap->own_chan = 1;
+    ASSERT_EQ(1, chan_open(ldap->chan, fake.host(), fake.port(), 5));
 }
+
+// A handle and a fake server whose script the test writes before start().
+class FakeTest : public ::testing::Test {
+protected:
+    // Plays the script; gives the handle a channel to it, or connects with a
+    // bind (the script must answer it first).
+    void start(bool bind = false)
+    {
+        fake.start();
+        ldap_setup(&h, fake.host(), fake.port());
+        if (bind) {
+            ASSERT_EQ(0, ldap_connect(&h, "", ""));
+        } else {
+            attach(&h, fake);
+        }
+    }
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
+    FakeServer fake;
+};
 
 // A suite whose tests share one private slapd, started once; a suite that
 // needs other options defines its own SetUpTestSuite calling start().
@@ -69,13 +144,14 @@ protected:
         delete server;
         server = nullptr;
     }
-    void SetUp() override { ASSERT_TRUE(server->running()) << server->error(); }
-    // Connects the handle and binds as the directory's root.
-    static void bind_root(ldap_handle *ldap)
+    // Connects the handle as the directory's root.
+    void SetUp() override
     {
-        ldap_setup(ldap, server->host(), server->port());
-        ASSERT_EQ(0, ldap_connect(ldap, server->options().rootdn.c_str(),
+        ASSERT_TRUE(server->running()) << server->error();
+        ldap_setup(&h, server->host(), server->port());
+        ASSERT_EQ(0, ldap_connect(&h, server->options().rootdn.c_str(),
                                   server->options().rootpw.c_str()));
     }
+    TestHandle h;
     inline static Slapd *server = nullptr;
 };

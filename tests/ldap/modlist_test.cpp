@@ -1,15 +1,14 @@
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
-
-#include "codec_util.h"
+// Modification lists, controls and the handle's own messages.
+#include "ldap_testing.h"
 
 namespace {
 
+using Items = std::vector<std::string>;
+
 // Each item as "operation type: values...".
-std::vector<std::string> items_of(ldap_mod &mod)
+Items items_of(ldap_mod &mod)
 {
-    std::vector<std::string> items;
+    Items items;
     for (int i = 0; i < static_size(&mod.items); i++) {
         auto *item = static_cast<ldap_mod_item *>(static_get_num(&mod.items, i));
         std::string text = std::to_string(item->operation) + " " + item->type + ":";
@@ -20,22 +19,18 @@ std::vector<std::string> items_of(ldap_mod &mod)
     return items;
 }
 
-using Items = std::vector<std::string>;
-
 }  // namespace
 
-TEST(ModList, AddReplacesAddValueAppends)
+TEST(ModList, ItemsValuesAndControls)
 {
+    // add replaces an item of the same type (any case), add_value appends
+    // and keeps the item's operation; a null value empties the item.
     ldap_mod mod;
     ldap_mod_init(&mod);
     ldap_mod_add(&mod, 2, "mail", "a");
     ldap_mod_add(&mod, 2, "MAIL", "b");
     ldap_mod_add_value(&mod, "cn", "x");
     ldap_mod_add_value(&mod, "CN", "y");
-    EXPECT_EQ((Items{"2 mail: b", "0 cn: x y"}), items_of(mod));
-
-    // add_value keeps an existing item's operation; add with a null value
-    // resets the item to no values (a delete of the whole attribute).
     ldap_mod_add_value(&mod, "mail", "c");
     EXPECT_EQ((Items{"2 mail: b c", "0 cn: x y"}), items_of(mod));
     ldap_mod_add(&mod, 1, "mail", nullptr);
@@ -45,7 +40,6 @@ TEST(ModList, AddReplacesAddValueAppends)
     ldap_mod_add_value(&mod, nullptr, "v");
     ldap_mod_add(nullptr, 0, "cn", "v");
     EXPECT_EQ((Items{"1 mail:", "0 cn: x y", "1 sn:", "0 ou:"}), items_of(mod));
-
     mod.mod_text = strdup("released by clear");
     ldap_mod_clear(&mod);
     EXPECT_EQ(nullptr, mod.mod_text);
@@ -53,25 +47,17 @@ TEST(ModList, AddReplacesAddValueAppends)
     EXPECT_EQ(Items{"0 cn: again"}, items_of(mod));
     ldap_mod_clear(&mod);
     ldap_mod_clear(nullptr);
-}
 
-TEST(ModList, Controls)
-{
-    ldap_cr *cr = ldap_cr_init("1.2.840.113556.1.4.319", 1);
+    ldap_cr *cr = ldap_cr_init("1.2.3", 1);
     ASSERT_NE(nullptr, cr);
-    EXPECT_STREQ("1.2.840.113556.1.4.319", cr->type);
+    EXPECT_STREQ("1.2.3", cr->type);
     EXPECT_EQ(1, cr->critical);
-    EXPECT_EQ(nullptr, cr->value);
     ldap_cr_set(cr, "\x30\x00x", 3);
     EXPECT_EQ(3, cr->length);
     EXPECT_EQ(0, memcmp(cr->value, "\x30\x00x\x00", 4));
     ldap_cr_set(cr, nullptr, 5);
     EXPECT_EQ(0, cr->length);
     ldap_cr_set(nullptr, "ab", 2);
-    ldap_cr_clear(cr);
-    cr = ldap_cr_init(nullptr, 0);
-    ASSERT_NE(nullptr, cr);
-    EXPECT_EQ(nullptr, cr->type);
     ldap_cr_clear(cr);
     ldap_cr_clear(nullptr);
 }
@@ -83,9 +69,7 @@ TEST(Handle, InitAndMessages)
     ldap_init(&ldap, log_message, nullptr);
     EXPECT_EQ(nullptr, ldap.host);
     EXPECT_EQ(nullptr, ldap.log_dir);
-    EXPECT_EQ(0, ldap.rx_len);
-    EXPECT_EQ(0, ldap.error_code);
-    EXPECT_EQ(0, static_size(&ldap.referrals));
+    EXPECT_EQ(0, ldap.rx_len + ldap.error_code + static_size(&ldap.referrals));
 
     logged_messages.clear();
     EXPECT_EQ(1, ldap_emsg(&ldap, "%s {%s}", "Search", "x"));
