@@ -15,8 +15,8 @@ TEST(Dn, CheckAndCut)
 {
     for (const char *good : {"cn=a,o=b", "cn=a,", "=a", "cn=,o=b", "cn=Smith John,o=b c"})
         EXPECT_EQ(0, dn_check(good)) << good;
-    for (const char *bad : {"", "cn", "a,b=c", "cn=a,o=", "cn=a\tx", "cn=J\xc3\xbcrgen", "cn=a\\,b,o=c",
-                            "cn=a,,o=b", static_cast<const char *>(nullptr)})
+    for (const char *bad : {"", "cn", "a,b=c", "cn=a,o=", "cn=a\tx", "cn=J\xc3\xbcrgen",
+                            "cn=a\\,b,o=c", "cn=a,,o=b", static_cast<const char *>(nullptr)})
         EXPECT_EQ(18, dn_check(bad)) << (bad ? bad : "null");
 
     const std::string long_rdn = "cn=" + std::string(600, 'x');

@@ -67,7 +67,8 @@ TEST(FilterCompile, CountsDefaultsAndNesting)
             filter += "(!";
         filter += "(cn=a)" + std::string(levels, ')');
         int count = -1;
-        EXPECT_EQ(levels == 48 ? "A2" : "", filter_hex(filter.c_str(), 0, &count).substr(0, 2)) << levels;
+        EXPECT_EQ(levels == 48 ? "A2" : "", filter_hex(filter.c_str(), 0, &count).substr(0, 2))
+            << levels;
         EXPECT_EQ(levels == 48 ? 1 : 0, count) << levels;
     }
 }
@@ -78,8 +79,11 @@ TEST(FilterCompile, AttributeLists)
         const char *text;
         int count;
         const char *octets;
-    } cases[] = {{"cn, mail", 2, "0402636E04046D61696C"}, {"cn,", 2, "0402636E0400"}, {"", 1, "0400"},
-                 {"cn ", 1, "0403636E20"}, {nullptr, 0, ""}};
+    } cases[] = {{"cn, mail", 2, "0402636E04046D61696C"},
+                 {"cn,", 2, "0402636E0400"},
+                 {"", 1, "0400"},
+                 {"cn ", 1, "0403636E20"},
+                 {nullptr, 0, ""}};
     for (const auto &c : cases) {
         Buf out;
         EXPECT_EQ(c.count, data_cvt_attrib(&out.b, c.text)) << c.text;

@@ -1,5 +1,5 @@
-// Helpers of the LDAP client tests: hex views, self-releasing buffers, lists
-// and handles, a fake-server fixture and a suite sharing one private slapd.
+// Helpers of the LDAP client tests: self-releasing buffers, lists, handles
+// and modification lists, a fake-server fixture and a shared slapd suite.
 #pragma once
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -12,23 +12,18 @@
 #include "common/slapd.h"
 #include "ldap/ldap.h"
 
-// Octets as upper-case hex without separators.
-inline std::string hex(const void *octets, int count)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (int i = 0; i < count; i++) {
-        unsigned char c = static_cast<const unsigned char *>(octets)[i];
-        text += {digits[c >> 4], digits[c & 15]};
-    }
-    return text;
-}
-
 struct Buf {
     data_buf b;
     Buf() { data_init(&b); }
     ~Buf() { data_clear(&b); }
-    std::string hex() const { return ::hex(b.data, b.length); }
+    // The octets as upper-case hex without separators.
+    std::string hex() const
+    {
+        std::string text;
+        for (int i = 0; i < b.length; i++)
+            text += {"0123456789ABCDEF"[b.data[i] >> 4], "0123456789ABCDEF"[b.data[i] & 15]};
+        return text;
+    }
 };
 
 // Compiles a filter text and returns the hex of what was appended.
@@ -52,7 +47,6 @@ struct ListDeleter {
     }
 };
 using List = std::unique_ptr<lresult, ListDeleter>;
-inline bool is_invalid(const List &list) { return list.get() == LRESULT_INVALID; }
 
 // Decoded from a copy of exactly their size, so the sanitizers see any read
 // beyond the octets: one message, or one element of any kind.
@@ -68,7 +62,7 @@ inline List decode_element(const std::string &octets, ldap_handle *ldap = nullpt
     return List(ldap_decode_data_input(ldap, exact.data(), static_cast<int>(exact.size())));
 }
 
-// An initialised handle whose errors are recorded, released with the scope.
+// An initialised handle whose errors are recorded.
 struct TestHandle : ldap_handle {
     TestHandle()
     {
@@ -76,15 +70,11 @@ struct TestHandle : ldap_handle {
         logged_messages.clear();
     }
     ~TestHandle() { ldap_clear(this); }
-    TestHandle(const TestHandle &) = delete;
-    TestHandle &operator=(const TestHandle &) = delete;
 };
 
 struct ResultList : static_list {
     ResultList() { static_init(this, nullptr); }
     ~ResultList() { ldap_clear_result_list(this); }
-    ResultList(const ResultList &) = delete;
-    ResultList &operator=(const ResultList &) = delete;
     int size() { return static_size(this); }
     std::vector<std::string> dns()
     {
@@ -92,6 +82,21 @@ struct ResultList : static_list {
         for (lresult *e = ldap_first_entry(this); e; e = ldap_next_entry(this))
             out.push_back(ldap_get_dn(e) ? ldap_get_dn(e) : "(null)");
         return out;
+    }
+};
+
+struct ModList : ldap_mod {
+    ModList() { ldap_mod_init(this); }
+    ~ModList() { ldap_mod_clear(this); }
+    ModList &add(int operation, const char *type, const char *value)
+    {
+        ldap_mod_add(this, operation, type, value);
+        return *this;
+    }
+    ModList &more(const char *type, const char *value)
+    {
+        ldap_mod_add_value(this, type, value);
+        return *this;
     }
 };
 
@@ -113,8 +118,8 @@ inline void attach(ldap_handle *ldap, const FakeServer &fake)
 // A handle and a fake server whose script the test writes before start().
 class FakeTest : public ::testing::Test {
 protected:
-    // Plays the script; gives the handle a channel to it, or connects with a
-    // bind (the script must answer it first).
+    // Plays the script and attaches the handle, or connects it with a bind
+    // (which the script must answer first).
     void start(bool bind = false)
     {
         fake.start();
@@ -129,16 +134,18 @@ protected:
     FakeServer fake;
 };
 
-// A suite whose tests share one private slapd, started once; a suite that
-// needs other options defines its own SetUpTestSuite calling start().
+// A suite whose tests share one private slapd, started once, with a
+// referral object and a size limit of 3 for ordinary users.
 class SlapdSuite : public ::testing::Test {
 protected:
-    static void start(const SlapdOptions &options = SlapdOptions())
+    static void SetUpTestSuite()
     {
+        SlapdOptions options;
+        options.ldif.push_back("tests/data/referral.ldif");
+        options.sizelimit = 3;
         server = new Slapd(options);
         server->start();
     }
-    static void SetUpTestSuite() { start(); }
     static void TearDownTestSuite()
     {
         delete server;

@@ -24,16 +24,9 @@ std::string starting(const char *text, size_t length)
 
 class Search : public SlapdSuite {
 protected:
-    static void SetUpTestSuite()
-    {
-        SlapdOptions options;
-        options.ldif.push_back("tests/data/referral.ldif");
-        options.sizelimit = 3;
-        start(options);
-    }
     // Searches below ou=People; the result code, then the DNs in *dns.
-    int search(int scope, const char *filter, std::vector<std::string> *dns, const char *base = PEOPLE,
-               int size_limit = 0)
+    int search(int scope, const char *filter, std::vector<std::string> *dns,
+               const char *base = PEOPLE, int size_limit = 0)
     {
         ResultList results;
         int code = ldap_search(&h, base, scope, 0, size_limit, 0, 0, filter, nullptr, &results);
@@ -114,7 +107,8 @@ TEST_F(Search, FiltersMatchLdapsearch)
     for (const auto &filter : filters) {
         EXPECT_EQ(0, search(2, filter.first, &dns)) << filter.first;
         EXPECT_EQ(filter.second, dns.size()) << filter.first;
-        EXPECT_EQ(sorted(server->search_dns(PEOPLE, "sub", filter.first)), sorted(dns)) << filter.first;
+        EXPECT_EQ(sorted(server->search_dns(PEOPLE, "sub", filter.first)), sorted(dns))
+            << filter.first;
     }
     // A filter longer than the short length forms.
     std::string big = "(|";
@@ -136,7 +130,8 @@ TEST_F(Search, AttributesAndValues)
     EXPECT_EQ(nullptr, ldap_next_attribute(entry));
     char **mail = ldap_get_values(entry, "MAIL");
     ASSERT_NE(nullptr, mail);
-    EXPECT_EQ((std::vector<std::string>{"alice@example.com", "a.archer@example.com", "alice.archer@mail.example.com"}),
+    EXPECT_EQ((std::vector<std::string>{"alice@example.com", "a.archer@example.com",
+                                        "alice.archer@mail.example.com"}),
               std::vector<std::string>(mail, mail + 3));
     EXPECT_EQ(nullptr, mail[3]);
     EXPECT_EQ(mail, ldap_get_values(entry, "mail"));
@@ -146,10 +141,11 @@ TEST_F(Search, AttributesAndValues)
     // UTF-8 travels unchanged; "types only" gives names without values.
     for (int types_only : {0, 1}) {
         ldap_clear_result_list(&results);
-        ASSERT_EQ(0, ldap_search(&h, PEOPLE, 1, 0, 0, 0, types_only, "(mail=juergen@example.com)", "sn",
-                                 &results));
+        ASSERT_EQ(0, ldap_search(&h, PEOPLE, 1, 0, 0, 0, types_only, "(mail=juergen@example.com)",
+                                 "sn", &results));
         entry = ldap_first_entry(&results);
-        EXPECT_STREQ("cn=J\xc3\xbcrgen M\xc3\xbcller,ou=People,dc=example,dc=com", ldap_get_dn(entry));
+        EXPECT_STREQ("cn=J\xc3\xbcrgen M\xc3\xbcller,ou=People,dc=example,dc=com",
+                     ldap_get_dn(entry));
         char **sn = ldap_get_values(entry, "sn");
         ASSERT_NE(nullptr, sn);
         EXPECT_STREQ(types_only ? nullptr : "M\xc3\xbcller", sn[0]);
@@ -159,7 +155,10 @@ TEST_F(Search, AttributesAndValues)
 class SearchFake : public FakeTest {
 protected:
     void SetUp() override { fake.read_request().reply(bind_ok); }
-    int search(ResultList *results) { return ldap_search(&h, "o=x", 2, 0, 0, 0, 0, "(cn=*)", nullptr, results); }
+    int search(ResultList *results)
+    {
+        return ldap_search(&h, "o=x", 2, 0, 0, 0, 0, "(cn=*)", nullptr, results);
+    }
     ResultList results;
 };
 
@@ -168,7 +167,8 @@ TEST_F(SearchFake, ConnectionClosedMidSearch)
     fake.read_request()
         .reply([](const std::string &req) {
             int id = ber_message_id(req);
-            return ldap_entry_bytes(id, "cn=a", "cn", "a") + ldap_entry_bytes(id, "cn=b", "cn", "b");
+            return ldap_entry_bytes(id, "cn=a", "cn", "a") +
+                   ldap_entry_bytes(id, "cn=b", "cn", "b");
         })
         .close();
     start(true);
@@ -183,13 +183,15 @@ TEST_F(SearchFake, SilenceThenLateReplyIsNotTaken)
     // front of the second search's own.
     fake.read_request().read_request().reply([](const std::string &second) {
         int id = ber_message_id(second);
-        return ldap_entry_bytes(id - 1, "cn=late", "cn", "late") + ldap_result_bytes(0x65, id - 1, 0) +
-               ldap_entry_bytes(id, "cn=mine", "cn", "mine") + ldap_result_bytes(0x65, id, 0);
+        return ldap_entry_bytes(id - 1, "cn=late", "cn", "late") +
+               ldap_result_bytes(0x65, id - 1, 0) + ldap_entry_bytes(id, "cn=mine", "cn", "mine") +
+               ldap_result_bytes(0x65, id, 0);
     });
     start(true);
     ldap_timeout(&h, 0, 200000);
     EXPECT_EQ(-1, search(&results));
-    EXPECT_STREQ("LDAP server failed to return back 'LDAP_SEARCH_RESPONCE' {NULL}", ldap_error_str(&h));
+    EXPECT_STREQ("LDAP server failed to return back 'LDAP_SEARCH_RESPONCE' {NULL}",
+                 ldap_error_str(&h));
     EXPECT_EQ(0, search(&results));
     EXPECT_EQ(std::vector<std::string>{"cn=mine"}, results.dns());
 }
@@ -197,9 +199,10 @@ TEST_F(SearchFake, SilenceThenLateReplyIsNotTaken)
 TEST_F(SearchFake, UnsolicitedNotificationEndsTheSearch)
 {
     // Notice of Disconnection: ExtendedResponse with message ID 0.
-    fake.read_request().send(hex_bytes("30 28 02 01 00 78 23 0a 01 34 04 00 04 04 62 79 65 21 "
-                                       "8a 16 31 2e 33 2e 36 2e 31 2e 34 2e 31 2e 31 34 36 36 2e 32 "
-                                       "30 30 33 36"));
+    fake.read_request().send(
+        hex_bytes("30 28 02 01 00 78 23 0a 01 34 04 00 04 04 62 79 65 21 "
+                  "8a 16 31 2e 33 2e 36 2e 31 2e 34 2e 31 2e 31 34 36 36 2e 32 "
+                  "30 30 33 36"));
     start(true);
     EXPECT_EQ(-1, search(&results));
     EXPECT_EQ(52, ldap_error(&h));
@@ -210,7 +213,8 @@ TEST_F(SearchFake, TimeLimitBoundsADrippingServer)
 {
     // One octet every 200 ms: each within the read time-out, but the whole
     // entry would take far longer than the search may.
-    fake.read_request().send(ldap_entry_bytes(xmsg_id + 2, "cn=slow", "cn", std::string(40, 's')), 1, 200);
+    fake.read_request().send(ldap_entry_bytes(xmsg_id + 2, "cn=slow", "cn", std::string(40, 's')),
+                             1, 200);
     start(true);
     ldap_timeout(&h, 1, 0);
     auto start = std::chrono::steady_clock::now();

@@ -2,26 +2,7 @@
 // slapd, each effect checked with OpenLDAP's ldapsearch.
 #include "ldap_testing.h"
 
-namespace {
-
 const char PEOPLE[] = "ou=People,dc=example,dc=com";
-
-struct ModList : ldap_mod {
-    ModList() { ldap_mod_init(this); }
-    ~ModList() { ldap_mod_clear(this); }
-    ModList &add(int operation, const char *type, const char *value)
-    {
-        ldap_mod_add(this, operation, type, value);
-        return *this;
-    }
-    ModList &more(const char *type, const char *value)
-    {
-        ldap_mod_add_value(this, type, value);
-        return *this;
-    }
-};
-
-}  // namespace
 
 class Update : public SlapdSuite {
 protected:
@@ -50,13 +31,18 @@ TEST_F(Update, AddModifyRenameDelete)
     EXPECT_EQ("LDAP: Add {Entry Already Exists - ", logged_messages.back().substr(0, 34));
 
     // Replace, add (two values), then delete one value and a whole attribute.
-    EXPECT_EQ(0, ldap_modify(&h, dn, &ModList().add(2, "mail", "dan.dover@example.com").add(0, "title", "Driver")
-                                          .add(0, "telephoneNumber", "+1 555 0199")
-                                          .more("telephoneNumber", "+1 555 0198")));
+    EXPECT_EQ(0, ldap_modify(&h, dn,
+                             &ModList()
+                                  .add(2, "mail", "dan.dover@example.com")
+                                  .add(0, "title", "Driver")
+                                  .add(0, "telephoneNumber", "+1 555 0199")
+                                  .more("telephoneNumber", "+1 555 0198")));
     EXPECT_EQ("dan.dover@example.com;", attribute(dn, "mail"));
     EXPECT_EQ("Driver;", attribute(dn, "title"));
     EXPECT_EQ("+1 555 0199;+1 555 0198;", attribute(dn, "telephoneNumber"));
-    EXPECT_EQ(0, ldap_modify(&h, dn, &ModList().add(1, "telephoneNumber", "+1 555 0199").add(1, "title", nullptr)));
+    EXPECT_EQ(0, ldap_modify(
+                     &h, dn,
+                     &ModList().add(1, "telephoneNumber", "+1 555 0199").add(1, "title", nullptr)));
     EXPECT_EQ("+1 555 0198;", attribute(dn, "telephoneNumber"));
     EXPECT_EQ("", attribute(dn, "title"));
     EXPECT_EQ(16, ldap_modify(&h, dn, &ModList().add(1, "title", nullptr)));
@@ -129,12 +115,15 @@ TEST_F(UpdateFake, ReferralWrongReplyAndNoReply)
     fake.read_request().reply(bind_ok);
     // ModifyResponse, code 10, with a referral to two URLs.
     fake.read_request().reply([](const std::string &req) {
-        std::string urls = ber_element(0xA3, ber_element(0x04, "ldap1") + ber_element(0x04, "ldap2"));
+        std::string urls =
+            ber_element(0xA3, ber_element(0x04, "ldap1") + ber_element(0x04, "ldap2"));
         std::string result = ber_integer(0x0A, 10) + ber_element(0x04, "") + ber_element(0x04, "");
-        return ber_element(0x30, ber_integer(0x02, ber_message_id(req)) + ber_element(0x67, result + urls));
+        return ber_element(
+            0x30, ber_integer(0x02, ber_message_id(req)) + ber_element(0x67, result + urls));
     });
     // An AddResponse to a delete, then a hang-up instead of a reply.
-    fake.read_request().reply([](const std::string &req) { return ldap_result_bytes(0x69, ber_message_id(req), 0); });
+    fake.read_request().reply(
+        [](const std::string &req) { return ldap_result_bytes(0x69, ber_message_id(req), 0); });
     fake.read_request().close();
     start(true);
     EXPECT_EQ(10, ldap_modify(&h, "cn=a", &ModList().add(2, "mail", "x")));
