@@ -72,6 +72,37 @@ TEST_F(Search, ScopesLimitsAndReferrals)
     EXPECT_EQ(2u, dns.size());
 }
 
+// Entries handed one by one: those the callback does not keep are freed
+// (LeakSanitizer watches), a kept one is the callback's.
+TEST_F(Search, EachEntryIsHandedAsItArrives)
+{
+    std::vector<std::string> dns;
+    auto collect = [](void *context, lresult *entry) {
+        static_cast<std::vector<std::string> *>(context)->push_back(ldap_get_dn(entry));
+        return 0;
+    };
+    EXPECT_EQ(0, ldap_search_each(&h, PEOPLE, 1, 0, 0, 0, 0, "(objectClass=*)", "1.1", collect,
+                                  &dns));
+    EXPECT_EQ(sorted(server->search_dns(PEOPLE, "one", "(objectClass=*)")), sorted(dns));
+
+    lresult *kept = nullptr;
+    auto keep_first = [](void *context, lresult *entry) {
+        auto **slot = static_cast<lresult **>(context);
+        if (*slot)
+            return 0;
+        *slot = entry;
+        return 1;
+    };
+    EXPECT_EQ(0, ldap_search_each(&h, PEOPLE, 1, 0, 0, 0, 0, "(cn=*)", nullptr, keep_first, &kept));
+    ASSERT_NE(nullptr, kept);
+    EXPECT_NE(nullptr, ldap_first_attribute(kept));
+    lresult_clear(kept);
+    free(kept);
+
+    EXPECT_EQ(-1, ldap_search_each(&h, PEOPLE, 1, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(-1, ldap_search_each(nullptr, PEOPLE, 1, 0, 0, 0, 0, nullptr, nullptr, collect, &dns));
+}
+
 TEST_F(Search, FiltersMatchLdapsearch)
 {
     // Each filter with the number of entries it finds below ou=People.
