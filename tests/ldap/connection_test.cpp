@@ -66,9 +66,12 @@ class ConnectionFake : public FakeTest {};
 
 TEST_F(ConnectionFake, RefusalTextAndExchangeErrors)
 {
+    // Each reply comes with a stray success for the next request, which must
+    // not outlive its connection.
     auto reply = [](int tag, int code) {
         return [=](const std::string &req) {
-            return ldap_result_bytes(tag, ber_message_id(req), code, "m");
+            int id = ber_message_id(req);
+            return ldap_result_bytes(tag, id, code, "m") + ldap_result_bytes(0x61, id + 1, 0);
         };
     };
     // A refusal, a hang-up instead of a reply, a reply of another kind.

@@ -181,7 +181,11 @@ TEST_F(Search, AttributesAndValues)
 class SearchFake : public FakeTest {
 protected:
     void SetUp() override { fake.read_request().reply(bind_ok); }
-    int search() { return ldap_search(&h, "o=x", 2, 0, 0, 0, 0, "(cn=*)", nullptr, &results); }
+    int search()
+    {
+        ldap_clear_result_list(&results);  // ldap_search starts the list afresh
+        return ldap_search(&h, "o=x", 2, 0, 0, 0, 0, "(cn=*)", nullptr, &results);
+    }
     ResultList results;
 };
 

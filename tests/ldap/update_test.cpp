@@ -103,7 +103,7 @@ TEST_F(Update, CompareAbandonAndArguments)
 
 class UpdateFake : public FakeTest {};
 
-TEST_F(UpdateFake, ReferralWrongReplyAndNoReply)
+TEST_F(UpdateFake, ReferralAndWrongReply)
 {
     fake.read_request().reply(bind_ok);
     // ModifyResponse, code 10, with a referral to two URLs.
@@ -114,10 +114,9 @@ TEST_F(UpdateFake, ReferralWrongReplyAndNoReply)
         return ber_element(
             0x30, ber_integer(0x02, ber_message_id(req)) + ber_element(0x67, result + urls));
     });
-    // An AddResponse to a delete, then a hang-up instead of a reply.
+    // An AddResponse to a delete.
     fake.read_request().reply(
         [](const std::string &req) { return ldap_result_bytes(0x69, ber_message_id(req), 0); });
-    fake.read_request().close();
     start(true);
     EXPECT_EQ(10, ldap_modify(&h, "cn=a", &ModList().add(2, "mail", "x")));
     EXPECT_STREQ("ldap1", ldap_first_referral(&h));
@@ -125,6 +124,4 @@ TEST_F(UpdateFake, ReferralWrongReplyAndNoReply)
     EXPECT_EQ(nullptr, ldap_next_referral(&h));
     EXPECT_EQ(-1, ldap_del(&h, "cn=a"));
     EXPECT_EQ(nullptr, ldap_first_referral(&h));  // each operation starts without
-    EXPECT_EQ(-1, ldap_del(&h, "cn=a"));
-    EXPECT_STREQ("Error - Connection Closed by LDAP server", ldap_error_str(&h));
 }
