@@ -1,6 +1,5 @@
 // Host look-ups and conversions. Only localhost and 127.0.0.1 reach the real
-// resolver; names under ".invalid" and everything looked up while the spy is
-// offline are answered "not found" by the resolver spy itself.
+// resolver; the spy answers the rest "not found".
 #include "netaddr/net_fns.h"
 #include "support/nlib.h"
 
@@ -21,7 +20,6 @@ protected:
     void TearDown() override { spy = resolver_spy(); }
 };
 
-// What fn writes on standard output.
 template <class Fn>
 std::string stdout_of(Fn fn) {
     testing::internal::CaptureStdout();
@@ -36,9 +34,7 @@ TEST_F(HostLookup, Conversions) {
         int lookups;  // made by the two conversions together
     } cases[] = {
         {nullptr, "", "", 0},
-        {"", "", "", 0},
         {"127.0.1", "127.0.1", "127.0.1", 0},  // fewer than three dots
-        {"127.0.0.1", "127.0.0.1", "localhost", 1},
         {"383.0.0.1", "383.0.0.1", "localhost", 1},  // 383 & 0xFF is 127
         {"LocalHost", "127.0.0.1", "LocalHost", 1},
         {"nohost.invalid", "nohost.invalid", "nohost.invalid", 1},
@@ -49,23 +45,18 @@ TEST_F(HostLookup, Conversions) {
         EXPECT_EQ(str(convert_ip_to_name(c.in)), c.name) << str(c.in);
         EXPECT_EQ(spy.lookups, c.lookups) << str(c.in);
     }
-
     EXPECT_EQ(str(convert_to_name("\"Jo\" <jo@127.0.0.1:25>")), "jo@localhost");
-    EXPECT_EQ(str(convert_to_ip("Jo <jo@LOCALHOST>")), "jo@127.0.0.1");
     EXPECT_EQ(str(convert_to_ip("jo@nohost.invalid")), "jo@nohost.invalid");
     // Without a user or a host the answer is empty, not the last one.
-    for (const char *bad : {(const char *)nullptr, "@localhost", "localhost", "jo@"}) {
-        EXPECT_EQ(str(convert_to_name(bad)), "") << str(bad);
-        EXPECT_EQ(str(convert_to_ip(bad)), "") << str(bad);
-    }
+    for (const char *bad : {(const char *)nullptr, "@localhost", "localhost", "jo@"})
+        EXPECT_EQ(str(convert_to_name(bad)) + str(convert_to_ip(bad)), "") << str(bad);
     // A result handed back is read before the buffer is written.
     EXPECT_EQ(str(convert_name_to_ip(convert_name_to_ip("localhost"))), "127.0.0.1");
     EXPECT_EQ(str(convert_ip_to_name(convert_ip_to_name("127.0.0.1"))), "localhost");
-    EXPECT_EQ(str(convert_to_ip(convert_to_ip("jo@localhost"))), "jo@127.0.0.1");
+    EXPECT_EQ(str(convert_to_ip(convert_to_ip("Jo <jo@LOCALHOST>"))), "jo@127.0.0.1");
     spy.offline = true;
     EXPECT_EQ(str(convert_to_name("jo@192.0.2.9")), "jo@192.0.2.9");
-    std::string long_name(700, 'x');
-    EXPECT_EQ(str(convert_name_to_ip(long_name.c_str())), long_name.substr(0, 511));
+    EXPECT_EQ(str(convert_name_to_ip(std::string(700, 'x').c_str())), std::string(511, 'x'));
 }
 
 // The host-detail caches live for the whole process, so this is the one
@@ -78,29 +69,22 @@ TEST_F(HostLookup, LocalHostDetailsAreCachedOnceFound) {
               "Error: host_details: gethostname failed returning NONAME\n");
     stdout_of([] { EXPECT_EQ(str(host_details()), "NONAME"); });
     EXPECT_EQ(spy.hostname_calls, 2);  // NONAME is tried again
-
     // A name that does not resolve is kept bare, and kept for good.
     spy.hostname_fails = false;
     spy.hostname = "nohost.invalid";
     EXPECT_EQ(stdout_of([] { EXPECT_EQ(str(host_details()), "nohost.invalid"); }),
               "Debug: host_details: Error on gethostbyname\n");
-    // The official name of the host replaces the one it calls itself.
-    spy.hostname = "LOCALHOST";
+    spy.hostname = "LOCALHOST";  // the official name replaces the one it calls itself
     EXPECT_EQ(str(oldhost_details()), "localhost:127.0.0.1");
-
     spy = resolver_spy();
     EXPECT_EQ(str(host_details()), "nohost.invalid");
     EXPECT_EQ(str(oldhost_details()), "localhost:127.0.0.1");
     EXPECT_EQ(spy.hostname_calls + spy.lookups, 0);
     dmsg_setting = saved_setting;
-}
 
-TEST_F(HostLookup, TcpHostname) {
-    std::string name = tcp_hostname();
-    EXPECT_FALSE(name.empty());
-    EXPECT_LT(name.size(), 191u);
-    spy.hostname = std::string(300, 'h');
-    EXPECT_EQ(stdout_of([] { tcp_hostname(); }), "tcp: Can't get host name\n");
+    EXPECT_FALSE(std::string(tcp_hostname()).empty());
+    spy.hostname = std::string(300, 'h');  // too long: the buffer stays terminated
+    EXPECT_EQ(stdout_of([] { EXPECT_LT(std::string(tcp_hostname()).size(), 191u); }), "tcp: Can't get host name\n");
 }
 
 TEST_F(HostLookup, CompareEmailAddresses) {

