@@ -88,7 +88,8 @@ TEST(NetAddr, SeparatorSkipsQuotesAndEscapes) {
         {"jo@mail", -1}, {"\"Smith, Jo\" <jo@mail>, ann@mail", 21}, {"jo@mail; ann@mail", 7},
         {"&lt;jo@mail", 3},   // the ';' of an entity splits too
         {"\"a\\\",\",x", 6},  // the backslash steps over the quote after it
-        {"\"a\\\\\",x", 5},    {"\x1b$B,;\x1b(B a@b; c@d", 12}, {"\"Smith, Jo <jo@mail>, ann@mail", -1}, {"\"abc\\", -1},
+        {"\"a\\\\\",x", 5},    {"\x1b$B,;\x1b(B a@b; c@d", 12},
+        {"\"Smith, Jo <jo@mail>, ann@mail", -1}, {"\"abc\\", -1},
     };
     for (auto &c : cases) {
         char *sep = net_addr_seperator(&c.list[0]);
@@ -136,7 +137,8 @@ TEST(NetAddr, CleanedAddressAndItsParts) {
         {"jo@mail (Jo Smith)", "(Jo Smith)", "Jo Smith"}, {"Jo jo@mail   (x)", "Jo (x)", "Jo (x"},
         {"a@b@c (x)", "(x)", "x"},  // a blank only after kept text
         {"Jo <a<b>c> x", "Jo  x", "Jo <a<b>c> x"}, {"\"a <b>, c\" <jo@mail>", "a <b>, c", "a <b>, c"},
-        {"Jo \x1bX<Y\x1b <jo@mail>", "Jo \x1bX<Y\x1b", "Jo \x1bX<Y\x1b"}, {"  <jo@mail:25>  ", nullptr, "<jo@mail:25>  "},
+        {"Jo \x1bX<Y\x1b <jo@mail>", "Jo \x1bX<Y\x1b", "Jo \x1bX<Y\x1b"},
+        {"  <jo@mail:25>  ", nullptr, "<jo@mail:25>  "},
         {"   no address", nullptr, "no address"}, {"\"\" <jo@mail>", nullptr, "\"\" <jo@mail>"},
         {"", nullptr, nullptr}, {nullptr, nullptr, nullptr},
     };
@@ -155,8 +157,8 @@ TEST_F(HostLookup, LongAndBrokenAddressesStayInside) {
             std::string text;
             while (text.size() < n)
                 text += fill;
-            std::string u(n, 'u'), h(n, 'h');
-            for (const std::string &input : {text, "\"" + u + "\" <" + u + "@" + h + ":25> (" + u + ")", u + "@" + h + " " + text}) {
+            std::string u(n, 'u'), h(n, 'h'), full = "\"" + u + "\" <" + u + "@" + h + ":25> (" + u + ")";
+            for (const std::string &input : {text, full, u + "@" + h + " " + text}) {
                 const char *in = input.c_str();
                 ASSERT_LE(std::max(len(net_remove_qoute(in)), len(net_extra_only(in))), 493u);
                 for (const char *part : {net_user_only(in), net_host_only(in), net_extra_only_old(in),

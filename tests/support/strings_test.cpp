@@ -89,7 +89,6 @@ TEST(Strings, ComparisonsCaseAndSearches) {
     };
     for (size_t k = 0; k < sizeof cases / sizeof cases[0]; k++)
         EXPECT_EQ(cases[k][0], cases[k][1]) << "case " << k;
-    EXPECT_DOUBLE_EQ(s_atof("2.5e3x") + s_atof(nullptr), 2500.0);
     EXPECT_STREQ(s_strupr(s_strlwr(word)), "\xc4" "BCABC");
     EXPECT_STREQ(padded + 2, "ab");
     EXPECT_STREQ(s_strtrm(tabbed), "\tab\t");
@@ -144,29 +143,34 @@ TEST(Paths, FileNamesJoinsAndParts) {
     std::string d510(510, 'd'), d511(511, 'd'), f700(700, 'f'), n510(510, 'n');
     std::string long_path = "/" + std::string(700, 'd') + "/" + f700 + ".e";
     const std::string cases[][2] = {
-        {valid_file(valid_file("a\tb\r\n")), "a_b__"}, {valid_file(std::string(600, 'n').c_str()), std::string(511, 'n')},
+        {valid_file(valid_file("a\tb\r\n")), "a_b__"},
+        {valid_file(std::string(600, 'n').c_str()), std::string(511, 'n')},
         {attach_path("/var/log", "x.log"), "/var/log/x.log"}, {attach_path("/var/log/", "/x.log"), "/var/log/x.log"},
-        {attach_path("", "x.log"), "x.log"},   {attach_path(nullptr, "a\tb"), "a_b"},
+        {attach_path("", "x.log"), "x.log"},     {attach_path(nullptr, "a\tb"), "a_b"},
         {attach_path("/tmp", nullptr), "/tmp/"}, {attach_path("/tmp/", "C:x"), "/tmpC:x"},
         {attach_path(d511.c_str(), "f"), d511},  {attach_path(d510.c_str(), "file"), d510 + "/"},
         {attach_path("/d", f700.c_str()), "/d/" + f700.substr(0, 508)},
         {attach_path(attach_path("/a", "b"), "c"), "/a/b/c"},
         {text(attach_ext("report", ".txt")), "report.txt"}, {text(attach_ext("report", nullptr)), "report"},
-        {text(attach_ext(".hidden", "t")) + text(attach_ext("", "t")) + text(attach_ext(nullptr, "t")), "(none)(none)(none)"},
-        {text(attach_ext(n510.c_str(), "txt")), n510 + "."}, {text(point_ext("a.tar.gz")) + text(point_ext(".p")), ".gz.p"},
-        {text(point_ext("d.d/f")) + text(point_ext("d.d\\f")) + text(point_ext("x")) + text(point_ext(nullptr)), "(none)(none)(none)(none)"},
-        {text(strip_path("/home/u/notes.txt", 1)), "notes"}, {text(strip_path("/home/u/", 0)), ""},
-        {text(strip_filename("/c")), "/"},  {text(strip_filename("notes.txt")), "(none)"},
+        {text(attach_ext(n510.c_str(), "txt")), n510 + "."}, {text(point_ext("a.tar.gz")), ".gz"},
+        {text(point_ext(".p")), ".p"},           {text(strip_path("/home/u/notes.txt", 1)), "notes"},
+        {text(strip_path("/home/u/", 0)), ""},   {text(strip_filename("/c")), "/"},
         {text(remove_path("/home/u/notes.txt", 1)), "u"},
-        {text(remove_path("notes.txt", 0)) + text(remove_path("/n.t", 0)) + text(remove_path("a/n", 0)), "(none)(none)(none)"},
         // A result may be handed back.
         {text(strip_ext(strip_ext("a.b.c"))), "a"}, {text(strip_path(strip_path("/x/y/z", 0), 0)), "z"},
-        {text(strip_filename(strip_filename("a/b/c"))), "a/b/"}, {text(remove_path(remove_path("/a/b/c/d", 0), 0)), "/a/"},
+        {text(strip_filename(strip_filename("a/b/c"))), "a/b/"},
+        {text(remove_path(remove_path("/a/b/c/d", 0), 0)), "/a/"},
         {text(attach_ext("a", attach_ext("b", "c"))), "a.b.c"}, {text(update_path(update_path("/u/l/..\\x"))), "/u\\x"},
         {std::to_string(s_strlen(update_path(long_path.c_str())) + s_strlen(strip_ext(long_path.c_str()))), "1022"},
         {std::to_string(s_strlen(strip_path(long_path.c_str(), 0))), "511"},
         {text(strip_filename(long_path.c_str())), "/"},  // the cut drops the second '/'
     };
+    const void *none[] = {attach_ext(".hidden", "t"), attach_ext("", "t"), attach_ext(nullptr, "t"),
+                          point_ext("d.d/f"), point_ext("d.d\\f"), point_ext("x"), point_ext(nullptr),
+                          strip_filename("notes.txt"), remove_path("notes.txt", 0), remove_path("/n.t", 0),
+                          remove_path("a/n", 0)};
+    for (size_t k = 0; k < sizeof none / sizeof none[0]; k++)
+        EXPECT_EQ(none[k], nullptr) << k;
     for (const auto &c : cases)
         EXPECT_EQ(c[0], c[1]);
     EXPECT_EQ(strip_path("a/b.c", 1), strip_ext("x"));  // strip_ext's own buffer
