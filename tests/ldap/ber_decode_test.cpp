@@ -67,7 +67,8 @@ TEST(BerDecode, WorkedMessages)
 
 TEST(BerDecode, ElementKindsAndAccessors)
 {
-    // type, choice, lresult_check, lresult_get_size (text: + 1), integer, text.
+    // type, choice, lresult_check, lresult_get_size (text: + 1, terminated),
+    // integer, text.
     const std::tuple<const char *, int, int, int, int, int, const char *> cases[] = {
         {"02 02 FF FF", 2, -1, 1, 2, 65535, nullptr},
         {"02 05 00 FF FF FF FF", 2, -1, 1, 5, -1, nullptr},
@@ -94,8 +95,7 @@ TEST(BerDecode, ElementKindsAndAccessors)
                                   lresult_get_size(l, 0), lresult_get_int(l, 0)))
             << octets;
         EXPECT_STREQ(text, lresult_get_char(l, 0)) << octets;
-        EXPECT_TRUE(!text || !static_cast<char *>(node->value)[node->size])
-            << octets;  // terminated
+        EXPECT_TRUE(!text || !static_cast<char *>(node->value)[node->size]) << octets;
         EXPECT_EQ(kind == 3, lresult_get_result(l, 0, 0) != nullptr) << octets;
         int data_size = 99;
         EXPECT_EQ(choice < 0 ? nullptr : node->value, lresult_get_choice_data(l, 0, &data_size))
@@ -116,14 +116,12 @@ TEST(BerDecode, JunkDeepTruncatedAndOverlong)
     ldap_init(&ldap, log_message, nullptr);
     // An unknown tag, an inner element longer than its container, a cut
     // inner header, a multi-octet tag.
+    const std::string unknown = "LDAP: decoded -1 data: {0}{Unknown Type} - Expected Junk Data";
     for (const char *junk : {"30 05 02 01 03 07 00", "30 07 02 01 03 61 05 04 00", "30 03 30 01 04",
                              "30 04 1F 02 61 62"}) {
         logged_messages.clear();
         EXPECT_EQ("invalid", shape(decode_message(hex_bytes(junk), nullptr, &ldap))) << junk;
-        EXPECT_EQ(
-            std::vector<std::string>{
-                "LDAP: decoded -1 data: {0}{Unknown Type} - Expected Junk Data"},
-            logged_messages);
+        EXPECT_EQ(std::vector<std::string>{unknown}, logged_messages);
     }
     logged_messages.clear();
     EXPECT_EQ("invalid", shape(decode_element(nested(65), &ldap)));
