@@ -122,10 +122,7 @@ FakeServer &FakeServer::send(const std::string &bytes, int chunk, int pause_ms)
     return add(WRITE, [bytes](const std::string &) { return bytes; }, chunk, pause_ms);
 }
 
-void FakeServer::start()
-{
-    thread_ = std::thread([this] { play(); });
-}
+void FakeServer::start() { thread_ = std::thread([this] { play(); }); }
 
 void FakeServer::wait()
 {
@@ -153,12 +150,13 @@ bool FakeServer::accept_one()
 bool FakeServer::read_exact(std::string *into, size_t count)
 {
     char buf[4096];
-    while (count > 0 && !stopping_) {
-        ssize_t n = ready(conn_fd_) ? recv(conn_fd_, buf, std::min(count, sizeof buf), 0) : -2;
-        if (n == 0 || n == -1)
+    for (ssize_t n; count > 0 && !stopping_;) {
+        if (!ready(conn_fd_))
+            continue;
+        if ((n = recv(conn_fd_, buf, std::min(count, sizeof buf), 0)) <= 0)
             return false;
-        into->append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-        count -= static_cast<size_t>(std::max<ssize_t>(n, 0));
+        into->append(buf, static_cast<size_t>(n));
+        count -= static_cast<size_t>(n);
     }
     return count == 0;
 }

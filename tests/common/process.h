@@ -29,9 +29,7 @@ private:
     bool fill(int timeout_ms);
 
     pid_t pid_ = -1;
-    int in_fd_ = -1;
-    int out_fd_ = -1;
-    int status_ = -1;
+    int in_fd_ = -1, out_fd_ = -1, status_ = -1;
     std::string buffer_;
 };
 

@@ -1,9 +1,7 @@
 // A private OpenLDAP slapd for integration tests: its own temporary
-// directory and configuration, data loaded from LDIF files of the repository,
-// listening on 127.0.0.1 at a free port, stopped by its pid.
-//
-// A missing slapd or a server that does not come up is an error (running()
-// stays false and error() says why): tests must fail on it, never skip.
+// directory, data loaded from LDIF files, listening on 127.0.0.1 at a free
+// port, stopped by its pid. A slapd that is missing or does not come up is
+// an error (running() false, error() says why): tests fail, never skip.
 #pragma once
 #include <string>
 #include <sys/types.h>
@@ -17,9 +15,7 @@ struct SlapdOptions {
     std::string rootpw = "secret";
     // LDIF files loaded with slapadd: relative to the repository root, or absolute.
     std::vector<std::string> ldif = {"tests/data/directory.ldif"};
-    // Entries per search for ordinary users (the rootdn is never limited);
-    // 0 keeps slapd's default.
-    int sizelimit = 0;
+    int sizelimit = 0;  // entries per search for all but the rootdn; 0: slapd's default
 };
 
 // The bindable ordinary user of the test data.
