@@ -1,7 +1,9 @@
 // The coded DN: a one-line form of a DN that SEARCH lists and GET takes
 // back. Letters, digits, '@' and '.' stand for themselves; every other byte
 // is '!' and two upper-case hexadecimal digits.
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "addressbook/extern_book.h"
 
@@ -18,20 +20,45 @@ static int digit_value(unsigned char c)
     return c >= '0' && c <= '9' ? c - '0' : c - 55;
 }
 
+namespace {
+
+// Every byte's coded form, looked up instead of tested: SEARCH codes the DN
+// of each entry it lists.
+struct coded_byte {
+    char text[3];
+    unsigned char length;
+};
+
+struct coding_table {
+    coded_byte bytes[256];
+    coding_table()
+    {
+        static const char HEX[] = "0123456789ABCDEF";
+        for (int c = 0; c < 256; c++)
+            bytes[c] = kept_as_is(static_cast<unsigned char>(c))
+                           ? coded_byte{{static_cast<char>(c), 0, 0}, 1}
+                           : coded_byte{{'!', HEX[c >> 4], HEX[c & 15]}, 3};
+    }
+};
+
+}  // namespace
+
 char *code_dn(const char *dn)
 {
-    static const char HEX[] = "0123456789ABCDEF";
-    static std::string coded;
-    coded.clear();
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(dn ? dn : ""); *p; p++) {
-        if (kept_as_is(*p)) {
-            coded += static_cast<char>(*p);
-        } else {
-            coded += '!';
-            coded += HEX[*p >> 4];
-            coded += HEX[*p & 15];
-        }
+    static const coding_table table;
+    static std::vector<char> coded(1);
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(dn ? dn : "");
+    size_t most = 3 * strlen(reinterpret_cast<const char *>(p)) + 1;
+    if (coded.size() < most)
+        coded.resize(most);
+    char *out = coded.data();
+    for (; *p; p++) {
+        // Three octets always fit: each byte before took at most three.
+        const coded_byte &code = table.bytes[*p];
+        memcpy(out, code.text, 3);
+        out += code.length;
     }
+    *out = 0;
     return coded.data();
 }
 

@@ -78,12 +78,13 @@ extern ldap_handle ldap;
 // out. Returns 1 when the service is ready, 0 after writing the start-up
 // failure line.
 int book_start(FILE *out);
-// ldap_search on the process-wide connection with the given base, scope,
-// filter and attribute list (null: all), time limit 30 seconds. When the client fails
-// on its side (-1: connection lost, nothing sent or received), reconnects
-// once as book_start does and repeats the search once.
+// ldap_search_each on the process-wide connection with the given base,
+// scope, filter and attribute list (null: all), time limit 30 seconds. When
+// the client fails on its side (-1: connection lost, nothing sent or
+// received), reconnects once as book_start does, calls on_entry(context,
+// null) to void the entries handed so far, and searches once more.
 int book_search(const char *base, int scope, const char *filter, const char *attributes,
-                static_list *results);
+                ldap_entry_fn on_entry, void *context);
 // The text of the connection's last failure; "(NULL)" when none is recorded.
 const char *book_error();
 

@@ -36,12 +36,24 @@ void build_user_info(FILE *out, lresult *entry)
     }
 }
 
+// Keeps each entry; a null entry voids those kept so far.
+static int keep_entry(void *results, lresult *entry)
+{
+    auto *list = static_cast<static_list *>(results);
+    if (!entry) {
+        ldap_clear_result_list(list);
+        return 0;
+    }
+    return static_add(list, entry) >= 0;
+}
+
 void display_dn(FILE *out, const char *coded_dn)
 {
     const char *coded = coded_dn ? coded_dn : "";
     std::string dn = uncode_dn(coded);
     static_list results;
-    int result = book_search(dn.c_str(), 0, nullptr, nullptr, &results);
+    static_init(&results, nullptr);
+    int result = book_search(dn.c_str(), 0, nullptr, nullptr, keep_entry, &results);
     if (result != 0) {
         ldap_clear_result_list(&results);
         fprintf(out, "-failure '%s' Failed {%s}.\n", coded, book_error());

@@ -76,6 +76,37 @@ static bool build_filter(FILE *out, int is_and, const char *conditions, std::str
     return true;
 }
 
+namespace {
+
+// The reply lines of a search, built while its entries arrive: a search
+// that fails half-way must list nothing.
+struct listing {
+    int from, to;      // the range asked for
+    int found;         // entries received
+    int written;       // DNs listed
+    std::string text;  // the coded DNs, ",\n" between them
+};
+
+int list_entry(void *context, lresult *entry)
+{
+    auto *list = static_cast<listing *>(context);
+    if (!entry) {
+        list->found = list->written = 0;
+        list->text.clear();
+        return 0;
+    }
+    int number = ++list->found;
+    const char *dn = ldap_get_dn(entry);
+    if (number < list->from || (list->to >= 1 && number > list->to) || !dn)
+        return 0;
+    if (list->written++)
+        list->text += ",\n";
+    list->text += code_dn(dn);
+    return 0;
+}
+
+}  // namespace
+
 void generate_search(FILE *out, int is_and, int from, int to, const char *conditions)
 {
     std::string filter;
@@ -87,31 +118,17 @@ void generate_search(FILE *out, int is_and, int from, int to, const char *condit
         fputs("-failure none located.\n", out);
         return;
     }
-    static_list results;
+    listing list = {from, to, 0, 0, {}};
     int scope = book_number(ini[INI_SCOPE]);
     // Only DNs are listed: "1.1" asks the server for no attributes at all.
-    int result = book_search(ini[INI_BASE_DN], scope, filter.c_str(), "1.1", &results);
-    int found = static_size(&results);
+    int result = book_search(ini[INI_BASE_DN], scope, filter.c_str(), "1.1", list_entry, &list);
     // Entries that came before a time or size limit, or beside referrals that
     // the service cannot follow, are still the answer.
-    bool listed = result == 0 || ((result == 3 || result == 4 || result == 10) && found > 0);
-    if (listed) {
-        int number = 0, written = 0;
-        for (lresult *entry = ldap_first_entry(&results); entry; entry = ldap_next_entry(&results)) {
-            number++;
-            if (number < from || (to >= 1 && number > to))
-                continue;
-            const char *dn = ldap_get_dn(entry);
-            if (!dn)
-                continue;
-            if (written++)
-                fputs(",\n", out);
-            fputs(code_dn(dn), out);
-        }
-    }
-    ldap_clear_result_list(&results);
-    if (listed && found > 0)
-        fprintf(out, "\n+success %d located.\n", found);
-    else
+    bool listed = result == 0 || ((result == 3 || result == 4 || result == 10) && list.found > 0);
+    if (listed && list.found > 0) {
+        fputs(list.text.c_str(), out);
+        fprintf(out, "\n+success %d located.\n", list.found);
+    } else {
         fputs("-failure none located.\n", out);
+    }
 }

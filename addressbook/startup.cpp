@@ -49,14 +49,14 @@ int book_start(FILE *out)
 }
 
 int book_search(const char *base, int scope, const char *filter, const char *attributes,
-                static_list *results)
+                ldap_entry_fn on_entry, void *context)
 {
-    int result = ldap_search(&ldap, base, scope, 0, 0, 30, 0, filter, attributes, results);
+    int result = ldap_search_each(&ldap, base, scope, 0, 0, 30, 0, filter, attributes, on_entry,
+                                  context);
     if (result != -1)
         return result;
     // The client failed on its side: the connection is gone or can no longer
     // be trusted. One fresh connection, one more try.
-    ldap_clear_result_list(results);
     dmsg("directory connection lost (%s), reconnecting", book_error());
     if (!book_connect()) {
         dmsg("reconnecting failed (%s)", book_error());
@@ -64,5 +64,7 @@ int book_search(const char *base, int scope, const char *filter, const char *att
         return -1;
     }
     dmsg("reconnected to %s:%d", ldap.host, ldap.port);
-    return ldap_search(&ldap, base, scope, 0, 0, 30, 0, filter, attributes, results);
+    on_entry(context, nullptr);
+    return ldap_search_each(&ldap, base, scope, 0, 0, 30, 0, filter, attributes, on_entry,
+                            context);
 }

@@ -21,17 +21,6 @@ bool is_blank(char c)
     return c == ' ' || c == '\t';
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A value piece with each backslash-hex-hex escape turned into its octet;
 // any other backslash stays as it is.
 std::string unescape(const char *text, size_t count)
@@ -40,8 +29,8 @@ std::string unescape(const char *text, size_t count)
     value.reserve(count);
     for (size_t i = 0; i < count; i++) {
         int high, low;
-        if (text[i] == '\\' && i + 2 < count && (high = hex_digit(text[i + 1])) >= 0 &&
-            (low = hex_digit(text[i + 2])) >= 0) {
+        if (text[i] == '\\' && i + 2 < count && (high = hex_value(text[i + 1])) >= 0 &&
+            (low = hex_value(text[i + 2])) >= 0) {
             value += static_cast<char>(high << 4 | low);
             i += 2;
         } else {

@@ -267,9 +267,18 @@ void ldap_log(ldap_handle *ldap, const char *text, lresult *result);
 // ---------------------------------------------------------------------------
 // Search operation and result access (search.cpp)
 
+// Searches and appends every entry to results (initialised here).
 int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
                 int time_limit, int types_only, const char *filter, const char *attributes,
                 static_list *results);
+// Takes one entry of ldap_search_each as it arrives. Returns non-zero to keep
+// it (the callback then owns it: lresult_clear and free), 0 to have it freed.
+typedef int (*ldap_entry_fn)(void *context, lresult *entry);
+// The same search with nothing held: each entry goes to on_entry as soon as
+// it is decoded. A result of -1 voids the entries handed so far.
+int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                     int time_limit, int types_only, const char *filter, const char *attributes,
+                     ldap_entry_fn on_entry, void *context);
 void ldap_clear_result_list(static_list *results);
 lresult *ldap_first_entry(static_list *results);
 lresult *ldap_next_entry(static_list *results);

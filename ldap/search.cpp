@@ -43,16 +43,18 @@ void ldap_gather_referrals(ldap_handle *ldap, lresult *message, int position, in
         add_referral(ldap, lresult_get_char(message, i));
 }
 
-// Collects the entries and references of search msgid; returns the message
-// that ends it (normally its SearchResultDone), or null when none came.
-static lresult *receive_search(ldap_handle *ldap, int msgid, static_list *results)
+// Hands the entries of search msgid to on_entry and gathers its references;
+// returns the message that ends it (normally its SearchResultDone), or null
+// when none came.
+static lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_fn on_entry,
+                               void *context)
 {
     for (;;) {
         lresult *message = ldap_receive_reply(ldap, msgid);
         if (!message || message->id != msgid)
             return message;
         if (message->application == LDAP_SEARCH_ENTRY) {
-            if (static_add(results, message) < 0)
+            if (!on_entry(context, message))
                 ldap_free_message(message);
         } else if (message->application == LDAP_SEARCH_REFERENCE) {
             ldap_gather_referrals(ldap, message, 0, 1);
@@ -63,18 +65,13 @@ static lresult *receive_search(ldap_handle *ldap, int msgid, static_list *result
     }
 }
 
-int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
-                int time_limit, int types_only, const char *filter, const char *attributes,
-                static_list *results)
+int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                     int time_limit, int types_only, const char *filter, const char *attributes,
+                     ldap_entry_fn on_entry, void *context)
 {
-    if (!results)
-        return 0;
-    if (ldap)
-        ldap_clear_referrals(ldap);
-    static_init(results, nullptr);
-    static_setup(results, RESULT_STEP);
-    if (!ldap)
+    if (!ldap || !on_entry)
         return -1;
+    ldap_clear_referrals(ldap);
     ldap_request request = {};
     request.op = LDAP_SEARCH_REQUEST;
     request.base = base;
@@ -94,17 +91,15 @@ int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int s
     // read time-out is the most its answer may take beyond that.
     if (time_limit > 0 && ldap->chan)
         ldap_set_deadline(ldap, time_limit + ldap->chan->timeout_sec);
-    lresult *message = receive_search(ldap, msgid, results);
+    lresult *message = receive_search(ldap, msgid, on_entry, context);
     ldap_set_deadline(ldap, 0);
     if (!message) {
         ldap_log(ldap, "LDAP server failed to return back 'LDAP_SEARCH_RESPONCE' {NULL}", nullptr);
-        ldap_clear_result_list(results);
         return -1;
     }
     ldap_log(ldap, "Search", message);
     if (message->application != LDAP_SEARCH_DONE || message->id != msgid) {
         ldap_free_message(message);
-        ldap_clear_result_list(results);
         return -1;
     }
     int code = lresult_get_int(message, 0);
@@ -113,6 +108,26 @@ int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int s
     else if (static_size(&ldap->referrals) > 0)
         code = 10;
     ldap_free_message(message);
+    return code;
+}
+
+static int keep_in_list(void *results, lresult *entry)
+{
+    return static_add(static_cast<static_list *>(results), entry) >= 0;
+}
+
+int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                int time_limit, int types_only, const char *filter, const char *attributes,
+                static_list *results)
+{
+    if (!results)
+        return 0;
+    static_init(results, nullptr);
+    static_setup(results, RESULT_STEP);
+    int code = ldap_search_each(ldap, base, scope, deref, size_limit, time_limit, types_only,
+                                filter, attributes, keep_in_list, results);
+    if (code == -1)
+        ldap_clear_result_list(results);
     return code;
 }
 

@@ -36,17 +36,6 @@ char *bang_encode(const char *text, bool escape_bang_equals)
     return (char *)std::memcpy(buf[escape_bang_equals], out, size_t(n) + 1);
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Adds (sign 1) or subtracts (sign -1) the repeating key, byte by byte.
 char *scramble(char *buf, const char *text, const char *key, int sign)
 {
@@ -70,6 +59,17 @@ bool xhref_escaped(unsigned char c)
 }
 
 }  // namespace
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
 
 long secs()
 {

@@ -71,6 +71,7 @@ char *utoken_decode(const char *text);
 char *pass_user_encrypt(const char *text, const char *key);
 char *pass_user_decrypt(const char *text, const char *key);
 char *encode_xhref(const char *text);  // newly allocated; caller frees
+int hex_value(char c);                 // a hexadecimal digit's value, or -1
 void char_replace(char *text, int from, int to);
 void exchange(void *block_a, void *block_b, int size);
 void myqsort(void *base, int count, int size, int (*compare)(const void *, const void *));

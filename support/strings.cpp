@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#define FOLD1(i) ((i) >= 'A' && (i) <= 'Z' ? (i) + ('a' - 'A') : (i))
+#define FOLD1(i) ((i) >= 'A' && (i) <= 'Z' ? (i) | 0x20 : (i))
 #define FOLD4(i) FOLD1(i), FOLD1(i + 1), FOLD1(i + 2), FOLD1(i + 3)
 #define FOLD16(i) FOLD4(i), FOLD4(i + 4), FOLD4(i + 8), FOLD4(i + 12)
 #define FOLD64(i) FOLD16(i), FOLD16(i + 16), FOLD16(i + 32), FOLD16(i + 48)

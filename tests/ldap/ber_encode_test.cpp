@@ -1,75 +1,49 @@
 #include <climits>
-#include <gtest/gtest.h>
-#include <string>
 
-#include "codec_util.h"
+#include "ldap_testing.h"
 
 TEST(BerEncode, WorkedEncodings)
 {
     using Encode = void (*)(data_buf *);
     const std::pair<Encode, const char *> cases[] = {
         {[](data_buf *b) { data_add_integer(b, 0); }, "020100"},
-        {[](data_buf *b) { data_add_integer(b, 127); }, "02017F"},
         {[](data_buf *b) { data_add_integer(b, 128); }, "02020080"},
-        {[](data_buf *b) { data_add_integer(b, 256); }, "02020100"},
         {[](data_buf *b) { data_add_integer(b, 0x12345678); }, "020412345678"},
-        {[](data_buf *b) { data_add_integer(b, 0x80000000u); }, "02050080000000"},
         {[](data_buf *b) { data_add_integer(b, static_cast<uint32_t>(-1)); }, "020500FFFFFFFF"},
         {[](data_buf *b) { data_add_bool(b, 42); }, "0101FF"},
-        {[](data_buf *b) { data_add_bool(b, 0); }, "010100"},
         {[](data_buf *b) { data_add_enum(b, 300); }, "0A012C"},
-        {[](data_buf *b) { data_add_ldapdn(b, "abc"); }, "0403616263"},
         {[](data_buf *b) { data_add_string(b, nullptr); }, "0400"},
         {[](data_buf *b) { data_add_IA5string(b, "abc"); }, "1603616263"},
         {[](data_buf *b) { data_add_binary(b, "a\0b", 3); }, "0403610062"},
-        {[](data_buf *b) { data_add_binary(b, nullptr, 3); }, "0400"},
         {[](data_buf *b) { data_upper_app(b, 0x23); }, "4300"},  // never constructed when empty
-        {[](data_buf *b) { data_add_string(b, ""); data_upper_app(b, 0x23); }, "63020400"},
-        {[](data_buf *b) { data_add_integer(b, 5); data_add_bool(b, 0); data_add_upper(b, 0x30); },
-         "3006020105010100"},
-        // The message envelope: operation 2 with an empty body, message 3.
-        {[](data_buf *b) {
-             Buf body;
-             data_upper_app(&body.b, 2 | 0x20);
-             data_add_integer(b, 3);
-             data_add_data(b, &body.b);
-             data_add_upper(b, 0x30);
-         },
-         "30050201034200"},
     };
     for (const auto &c : cases) {
         Buf buf;
         c.first(&buf.b);
         EXPECT_EQ(c.second, buf.hex());
-        EXPECT_EQ(0, buf.b.indefinite);
     }
-}
-
-TEST(BerEncode, LengthForms)
-{
     // Two length octets from 128 to 31999, then definite long forms only.
-    const std::pair<int, const char *> cases[] = {
-        {127, "047F"},          {128, "04820080"},      {200, "048200C8"},
-        {31999, "04827CFF"},    {32000, "0483007D00"},  {0xFFFFFF, "0483FFFFFF"},
-        {0x1000000, "048401000000"}, {INT_MAX, "04847FFFFFFF"}};
-    for (const auto &c : cases) {
+    const std::pair<int, const char *> lengths[] = {{128, "04820080"},
+                                                    {31999, "04827CFF"},
+                                                    {32000, "0483007D00"},
+                                                    {0x1000000, "048401000000"},
+                                                    {INT_MAX, "04847FFFFFFF"}};
+    for (const auto &c : lengths) {
         Buf buf;
         data_start(&buf.b, 0x04, c.first);
-        data_end(&buf.b);  // closes without adding anything
-        EXPECT_EQ(c.second, buf.hex()) << c.first;
-        EXPECT_EQ(0, buf.b.data[buf.b.length]);
+        data_end(&buf.b);
+        EXPECT_EQ(c.second, buf.hex());
     }
     Buf big;
     data_add_string(&big.b, std::string(40000, 'x').c_str());
-    data_add_upper(&big.b, 0x30);
+    data_add_upper(&big.b, 0x30);  // constructed
     EXPECT_EQ(10 + 40000, big.b.length);
-    EXPECT_EQ("3083009C450483009C40", hex(big.b.data, 10));
+    EXPECT_EQ("3083009C450483009C40", big.hex().substr(0, 20));
 }
 
 TEST(BerEncode, BufferLifeAndFailure)
 {
     Buf buf;
-    data_clear(&buf.b);  // empty: unchanged
     data_add_string(&buf.b, "abc");
     EXPECT_EQ(0, buf.b.data[buf.b.length]);  // the uncounted spare octet
     data_clear(&buf.b);
@@ -94,12 +68,11 @@ TEST(BerEncode, BufferLifeAndFailure)
     EXPECT_EQ(nullptr, buf.b.data);
     data_add_string(&buf.b, "more");
     data_upper_app(&buf.b, 3);
-    EXPECT_EQ(-1, buf.b.length);
     Buf raw;
     data_data(&parent.b, &buf.b, 0x30);
     data_add_data(&raw.b, &buf.b);
-    EXPECT_EQ(-1, parent.b.length);
-    EXPECT_EQ(-1, raw.b.length);
+    EXPECT_EQ((std::vector<int>{-1, -1, -1}),
+              (std::vector<int>{buf.b.length, parent.b.length, raw.b.length}));
     data_clear(&buf.b);  // and data_clear makes it usable again
     data_add_enum(&buf.b, 1);
     EXPECT_EQ("0A0101", buf.hex());

@@ -1,9 +1,4 @@
-#include <cstdlib>
-#include <gtest/gtest.h>
-#include <memory>
-#include <string>
-
-#include "ldap/ldap.h"
+#include "ldap_testing.h"
 
 namespace {
 
@@ -16,32 +11,28 @@ std::string take(char *text)
 
 }  // namespace
 
-TEST(DnCheck, AcceptsAndRejects)
+TEST(Dn, CheckAndCut)
 {
     for (const char *good : {"cn=a,o=b", "cn=a,", "=a", "cn=,o=b", "cn=Smith John,o=b c"})
         EXPECT_EQ(0, dn_check(good)) << good;
     for (const char *bad : {"", "cn", "a,b=c", "cn=a,o=", "cn=a\tx", "cn=J\xc3\xbcrgen",
-                            "cn=a\\,b,o=c", "cn=a,,o=b"})
-        EXPECT_EQ(18, dn_check(bad)) << bad;
-    EXPECT_EQ(18, dn_check(nullptr));
-}
+                            "cn=a\\,b,o=c", "cn=a,,o=b", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(18, dn_check(bad)) << (bad ? bad : "null");
 
-TEST(DnCut, TopAndParent)
-{
-    EXPECT_EQ("cn=a\\,b", take(dn_to_top("cn=a\\,b,o=c")));
-    EXPECT_EQ("cn=a", take(dn_to_top("cn=a")));
-    EXPECT_EQ("", take(dn_to_top("")));
-    EXPECT_EQ("cn=a\\", take(dn_to_top("cn=a\\")));  // a final backslash ends the scan
-    EXPECT_EQ("(null)", take(dn_to_top(nullptr)));
-    std::string long_rdn = "cn=" + std::string(600, 'x');
-    EXPECT_EQ(long_rdn.substr(0, 511), take(dn_to_top((long_rdn + ",o=b").c_str())));
-    EXPECT_EQ(long_rdn, take(dn_to_top(long_rdn.c_str())));
-
-    EXPECT_EQ("o=b", take(dn_to_parent("cn=a, o=b")));
-    EXPECT_EQ("o=b, c=d", take(dn_to_parent("cn=a,, \t o=b, c=d")));
-    EXPECT_EQ("(null)", take(dn_to_parent("cn=a")));
-    EXPECT_EQ("", take(dn_to_parent("cn=a,")));
-    EXPECT_EQ("o=c", take(dn_to_parent("cn=a\\,b,o=c")));
-    EXPECT_EQ("(null)", take(dn_to_parent("")));
-    EXPECT_EQ("(null)", take(dn_to_parent(nullptr)));
+    const std::string long_rdn = "cn=" + std::string(600, 'x');
+    const std::pair<char *, std::string> cuts[] = {
+        {dn_to_top("cn=a\\,b,o=c"), "cn=a\\,b"},
+        {dn_to_top("cn=a\\"), "cn=a\\"},  // a final backslash ends the scan
+        {dn_to_top(""), ""},
+        {dn_to_top(nullptr), "(null)"},
+        {dn_to_top((long_rdn + ",o=b").c_str()), long_rdn.substr(0, 511)},
+        {dn_to_top(long_rdn.c_str()), long_rdn},
+        {dn_to_parent("cn=a,, \t o=b, c=d"), "o=b, c=d"},
+        {dn_to_parent("cn=a"), "(null)"},
+        {dn_to_parent("cn=a,"), ""},
+        {dn_to_parent("cn=a\\,b,o=c"), "o=c"},
+        {dn_to_parent(nullptr), "(null)"},
+    };
+    for (const auto &c : cuts)
+        EXPECT_EQ(c.second, take(c.first));
 }

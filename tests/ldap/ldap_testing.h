@@ -1,16 +1,68 @@
-// Helpers for the LDAP client tests: a handle whose error sink is recorded,
-// result lists that release themselves, and a suite sharing one slapd.
+// Helpers of the LDAP client tests: self-releasing buffers, lists, handles
+// and modification lists, a fake-server fixture and a shared slapd suite.
 #pragma once
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "common/fake_server.h"
 #include "common/message_log.h"
 #include "common/slapd.h"
 #include "ldap/ldap.h"
 
-// An initialised handle, released at the end of the scope.
+struct Buf {
+    data_buf b;
+    Buf() { data_init(&b); }
+    ~Buf() { data_clear(&b); }
+    // The octets as upper-case hex without separators.
+    std::string hex() const
+    {
+        std::string text;
+        for (int i = 0; i < b.length; i++)
+            text += {"0123456789ABCDEF"[b.data[i] >> 4], "0123456789ABCDEF"[b.data[i] & 15]};
+        return text;
+    }
+};
+
+// Compiles a filter text and returns the hex of what was appended.
+inline std::string filter_hex(const char *text, int use_default = 0, int *count = nullptr)
+{
+    Buf out;
+    int found = data_cvt_search(&out.b, text, use_default);
+    if (count)
+        *count = found;
+    return out.hex();
+}
+
+// A decoded list released with its record; LRESULT_INVALID and null kept.
+struct ListDeleter {
+    void operator()(lresult *list) const
+    {
+        if (list && list != LRESULT_INVALID) {
+            lresult_clear(list);
+            free(list);
+        }
+    }
+};
+using List = std::unique_ptr<lresult, ListDeleter>;
+
+// Decoded from a copy of exactly their size, so the sanitizers see any read
+// beyond the octets: one message, or one element of any kind.
+inline List decode_message(const std::string &octets, lresult **controls = nullptr,
+                           ldap_handle *ldap = nullptr)
+{
+    std::vector<unsigned char> exact(octets.begin(), octets.end());
+    return List(ldap_decode_data(ldap, exact.data(), static_cast<int>(exact.size()), controls));
+}
+inline List decode_element(const std::string &octets, ldap_handle *ldap = nullptr)
+{
+    std::vector<unsigned char> exact(octets.begin(), octets.end());
+    return List(ldap_decode_data_input(ldap, exact.data(), static_cast<int>(exact.size())));
+}
+
+// An initialised handle whose errors are recorded.
 struct TestHandle : ldap_handle {
     TestHandle()
     {
@@ -18,18 +70,12 @@ struct TestHandle : ldap_handle {
         logged_messages.clear();
     }
     ~TestHandle() { ldap_clear(this); }
-    TestHandle(const TestHandle &) = delete;
-    TestHandle &operator=(const TestHandle &) = delete;
 };
 
-// A search result list, cleared at the end of the scope.
 struct ResultList : static_list {
     ResultList() { static_init(this, nullptr); }
     ~ResultList() { ldap_clear_result_list(this); }
-    ResultList(const ResultList &) = delete;
-    ResultList &operator=(const ResultList &) = delete;
     int size() { return static_size(this); }
-    // The DNs of the entries, in arrival order.
     std::vector<std::string> dns()
     {
         std::vector<std::string> out;
@@ -39,43 +85,80 @@ struct ResultList : static_list {
     }
 };
 
-inline std::string text_or_null(const char *text)
+struct ModList : ldap_mod {
+    ModList() { ldap_mod_init(this); }
+    ~ModList() { ldap_mod_clear(this); }
+    ModList &add(int operation, const char *type, const char *value)
+    {
+        ldap_mod_add(this, operation, type, value);
+        return *this;
+    }
+    ModList &more(const char *type, const char *value)
+    {
+        ldap_mod_add_value(this, type, value);
+        return *this;
+    }
+};
+
+// A fake-server reply step that accepts a bind.
+inline std::string bind_ok(const std::string &request)
 {
-    return text ? text : "(null)";
+    return ldap_result_bytes(0x61, ber_message_id(request), 0);
 }
 
-// Gives the handle an owned channel to host:port, without a bind.
-inline void attach(ldap_handle *ldap, const char *host, int port)
+// Gives the handle an owned channel to the fake server, without a bind.
+inline void attach(ldap_handle *ldap, const FakeServer &fake)
 {
-    chan_rec *chan = static_cast<chan_rec *>(malloc(sizeof(chan_rec)));
-    chan_init(chan);
-    ASSERT_EQ(1, chan_open(chan, host, port, 5));
-    ldap->chan = chan;
+    ldap->chan = static_cast<chan_rec *>(malloc(sizeof(chan_rec)));
+    chan_init(ldap->chan);
     ldap->own_chan = 1;
+    ASSERT_EQ(1, chan_open(ldap->chan, fake.host(), fake.port(), 5));
 }
 
-// A suite whose tests share one private slapd, started once; a suite that
-// needs other options defines its own SetUpTestSuite calling start().
+// A handle and a fake server whose script the test writes before start().
+class FakeTest : public ::testing::Test {
+protected:
+    // Plays the script and attaches the handle, or connects it with a bind
+    // (which the script must answer first).
+    void start(bool bind = false)
+    {
+        fake.start();
+        ldap_setup(&h, fake.host(), fake.port());
+        if (bind) {
+            ASSERT_EQ(0, ldap_connect(&h, "", ""));
+        } else {
+            attach(&h, fake);
+        }
+    }
+    TestHandle h;  // outlives the server: ldap_clear sees it hang up
+    FakeServer fake;
+};
+
+// A suite whose tests share one private slapd, started once, with a
+// referral object and a size limit of 3 for ordinary users.
 class SlapdSuite : public ::testing::Test {
 protected:
-    static void start(const SlapdOptions &options = SlapdOptions())
+    static void SetUpTestSuite()
     {
+        SlapdOptions options;
+        options.ldif.push_back("tests/data/referral.ldif");
+        options.sizelimit = 3;
         server = new Slapd(options);
         server->start();
     }
-    static void SetUpTestSuite() { start(); }
     static void TearDownTestSuite()
     {
         delete server;
         server = nullptr;
     }
-    void SetUp() override { ASSERT_TRUE(server->running()) << server->error(); }
-    // Connects the handle and binds as the directory's root.
-    static void bind_root(ldap_handle *ldap)
+    // Connects the handle as the directory's root.
+    void SetUp() override
     {
-        ldap_setup(ldap, server->host(), server->port());
-        ASSERT_EQ(0, ldap_connect(ldap, server->options().rootdn.c_str(),
+        ASSERT_TRUE(server->running()) << server->error();
+        ldap_setup(&h, server->host(), server->port());
+        ASSERT_EQ(0, ldap_connect(&h, server->options().rootdn.c_str(),
                                   server->options().rootpw.c_str()));
     }
+    TestHandle h;
     inline static Slapd *server = nullptr;
 };

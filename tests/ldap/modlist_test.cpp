@@ -1,8 +1,5 @@
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
-
-#include "codec_util.h"
+// Modification lists, controls and the handle's own messages.
+#include "ldap_testing.h"
 
 namespace {
 
@@ -12,82 +9,46 @@ std::vector<std::string> items_of(ldap_mod &mod)
     std::vector<std::string> items;
     for (int i = 0; i < static_size(&mod.items); i++) {
         auto *item = static_cast<ldap_mod_item *>(static_get_num(&mod.items, i));
-        std::string text = std::to_string(item->operation) + " " + item->type + ":";
+        items.push_back(std::to_string(item->operation) + " " + item->type + ":");
         for (int v = 0; v < static_size(&item->values); v++)
-            text += std::string(" ") + static_cast<char *>(static_get_num(&item->values, v));
-        items.push_back(text);
+            items.back() +=
+                std::string(" ") + static_cast<char *>(static_get_num(&item->values, v));
     }
     return items;
 }
 
-using Items = std::vector<std::string>;
-
 }  // namespace
 
-TEST(ModList, AddReplacesAddValueAppends)
+TEST(ModList, ItemsValuesAndControls)
 {
-    ldap_mod mod;
-    ldap_mod_init(&mod);
-    ldap_mod_add(&mod, 2, "mail", "a");
-    ldap_mod_add(&mod, 2, "MAIL", "b");
-    ldap_mod_add_value(&mod, "cn", "x");
-    ldap_mod_add_value(&mod, "CN", "y");
-    EXPECT_EQ((Items{"2 mail: b", "0 cn: x y"}), items_of(mod));
-
-    // add_value keeps an existing item's operation; add with a null value
-    // resets the item to no values (a delete of the whole attribute).
-    ldap_mod_add_value(&mod, "mail", "c");
-    EXPECT_EQ((Items{"2 mail: b c", "0 cn: x y"}), items_of(mod));
-    ldap_mod_add(&mod, 1, "mail", nullptr);
-    ldap_mod_add(&mod, 1, "sn", nullptr);
-    ldap_mod_add_value(&mod, "ou", nullptr);
-    ldap_mod_add(&mod, 0, nullptr, "v");
-    ldap_mod_add_value(&mod, nullptr, "v");
+    // add replaces an item of the same type (in any case); add_value appends
+    // and keeps the item's operation; a null value empties the item.
+    ModList mod;
+    mod.add(2, "mail", "a").add(2, "MAIL", "b").more("cn", "x").more("CN", "y").more("mail", "c");
+    EXPECT_EQ((std::vector<std::string>{"2 mail: b c", "0 cn: x y"}), items_of(mod));
+    mod.add(1, "mail", nullptr).add(1, "sn", nullptr).more("ou", nullptr);
+    mod.add(0, nullptr, "v").more(nullptr, "v");
     ldap_mod_add(nullptr, 0, "cn", "v");
-    EXPECT_EQ((Items{"1 mail:", "0 cn: x y", "1 sn:", "0 ou:"}), items_of(mod));
-
+    EXPECT_EQ((std::vector<std::string>{"1 mail:", "0 cn: x y", "1 sn:", "0 ou:"}), items_of(mod));
     mod.mod_text = strdup("released by clear");
     ldap_mod_clear(&mod);
     EXPECT_EQ(nullptr, mod.mod_text);
-    ldap_mod_add(&mod, 0, "cn", "again");  // usable after clearing
-    EXPECT_EQ(Items{"0 cn: again"}, items_of(mod));
-    ldap_mod_clear(&mod);
+    EXPECT_EQ(std::vector<std::string>{"0 cn: again"}, items_of(mod.add(0, "cn", "again")));
     ldap_mod_clear(nullptr);
-}
 
-TEST(ModList, Controls)
-{
-    ldap_cr *cr = ldap_cr_init("1.2.840.113556.1.4.319", 1);
-    ASSERT_NE(nullptr, cr);
-    EXPECT_STREQ("1.2.840.113556.1.4.319", cr->type);
-    EXPECT_EQ(1, cr->critical);
-    EXPECT_EQ(nullptr, cr->value);
+    ldap_cr *cr = ldap_cr_init("1.2.3", 1);
     ldap_cr_set(cr, "\x30\x00x", 3);
-    EXPECT_EQ(3, cr->length);
-    EXPECT_EQ(0, memcmp(cr->value, "\x30\x00x\x00", 4));
+    EXPECT_EQ(0, memcmp(cr->value, "\x30\x00x\x00", 4));  // copied whole, terminated
     ldap_cr_set(cr, nullptr, 5);
     EXPECT_EQ(0, cr->length);
     ldap_cr_set(nullptr, "ab", 2);
     ldap_cr_clear(cr);
-    cr = ldap_cr_init(nullptr, 0);
-    ASSERT_NE(nullptr, cr);
-    EXPECT_EQ(nullptr, cr->type);
-    ldap_cr_clear(cr);
     ldap_cr_clear(nullptr);
 }
 
-TEST(Handle, InitAndMessages)
+TEST(Handle, Messages)
 {
-    ldap_handle ldap;
-    memset(&ldap, 0x5A, sizeof ldap);
-    ldap_init(&ldap, log_message, nullptr);
-    EXPECT_EQ(nullptr, ldap.host);
-    EXPECT_EQ(nullptr, ldap.log_dir);
-    EXPECT_EQ(0, ldap.rx_len);
-    EXPECT_EQ(0, ldap.error_code);
-    EXPECT_EQ(0, static_size(&ldap.referrals));
-
-    logged_messages.clear();
+    TestHandle ldap;
     EXPECT_EQ(1, ldap_emsg(&ldap, "%s {%s}", "Search", "x"));
     EXPECT_EQ(1, ldap_dmsg(&ldap, "dropped"));  // no debug sink
     EXPECT_EQ(0, ldap_emsg(nullptr, "x"));
@@ -96,7 +57,7 @@ TEST(Handle, InitAndMessages)
     ldap.dmsg = log_message;
     ldap_dmsg(&ldap, "%s", std::string(3000, 'a').c_str());
     ldap_dmsg(&ldap, (std::string(900, 'f') + "%s").c_str(), "tail");
-    EXPECT_EQ((Items{"LDAP: Search {x}", "LDAP: " + std::string(1017, 'a'),
-                     "LDAP: " + std::string(900, 'f') + "tail"}),
+    EXPECT_EQ((std::vector<std::string>{"LDAP: Search {x}", "LDAP: " + std::string(1017, 'a'),
+                                        "LDAP: " + std::string(900, 'f') + "tail"}),
               logged_messages);
 }
