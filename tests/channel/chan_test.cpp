@@ -1,0 +1,380 @@
+// The channel over real loopback sockets: opening, binding, waiting, writes,
+// exact and line reads, and the connection log.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "channel/chanel.h"
+#include "common/message_log.h"
+#include "common/tempdir.h"
+
+namespace {
+
+// A port on 127.0.0.1 that nothing listens on (bound once, then released).
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &size);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+std::string error_of(chan_rec *chan) { return chan_error_string(chan) ? chan_error_string(chan) : ""; }
+
+// A result with the text it left: "0 Socket Not Open".
+std::string outcome(chan_rec *chan, long result) { return std::to_string(result) + " " + error_of(chan); }
+
+long long counted(const size_counter &c) { return (c.trillions * 1000000LL + c.millions) * 1000000LL + c.units; }
+
+// What chan_read gives for len bytes: the bytes, or its result.
+std::string read_exact(chan_rec *chan, int len) {
+    std::vector<char> buf(size_t(len) + 1);
+    int n = chan_read(chan, buf.data(), len, 1);
+    return n > 0 ? std::string(buf.data(), size_t(n)) : std::to_string(n);
+}
+
+// The next line as a string; "<null>" when the reader hands out nothing.
+std::string next_line(chan_rec *chan, char *(*reader)(chan_rec *, int) = chan_readln, int wait = 1) {
+    std::unique_ptr<char, decltype(&free)> line(reader(chan, wait), free);
+    return line ? line.get() : "<null>";
+}
+
+struct Chan : chan_rec {
+    Chan() { chan_init(this); }
+    ~Chan() { chan_clear(this); }
+};
+
+struct Listener {
+    explicit Listener(int backlog = 8) {
+        // Another process may take the port between free_port and the bind.
+        for (int attempt = 0; attempt < 5 && !chan_isopen(&chan); ++attempt)
+            if (!chan_bind(&chan, "127.0.0.1", port = free_port(), backlog))
+                chan_clear(&chan);
+        EXPECT_TRUE(chan_isopen(&chan)) << error_of(&chan);
+    }
+    Chan chan;
+    int port = 0;
+};
+
+// A chan_open client and its chan_accept server end.
+struct Pair {
+    Pair() {
+        EXPECT_EQ(1, chan_open(&client, "127.0.0.1", listener.port, 5)) << error_of(&client);
+        server = chan_accept(&listener.chan);
+        EXPECT_NE(nullptr, server) << error_of(&listener.chan);
+    }
+    ~Pair() {
+        chan_clear(server);
+        free(server);
+    }
+    // Raw bytes from the server end, past the channel layer.
+    void server_send(const std::string &bytes) {
+        ASSERT_EQ(ssize_t(bytes.size()), write(server->sock, bytes.data(), bytes.size()));
+    }
+    Listener listener;
+    Chan client;
+    chan_rec *server = nullptr;
+};
+
+// A name whose 64-character label the resolver refuses without asking any server.
+const std::string UNRESOLVABLE = std::string(64, 'X') + ".INVALID";
+const std::string NOT_RESOLVED = "0 gethostbyname failed. {" + std::string(64, 'x') + ".invalid}";
+
+TEST(ChanOpen, FailuresLeaveTheChannelClosed) {
+    Chan chan, fillers[2];
+    EXPECT_EQ(0, chan_open(nullptr, "127.0.0.1", 1, 1));
+    EXPECT_EQ(outcome(&chan, chan_open(&chan, "127.0.0.1", 0, 5)), "0 Could not open net -- no Port");
+    EXPECT_EQ(outcome(&chan, chan_open(&chan, UNRESOLVABLE.c_str(), 389, 5)), NOT_RESOLVED);
+    int port = free_port();
+    for (int timeout : {5, 0}) {  // refused, with and without a connect time-out: never reported as open
+        EXPECT_EQ(outcome(&chan, chan_open(&chan, "127.0.0.1", port, timeout)), "0 Connection to Socket Failed.");
+        EXPECT_EQ(chan_isopen(&chan) + chan_close(&chan), 0);
+        EXPECT_EQ(nullptr, chan.remoteip);
+    }
+    chan_clear(nullptr);
+
+    Listener listener(0);  // a full backlog: the connect times out
+    for (chan_rec &filler : fillers)
+        chan_open(&filler, "127.0.0.1", listener.port, 1);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(outcome(&chan, chan_open(&chan, "127.0.0.1", listener.port, 1)), "0 Connection to Socket Failed.");
+    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_TRUE(waited >= 0.9 && waited < 5.0) << waited;
+    EXPECT_EQ(0, chan_isopen(&chan));
+}
+
+TEST(ChanOpen, ConnectsStoresHostAndIgnoresReopen) {
+    Listener listener;
+    Chan chan;
+    ASSERT_EQ(1, chan_open(&chan, "LOCALHOST", listener.port, 5)) << error_of(&chan);
+    EXPECT_EQ(std::string(chan_remoteip(&chan)) + " " + chan_localip(&chan), "localhost 127.0.0.1");
+    EXPECT_TRUE(fcntl(chan.sock, F_GETFD) & FD_CLOEXEC);
+    EXPECT_EQ(1, chan_open(&chan, UNRESOLVABLE.c_str(), 0, 5));  // already open: nothing is tried
+    char byte;  // the connection ends in blocking mode; probe without blocking
+    EXPECT_EQ(-1, recv(chan.sock, &byte, 1, MSG_DONTWAIT));
+    EXPECT_EQ(EAGAIN, errno);
+    EXPECT_EQ(1, chan_close(&chan));
+    ASSERT_EQ(1, chan_open(&chan, "127.0.0.1", listener.port, 0)) << error_of(&chan);
+    EXPECT_STREQ("127.0.0.1", chan.remoteip);
+    chan_clear(&chan);
+    EXPECT_EQ(nullptr, chan.remoteip);
+}
+
+TEST(ChanBind, FailuresLocalBindAndAccept) {
+    Chan chan, client;
+    char upper[] = "LOCALHOST";
+    EXPECT_EQ(outcome(&chan, chan_bind(&chan, nullptr, 0, 5)), "0 Could not open net -- no IP Address");
+    EXPECT_EQ(outcome(&chan, chan_bind(&chan, "127.0.0.1", 0, 5)), "0 Could not open net -- no Port");
+    EXPECT_EQ(outcome(&chan, chan_bind(&chan, UNRESOLVABLE.c_str(), 4000, 5)), NOT_RESOLVED);
+    EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, nullptr, 1)), "0 Local Bind Failed -- no IP Address");
+    EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, upper, 0)), "0 Local Bind Failed -- no Port");
+    EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, upper, free_port())), "0 Socket Not Open");
+    EXPECT_EQ(outcome(&chan, chan_accept(&chan) != nullptr), "0 Socket Not Open");
+
+    // A port in use: the unbound socket stays in the channel, and
+    // chan_bind_local can bind it (lower-casing the caller's text), once.
+    Listener listener;
+    EXPECT_EQ(outcome(&chan, chan_bind(&chan, "127.0.0.1", listener.port, 5)), "0 Connection to Socket Failed.");
+    EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, upper, free_port())), "1 ");
+    EXPECT_EQ(std::string(upper) + " " + chan_localip(&chan), "localhost 127.0.0.1");
+    EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, upper, free_port())), "0 Local Socket Bind Failed.");
+    chan_clear(&chan);
+    EXPECT_EQ(1, chan_block(&listener.chan, 0));  // no connection waiting
+    EXPECT_EQ(outcome(&listener.chan, chan_accept(&listener.chan) != nullptr), "0 Resource temporarily unavailable");
+
+    int port = free_port();
+    ASSERT_EQ(1, chan_bind(&chan, "All", port, 5)) << error_of(&chan);
+    EXPECT_STREQ("0.0.0.0", chan_localip(&chan));
+    ASSERT_EQ(1, chan_open(&client, "127.0.0.1", port, 5)) << error_of(&client);
+    std::unique_ptr<chan_rec, void (*)(chan_rec *)> accepted(chan_accept(&chan), [](chan_rec *c) {
+        chan_clear(c);
+        free(c);
+    });
+    ASSERT_NE(nullptr, accepted) << error_of(&chan);
+    EXPECT_EQ(30, accepted->timeout_sec);
+    EXPECT_TRUE(fcntl(accepted->sock, F_GETFD) & FD_CLOEXEC);
+    EXPECT_STREQ("127.0.0.1", chan_remoteip(accepted.get()));
+    EXPECT_EQ(1, chan_write(&client, "ping", 4, 1));
+    EXPECT_EQ(read_exact(accepted.get(), 4), "ping");
+}
+
+TEST(ChanWait, ReadableWritableTimeOutAndClosed) {
+    Chan closed;
+    EXPECT_EQ(outcome(&closed, chan_check(&closed, 0, 0)), "-1 Socket Not Open");
+    EXPECT_EQ(-1, chan_check_read(&closed, 0, 0));
+    Pair pair;
+    EXPECT_EQ(outcome(&pair.client, chan_check_read(&pair.client, 0, 50000)), "0 setting timeout failed");
+    EXPECT_EQ(outcome(&pair.client, chan_check(&pair.client, 0, 0)), "2 ");  // idle: writable
+    pair.server_send("x");
+    EXPECT_EQ(chan_check_read(&pair.client, 2, 0) + chan_check(&pair.client, 2, 0), 2);
+    EXPECT_EQ(outcome(&pair.client, chan_check(&pair.client, -1, 0)), "-1 Invalid argument");
+
+    rlimit limit;  // a descriptor above 1024
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
+    if (limit.rlim_max < 2000)
+        GTEST_SKIP() << "descriptor limit below 2000";
+    limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, 2000);
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &limit));
+    Pair high;
+    ASSERT_EQ(1500, dup2(high.client.sock, 1500));
+    close(high.client.sock);
+    high.client.sock = 1500;
+    chan_timeout(&high.client, 0, 100000);
+    char buf[8];
+    EXPECT_EQ(-2, chan_read_internal(&high.client, buf, sizeof buf, 1));
+    high.server_send("abc");
+    EXPECT_EQ(1, chan_check_read(&high.client, 2, 0));
+    EXPECT_EQ(3, chan_read_internal(&high.client, buf, sizeof buf, 1));
+    EXPECT_EQ(1, chan_write(&high.client, "ok", 2, 1));
+    EXPECT_EQ(2, chan_read_internal(high.server, buf, sizeof buf, 1));
+}
+
+TEST(ChanIo, ArgumentChecksAndClosedChannels) {
+    Chan chan;
+    char buf[4];
+    EXPECT_EQ(1, chan_write(nullptr, "x", 0, 1));
+    EXPECT_EQ(0, chan_write(&chan, nullptr, 3, 1));
+    EXPECT_EQ(outcome(&chan, chan_write(&chan, nullptr, 0, 1)), "1 Trying to Send Invalid Data");  // the text stays
+    EXPECT_EQ(outcome(&chan, chan_write(&chan, "abc", 3, 1)), "0 Socket Not Open");
+    EXPECT_EQ(outcome(&chan, chan_read_internal(&chan, nullptr, 4, 1)),
+              "0 Invalid Data variable in 'chan_read_internal'");
+    EXPECT_EQ(outcome(&chan, chan_read(&chan, nullptr, 4, 1)), "0 Invalid Data variable in 'chan_read'");
+    EXPECT_EQ(outcome(&chan, chan_read(&chan, buf, 4, 1)), "0 Socket Not Open");
+    EXPECT_EQ(nullptr, chan_readln(nullptr, 1));
+
+    Pair pair;  // a peer that closed: the write fails, and no SIGPIPE ends the process
+    chan_close(pair.server);
+    int result = 1;
+    for (int i = 0; i < 100 && result == 1; ++i) {
+        result = chan_write(&pair.client, "data", 4, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(result ? 10 : 0));
+    }
+    EXPECT_EQ(outcome(&pair.client, result), "0 net_write failed to write data correctly.");
+}
+
+// A reader that takes the bytes slowly through a small send buffer, so each
+// write needs many calls: every byte must arrive and count.
+TEST(ChanIo, LargeWritesDeliverEveryByte) {
+    const int runs[][3] = {{8 << 20, 1, 1}, {1 << 20, 1, 0}, {1 << 20, 0, 0}};  // size, non-blocking, wait
+    for (const auto &run : runs) {
+        Pair pair;
+        int small = 262144;
+        setsockopt(pair.client.sock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        chan_block(&pair.client, !run[1]);
+        chan_timeout(&pair.client, 5, 0);
+        std::string data(size_t(run[0]), 0), got;
+        for (size_t i = 0; i < data.size(); ++i)
+            data[i] = char('a' + i % 23);
+        std::thread reader([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            char chunk[65536];
+            for (ssize_t n, reads = 1; (n = read(pair.server->sock, chunk, sizeof chunk)) > 0; reads++) {
+                got.append(chunk, size_t(n));
+                if (reads % 16 == 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        EXPECT_EQ(outcome(&pair.client, chan_write(&pair.client, data.data(), run[0], run[2])), "1 ");
+        EXPECT_EQ(run[0], counted(pair.client.sent));
+        chan_close(&pair.client);
+        reader.join();
+        EXPECT_TRUE(got == data) << got.size() << " of " << run[0] << " bytes arrived";
+    }
+}
+
+TEST(ChanIo, TimedAndExactReads) {
+    Pair pair;
+    chan_timeout(&pair.client, 0, 200000);
+    char buf[16];
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(outcome(&pair.client, chan_read_internal(&pair.client, buf, 16, 1)),
+              "-2 setting timeout failed (0/200000)");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+    EXPECT_EQ(read_exact(&pair.client, 4), "-2");
+    EXPECT_EQ(nullptr, pair.client.pending);
+    pair.server_send("0123456789abcdefghijklmno");  // 25 bytes
+    EXPECT_EQ(read_exact(&pair.client, 10), "0123456789");
+    EXPECT_EQ(10, counted(pair.client.received));  // the rest stays in the socket
+    EXPECT_EQ(read_exact(&pair.client, 10), "abcdefghij");
+    // Too few bytes: the wait expires and what was gathered stays pending,
+    // to serve a shorter read without touching the socket.
+    EXPECT_EQ(read_exact(&pair.client, 10), "-2");
+    EXPECT_EQ(read_exact(&pair.client, 2), "kl");
+    EXPECT_STREQ("mno", pair.client.pending);
+    pair.server_send(std::string("pq\0stu\0", 7));
+    EXPECT_EQ(read_exact(&pair.client, 10), std::string("mnopq\0stu\0", 10));
+    EXPECT_EQ(nullptr, pair.client.pending);
+    // End of stream before the count is reached: the bytes stay pending.
+    chan_timeout(pair.server, -5, 2);  // a negative time-out: writes without waiting
+    EXPECT_EQ(1, chan_write(pair.server, "xyz", 3, 1));
+    EXPECT_EQ(3, counted(pair.server->sent));
+    chan_close(pair.server);
+    EXPECT_EQ(read_exact(&pair.client, 10) + error_of(&pair.client), "0");
+    EXPECT_STREQ("xyz", pair.client.pending);
+    for (int wait : {1, 0})
+        EXPECT_EQ(outcome(&pair.client, chan_read_internal(&pair.client, buf, 16, wait)), "0 ");
+}
+
+TEST(ChanReadln, LineEndsZeroBytesTimeOutAndEndOfStream) {
+    Pair pair, other;
+    chan_timeout(&pair.client, 0, 100000);
+    EXPECT_EQ("<null>", next_line(&pair.client));
+    EXPECT_EQ("setting timeout failed (0/100000)", error_of(&pair.client));
+    pair.server_send("partial");  // a time-out hands over what is held
+    EXPECT_EQ("partial", next_line(&pair.client));
+    // A zero byte ends the chunk's text: the line end after it is not taken,
+    // the reader waits on, then hands over the text before the zero byte.
+    pair.server_send(std::string("ab\0zz\nq", 7));
+    EXPECT_EQ(1, chan_check_read(&pair.client, 2, 0));
+    EXPECT_EQ("ab", next_line(&pair.client));
+    pair.server_send(std::string("12\0" "34", 5));  // raw bytes left by an exact read count up to it too
+    EXPECT_EQ(read_exact(&pair.client, 8), "-2");
+    pair.server_send("5\n");
+    EXPECT_EQ("125", next_line(&pair.client));
+    pair.server_send("abc\r\ndef\n\nx\r\r\n");
+    EXPECT_EQ("abc", next_line(&pair.client));
+    pair.server_send(std::string(3000, 'L') + "\nxyz");
+    chan_close(pair.server);
+    for (const std::string &line : std::vector<std::string>{"def", "", "x", std::string(3000, 'L'), "xyz", "<null>"})
+        EXPECT_EQ(line, next_line(&pair.client));
+    EXPECT_TRUE(!pair.client.pending && !pair.client.pending_len);
+
+    other.server_send("one\r\ntwo\n");  // the byte reader leaves the rest in the socket
+    EXPECT_EQ("one", next_line(&other.client, chan_readln_char));
+    EXPECT_EQ(nullptr, other.client.pending);
+    EXPECT_EQ(1, chan_check_read(&other.client, 2, 0));
+    char buf[16];
+    EXPECT_EQ(4, chan_read_internal(&other.client, buf, sizeof buf, 1));
+    EXPECT_EQ("two\n", std::string(buf, 4));
+    other.server_send("three\n");
+    EXPECT_EQ("three", next_line(&other.client, chan_readln_char, 0));
+    chan_close(other.server);
+    EXPECT_EQ("<null>", next_line(&other.client, chan_readln_char, 0));
+}
+
+TEST(ChanLog, EntriesOfEveryOperation) {
+    TempDir dir;
+    EXPECT_EQ(set_logfile(nullptr, "") + (socket_record != nullptr), 0);
+    ASSERT_EQ(1, set_logfile(dir.path().c_str(), "chan.log"));
+    logged_messages.clear();  // the entries the log should hold, in order
+    {
+        Pair pair;
+        Listener other;
+        Chan chan;
+        int port = pair.listener.port, listen_fd = pair.listener.chan.sock, client_fd = pair.client.sock,
+            server_fd = pair.server->sock;
+        log_message("\nBind Made: 127.0.0.1:%d {%d}\n", port, listen_fd);
+        log_message("\nConnection Made: 127.0.0.1:%d {%d}\n", port, client_fd);
+        log_message("\nBind Made: 127.0.0.1:%d {%d}\n", other.port, other.chan.sock);
+        EXPECT_EQ(1, chan_write(&pair.client, "hi\0there\0\0abc", 14, 1));
+        log_message("{%d}{size=14} <-- 'hi'\n", client_fd);
+        chan_timeout(pair.server, 0, 200000);
+        EXPECT_EQ(1, chan_check_read(pair.server, 2, 0));
+        free(chan_readln(pair.server, 1));
+        log_message("{%d} --> hidden characters {5}: there\n", server_fd);  // behind the zero byte
+        log_message("{%d} --> (14/2) - 8 extra non-null characters - \n", server_fd);
+        log_message("{%d} --> (14/2)'hi'\n", server_fd);
+        EXPECT_EQ(1, chan_write(&pair.client, "abcdef", 3, 1));
+        log_message("{%d}{size=3} <-- 'abc'\n", client_fd);
+        pair.server_send("ok\r\nrest");
+        free(chan_readln(&pair.client, 1));
+        log_message("{%d} --> (8/8)'ok\r\nrest'\n", client_fd);
+        chan_close(&pair.client);
+        log_message("Closing Connection: {%d}\n", client_fd);
+        ASSERT_EQ(1, chan_open(&pair.client, "LOCALHOST", port, 5));  // logged in lower case
+        log_message("\nConnection Made: localhost:%d {%d}\nClosing Connection: {%d}\n", port, pair.client.sock,
+                    pair.client.sock);
+        chan_close(&pair.client);
+        chan_close(pair.server);
+        chan_close(&pair.listener.chan);
+        log_message("Closing Connection: {%d}\nClosing Connection: {%d}\n", server_fd, listen_fd);
+        // Binding an existing socket: made, then failed on a second bind.
+        EXPECT_EQ(0, chan_bind(&chan, "127.0.0.1", other.port, 5));
+        char name[] = "LocalHost";
+        EXPECT_EQ(chan_bind_local(&chan, name, 4567) + chan_bind_local(&chan, name, 4568), 1);
+        log_message("\nBind Made: localhost:4567 {%d}\n\nBind Failed: localhost:4568 {%d}\n", chan.sock, chan.sock);
+        log_message("Closing Connection: {%d}\nClosing Connection: {%d}\n", chan.sock, other.chan.sock);
+    }
+    EXPECT_EQ(set_logfile("", nullptr) + (socket_record != nullptr), 0);
+    std::string expected;
+    for (const std::string &entry : logged_messages)
+        expected += entry;
+    EXPECT_EQ(expected, read_file(dir.file("chan.log")));
+}
+
+}  // namespace
