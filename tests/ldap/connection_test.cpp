@@ -62,36 +62,32 @@ TEST_F(Connection, BindOutcomesFallbackAndRestart)
     EXPECT_EQ(1, results.size());
 }
 
-TEST(ConnectionFake, RefusalTextAndExchangeErrors)
+class ConnectionFake : public FakeTest {};
+
+TEST_F(ConnectionFake, RefusalTextAndExchangeErrors)
 {
-    const struct {
-        int application;  // of the reply; 0: the server hangs up instead
-        int code;
-        int result, recorded;
-        const char *error;
-    } cases[] = {
-        {0x61, 49, 49, 49, "Invalid Credentials - m"},
-        {0, 0, -1, -1, "Error - Connection Closed by LDAP server"},
-        {0x65, 2, -1, 2, "Protocol Error - m"},  // a reply of another kind
+    // Each reply comes with a stray success for the next request, which must
+    // not outlive its connection.
+    auto reply = [](int tag, int code) {
+        return [=](const std::string &req) {
+            int id = ber_message_id(req);
+            return ldap_result_bytes(tag, id, code, "m") + ldap_result_bytes(0x61, id + 1, 0);
+        };
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.error);
-        TestHandle h;  // outlives the server: ldap_clear sees it hang up
-        FakeServer fake;
-        fake.read_request();
-        if (c.application)
-            fake.reply([c](const std::string &req) {
-                return ldap_result_bytes(c.application, ber_message_id(req), c.code, "m");
-            });
-        else
-            fake.close();
-        fake.start();
-        ldap_setup(&h, fake.host(), fake.port());
-        EXPECT_EQ(c.result, ldap_connect(&h, "cn=x", "y"));
-        EXPECT_EQ(c.recorded, ldap_error(&h));
-        EXPECT_EQ(std::vector<std::string>{"LDAP: Connect {" + std::string(c.error) + "}"},
-                  logged_messages);
-    }
+    // A refusal, a hang-up instead of a reply, a reply of another kind.
+    fake.read_request().reply(reply(0x61, 49)).next_connection().read_request();
+    fake.next_connection().read_request().reply(reply(0x65, 2));
+    fake.start();
+    ldap_setup(&h, fake.host(), fake.port());
+    EXPECT_EQ(49, ldap_connect(&h, "cn=x", "y"));
+    EXPECT_EQ(-1, ldap_connect(&h, "cn=x", "y"));
+    EXPECT_EQ(-1, ldap_error(&h));
+    EXPECT_EQ(-1, ldap_connect(&h, "cn=x", "y"));
+    EXPECT_EQ(2, ldap_error(&h));
+    EXPECT_EQ((std::vector<std::string>{"LDAP: Connect {Invalid Credentials - m}",
+                                        "LDAP: Connect {Error - Connection Closed by LDAP server}",
+                                        "LDAP: Connect {Protocol Error - m}"}),
+              logged_messages);
 }
 
 TEST(ConnectionLog, RecordsOutcomes)

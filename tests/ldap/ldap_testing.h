@@ -146,11 +146,7 @@ protected:
         server = new Slapd(options);
         server->start();
     }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
+    static void TearDownTestSuite() { delete server; }
     // Connects the handle as the directory's root.
     void SetUp() override
     {
