@@ -60,10 +60,10 @@ struct Chan : chan_rec {
 };
 
 struct Listener {
-    explicit Listener(int backlog = 8) {
+    explicit Listener(int backlog = 8, const char *host = "127.0.0.1") {
         // Another process may take the port between free_port and the bind.
         for (int attempt = 0; attempt < 5 && !chan_isopen(&chan); ++attempt)
-            if (!chan_bind(&chan, "127.0.0.1", port = free_port(), backlog))
+            if (!chan_bind(&chan, host, port = free_port(), backlog))
                 chan_clear(&chan);
         EXPECT_TRUE(chan_isopen(&chan)) << error_of(&chan);
     }
@@ -73,7 +73,7 @@ struct Listener {
 
 // A chan_open client and its chan_accept server end.
 struct Pair {
-    Pair() {
+    explicit Pair(const char *host = "127.0.0.1") : listener(8, host) {
         EXPECT_EQ(1, chan_open(&client, "127.0.0.1", listener.port, 5)) << error_of(&client);
         server = chan_accept(&listener.chan);
         EXPECT_NE(nullptr, server) << error_of(&listener.chan);
@@ -136,7 +136,7 @@ TEST(ChanOpen, ConnectsStoresHostAndIgnoresReopen) {
 }
 
 TEST(ChanBind, FailuresLocalBindAndAccept) {
-    Chan chan, client;
+    Chan chan;
     char upper[] = "LOCALHOST";
     EXPECT_EQ(outcome(&chan, chan_bind(&chan, nullptr, 0, 5)), "0 Could not open net -- no IP Address");
     EXPECT_EQ(outcome(&chan, chan_bind(&chan, "127.0.0.1", 0, 5)), "0 Could not open net -- no Port");
@@ -157,20 +157,14 @@ TEST(ChanBind, FailuresLocalBindAndAccept) {
     EXPECT_EQ(1, chan_block(&listener.chan, 0));  // no connection waiting
     EXPECT_EQ(outcome(&listener.chan, chan_accept(&listener.chan) != nullptr), "0 Resource temporarily unavailable");
 
-    int port = free_port();
-    ASSERT_EQ(1, chan_bind(&chan, "All", port, 5)) << error_of(&chan);
-    EXPECT_STREQ("0.0.0.0", chan_localip(&chan));
-    ASSERT_EQ(1, chan_open(&client, "127.0.0.1", port, 5)) << error_of(&client);
-    std::unique_ptr<chan_rec, void (*)(chan_rec *)> accepted(chan_accept(&chan), [](chan_rec *c) {
-        chan_clear(c);
-        free(c);
-    });
-    ASSERT_NE(nullptr, accepted) << error_of(&chan);
-    EXPECT_EQ(30, accepted->timeout_sec);
-    EXPECT_TRUE(fcntl(accepted->sock, F_GETFD) & FD_CLOEXEC);
-    EXPECT_STREQ("127.0.0.1", chan_remoteip(accepted.get()));
-    EXPECT_EQ(1, chan_write(&client, "ping", 4, 1));
-    EXPECT_EQ(read_exact(accepted.get(), 4), "ping");
+    Pair all("All");  // listening on every interface, reached at 127.0.0.1
+    ASSERT_NE(nullptr, all.server);
+    EXPECT_STREQ("0.0.0.0", chan_localip(&all.listener.chan));
+    EXPECT_EQ(30, all.server->timeout_sec);
+    EXPECT_TRUE(fcntl(all.server->sock, F_GETFD) & FD_CLOEXEC);
+    EXPECT_STREQ("127.0.0.1", chan_remoteip(all.server));
+    EXPECT_EQ(1, chan_write(&all.client, "ping", 4, 1));
+    EXPECT_EQ(read_exact(all.server, 4), "ping");
 }
 
 TEST(ChanWait, ReadableWritableTimeOutAndClosed) {
@@ -366,8 +360,10 @@ TEST(ChanLog, EntriesOfEveryOperation) {
         // Binding an existing socket: made, then failed on a second bind.
         EXPECT_EQ(0, chan_bind(&chan, "127.0.0.1", other.port, 5));
         char name[] = "LocalHost";
-        EXPECT_EQ(chan_bind_local(&chan, name, 4567) + chan_bind_local(&chan, name, 4568), 1);
-        log_message("\nBind Made: localhost:4567 {%d}\n\nBind Failed: localhost:4568 {%d}\n", chan.sock, chan.sock);
+        int first = free_port(), second = free_port();
+        EXPECT_EQ(chan_bind_local(&chan, name, first) + chan_bind_local(&chan, name, second), 1);
+        log_message("\nBind Made: localhost:%d {%d}\n\nBind Failed: localhost:%d {%d}\n", first, chan.sock, second,
+                    chan.sock);
         log_message("Closing Connection: {%d}\nClosing Connection: {%d}\n", chan.sock, other.chan.sock);
     }
     EXPECT_EQ(set_logfile("", nullptr) + (socket_record != nullptr), 0);

@@ -259,9 +259,9 @@ TEST(Encoders, CodingsAndScrambler) {
             ASSERT_TRUE(c >= 0x21 && c <= 0x7D) << (int)c;
         ASSERT_EQ(text(utoken_decode(coded.c_str())), any);
         std::string plain = random_text(rng, 0x20, 0x7E, 511), key = random_text(rng, 0x21, 0x7E, 40);
-        std::string scrambled = text(pass_user_encrypt(plain.c_str(), key.c_str()));
-        ASSERT_EQ(scrambled.size(), plain.size());
-        ASSERT_EQ(text(pass_user_decrypt(scrambled.c_str(), key.c_str())), plain);
+        std::string hidden = text(pass_user_encrypt(plain.c_str(), key.c_str()));
+        ASSERT_EQ(hidden.size(), plain.size());
+        ASSERT_EQ(text(pass_user_decrypt(hidden.c_str(), key.c_str())), plain);
     }
 }
 
