@@ -1,70 +1,65 @@
 #include "book_testing.h"
 
 const std::string GREETING = "+success LDAP External Address Book\n";
+const std::string NONE = "-failure none located.\n";
+const std::string NO_RESULT = "-failure no result available.\n";
 
-Slapd *BookTest::slapd;
-SlapdOptions BookTest::options = [] {
+std::string located(int count) { return "\n+success " + std::to_string(count) + " located.\n"; }
+
+bool ends_with(const std::string &text, const std::string &end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+ProcessResult run_book(const std::string &ini, const std::string &input,
+                       const std::vector<std::string> &args)
+{
+    TempDir dir;
+    if (!ini.empty())
+        dir.write("extern_book.ini", ini);
+    std::vector<std::string> argv = {EXTERN_BOOK_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv, dir.path(), input, 30000);
+}
+
+Book::Book(const std::string &ini)
+{
+    dir_.write("extern_book.ini", ini);
+    child_ = std::make_unique<ChildProcess>(std::vector<std::string>{EXTERN_BOOK_BIN}, dir_.path());
+    std::string greeting = child_->read_reply();  // debug lines may come first
+    EXPECT_TRUE(ends_with(greeting, GREETING)) << greeting;
+}
+
+Book::~Book()
+{
+    EXPECT_TRUE(ends_with(ask("EXIT"), "+success bye.\n"));
+    EXPECT_EQ(child_->wait(), 1);
+}
+
+std::string Book::ask(const std::string &line, int timeout_ms)
+{
+    child_->write(line + "\n");
+    return child_->read_reply(timeout_ms);
+}
+
+void Book::converse(const std::vector<std::pair<std::string, std::string>> &script)
+{
+    for (const auto &step : script)
+        EXPECT_EQ(ask(step.first), step.second) << step.first;
+}
+
+SlapdOptions BookTest::options()
+{
     SlapdOptions book;
-    book.ldif = {"tests/data/book.ldif"};
+    book.ldif = {"tests/data/book.ldif", "tests/data/referral.ldif"};
+    book.sizelimit = 3;
     return book;
-}();
-
-void BookTest::SetUpTestSuite()
-{
-    slapd = new Slapd(options);
-    slapd->start();
-}
-
-void BookTest::TearDownTestSuite()
-{
-    delete slapd;
-    slapd = nullptr;
-}
-
-void BookTest::SetUp()
-{
-    ASSERT_TRUE(slapd && slapd->running()) << (slapd ? slapd->error() : "no slapd");
 }
 
 std::string BookTest::config(const std::string &more)
 {
-    return "host 127.0.0.1\n"
-           "port " + std::to_string(slapd->port()) + "\n" +
-           "manager_dn " + slapd->options().rootdn + "\n" +
-           "manager_pass " + slapd->options().rootpw + "\n" +
-           "base_dn ou=People," + slapd->options().suffix + "\n" +
-           "scope LDAP_SCOPE_SUBTREE\n" + more;
-}
-
-ProcessResult BookTest::run(const std::string &more, const std::string &input)
-{
-    TempDir dir;
-    dir.write("extern_book.ini", config(more));
-    return run_process({EXTERN_BOOK_BIN}, dir.path(), input);
-}
-
-ChildProcess &BookTest::greeted(const std::string &more)
-{
-    dir.write("extern_book.ini", config(more));
-    book_ = std::make_unique<ChildProcess>(std::vector<std::string>{EXTERN_BOOK_BIN}, dir.path());
-    std::string line;
-    while (book_->read_line(line) && line.rfind("Debug: ", 0) == 0) {
-    }
-    EXPECT_EQ(line + "\n", GREETING);
-    return *book_;
-}
-
-void BookTest::TearDown()
-{
-    if (book_) {
-        book_->write("EXIT\n");
-        book_->close_input();
-        EXPECT_EQ(book_->wait(), 1);
-    }
-}
-
-std::string BookTest::ask(ChildProcess &book, const std::string &line)
-{
-    book.write(line + "\n");
-    return book.read_reply();
+    const SlapdOptions &o = slapd->options();
+    return "host 127.0.0.1\nport " + std::to_string(slapd->port()) + "\nmanager_dn " + o.rootdn +
+           "\nmanager_pass " + o.rootpw + "\nbase_dn ou=People," + o.suffix +
+           "\nscope LDAP_SCOPE_SUBTREE\n" + more;
 }

@@ -1,7 +1,6 @@
 #include "common/fake_server.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <netinet/in.h>
@@ -11,10 +10,10 @@
 
 namespace {
 
-// Polls one descriptor for up to 100 ms so that a stop request is noticed.
-bool ready(int fd, short events)
+// Polls for up to 100 ms, so that a stop request is noticed.
+bool ready(int fd)
 {
-    pollfd p{fd, events, 0};
+    pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, 100) > 0;
 }
 
@@ -22,29 +21,22 @@ bool ready(int fd, short events)
 
 std::string ber_element(int tag, const std::string &content)
 {
-    std::string out(1, static_cast<char>(tag));
-    size_t n = content.size();
-    if (n < 128) {
-        out += static_cast<char>(n);
-    } else {
-        std::string len;
-        for (; n; n >>= 8)
+    std::string len(1, static_cast<char>(content.size()));
+    if (content.size() >= 128) {
+        len.clear();
+        for (size_t n = content.size(); n; n >>= 8)
             len.insert(len.begin(), static_cast<char>(n & 0xFF));
-        out += static_cast<char>(0x80 | len.size());
-        out += len;
+        len.insert(len.begin(), static_cast<char>(0x80 | len.size()));
     }
-    return out + content;
+    return static_cast<char>(tag) + len + content;
 }
 
 std::string ber_integer(int tag, int value)
 {
     std::string octets;
-    unsigned v = static_cast<unsigned>(value);
-    do {
+    for (unsigned v = static_cast<unsigned>(value); octets.empty() || v; v >>= 8)
         octets.insert(octets.begin(), static_cast<char>(v & 0xFF));
-        v >>= 8;
-    } while (v);
-    if (static_cast<unsigned char>(octets[0]) & 0x80)
+    if (octets[0] & 0x80)
         octets.insert(octets.begin(), '\0');
     return ber_element(tag, octets);
 }
@@ -52,47 +44,40 @@ std::string ber_integer(int tag, int value)
 std::string hex_bytes(const std::string &hex)
 {
     std::string out, digit;
-    for (char c : hex) {
-        if (isxdigit(static_cast<unsigned char>(c)))
-            digit += c;
-        if (digit.size() == 2) {
+    for (char c : hex)
+        if (isxdigit(static_cast<unsigned char>(c)) && (digit += c).size() == 2) {
             out += static_cast<char>(std::stoi(digit, nullptr, 16));
             digit.clear();
         }
-    }
     return out;
 }
 
 int ber_message_id(const std::string &m)
 {
-    // 30 <len> 02 <n> <id octets>
-    size_t pos = 1;
+    // 30 <length> 02 <n> <ID octets>
     if (m.size() < 2)
         return 0;
-    unsigned char l = static_cast<unsigned char>(m[pos++]);
-    if (l & 0x80)
-        pos += l & 0x7F;
+    size_t pos = 2 + (m[1] & 0x80 ? m[1] & 0x7F : 0);
     if (pos + 2 > m.size() || m[pos] != 0x02)
         return 0;
-    size_t n = static_cast<unsigned char>(m[pos + 1]);
     int id = 0;
-    for (size_t i = 0; i < n && pos + 2 + i < m.size(); i++)
-        id = id * 256 + static_cast<unsigned char>(m[pos + 2 + i]);
+    for (size_t i = pos + 2; i < pos + 2 + static_cast<unsigned char>(m[pos + 1]) && i < m.size(); i++)
+        id = id * 256 + static_cast<unsigned char>(m[i]);
     return id;
 }
 
 std::string ldap_result_bytes(int tag, int id, int code, const std::string &message)
 {
-    std::string op = ber_element(tag, ber_integer(0x0A, code) + ber_element(0x04, "") + ber_element(0x04, message));
-    return ber_element(0x30, ber_integer(0x02, id) + op);
+    std::string op = ber_integer(0x0A, code) + ber_element(0x04, "") + ber_element(0x04, message);
+    return ber_element(0x30, ber_integer(0x02, id) + ber_element(tag, op));
 }
 
 std::string ldap_entry_bytes(int id, const std::string &dn, const std::string &type,
                              const std::string &value)
 {
-    std::string attr = ber_element(0x30, ber_element(0x04, type) + ber_element(0x31, ber_element(0x04, value)));
-    std::string op = ber_element(0x64, ber_element(0x04, dn) + ber_element(0x30, attr));
-    return ber_element(0x30, ber_integer(0x02, id) + op);
+    std::string attr = ber_element(0x04, type) + ber_element(0x31, ber_element(0x04, value));
+    std::string op = ber_element(0x04, dn) + ber_element(0x30, ber_element(0x30, attr));
+    return ber_element(0x30, ber_integer(0x02, id) + ber_element(0x64, op));
 }
 
 FakeServer::FakeServer()
@@ -103,9 +88,9 @@ FakeServer::FakeServer()
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (listen_fd_ >= 0 && bind(listen_fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
-        listen(listen_fd_, 8) == 0 &&
-        getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+    auto *sa = reinterpret_cast<sockaddr *>(&addr);
+    if (listen_fd_ >= 0 && bind(listen_fd_, sa, len) == 0 && listen(listen_fd_, 8) == 0 &&
+        getsockname(listen_fd_, sa, &len) == 0)
         port_ = ntohs(addr.sin_port);
 }
 
@@ -120,46 +105,24 @@ FakeServer::~FakeServer()
         ::close(listen_fd_);
 }
 
-FakeServer &FakeServer::read_request()
+FakeServer &FakeServer::add(Kind kind, Maker make, int chunk, int pause_ms)
 {
-    steps_.push_back({Step::READ, "", 0, 0, nullptr});
+    steps_.push_back({kind, std::move(make), chunk, pause_ms});
     return *this;
 }
+
+FakeServer &FakeServer::read_request() { return add(READ); }
+FakeServer &FakeServer::reply(Maker make) { return add(WRITE, std::move(make)); }
+FakeServer &FakeServer::pause(int ms) { return add(PAUSE, nullptr, 0, ms); }
+FakeServer &FakeServer::close() { return add(CLOSE); }
+FakeServer &FakeServer::next_connection() { return add(NEXT); }
 
 FakeServer &FakeServer::send(const std::string &bytes, int chunk, int pause_ms)
 {
-    steps_.push_back({Step::SEND, bytes, chunk, pause_ms, nullptr});
-    return *this;
+    return add(WRITE, [bytes](const std::string &) { return bytes; }, chunk, pause_ms);
 }
 
-FakeServer &FakeServer::reply(std::function<std::string(const std::string &)> make)
-{
-    steps_.push_back({Step::REPLY, "", 0, 0, std::move(make)});
-    return *this;
-}
-
-FakeServer &FakeServer::pause(int ms)
-{
-    steps_.push_back({Step::PAUSE, "", 0, ms, nullptr});
-    return *this;
-}
-
-FakeServer &FakeServer::close()
-{
-    steps_.push_back({Step::CLOSE, "", 0, 0, nullptr});
-    return *this;
-}
-
-FakeServer &FakeServer::next_connection()
-{
-    steps_.push_back({Step::NEXT, "", 0, 0, nullptr});
-    return *this;
-}
-
-void FakeServer::start()
-{
-    thread_ = std::thread([this] { play(); });
-}
+void FakeServer::start() { thread_ = std::thread([this] { play(); }); }
 
 void FakeServer::wait()
 {
@@ -178,23 +141,19 @@ bool FakeServer::accept_one()
     if (conn_fd_ >= 0)
         ::close(conn_fd_);
     conn_fd_ = -1;
-    while (!stopping_) {
-        if (ready(listen_fd_, POLLIN)) {
-            conn_fd_ = accept(listen_fd_, nullptr, nullptr);
-            return conn_fd_ >= 0;
-        }
-    }
+    while (!stopping_)
+        if (ready(listen_fd_))
+            return (conn_fd_ = accept(listen_fd_, nullptr, nullptr)) >= 0;
     return false;
 }
 
 bool FakeServer::read_exact(std::string *into, size_t count)
 {
-    while (count > 0 && !stopping_) {
-        if (!ready(conn_fd_, POLLIN))
+    char buf[4096];
+    for (ssize_t n; count > 0 && !stopping_;) {
+        if (!ready(conn_fd_))
             continue;
-        char buf[4096];
-        ssize_t n = recv(conn_fd_, buf, std::min(count, sizeof buf), 0);
-        if (n <= 0)
+        if ((n = recv(conn_fd_, buf, std::min(count, sizeof buf), 0)) <= 0)
             return false;
         into->append(buf, static_cast<size_t>(n));
         count -= static_cast<size_t>(n);
@@ -202,81 +161,53 @@ bool FakeServer::read_exact(std::string *into, size_t count)
     return count == 0;
 }
 
+// Tag and first length octet, the long form's length octets, the content.
 bool FakeServer::read_message(std::string *message)
 {
     message->clear();
     if (!read_exact(message, 2))
         return false;
-    size_t length = static_cast<unsigned char>((*message)[1]);
+    size_t length = static_cast<unsigned char>((*message)[1]), octets = length & 0x7F;
     if (length & 0x80) {
-        size_t octets = length & 0x7F;
         if (!read_exact(message, octets))
             return false;
         length = 0;
-        for (size_t i = 0; i < octets; i++)
-            length = length * 256 + static_cast<unsigned char>((*message)[2 + i]);
+        for (size_t i = 2; i < 2 + octets; i++)
+            length = length * 256 + static_cast<unsigned char>((*message)[i]);
     }
     return read_exact(message, length);
-}
-
-bool FakeServer::write_all(const char *data, size_t len)
-{
-    while (len > 0) {
-        ssize_t n = ::send(conn_fd_, data, len, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 void FakeServer::play()
 {
     bool ok = accept_one();
     std::string last;
-    for (const Step &step : steps_) {
-        if (!ok || stopping_)
-            break;
-        switch (step.kind) {
-        case Step::READ:
-            ok = read_message(&last);
-            if (ok) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                requests_.push_back(last);
-            }
-            break;
-        case Step::REPLY:
-        case Step::SEND: {
-            std::string bytes = step.kind == Step::SEND ? step.bytes : step.make(last);
-            size_t chunk = step.chunk > 0 ? static_cast<size_t>(step.chunk) : bytes.size();
-            for (size_t pos = 0; ok && !stopping_ && pos < bytes.size(); pos += chunk) {
-                if (pos > 0 && step.pause_ms > 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
-                ok = write_all(bytes.data() + pos, std::min(chunk, bytes.size() - pos));
-            }
-            break;
+    for (size_t i = 0; ok && !stopping_ && i < steps_.size(); i++) {
+        const Step &step = steps_[i];
+        std::string bytes = step.kind == WRITE ? step.make(last) : "";
+        size_t chunk = step.chunk > 0 ? static_cast<size_t>(step.chunk) : bytes.size();
+        for (size_t pos = 0; ok && !stopping_ && pos < bytes.size(); pos += chunk) {
+            if (pos > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
+            size_t len = std::min(chunk, bytes.size() - pos);
+            ok = ::send(conn_fd_, bytes.data() + pos, len, MSG_NOSIGNAL) == static_cast<ssize_t>(len);
         }
-        case Step::PAUSE:
+        if (step.kind == READ && (ok = read_message(&last))) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(last);
+        } else if (step.kind == PAUSE) {
             std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
-            break;
-        case Step::CLOSE:
+        } else if (step.kind == CLOSE) {
             ::close(conn_fd_);
             conn_fd_ = -1;
-            break;
-        case Step::NEXT:
+        } else if (step.kind == NEXT) {
             ok = accept_one();
-            break;
         }
     }
     played_ = true;
-    // Silence: keep the connection open, swallowing whatever the peer sends,
-    // until the peer leaves or the server is destroyed.
-    while (!stopping_ && conn_fd_ >= 0) {
-        if (!ready(conn_fd_, POLLIN))
-            continue;
-        char buf[512];
-        if (recv(conn_fd_, buf, sizeof buf, 0) <= 0)
+    // Silence: swallow whatever the peer sends until it leaves or the end.
+    char buf[512];
+    while (!stopping_ && conn_fd_ >= 0)
+        if (ready(conn_fd_) && recv(conn_fd_, buf, sizeof buf, 0) <= 0)
             break;
-    }
 }

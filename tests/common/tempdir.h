@@ -1,24 +1,44 @@
-// A private temporary directory, removed with everything in it when the
-// object goes out of scope.
+// A private temporary directory, removed with all it holds at the end of its
+// scope; and reading a whole file (empty when it cannot be read).
 #pragma once
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() : path_((std::filesystem::temp_directory_path() / "eb-test-XXXXXX").string())
+    {
+        if (!mkdtemp(path_.data()))
+            throw std::runtime_error("mkdtemp failed");
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
 
     const std::string &path() const { return path_; }
-    // Full path of a file inside the directory.
     std::string file(const std::string &name) const { return path_ + "/" + name; }
     // Writes a file inside the directory and returns its full path.
-    std::string write(const std::string &name, const std::string &content) const;
+    std::string write(const std::string &name, const std::string &content) const
+    {
+        std::ofstream(file(name), std::ios::binary) << content;
+        return file(name);
+    }
 
 private:
     std::string path_;
 };
 
-// Reads a whole file; empty when it cannot be read.
-std::string read_file(const std::string &path);
+inline std::string read_file(const std::string &path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
