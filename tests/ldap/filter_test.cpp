@@ -28,7 +28,6 @@ TEST(FilterCompile, LenientFormsCountsDefaultsAndNesting)
         {"(&)", 0, 1, ""},  // appends nothing, but counts
         {"(a=1) (b=2)", 0, 2, "A306040161040131A306040162040132"},
         {nullptr, 1, 1, "870B6F626A656374436C617373"},
-        {"no parenthesis", 1, 0, ""},
     };
     for (const auto &c : cases) {
         int count = -1;

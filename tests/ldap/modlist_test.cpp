@@ -11,8 +11,7 @@ std::vector<std::string> items_of(ldap_mod &mod)
         auto *item = static_cast<ldap_mod_item *>(static_get_num(&mod.items, i));
         items.push_back(std::to_string(item->operation) + " " + item->type + ":");
         for (int v = 0; v < static_size(&item->values); v++)
-            items.back() +=
-                std::string(" ") + static_cast<char *>(static_get_num(&item->values, v));
+            items.back().append(" ").append(static_cast<char *>(static_get_num(&item->values, v)));
     }
     return items;
 }
