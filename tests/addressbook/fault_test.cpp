@@ -68,8 +68,10 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
                    hex_bytes("64 14 04 04 63 6e 3d 61 30 0c 30 0a 04 02 63 6e 31 84 04 00 00 01");
         },
         // A notice of disconnection (message ID 0) instead of the reply.
-        [](int) { return hex_bytes("30 24 02 01 00 78 1f 0a 01 02 04 00 04 00 8a 16") + "1.3.6.1.4.1.1466.20036"; },
-        [noise](int) { return hex_bytes("30 82 07 fc") + noise; },
+        [](int) {
+            return hex_bytes("30 24 02 01 00 78 1f 0a 01 02 04 00 04 00 8a 16") + "1.3.6.1.4.1.1466.20036";
+        },
+        [noise](int) { return hex_bytes("30 82 07 fc") + noise; },  // random octets, well wrapped
         // A message of 64 MiB + 1, alone or after an entry in the same read.
         [huge](int id) { return huge + char(id) + "\x64"; },
         [huge](int id) { return entries(id, 1) + huge + char(id) + "\x64"; },
