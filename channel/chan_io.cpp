@@ -148,7 +148,10 @@ static int read_prepare(chan_rec *chan, const void *buf, int len, int wait, cons
         chan_set_error(chan, "Socket Not Open");
         return 0;
     }
-    chan_block(chan, wait ? 0 : 1);
+    // A read per message must not cost a mode switch each: switch only when
+    // the socket is not yet in the mode this read wants.
+    if (chan->mode != (wait ? CHAN_NONBLOCKING : CHAN_BLOCKING))
+        chan_block(chan, wait ? 0 : 1);
     return 1;
 }
 

@@ -120,6 +120,7 @@ int chan_attach(chan_rec *chan, int fd)
         return 0;
     }
     chan->sock = static_cast<uint16_t>(fd);
+    chan->mode = 0;
     free(chan->localip);
     free(chan->remoteip);
     chan->localip = chan->remoteip = nullptr;
@@ -133,8 +134,10 @@ int chan_block(chan_rec *chan, int flag)
     int nonblocking = flag ? 0 : 1;
     if (ioctl(chan->sock, FIONBIO, &nonblocking) < 0) {
         chan_set_syserror(chan);
+        chan->mode = 0;
         return 0;
     }
+    chan->mode = flag ? CHAN_BLOCKING : CHAN_NONBLOCKING;
     return 1;
 }
 

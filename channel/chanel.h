@@ -13,6 +13,8 @@
 
 #define CHAN_NOT_OPEN 65535
 
+enum { CHAN_BLOCKING = 1, CHAN_NONBLOCKING = 2 };
+
 struct chan_rec {
     uint16_t sock;       // descriptor; CHAN_NOT_OPEN when not open
     char *localip;       // local dotted address, filled on first request
@@ -24,6 +26,7 @@ struct chan_rec {
     char *pending;       // received, not yet handed out; zero byte after it
     size_counter received;
     size_counter sent;
+    int mode;            // what chan_block last set: CHAN_BLOCKING, CHAN_NONBLOCKING, 0 unknown
 };
 
 // The process-wide connection log, or null (the initial state).

@@ -267,7 +267,8 @@ void ldap_log(ldap_handle *ldap, const char *text, lresult *result);
 // ---------------------------------------------------------------------------
 // Search operation and result access (search.cpp)
 
-// Searches and appends every entry to results (initialised here).
+// Searches and appends every entry to results, which it initialises: clear
+// a list used before with ldap_clear_result_list, or its entries are lost.
 int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
                 int time_limit, int types_only, const char *filter, const char *attributes,
                 static_list *results);

@@ -261,9 +261,13 @@ TEST(ChanIo, TimedAndExactReads) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
     EXPECT_EQ(read_exact(&pair.client, 4), "-2");
     EXPECT_EQ(nullptr, pair.client.pending);
+    // Each read has the socket in the mode it needs, whatever came before.
+    pair.server_send("!");
+    EXPECT_EQ(1, chan_read_internal(&pair.client, buf, 16, 0));
+    EXPECT_EQ(-2, chan_read_internal(&pair.client, buf, 16, 1));
     pair.server_send("0123456789abcdefghijklmno");  // 25 bytes
     EXPECT_EQ(read_exact(&pair.client, 10), "0123456789");
-    EXPECT_EQ(10, counted(pair.client.received));  // the rest stays in the socket
+    EXPECT_EQ(11, counted(pair.client.received));  // the rest stays in the socket
     EXPECT_EQ(read_exact(&pair.client, 10), "abcdefghij");
     // Too few bytes: the wait expires and what was gathered stays pending,
     // to serve a shorter read without touching the socket.
