@@ -113,7 +113,6 @@ FakeServer &FakeServer::add(Kind kind, Maker make, int chunk, int pause_ms)
 
 FakeServer &FakeServer::read_request() { return add(READ); }
 FakeServer &FakeServer::reply(Maker make) { return add(WRITE, std::move(make)); }
-FakeServer &FakeServer::pause(int ms) { return add(PAUSE, nullptr, 0, ms); }
 FakeServer &FakeServer::close() { return add(CLOSE); }
 FakeServer &FakeServer::next_connection(bool keep_open) { return add(keep_open ? NEXT_KEPT : NEXT); }
 
@@ -195,8 +194,6 @@ void FakeServer::play()
         if (step.kind == READ && (ok = read_message(&last))) {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(last);
-        } else if (step.kind == PAUSE) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
         } else if (step.kind == CLOSE) {
             ::close(conn_fd_);
             conn_fd_ = -1;

@@ -27,7 +27,6 @@ public:
     // Writes of `chunk` octets (0: all at once), pause_ms apart.
     FakeServer &send(const std::string &bytes, int chunk = 0, int pause_ms = 0);
     FakeServer &reply(Maker make);  // writes what make gives for the last request
-    FakeServer &pause(int ms);
     FakeServer &close();
     // Closes the connection and accepts the next; when keep_open, only once
     // the peer has left or connected again.
@@ -38,7 +37,7 @@ public:
     std::vector<std::string> requests() const;  // raw, as read so far
 
 private:
-    enum Kind { READ, WRITE, PAUSE, CLOSE, NEXT, NEXT_KEPT };
+    enum Kind { READ, WRITE, CLOSE, NEXT, NEXT_KEPT };
     struct Step {
         Kind kind;
         Maker make;
