@@ -57,3 +57,17 @@ TEST_F(ConnectionFake, RefusalTextAndExchangeErrors)
                                         "LDAP: Connect {Protocol Error - m}"}),
               logged_messages);
 }
+
+TEST(ConnectionLog, RecordsOutcomes)
+{
+    TestHandle h;
+    ldap_log(&h, "text", nullptr);  // recorded, not reported
+    EXPECT_EQ(-1, ldap_error(&h));
+    EXPECT_STREQ("text", ldap_error_str(&h));
+    ldap_log(&h, "Search", decode_message(ldap_result_bytes(0x65, 1, 9, "")).get());
+    EXPECT_EQ(9, ldap_error(&h));
+    EXPECT_EQ(std::vector<std::string>{"LDAP: Search {unknown - (NULL)}"}, logged_messages);
+    ldap_log(&h, "Search", decode_message(ldap_result_bytes(0x65, 1, 0, "fine")).get());
+    EXPECT_EQ(0, ldap_error(&h));
+    EXPECT_EQ(nullptr, ldap_error_str(&h));
+}
