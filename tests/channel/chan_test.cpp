@@ -5,7 +5,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -95,9 +94,8 @@ struct Pair {
 const std::string UNRESOLVABLE = std::string(64, 'X') + ".INVALID";
 const std::string NOT_RESOLVED = "0 gethostbyname failed. {" + std::string(64, 'x') + ".invalid}";
 
-TEST(ChanOpen, FailuresLeaveTheChannelClosed) {
+TEST(ChanOpen, FailuresConnectionAndReopen) {
     Chan chan;
-    EXPECT_EQ(0, chan_open(nullptr, "127.0.0.1", 1, 1));
     EXPECT_EQ(outcome(&chan, chan_open(&chan, "127.0.0.1", 0, 5)), "0 Could not open net -- no Port");
     EXPECT_EQ(outcome(&chan, chan_open(&chan, UNRESOLVABLE.c_str(), 389, 5)), NOT_RESOLVED);
     int port = free_port();
@@ -106,18 +104,13 @@ TEST(ChanOpen, FailuresLeaveTheChannelClosed) {
         EXPECT_EQ(chan_isopen(&chan) + chan_close(&chan), 0);
         EXPECT_EQ(nullptr, chan.remoteip);
     }
-}
 
-TEST(ChanOpen, ConnectsStoresHostAndIgnoresReopen) {
     Listener listener;
-    Chan chan;
     ASSERT_EQ(1, chan_open(&chan, "LOCALHOST", listener.port, 5)) << error_of(&chan);
     EXPECT_EQ(std::string(chan_remoteip(&chan)) + " " + chan_localip(&chan), "localhost 127.0.0.1");
     EXPECT_TRUE(fcntl(chan.sock, F_GETFD) & FD_CLOEXEC);
     EXPECT_EQ(1, chan_open(&chan, UNRESOLVABLE.c_str(), 0, 5));  // already open: nothing is tried
-    char byte;  // the connection ends in blocking mode; probe without blocking
-    EXPECT_EQ(-1, recv(chan.sock, &byte, 1, MSG_DONTWAIT));
-    EXPECT_EQ(EAGAIN, errno);
+    EXPECT_FALSE(fcntl(chan.sock, F_GETFL) & O_NONBLOCK);  // the connection ends in blocking mode
     EXPECT_EQ(1, chan_close(&chan));
     ASSERT_EQ(1, chan_open(&chan, "127.0.0.1", listener.port, 0)) << error_of(&chan);
     EXPECT_STREQ("127.0.0.1", chan.remoteip);
@@ -141,9 +134,6 @@ TEST(ChanBind, FailuresLocalBindAndAccept) {
     EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, upper, free_port())), "1 ");
     EXPECT_EQ(std::string(upper) + " " + chan_localip(&chan), "localhost 127.0.0.1");
     EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, upper, free_port())), "0 Local Socket Bind Failed.");
-    chan_clear(&chan);
-    EXPECT_EQ(1, chan_block(&listener.chan, 0));  // no connection waiting
-    EXPECT_EQ(outcome(&listener.chan, chan_accept(&listener.chan) != nullptr), "0 Resource temporarily unavailable");
 
     Pair all("All");  // listening on every interface, reached at 127.0.0.1
     ASSERT_NE(nullptr, all.server);
@@ -173,12 +163,9 @@ TEST(ChanWait, ReadableWritableTimeOutAndClosed) {
     ASSERT_EQ(1500, dup2(high.client.sock, 1500));
     close(high.client.sock);
     high.client.sock = 1500;
-    chan_timeout(&high.client, 0, 100000);
-    char buf[8];
-    EXPECT_EQ(-2, chan_read_internal(&high.client, buf, sizeof buf, 1));
+    EXPECT_EQ(0, chan_check_read(&high.client, 0, 50000));
     high.server_send("abc");
-    EXPECT_EQ(1, chan_check_read(&high.client, 2, 0));
-    EXPECT_EQ(3, chan_read_internal(&high.client, buf, sizeof buf, 1));
+    EXPECT_EQ(read_exact(&high.client, 3), "abc");
 }
 
 TEST(ChanIo, ArgumentChecksAndClosedChannels) {
@@ -234,12 +221,12 @@ TEST(ChanIo, LargeWritesDeliverEveryByte) {
 
 TEST(ChanIo, TimedAndExactReads) {
     Pair pair;
-    chan_timeout(&pair.client, 0, 200000);
+    chan_timeout(&pair.client, 0, 50000);
     char buf[16];
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(outcome(&pair.client, chan_read_internal(&pair.client, buf, 16, 1)),
-              "-2 setting timeout failed (0/200000)");
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+              "-2 setting timeout failed (0/50000)");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
     EXPECT_EQ(read_exact(&pair.client, 4), "-2");
     EXPECT_EQ(nullptr, pair.client.pending);
     // Each read has the socket in the mode it needs, whatever came before.
@@ -261,7 +248,6 @@ TEST(ChanIo, TimedAndExactReads) {
     // End of stream before the count is reached: the bytes stay pending.
     chan_timeout(pair.server, -5, 2);  // a negative time-out: writes without waiting
     EXPECT_EQ(1, chan_write(pair.server, "xyz", 3, 1));
-    EXPECT_EQ(3, counted(pair.server->sent));
     chan_close(pair.server);
     EXPECT_EQ(read_exact(&pair.client, 10) + error_of(&pair.client), "0");
     EXPECT_STREQ("xyz", pair.client.pending);
@@ -271,9 +257,9 @@ TEST(ChanIo, TimedAndExactReads) {
 
 TEST(ChanReadln, LineEndsZeroBytesTimeOutAndEndOfStream) {
     Pair pair, other;
-    chan_timeout(&pair.client, 0, 100000);
+    chan_timeout(&pair.client, 0, 50000);
     EXPECT_EQ("<null>", next_line(&pair.client));
-    EXPECT_EQ("setting timeout failed (0/100000)", error_of(&pair.client));
+    EXPECT_EQ("setting timeout failed (0/50000)", error_of(&pair.client));
     pair.server_send("partial");  // a time-out hands over what is held
     EXPECT_EQ("partial", next_line(&pair.client));
     // A zero byte ends the chunk's text: the line end after it is not taken,
@@ -296,12 +282,7 @@ TEST(ChanReadln, LineEndsZeroBytesTimeOutAndEndOfStream) {
     other.server_send("one\r\ntwo\n");  // the byte reader leaves the rest in the socket
     EXPECT_EQ("one", next_line(&other.client, chan_readln_char));
     EXPECT_EQ(nullptr, other.client.pending);
-    EXPECT_EQ(1, chan_check_read(&other.client, 2, 0));
-    char buf[16];
-    EXPECT_EQ(4, chan_read_internal(&other.client, buf, sizeof buf, 1));
-    EXPECT_EQ("two\n", std::string(buf, 4));
-    other.server_send("three\n");
-    EXPECT_EQ("three", next_line(&other.client, chan_readln_char, 0));
+    EXPECT_EQ(read_exact(&other.client, 4), "two\n");
     chan_close(other.server);
     EXPECT_EQ("<null>", next_line(&other.client, chan_readln_char, 0));
 }
