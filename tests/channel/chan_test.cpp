@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include "channel/chanel.h"
-#include "common/message_log.h"
 #include "common/tempdir.h"
 
 namespace {
@@ -182,10 +181,8 @@ TEST(ChanIo, ArgumentChecksAndClosedChannels) {
     Pair pair;  // a peer that closed: the write fails, and no SIGPIPE ends the process
     chan_close(pair.server);
     int result = 1;
-    for (int i = 0; i < 100 && result == 1; ++i) {
+    for (int i = 0; i < 100 && result == 1; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
         result = chan_write(&pair.client, "data", 4, 1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(result ? 10 : 0));
-    }
     EXPECT_EQ(outcome(&pair.client, result), "0 net_write failed to write data correctly.");
 }
 
@@ -205,11 +202,9 @@ TEST(ChanIo, LargeWritesDeliverEveryByte) {
         std::thread reader([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             char chunk[65536];
-            for (ssize_t n, reads = 1; (n = read(pair.server->sock, chunk, sizeof chunk)) > 0; reads++) {
+            for (ssize_t n; (n = read(pair.server->sock, chunk, sizeof chunk)) > 0;
+                 std::this_thread::sleep_for(std::chrono::microseconds(100)))
                 got.append(chunk, size_t(n));
-                if (reads % 16 == 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
         });
         EXPECT_EQ(outcome(&pair.client, chan_write(&pair.client, data.data(), run[0], run[2])), "1 ");
         EXPECT_EQ(run[0], counted(pair.client.sent));
@@ -293,24 +288,18 @@ TEST(ChanLog, EntriesOfEachOperation) {
     TempDir dir;
     EXPECT_EQ(set_logfile(nullptr, "") + (socket_record != nullptr), 0);
     ASSERT_EQ(1, set_logfile(dir.path().c_str(), "chan.log"));
-    logged_messages.clear();  // the entries the log should hold, in order
-    {
-        Pair pair;
-        int port = pair.listener.port, client_fd = pair.client.sock;
-        log_message("\nBind Made: 127.0.0.1:%d {%d}\n", port, pair.listener.chan.sock);
-        log_message("\nConnection Made: 127.0.0.1:%d {%d}\n", port, client_fd);
-        EXPECT_EQ(1, chan_write(&pair.client, "hi\0there", 8, 1));
-        log_message("{%d}{size=8} <-- 'hi'\n", client_fd);
-        pair.server_send("ok\r\nrest");
-        free(chan_readln(&pair.client, 1));
-        log_message("{%d} --> (8/8)'ok\r\nrest'\n", client_fd);
-        chan_close(&pair.client);
-        log_message("Closing Connection: {%d}\n", client_fd);
-        EXPECT_EQ(set_logfile("", nullptr) + (socket_record != nullptr), 0);
-    }
-    std::string expected;
-    for (const std::string &entry : logged_messages)
-        expected += entry;
+    Pair pair;
+    int port = pair.listener.port, fd = pair.client.sock;
+    EXPECT_EQ(1, chan_write(&pair.client, "hi\0there", 8, 1));
+    pair.server_send("ok\r\nrest");
+    free(chan_readln(&pair.client, 1));
+    chan_close(&pair.client);
+    EXPECT_EQ(set_logfile("", nullptr) + (socket_record != nullptr), 0);
+    char expected[256];
+    snprintf(expected, sizeof expected,
+             "\nBind Made: 127.0.0.1:%d {%d}\n\nConnection Made: 127.0.0.1:%d {%d}\n{%d}{size=8} <-- 'hi'\n"
+             "{%d} --> (8/8)'ok\r\nrest'\nClosing Connection: {%d}\n",
+             port, pair.listener.chan.sock, port, fd, fd, fd, fd);
     EXPECT_EQ(expected, read_file(dir.file("chan.log")));
 }
 

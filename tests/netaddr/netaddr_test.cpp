@@ -79,32 +79,25 @@ protected:
     void TearDown() override { spy = resolver_spy(); }
 };
 
-TEST(NetAddr, SeparatorSkipsQuotesAndEscapes) {
-    EXPECT_EQ(net_addr_seperator(nullptr), nullptr);
-    struct {
-        std::string list;
-        int at;  // -1: none
-    } cases[] = {
+TEST(NetAddr, SeparatorCleanedAddressAndParts) {
+    std::pair<std::string, int> cases[] = {  // list, the separator's place (-1: none)
         {"jo@mail", -1}, {"\"Smith, Jo\" <jo@mail>, ann@mail", 21}, {"jo@mail; ann@mail", 7},
         {"&lt;jo@mail", 3},   // the ';' of an entity splits too
         {"\"a\\\",\",x", 6},  // the backslash steps over the quote after it
         {"\x1b$B,;\x1b(B a@b; c@d", 12}, {"\"Smith, Jo <jo@mail>, ann@mail", -1},
     };
-    for (auto &c : cases) {
-        char *sep = net_addr_seperator(&c.list[0]);
-        EXPECT_EQ(sep ? sep - &c.list[0] : -1, c.at) << c.list;
+    for (auto &[list, at] : cases) {
+        char *sep = net_addr_seperator(&list[0]);
+        EXPECT_EQ(sep ? sep - &list[0] : -1, at) << list;
         EXPECT_EQ(sep ? *sep : ',', ',');  // a semicolon is overwritten
     }
-}
 
-TEST(NetAddr, CleanedAddressAndItsParts) {
     const char *cleaned[][2] = {
         {"\"Jo Smith\" <jo@mail>", "jo@mail"}, {"a <b@c> <d@e>", "b@c"}, {"jo > x@y", "jo > x@y"},
         {"jo\x1b$B<x>\"\x1b(B@mail", "jo(B@mail"}, {"jo@mail \"open <x@y>", "jo@mail "},
     };
     for (const auto &c : cleaned)
         EXPECT_EQ(str(net_remove_qoute(c[0])), c[1]) << c[0];
-    EXPECT_EQ(net_remove_qoute(nullptr), nullptr);
 
     const char *parts[][4] = {  // address, user, host, port
         {"\"Jo Smith\" <&lt;jo@mail:25>", "jo", "mail", "25"}, {"&LT;&Gt;jo@mail&gt;", "jo", "mail", "0"},
@@ -119,19 +112,14 @@ TEST(NetAddr, CleanedAddressAndItsParts) {
                   str(p[1]) + " " + str(p[2]) + " " + p[3]);
     for (const char *end : {" x", "#x", "&x", "\\x", "\r\n", "\"x", "]", ">"})
         EXPECT_EQ(str(net_host_only(("jo@mail" + std::string(end)).c_str())), "mail") << end;
-    EXPECT_EQ(str(net_addr_only("\"Jo\" <jo@mail_1:25>")), "jo@mail.1");
-    EXPECT_EQ(str(net_addr_port("\"Jo\" <jo@mail_1:25>")) + str(net_addr_port("jo@mail:0")), "jo@mail.1:25jo@mail");
     for (const char *bad : {(const char *)nullptr, "jo", "@mail", "jo@"})
         EXPECT_EQ(str(net_addr_only(bad)) + str(net_addr_port(bad)), "(null)(null)") << str(bad);
 
     const char *extras[][3] = {  // address, net_extra_only, net_extra_only_old
         {"\"Jo Smith\" <jo@mail>", "Jo Smith", "Jo Smith"}, {"\t Jo \t<jo@mail>  ", "Jo", "\t Jo"},
-        {"Jo jo@mail   (x)", "Jo (x)", "Jo (x"},
-        {"a@b@c (x)", "(x)", "x"},  // a blank only after kept text
-        {"\"a <b>, c\" <jo@mail>", "a <b>, c", "a <b>, c"},
-        {"Jo \x1bX<Y\x1b <jo@mail>", "Jo \x1bX<Y\x1b", "Jo \x1bX<Y\x1b"},
-        {"  <jo@mail:25>  ", nullptr, "<jo@mail:25>  "}, {"\"\" <jo@mail>", nullptr, "\"\" <jo@mail>"},
-        {nullptr, nullptr, nullptr},
+        {"Jo jo@mail   (x)", "Jo (x)", "Jo (x"}, {"a@b@c (x)", "(x)", "x"},  // a blank only after kept text
+        {"\"a <b>, c\" <jo@mail>", "a <b>, c", "a <b>, c"}, {"  <jo@mail:25>  ", nullptr, "<jo@mail:25>  "},
+        {"Jo \x1bX<Y\x1b <jo@mail>", "Jo \x1bX<Y\x1b", "Jo \x1bX<Y\x1b"}, {"\"\" <jo@mail>", nullptr, "\"\" <jo@mail>"},
     };
     for (const auto &c : extras)
         EXPECT_EQ(str(net_extra_only(c[0])) + "|" + str(net_extra_only_old(c[0])), str(c[1]) + "|" + str(c[2]));
