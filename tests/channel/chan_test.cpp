@@ -93,7 +93,7 @@ struct Pair {
 const std::string UNRESOLVABLE = std::string(64, 'X') + ".INVALID";
 const std::string NOT_RESOLVED = "0 gethostbyname failed. {" + std::string(64, 'x') + ".invalid}";
 
-TEST(ChanOpen, FailuresConnectionAndReopen) {
+TEST(ChanOpen, OpenBindAndAccept) {
     Chan chan;
     EXPECT_EQ(outcome(&chan, chan_open(&chan, "127.0.0.1", 0, 5)), "0 Could not open net -- no Port");
     EXPECT_EQ(outcome(&chan, chan_open(&chan, UNRESOLVABLE.c_str(), 389, 5)), NOT_RESOLVED);
@@ -103,7 +103,6 @@ TEST(ChanOpen, FailuresConnectionAndReopen) {
         EXPECT_EQ(chan_isopen(&chan) + chan_close(&chan), 0);
         EXPECT_EQ(nullptr, chan.remoteip);
     }
-
     Listener listener;
     ASSERT_EQ(1, chan_open(&chan, "LOCALHOST", listener.port, 5)) << error_of(&chan);
     EXPECT_EQ(std::string(chan_remoteip(&chan)) + " " + chan_localip(&chan), "localhost 127.0.0.1");
@@ -113,26 +112,22 @@ TEST(ChanOpen, FailuresConnectionAndReopen) {
     EXPECT_EQ(1, chan_close(&chan));
     ASSERT_EQ(1, chan_open(&chan, "127.0.0.1", listener.port, 0)) << error_of(&chan);
     EXPECT_STREQ("127.0.0.1", chan.remoteip);
-}
 
-TEST(ChanBind, FailuresLocalBindAndAccept) {
-    Chan chan;
+    Chan bound;
     char upper[] = "LOCALHOST";
-    EXPECT_EQ(outcome(&chan, chan_bind(&chan, nullptr, 0, 5)), "0 Could not open net -- no IP Address");
-    EXPECT_EQ(outcome(&chan, chan_bind(&chan, "127.0.0.1", 0, 5)), "0 Could not open net -- no Port");
-    EXPECT_EQ(outcome(&chan, chan_bind(&chan, UNRESOLVABLE.c_str(), 4000, 5)), NOT_RESOLVED);
-    EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, nullptr, 1)), "0 Local Bind Failed -- no IP Address");
-    EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, upper, 0)), "0 Local Bind Failed -- no Port");
-    EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, upper, free_port())), "0 Socket Not Open");
-    EXPECT_EQ(outcome(&chan, chan_accept(&chan) != nullptr), "0 Socket Not Open");
-
+    EXPECT_EQ(outcome(&bound, chan_bind(&bound, nullptr, 0, 5)), "0 Could not open net -- no IP Address");
+    EXPECT_EQ(outcome(&bound, chan_bind(&bound, "127.0.0.1", 0, 5)), "0 Could not open net -- no Port");
+    EXPECT_EQ(outcome(&bound, chan_bind(&bound, UNRESOLVABLE.c_str(), 4000, 5)), NOT_RESOLVED);
+    EXPECT_EQ(outcome(&bound, chan_bind_local(&bound, nullptr, 1)), "0 Local Bind Failed -- no IP Address");
+    EXPECT_EQ(outcome(&bound, chan_bind_local(&bound, upper, 0)), "0 Local Bind Failed -- no Port");
+    EXPECT_EQ(outcome(&bound, chan_bind_local(&bound, upper, free_port())), "0 Socket Not Open");
+    EXPECT_EQ(outcome(&bound, chan_accept(&bound) != nullptr), "0 Socket Not Open");
     // A port in use: the unbound socket stays in the channel, and
     // chan_bind_local can bind it (lower-casing the caller's text), once.
-    Listener listener;
-    EXPECT_EQ(outcome(&chan, chan_bind(&chan, "127.0.0.1", listener.port, 5)), "0 Connection to Socket Failed.");
-    EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, upper, free_port())), "1 ");
-    EXPECT_EQ(std::string(upper) + " " + chan_localip(&chan), "localhost 127.0.0.1");
-    EXPECT_EQ(outcome(&chan, chan_bind_local(&chan, upper, free_port())), "0 Local Socket Bind Failed.");
+    EXPECT_EQ(outcome(&bound, chan_bind(&bound, "127.0.0.1", listener.port, 5)), "0 Connection to Socket Failed.");
+    EXPECT_EQ(outcome(&bound, chan_bind_local(&bound, upper, free_port())), "1 ");
+    EXPECT_EQ(std::string(upper) + " " + chan_localip(&bound), "localhost 127.0.0.1");
+    EXPECT_EQ(outcome(&bound, chan_bind_local(&bound, upper, free_port())), "0 Local Socket Bind Failed.");
 
     Pair all("All");  // listening on every interface, reached at 127.0.0.1
     ASSERT_NE(nullptr, all.server);
@@ -141,16 +136,30 @@ TEST(ChanBind, FailuresLocalBindAndAccept) {
     EXPECT_STREQ("127.0.0.1", chan_remoteip(all.server));
 }
 
-TEST(ChanWait, ReadableWritableTimeOutAndClosed) {
-    Chan closed;
-    EXPECT_EQ(outcome(&closed, chan_check(&closed, 0, 0)), "-1 Socket Not Open");
-    EXPECT_EQ(-1, chan_check_read(&closed, 0, 0));
+TEST(ChanIo, ArgumentsClosedChannelsAndWaits) {
+    Chan chan;
+    char buf[4];
+    EXPECT_EQ(0, chan_write(&chan, nullptr, 3, 1));
+    EXPECT_EQ(outcome(&chan, chan_write(&chan, nullptr, 0, 1)), "1 Trying to Send Invalid Data");  // the text stays
+    EXPECT_EQ(outcome(&chan, chan_write(&chan, "abc", 3, 1)), "0 Socket Not Open");
+    EXPECT_EQ(outcome(&chan, chan_read_internal(&chan, nullptr, 4, 1)),
+              "0 Invalid Data variable in 'chan_read_internal'");
+    EXPECT_EQ(outcome(&chan, chan_read(&chan, nullptr, 4, 1)), "0 Invalid Data variable in 'chan_read'");
+    EXPECT_EQ(outcome(&chan, chan_read(&chan, buf, 4, 1)), "0 Socket Not Open");
+    EXPECT_EQ(outcome(&chan, chan_check(&chan, 0, 0)), "-1 Socket Not Open");
+    EXPECT_EQ(-1, chan_check_read(&chan, 0, 0));
+
     Pair pair;
     EXPECT_EQ(outcome(&pair.client, chan_check_read(&pair.client, 0, 50000)), "0 setting timeout failed");
     EXPECT_EQ(outcome(&pair.client, chan_check(&pair.client, 0, 0)), "2 ");  // idle: writable
     pair.server_send("x");
     EXPECT_EQ(chan_check_read(&pair.client, 2, 0) + chan_check(&pair.client, 2, 0), 2);
     EXPECT_EQ(outcome(&pair.client, chan_check(&pair.client, -1, 0)), "-1 Invalid argument");
+    chan_close(pair.server);  // a peer that closed: the write fails, and no SIGPIPE ends the process
+    int result = 1;
+    for (int i = 0; i < 100 && result == 1; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        result = chan_write(&pair.client, "data", 4, 1);
+    EXPECT_EQ(outcome(&pair.client, result), "0 net_write failed to write data correctly.");
 
     rlimit limit;  // a descriptor above 1024
     ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
@@ -165,25 +174,6 @@ TEST(ChanWait, ReadableWritableTimeOutAndClosed) {
     EXPECT_EQ(0, chan_check_read(&high.client, 0, 50000));
     high.server_send("abc");
     EXPECT_EQ(read_exact(&high.client, 3), "abc");
-}
-
-TEST(ChanIo, ArgumentChecksAndClosedChannels) {
-    Chan chan;
-    char buf[4];
-    EXPECT_EQ(0, chan_write(&chan, nullptr, 3, 1));
-    EXPECT_EQ(outcome(&chan, chan_write(&chan, nullptr, 0, 1)), "1 Trying to Send Invalid Data");  // the text stays
-    EXPECT_EQ(outcome(&chan, chan_write(&chan, "abc", 3, 1)), "0 Socket Not Open");
-    EXPECT_EQ(outcome(&chan, chan_read_internal(&chan, nullptr, 4, 1)),
-              "0 Invalid Data variable in 'chan_read_internal'");
-    EXPECT_EQ(outcome(&chan, chan_read(&chan, nullptr, 4, 1)), "0 Invalid Data variable in 'chan_read'");
-    EXPECT_EQ(outcome(&chan, chan_read(&chan, buf, 4, 1)), "0 Socket Not Open");
-
-    Pair pair;  // a peer that closed: the write fails, and no SIGPIPE ends the process
-    chan_close(pair.server);
-    int result = 1;
-    for (int i = 0; i < 100 && result == 1; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
-        result = chan_write(&pair.client, "data", 4, 1);
-    EXPECT_EQ(outcome(&pair.client, result), "0 net_write failed to write data correctly.");
 }
 
 // A reader that takes the bytes slowly through a small send buffer, so each

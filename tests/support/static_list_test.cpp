@@ -37,7 +37,7 @@ struct text_list {
 
 char P[] = "P", Q[] = "Q", R[] = "R";
 
-TEST(StaticList, GrowthByStepAndNullArguments) {
+TEST(StaticList, GrowthClearingAndMessages) {
     text_list l, big;
     EXPECT_EQ(static_start(&l.list), -1);
     for (int i = 0; i < 6; i++) {  // room for 5 at the first append, for 10 at the sixth
@@ -53,66 +53,8 @@ TEST(StaticList, GrowthByStepAndNullArguments) {
         ASSERT_EQ(static_add(&big.list, (void *)i), i - 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(static_get_num(&big.list, 99999), (void *)100000);
-}
 
-TEST(StaticList, CursorWalksBothWays) {
-    text_list l({P, Q, R}), empty;
-    std::string walked = std::to_string(static_start(&l.list));
-    while (void *item = static_get(&l.list))
-        walked += (char *)item;
-    for (walked += std::to_string(static_end(&l.list)); void *item = static_get_back(&l.list);)
-        walked += (char *)item;
-    EXPECT_EQ(walked, "1PQR2RQP");
-    EXPECT_EQ(static_end(&empty.list) + static_back(&empty.list, 1), -5);
-    // static_back wraps once through -1; static_forward never does; neither
-    // leaves the cursor outside -1 .. count - 1.
-    const int moves[][5] = {  // from, steps, forward, result, cursor
-        {0, 2, 0, 1, 2},   {0, 1, 0, -4, -1}, {-1, 1, 0, 1, 2},   {-1, 100, 0, -4, -1},
-        {0, -5, 0, -4, -1}, {-1, 1, 1, 1, 0}, {0, 2, 1, 1, 2},    {-1, 4, 1, -4, -1},
-        {1, -9, 1, -4, -1}, {2, INT_MAX, 1, -4, -1},
-    };
-    for (const auto &m : moves) {
-        l.list.cursor = m[0];
-        EXPECT_EQ(m[2] ? static_forward(&l.list, m[1]) : static_back(&l.list, m[1]), m[3]) << m[0] << " " << m[1];
-        EXPECT_EQ(l.list.cursor, m[4]);
-    }
-}
-
-TEST(StaticList, InsertionAndRemovalKeepTheCursorOnItsItem) {
-    text_list l({"A", "B"}), grown({"end"}), r({P, Q, R});
-    l.list.cursor = 1;
-    EXPECT_EQ(static_add_pos(&l.list, (void *)"X", 0) + static_add_pos(&l.list, (void *)"Y", 2), 2);
-    EXPECT_EQ(l.list.cursor, 3);  // still on B
-    EXPECT_EQ(static_add_pos(&l.list, (void *)"E", 99), 4);
-    EXPECT_EQ(static_add_pos(&l.list, nullptr, 0) + static_add_pos(&l.list, P, -1), -2);
-    EXPECT_EQ(static_add_pos_empty(&l.list, nullptr, 0) + static_add_pos_empty(&l.list, nullptr, l.list.count), -1);
-    l.list.cursor = 2;
-    EXPECT_EQ(static_add_current(&l.list, (void *)"C"), 2);  // in front of A
-    EXPECT_EQ(static_get(&l.list), (void *)"A");
-    l.list.cursor = -1;
-    EXPECT_EQ(static_add_current(&l.list, (void *)"Z"), 7);
-    EXPECT_EQ(l.list.cursor, 7);  // left on the appended item
-    EXPECT_EQ(l.texts(), "(none)|X|C|A|Y|B|E|Z");
-    for (const char *d : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"})  // growing under the moving items
-        ASSERT_EQ(static_add_pos(&grown.list, (void *)d, 0), 0);
-    EXPECT_EQ(grown.texts(), "9|8|7|6|5|4|3|2|1|0|end");
-
-    static_get_num(&r.list, 1);  // the cursor after Q
-    EXPECT_EQ(static_remove(&r.list), Q);  // the one the last static_get gave
-    EXPECT_EQ(static_get(&r.list), R);
-    EXPECT_EQ(static_remove(&r.list), R);  // cursor -1: the last one
-    for (char *t : {Q, R})
-        static_add(&r.list, t);
-    static_get_num(&r.list, 1);  // cursor on R, at 2
-    EXPECT_EQ(static_remove_num(&r.list, 1), Q);
-    EXPECT_EQ(static_current(&r.list), 1);
-    EXPECT_EQ(static_remove_num(&r.list, 5), static_remove_num(&r.list, -1));
-    EXPECT_EQ(static_remove_num(&r.list, 1), R);  // under the cursor, and last
-    EXPECT_EQ(r.texts() + std::to_string(static_current(&r.list)), "P0");
-}
-
-TEST(StaticList, ClearingMessagesAndGrowthFailure) {
-    text_list l;
+    static_clear(&l.list);  // clearing, messages, and a list that cannot grow
     static_setup(&l.list, 3);
     static_add(&l.list, strdup("a"));
     EXPECT_EQ(static_clear_dealloc(&l.list), 1);  // LeakSanitizer sees the items go
@@ -138,6 +80,61 @@ TEST(StaticList, ClearingMessagesAndGrowthFailure) {
                                  "STATIC: Memory Allocation Error in 'static_add'",
                                  "STATIC: Memory Allocation Error in 'static_add'"}));
     EXPECT_EQ(l.texts(), "P");
+}
+
+TEST(StaticList, CursorInsertionAndRemoval) {
+    text_list l({P, Q, R}), empty;
+    std::string walked = std::to_string(static_start(&l.list));
+    while (void *item = static_get(&l.list))
+        walked += (char *)item;
+    for (walked += std::to_string(static_end(&l.list)); void *item = static_get_back(&l.list);)
+        walked += (char *)item;
+    EXPECT_EQ(walked, "1PQR2RQP");
+    EXPECT_EQ(static_end(&empty.list) + static_back(&empty.list, 1), -5);
+    // static_back wraps once through -1; static_forward never does; neither
+    // leaves the cursor outside -1 .. count - 1.
+    const int moves[][5] = {  // from, steps, forward, result, cursor
+        {0, 2, 0, 1, 2},   {0, 1, 0, -4, -1}, {-1, 1, 0, 1, 2},   {-1, 100, 0, -4, -1},
+        {0, -5, 0, -4, -1}, {-1, 1, 1, 1, 0}, {0, 2, 1, 1, 2},    {-1, 4, 1, -4, -1},
+        {1, -9, 1, -4, -1}, {2, INT_MAX, 1, -4, -1},
+    };
+    for (const auto &m : moves) {
+        l.list.cursor = m[0];
+        EXPECT_EQ(m[2] ? static_forward(&l.list, m[1]) : static_back(&l.list, m[1]), m[3]) << m[0] << " " << m[1];
+        EXPECT_EQ(l.list.cursor, m[4]);
+    }
+
+    // Insertion and removal keep the cursor on its item.
+    text_list ab({"A", "B"}), grown({"end"});
+    ab.list.cursor = 1;
+    EXPECT_EQ(static_add_pos(&ab.list, (void *)"X", 0) + static_add_pos(&ab.list, (void *)"Y", 2), 2);
+    EXPECT_EQ(ab.list.cursor, 3);  // still on B
+    EXPECT_EQ(static_add_pos(&ab.list, (void *)"E", 99), 4);
+    EXPECT_EQ(static_add_pos(&ab.list, nullptr, 0) + static_add_pos(&ab.list, P, -1), -2);
+    EXPECT_EQ(static_add_pos_empty(&ab.list, nullptr, 0) + static_add_pos_empty(&ab.list, nullptr, ab.list.count), -1);
+    ab.list.cursor = 2;
+    EXPECT_EQ(static_add_current(&ab.list, (void *)"C"), 2);  // in front of A
+    EXPECT_EQ(static_get(&ab.list), (void *)"A");
+    ab.list.cursor = -1;
+    EXPECT_EQ(static_add_current(&ab.list, (void *)"Z"), 7);
+    EXPECT_EQ(ab.list.cursor, 7);  // left on the appended item
+    EXPECT_EQ(ab.texts(), "(none)|X|C|A|Y|B|E|Z");
+    for (const char *d : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"})  // growing under the moving items
+        ASSERT_EQ(static_add_pos(&grown.list, (void *)d, 0), 0);
+    EXPECT_EQ(grown.texts(), "9|8|7|6|5|4|3|2|1|0|end");
+
+    static_get_num(&l.list, 1);  // the cursor after Q
+    EXPECT_EQ(static_remove(&l.list), Q);  // the one the last static_get gave
+    EXPECT_EQ(static_get(&l.list), R);
+    EXPECT_EQ(static_remove(&l.list), R);  // cursor -1: the last one
+    for (char *t : {Q, R})
+        static_add(&l.list, t);
+    static_get_num(&l.list, 1);  // cursor on R, at 2
+    EXPECT_EQ(static_remove_num(&l.list, 1), Q);
+    EXPECT_EQ(static_current(&l.list), 1);
+    EXPECT_EQ(static_remove_num(&l.list, 5), static_remove_num(&l.list, -1));
+    EXPECT_EQ(static_remove_num(&l.list, 1), R);  // under the cursor, and last
+    EXPECT_EQ(l.texts() + std::to_string(static_current(&l.list)), "P0");
 }
 
 TEST(StaticList, AppendingTokenizingAndTextSorts) {
@@ -209,7 +206,7 @@ std::vector<int> sort_as_list(const std::vector<int> &values) {
     return out;
 }
 
-TEST(Sort, ExchangeSwapsEveryByteAtAnyAlignment) {
+TEST(Sort, ExchangeAtAnyAlignmentAndFastSorts) {
     unsigned char buf[64];
     for (int size : {0, 1, 3, 4, 8, 11}) {
         for (int offset : {0, 1, 3}) {
@@ -222,12 +219,10 @@ TEST(Sort, ExchangeSwapsEveryByteAtAnyAlignment) {
             }
         }
     }
-}
 
-// Both sorts sort (myqsort also 12-byte elements) in n log n comparisons on
-// random values and on the shapes that break a naive quicksort; the list's
-// sort then has nothing left for its final pass.
-TEST(Sort, BothSortsSortAndStayFast) {
+    // Both sorts sort (myqsort also 12-byte elements) in n log n comparisons
+    // on random values and on the shapes that break a naive quicksort; the
+    // list's sort then has nothing left for its final pass.
     struct record12 {
         int key;
         char tag[8];
