@@ -24,10 +24,7 @@ std::string fmt(int size, const char *format, ...) {
 }
 
 // The suite builds formats at run time and hands odd ones on purpose.
-#pragma GCC diagnostic ignored "-Wformat-security"
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat"
-#pragma GCC diagnostic ignored "-Wformat-extra-args"
 
 TEST(Format, ConversionsRefusedDirectivesAndLongTexts) {
     char out[16] = "untouched";
@@ -40,9 +37,9 @@ TEST(Format, ConversionsRefusedDirectivesAndLongTexts) {
     EXPECT_EQ(fmt(64, "%S|%C", "wide", 66), "wide|B");
     EXPECT_EQ(fmt(64, "a%cb%3c", 0, 0), "ab  ");  // a zero byte ends a conversion's text
     // Length modifiers take arguments of their own width; %p and %n pointers.
-    EXPECT_EQ(fmt(64, "%ld %lld %zu %jd %hd %hhu %Lf", -5000000000L, 9000000000LL, size_t(1) << 40,
-                  intmax_t(-1), 70000, 300, 2.5L),
-              "-5000000000 9000000000 1099511627776 -1 4464 44 2.500000");
+    EXPECT_EQ(fmt(96, "%ld %lld %zu %jd %td %hd %hhu %Lf", -5000000000L, 9000000000LL, size_t(1) << 40,
+                  intmax_t(-1), ptrdiff_t(-7000000000LL), 70000, 300, 2.5L),
+              "-5000000000 9000000000 1099511627776 -1 -7000000000 4464 44 2.500000");
     EXPECT_EQ(fmt(64, "%p", (void *)0x123456789abcULL), "0x123456789abc");
     long long wide = -1;
     int narrow = -1;
@@ -68,7 +65,6 @@ TEST(Format, ConversionsRefusedDirectivesAndLongTexts) {
     EXPECT_EQ(fmt(20, "%.1000f", 1.0), "1." + std::string(17, '0'));
     char dst[2048] = "head:";
     EXPECT_EQ(s_fstrcat(dst, "%d-%s", 7, "x"), dst);
-    EXPECT_EQ(s_fstrcat(nullptr, "x"), nullptr);
     s_fstrcat(dst, "%s", big.c_str());
     EXPECT_EQ(std::string(dst), "head:7-x" + big.substr(0, 1023));
 }
@@ -135,8 +131,7 @@ TEST(Size, CarriesAndTexts) {
     size_counter c = {999999, 0, 0}, doubled = {600000, 999999, 7}, one = {1, 0, 0};
     size_add(&c, 4294967295u);
     size_add_size(&doubled, &doubled);  // a counter added to itself
-    EXPECT_EQ(texts(c), "4295967294|4295967|4295M");
-    EXPECT_EQ(texts(doubled), "15999999200000|15999999200|15T");
+    EXPECT_EQ(texts(c) + " " + texts(doubled), "4295967294|4295967|4295M 15999999200000|15999999200|15T");
     EXPECT_EQ(texts({1000, 0, 0}) + " " + texts({1001, 0, 0}) + " " + texts({1, 5, 0}),
               "1000|1|1000 1001|1|1k 5000001|5000|5M");  // lower parts always in full width
     size_counter edge = {0, 0, 1000000}, top = {999999, 999999, 4294967294u};
