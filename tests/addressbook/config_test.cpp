@@ -100,18 +100,20 @@ TEST(Config, ReadingStops)
 {
     // At a key without value, or a line of blanks: quietly.
     for (const char *stop : {"port\n", "   \t \n", "host \t\n", "field\n"}) {
-        ASSERT_EQ(load(std::string("manager_dn a\nfield f T x true\n") + stop + "base_dn o=x\nfield g T y true\n"), 1);
+        std::string text = std::string("manager_dn a\nfield f T x true\n") + stop;
+        ASSERT_EQ(load(text + "base_dn o=x\nfield g T y true\n"), 1);
         EXPECT_STREQ(ini[INI_MANAGER_DN], "a");
         EXPECT_STREQ(ini[INI_BASE_DN], "") << stop;
         EXPECT_EQ(field_count(), 2) << stop;
     }
     // At a bad scope or field line, with a message.
-    const std::string use = "\nuse LDAP_SCOPE_BASE, LDAP_SCOPE_ONELEVEL or LDAP_SCOPE_SUBTREE";
+    const std::string bad = "-failure unrecognised value for ini setting (";
+    const std::string use = ")\nuse LDAP_SCOPE_BASE, LDAP_SCOPE_ONELEVEL or LDAP_SCOPE_SUBTREE";
     const struct {
         std::string line, out;
     } failures[] = {
-        {"scope ldap_scope_subtree", "-failure unrecognised value for ini setting (scope ldap_scope_subtree)" + use},
-        {"scope LDAP_SCOPE_SUBTREE x", "-failure unrecognised value for ini setting (scope LDAP_SCOPE_SUBTREE x)" + use},
+        {"scope ldap_scope_subtree", bad + "scope ldap_scope_subtree" + use},
+        {"scope LDAP_SCOPE_SUBTREE x", bad + "scope LDAP_SCOPE_SUBTREE x" + use},
         {"field fullname STRING cn", "-failure malformed ini setting (field fullname)"},
         {"field  lonely", "-failure malformed ini setting (field  lonely)"},
     };

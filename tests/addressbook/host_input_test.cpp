@@ -87,7 +87,7 @@ TEST_F(HostInput, EveryRandomLineGetsItsStatusLines)
     }
     TempDir dir;
     dir.write("extern_book.ini", config("field fullname STRING cn true\nfield surname STRING sn true\n"
-                                        "field email STRING mail true\nfield phone PHONE telephoneNumber false\n"));
+                                        "field email STRING mail true\nfield phone PHONE telephoneNumber no\n"));
     ProcessResult r = run_process({EXTERN_BOOK_BIN}, dir.path(), input + "QUIT\n", 300000);
     ASSERT_EQ(r.status, 1) << "the service died";
 

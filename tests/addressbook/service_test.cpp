@@ -37,18 +37,6 @@ std::vector<std::string> found(const Slapd &server, const std::string &filter)
     return coded;
 }
 
-// The reply without its "Debug: " and "Error: " lines.
-std::string without_messages(const std::string &reply)
-{
-    std::string kept;
-    for (size_t start = 0, end; start < reply.size(); start = end + 1) {
-        end = reply.find('\n', start);
-        if (reply.compare(start, 7, "Debug: ") != 0 && reply.compare(start, 7, "Error: ") != 0)
-            kept += reply.substr(start, end - start + 1);
-    }
-    return kept;
-}
-
 }  // namespace
 
 class Service : public BookTest {};
@@ -154,33 +142,6 @@ TEST_F(Service, StartupFailures)
                      "-failure Failed to connect to host {127.0.0.1:" + port +
                          "}(Invalid Credentials - (NULL))\n");
     EXPECT_EQ(r.status, 1);
-}
-
-TEST_F(Service, ReconnectsAfterADirectoryRestart)
-{
-    Book &book = greeted(FIELDS + "debug true\n");
-    std::string first = found(*slapd, "(sn=Tester)").at(0) + located(5);
-    std::string reply = book.ask("SEARCH AND 1-1 surname=Tester");
-    EXPECT_NE(reply.find("Debug: LDAP: decoded "), std::string::npos) << reply;  // the client's too
-    EXPECT_EQ(without_messages(reply), first);
-
-    ASSERT_TRUE(slapd->restart()) << slapd->error();
-    reply = book.ask("SEARCH AND 1-1 surname=Tester");
-    EXPECT_NE(reply.find("Debug: directory connection lost"), std::string::npos) << reply;
-    EXPECT_NE(reply.find("Debug: reconnected to 127.0.0.1:"), std::string::npos) << reply;
-    EXPECT_EQ(without_messages(reply), first);
-
-    // While the directory is down commands fail; once it is back, they work.
-    slapd->stop();
-    reply = book.ask("SEARCH AND 1-1 surname=Tester");
-    EXPECT_NE(reply.find("Debug: reconnecting failed"), std::string::npos) << reply;
-    EXPECT_TRUE(ends_with(reply, NONE)) << reply;
-    reply = without_messages(book.ask("GET " + TWO));
-    EXPECT_EQ(reply.rfind("-failure '" + TWO + "' Failed {", 0), 0u) << reply;
-    ASSERT_TRUE(slapd->restart()) << slapd->error();
-    EXPECT_EQ(without_messages(book.ask("GET " + TWO)),
-              "fullname=Tester Two\nsurname=Tester\nemail=tester2@example.com\ntitle=QA\n"
-              "+success '" + TWO + "' located.\n");
 }
 
 TEST(SampleData, DemoConfigurationServesTheSampleBook)

@@ -113,9 +113,8 @@ FakeServer &FakeServer::add(Kind kind, Maker make, int chunk, int pause_ms)
 
 FakeServer &FakeServer::read_request() { return add(READ); }
 FakeServer &FakeServer::reply(Maker make) { return add(WRITE, std::move(make)); }
-FakeServer &FakeServer::pause(int ms) { return add(PAUSE, nullptr, 0, ms); }
 FakeServer &FakeServer::close() { return add(CLOSE); }
-FakeServer &FakeServer::next_connection() { return add(NEXT); }
+FakeServer &FakeServer::next_connection(bool keep_open) { return add(keep_open ? NEXT_KEPT : NEXT); }
 
 FakeServer &FakeServer::send(const std::string &bytes, int chunk, int pause_ms)
 {
@@ -195,19 +194,26 @@ void FakeServer::play()
         if (step.kind == READ && (ok = read_message(&last))) {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(last);
-        } else if (step.kind == PAUSE) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
         } else if (step.kind == CLOSE) {
             ::close(conn_fd_);
             conn_fd_ = -1;
-        } else if (step.kind == NEXT) {
+        } else if (step.kind == NEXT || step.kind == NEXT_KEPT) {
+            if (step.kind == NEXT_KEPT)
+                silence(true);
             ok = accept_one();
         }
     }
     played_ = true;
-    // Silence: swallow whatever the peer sends until it leaves or the end.
+    silence(false);
+}
+
+// Swallows whatever the peer sends until it leaves, or (when until_next)
+// it opens another connection.
+void FakeServer::silence(bool until_next)
+{
     char buf[512];
-    while (!stopping_ && conn_fd_ >= 0)
-        if (ready(conn_fd_) && recv(conn_fd_, buf, sizeof buf, 0) <= 0)
+    for (pollfd p[2] = {{conn_fd_, POLLIN, 0}, {listen_fd_, POLLIN, 0}}; !stopping_ && conn_fd_ >= 0;) {
+        if (poll(p, until_next ? 2 : 1, 100) > 0 && (p[1].revents || recv(conn_fd_, buf, sizeof buf, 0) <= 0))
             break;
+    }
 }

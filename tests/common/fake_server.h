@@ -27,16 +27,17 @@ public:
     // Writes of `chunk` octets (0: all at once), pause_ms apart.
     FakeServer &send(const std::string &bytes, int chunk = 0, int pause_ms = 0);
     FakeServer &reply(Maker make);  // writes what make gives for the last request
-    FakeServer &pause(int ms);
     FakeServer &close();
-    FakeServer &next_connection();  // closes the connection, accepts the next
+    // Closes the connection and accepts the next; when keep_open, only once
+    // the peer has left or connected again.
+    FakeServer &next_connection(bool keep_open = false);
 
     void start();
     void wait();  // until the script has been played (or the peer left)
     std::vector<std::string> requests() const;  // raw, as read so far
 
 private:
-    enum Kind { READ, WRITE, PAUSE, CLOSE, NEXT };
+    enum Kind { READ, WRITE, CLOSE, NEXT, NEXT_KEPT };
     struct Step {
         Kind kind;
         Maker make;
@@ -44,6 +45,7 @@ private:
     };
     FakeServer &add(Kind kind, Maker make = nullptr, int chunk = 0, int pause_ms = 0);
     void play();
+    void silence(bool until_next);
     bool accept_one();
     bool read_exact(std::string *into, size_t count);
     bool read_message(std::string *message);

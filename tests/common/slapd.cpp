@@ -64,12 +64,9 @@ int loopback(int port, bool connect_to)
     return result;
 }
 
-}  // namespace
-
-int free_port() { return loopback(0, false); }
-
-int run_program(const std::vector<std::string> &argv, const std::string &input,
-                std::string *output)
+// Runs a program (argv[0] looked up in PATH and sbin) with the given input;
+// its exit status (-1 when not found), its standard output in *output.
+int run_program(const std::vector<std::string> &argv, const std::string &input, std::string *output)
 {
     std::vector<std::string> args = argv;
     if (args.empty() || (args[0] = find_tool(args[0])).empty())
@@ -79,6 +76,10 @@ int run_program(const std::vector<std::string> &argv, const std::string &input,
         *output = r.out;
     return r.status;
 }
+
+}  // namespace
+
+int free_port() { return loopback(0, false); }
 
 Slapd::Slapd(SlapdOptions options) : options_(std::move(options)) {}
 
@@ -191,10 +192,4 @@ std::vector<std::string> Slapd::search_dns(const std::string &base, const std::s
         else if (line.rfind("dn: ", 0) == 0)
             dns.push_back(line.substr(4));
     return dns;
-}
-
-int Slapd::ldapmodify(const std::string &ldif, std::string *output) const
-{
-    return run_program({"ldapmodify", "-x", "-H", url(), "-D", options_.rootdn, "-w", options_.rootpw},
-                       ldif, output);
 }

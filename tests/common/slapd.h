@@ -47,7 +47,6 @@ public:
     // The DNs found, as slapd spells them, in the order it sends them.
     std::vector<std::string> search_dns(const std::string &base, const std::string &scope,
                                         const std::string &filter) const;
-    int ldapmodify(const std::string &ldif, std::string *output) const;  // as the rootdn
 
 private:
     bool launch();
@@ -58,12 +57,6 @@ private:
     int port_ = 0;
     pid_t pid_ = -1;
 };
-
-// Runs a program (argv[0] looked up in PATH and the sbin folders) with the
-// given standard input; returns its exit status (-1 when it could not be
-// started) and its standard output in *output when not null.
-int run_program(const std::vector<std::string> &argv, const std::string &input,
-                std::string *output);
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int free_port();

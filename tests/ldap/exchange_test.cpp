@@ -2,9 +2,7 @@
 // split and batched, junk, closes, silence and many small messages.
 #include <chrono>
 #include <climits>
-#include <filesystem>
 
-#include "common/tempdir.h"
 #include "ldap_testing.h"
 
 namespace {
@@ -24,35 +22,25 @@ class Exchange : public FakeTest {};
 
 TEST_F(Exchange, RequestOctetsAndIds)
 {
-    for (int i = 0; i < 4; i++)
-        fake.read_request();
+    fake.read_request().read_request();
     start();
-    static_list urls, controls;
-    static_init(&urls, nullptr);
+    static_list controls;
     static_init(&controls, nullptr);
     ldap_cr *cr = ldap_cr_init("1.2.3", 1);
     ldap_cr_set(cr, "ab", 2);
     static_add(&controls, cr);
-    ldap_request unbind = request(LDAP_UNBIND_REQUEST), abandon = request(LDAP_ABANDON_REQUEST),
-                 reference = request(LDAP_SEARCH_REFERENCE);
+    ldap_request unbind = request(LDAP_UNBIND_REQUEST), abandon = request(LDAP_ABANDON_REQUEST);
     abandon.abandon_id = 5;
-    reference.urls = &urls;
     xmsg_id = 1;
-    EXPECT_EQ(1, ldap_send(&h, &unbind, 0, nullptr));
     EXPECT_EQ(1, ldap_send(&h, &abandon, 6, nullptr));  // a given ID leaves the count alone
-    EXPECT_EQ(1, ldap_send(&h, &reference, 9, nullptr));
-    EXPECT_EQ(1, ldap_send(&h, &unbind, 4, &controls));
+    EXPECT_EQ(1, ldap_send(&h, &unbind, 0, &controls));
     ldap_cr_clear(cr);
     static_clear(&controls);
-    EXPECT_EQ(2, xmsg_id);
     fake.wait();
-    EXPECT_EQ(
-        (std::vector<std::string>{
-            hex_bytes("30 05 02 01 02 42 00"), hex_bytes("30 06 02 01 06 50 01 05"),
-            hex_bytes("30 05 02 01 09 53 00"),
-            hex_bytes(
-                "30 17 02 01 04 42 00 A0 10 30 0E 04 05 31 2E 32 2E 33 01 01 FF 04 02 61 62")}),
-        fake.requests());
+    EXPECT_EQ((std::vector<std::string>{hex_bytes("30 06 02 01 06 50 01 05"),
+                                        hex_bytes("30 17 02 01 02 42 00 A0 10 30 0E 04 05 31 2E "
+                                                  "32 2E 33 01 01 FF 04 02 61 62")}),
+              fake.requests());
 
     // Extended requests are never sent, and nothing goes without a channel,
     // but each still takes an ID; after the last ID there is, 1 comes again.
@@ -60,34 +48,27 @@ TEST_F(Exchange, RequestOctetsAndIds)
     TestHandle alone;
     EXPECT_EQ(0, ldap_send(&h, &extended, 0, nullptr));
     EXPECT_EQ(0, ldap_send(&alone, &unbind, 0, nullptr));
-    EXPECT_EQ(0, ldap_send(nullptr, &unbind, 0, nullptr));
-    EXPECT_EQ(5, xmsg_id);
+    EXPECT_EQ(4, xmsg_id);
     xmsg_id = INT_MAX;
     ldap_send(nullptr, &unbind, 0, nullptr);
     EXPECT_EQ(1, xmsg_id);
     List error(ldap_receive(&alone, nullptr));
-    ASSERT_NE(nullptr, error.get());
-    EXPECT_EQ(-1, error->application);
-    EXPECT_STREQ("LDAP Chanel not setup", error->error);
-    EXPECT_EQ(nullptr, ldap_receive(nullptr, nullptr));
+    EXPECT_STREQ("LDAP Chanel not setup", error ? error->error : nullptr);
 }
 
-TEST_F(Exchange, SplitAndBatchedRepliesTracedOneFileEach)
+TEST_F(Exchange, SplitAndBatchedReplies)
 {
     // One reply in octet-sized writes; after a request, two in one write.
     fake.send(BIND_OK_1, 1, 2)
         .read_request()
         .send(BIND_OK_1 + ldap_result_bytes(0x65, 2, 32, "gone"));
     start();
-    TempDir dir;
-    ldap_set_log(&h, dir.path().c_str());
     List first(ldap_receive(&h, nullptr));
     EXPECT_EQ(3, lresult_size(first.get()));
     ldap_request unbind = request(LDAP_UNBIND_REQUEST);
     ASSERT_EQ(1, ldap_send(&h, &unbind, 77, nullptr));
     List again(ldap_receive(&h, nullptr));
     EXPECT_EQ(3, lresult_size(again.get()));
-    ldap_set_log(&h, nullptr);
     // The second of the pair comes from the buffer: the channel is not used.
     chan_rec *chan = h.chan;
     h.chan = nullptr;
@@ -95,28 +76,19 @@ TEST_F(Exchange, SplitAndBatchedRepliesTracedOneFileEach)
     h.chan = chan;
     EXPECT_STREQ("gone", lresult_get_char(second.get(), 2));
     EXPECT_EQ(0, h.rx_len);
-    EXPECT_EQ(nullptr, h.rx_data);
-
-    std::vector<std::string> names;
-    for (const auto &file : std::filesystem::directory_iterator(dir.path()))
-        names.push_back(file.path().filename().string().substr(0, 10));
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{"LDAP_1-IN_", "LDAP_1-IN_", "LDAP_77-OU"}), names);
 }
 
-// Streams that are cut, junk, oversized or silent: nothing comes back but
-// an error record where the server hung up, at once (well within the
-// channel's five seconds) unless the handle's own short time-out runs out.
+// Streams that are cut, junk, oversized or silent: nothing but an error record where the
+// server hung up, at once (well within the channel's five seconds) or at the short time-out.
 TEST(ExchangeBroken, Streams)
 {
     const std::string padding(100, '\0');
     const struct {
         std::string bytes;
         const char *error;  // the error record's text; null: no record
-        int buffered;       // 0: junk, the channel is closed; else silence, it stays open
+        int buffered;       // 0: junk, the channel is closed; else it stays open
     } cases[] = {
         {BIND_OK_1.substr(0, 7), "Connection Closed by LDAP server", 7},  // then a close
-        {hex_bytes("30 05 02 01 01 07 00") + BIND_OK_1, nullptr, 0},      // tag 7
         {"220 mail.example.com ready\r\n", nullptr, 0},                   // not a message
         {hex_bytes("30 84 04 00 00 01") + padding, nullptr, 0},           // over 64 MiB
         {hex_bytes("30 85 01 00 00 00 00") + padding, nullptr, 0},        // five length octets
@@ -137,9 +109,7 @@ TEST(ExchangeBroken, Streams)
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
         EXPECT_STREQ(c.error, got ? got->error : nullptr);
         EXPECT_EQ(c.buffered, h.rx_len);
-        if (!c.error) {
-            EXPECT_EQ(c.buffered != 0, chan_isopen(h.chan) != 0);
-        }
+        EXPECT_EQ(c.buffered != 0, chan_isopen(h.chan) != 0);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "common/message_log.h"
 #include "common/slapd.h"
 #include "ldap/ldap.h"
+#include "ldap/reply.h"
 
 struct Buf {
     data_buf b;
@@ -27,24 +28,16 @@ struct Buf {
 };
 
 // Compiles a filter text and returns the hex of what was appended.
-inline std::string filter_hex(const char *text, int use_default = 0, int *count = nullptr)
+inline std::string filter_hex(const char *text, int use_default, int *count)
 {
     Buf out;
-    int found = data_cvt_search(&out.b, text, use_default);
-    if (count)
-        *count = found;
+    *count = data_cvt_search(&out.b, text, use_default);
     return out.hex();
 }
 
 // A decoded list released with its record; LRESULT_INVALID and null kept.
 struct ListDeleter {
-    void operator()(lresult *list) const
-    {
-        if (list && list != LRESULT_INVALID) {
-            lresult_clear(list);
-            free(list);
-        }
-    }
+    void operator()(lresult *list) const { ldap_free_message(list); }
 };
 using List = std::unique_ptr<lresult, ListDeleter>;
 
@@ -75,7 +68,6 @@ struct TestHandle : ldap_handle {
 struct ResultList : static_list {
     ResultList() { static_init(this, nullptr); }
     ~ResultList() { ldap_clear_result_list(this); }
-    int size() { return static_size(this); }
     std::vector<std::string> dns()
     {
         std::vector<std::string> out;
@@ -124,25 +116,22 @@ protected:
     {
         fake.start();
         ldap_setup(&h, fake.host(), fake.port());
-        if (bind) {
-            ASSERT_EQ(0, ldap_connect(&h, "", ""));
-        } else {
-            attach(&h, fake);
-        }
+        if (!bind)
+            return attach(&h, fake);
+        ASSERT_EQ(0, ldap_connect(&h, "", ""));
     }
     TestHandle h;  // outlives the server: ldap_clear sees it hang up
     FakeServer fake;
 };
 
 // A suite whose tests share one private slapd, started once, with a
-// referral object and a size limit of 3 for ordinary users.
+// referral object.
 class SlapdSuite : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         SlapdOptions options;
         options.ldif.push_back("tests/data/referral.ldif");
-        options.sizelimit = 3;
         server = new Slapd(options);
         server->start();
     }

