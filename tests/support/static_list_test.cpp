@@ -37,46 +37,57 @@ struct text_list {
 
 char P[] = "P", Q[] = "Q", R[] = "R";
 
-TEST(StaticList, GrowthByStepAndNullArguments) {
+TEST(StaticList, GrowthClearingAndMessages) {
     text_list l, big;
-    EXPECT_EQ(static_start(&l.list), -1);
     for (int i = 0; i < 6; i++) {  // room for 5 at the first append, for 10 at the sixth
         ASSERT_EQ(static_add(&l.list, P), i);
         EXPECT_EQ(l.list.count + l.list.spare, i < 5 ? 5 : 10);
     }
-    EXPECT_EQ(static_add(&l.list, nullptr), -1);
+    EXPECT_EQ(static_add(&l.list, nullptr) + static_add(nullptr, P) + static_static(&l.list, nullptr), -7);
     EXPECT_EQ(static_add_empty(&l.list), 6);
-    EXPECT_EQ(static_get_num(&l.list, 6), nullptr);
-    for (int r : {static_init(nullptr, nullptr), static_add(nullptr, P), static_add_empty(nullptr),
-                  static_start(nullptr), static_size(nullptr), static_setup(nullptr, 3), static_clear(nullptr),
-                  static_emsg(nullptr, "x"), static_add_pos(nullptr, P, 0), static_back(nullptr, 1),
-                  static_static(nullptr, &l.list), static_static(&l.list, nullptr), static_reverse(nullptr)})
-        EXPECT_EQ(r, -3);
-    EXPECT_FALSE(static_get(nullptr) || static_remove(nullptr) || static_get_back(nullptr) ||
-                 static_clear_struct(nullptr, free) || static_clear_struct(&l.list, nullptr) ||
-                 static_tok(nullptr, "a", ",") || static_tok(&l.list, nullptr, ",") || static_is_last(nullptr, P));
 
     auto start = std::chrono::steady_clock::now();
     for (intptr_t i = 1; i <= 100000; i++)
         ASSERT_EQ(static_add(&big.list, (void *)i), i - 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(static_get_num(&big.list, 99999), (void *)100000);
+
+    static_clear(&l.list);  // clearing, messages, and a list that cannot grow
+    static_setup(&l.list, 3);
+    static_add(&l.list, strdup("a"));
+    EXPECT_EQ(static_clear_dealloc(&l.list), 1);  // LeakSanitizer sees the items go
+    static strings cleared;
+    static_add(&l.list, strdup("x"));
+    static_add(&l.list, strdup("y"));
+    EXPECT_EQ(static_clear_struct(&l.list, [](void *item) { cleared.push_back((char *)item); }), 1);
+    EXPECT_EQ(cleared, (strings{"x", "y"}));  // in order, each item freed after it
+    EXPECT_EQ(static_add(&l.list, P) + l.list.spare, 2);  // empty again, its step still 3
+
+    logged_messages.clear();
+    EXPECT_EQ(static_emsg(&l.list, "bad %d of %s", 3, "x") + static_dmsg(&l.list, "silent"), 2);
+    static_debug(&l.list, log_message);
+    static_dmsg(&l.list, "loud");
+    static_emsg(&l.list, "%s", std::string(3000, 'm').c_str());
+    l.list.count = INT_MAX / 2;  // a list that cannot grow: adds fail and leave it intact
+    l.list.spare = 0;
+    EXPECT_EQ(static_add(&l.list, Q) + static_add_pos(&l.list, Q, 0), -4);
+    EXPECT_EQ(l.list.count, INT_MAX / 2);
+    l.list.count = 1;
+    l.list.spare = 2;
+    EXPECT_EQ(logged_messages, (strings{"STATIC: bad 3 of x", "STATIC: loud", "STATIC: " + std::string(1015, 'm'),
+                                 "STATIC: Memory Allocation Error in 'static_add'",
+                                 "STATIC: Memory Allocation Error in 'static_add'"}));
+    EXPECT_EQ(l.texts(), "P");
 }
 
-TEST(StaticList, CursorWalksBothWays) {
+TEST(StaticList, CursorInsertionAndRemoval) {
     text_list l({P, Q, R}), empty;
-    EXPECT_EQ(static_start(&l.list), 1);
-    std::string walked;
+    std::string walked = std::to_string(static_start(&l.list));
     while (void *item = static_get(&l.list))
         walked += (char *)item;
-    EXPECT_EQ(static_end(&l.list), 2);
-    while (void *item = static_get_back(&l.list))
+    for (walked += std::to_string(static_end(&l.list)); void *item = static_get_back(&l.list);)
         walked += (char *)item;
-    EXPECT_EQ(walked, "PQRRQP");
-    EXPECT_EQ(static_get_num(&l.list, 0), P);
-    EXPECT_EQ(static_get(&l.list), Q);
-    EXPECT_EQ(static_get_num(&l.list, 3), static_get_num(&l.list, -1));
-    EXPECT_EQ(static_current(&l.list), 2);
+    EXPECT_EQ(walked, "1PQR2RQP");
     EXPECT_EQ(static_end(&empty.list) + static_back(&empty.list, 1), -5);
     // static_back wraps once through -1; static_forward never does; neither
     // leaves the cursor outside -1 .. count - 1.
@@ -90,96 +101,50 @@ TEST(StaticList, CursorWalksBothWays) {
         EXPECT_EQ(m[2] ? static_forward(&l.list, m[1]) : static_back(&l.list, m[1]), m[3]) << m[0] << " " << m[1];
         EXPECT_EQ(l.list.cursor, m[4]);
     }
-}
 
-TEST(StaticList, InsertionAndRemovalKeepTheCursorOnItsItem) {
-    text_list l({"A", "B"}), grown({"end"}), r({P, Q, R});
-    l.list.cursor = 1;
-    EXPECT_EQ(static_add_pos(&l.list, (void *)"X", 0) + static_add_pos(&l.list, (void *)"Y", 2), 2);
-    EXPECT_EQ(l.list.cursor, 3);  // still on B
-    EXPECT_EQ(static_add_pos(&l.list, (void *)"E", 99), 4);
-    EXPECT_EQ(static_add_pos(&l.list, nullptr, 0) + static_add_pos(&l.list, P, -1), -2);
-    EXPECT_EQ(static_add_pos_empty(&l.list, nullptr, 0), 0);
-    EXPECT_EQ(static_add_pos_empty(&l.list, nullptr, l.list.count), -1);
-    l.list.cursor = 2;
-    EXPECT_EQ(static_add_current(&l.list, (void *)"C"), 2);  // in front of A
-    EXPECT_EQ(static_get(&l.list), (void *)"A");
-    l.list.cursor = -1;
-    EXPECT_EQ(static_add_current(&l.list, (void *)"Z"), 7);
-    EXPECT_EQ(l.list.cursor, 7);  // left on the appended item
-    EXPECT_EQ(l.texts(), "(none)|X|C|A|Y|B|E|Z");
+    // Insertion and removal keep the cursor on its item.
+    text_list ab({"A", "B"}), grown({"end"});
+    ab.list.cursor = 1;
+    EXPECT_EQ(static_add_pos(&ab.list, (void *)"X", 0) + static_add_pos(&ab.list, (void *)"Y", 2), 2);
+    EXPECT_EQ(ab.list.cursor, 3);  // still on B
+    EXPECT_EQ(static_add_pos(&ab.list, (void *)"E", 99), 4);
+    EXPECT_EQ(static_add_pos(&ab.list, nullptr, 0) + static_add_pos(&ab.list, P, -1), -2);
+    EXPECT_EQ(static_add_pos_empty(&ab.list, nullptr, 0) + static_add_pos_empty(&ab.list, nullptr, ab.list.count), -1);
+    ab.list.cursor = 2;
+    EXPECT_EQ(static_add_current(&ab.list, (void *)"C"), 2);  // in front of A
+    EXPECT_EQ(static_get(&ab.list), (void *)"A");
+    ab.list.cursor = -1;
+    EXPECT_EQ(static_add_current(&ab.list, (void *)"Z"), 7);
+    EXPECT_EQ(ab.list.cursor, 7);  // left on the appended item
+    EXPECT_EQ(ab.texts(), "(none)|X|C|A|Y|B|E|Z");
     for (const char *d : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"})  // growing under the moving items
         ASSERT_EQ(static_add_pos(&grown.list, (void *)d, 0), 0);
     EXPECT_EQ(grown.texts(), "9|8|7|6|5|4|3|2|1|0|end");
 
-    static_start(&r.list);
-    static_get(&r.list);
-    static_get(&r.list);
-    EXPECT_EQ(static_remove(&r.list), Q);  // the one the last static_get gave
-    EXPECT_EQ(static_get(&r.list), R);
-    EXPECT_EQ(static_remove(&r.list), R);  // cursor -1: the last one
-    EXPECT_EQ(static_remove(&r.list), P);
-    EXPECT_EQ(static_remove(&r.list), r.list.items);  // both null
-    for (char *t : {Q, P, R})
-        static_add(&r.list, t);
-    static_get_num(&r.list, 1);  // cursor on R, at 2
-    EXPECT_EQ(static_remove_num(&r.list, 1), P);
-    EXPECT_EQ(static_current(&r.list), 1);
-    EXPECT_EQ(static_remove_num(&r.list, 5), static_remove_num(&r.list, -1));
-    EXPECT_EQ(static_remove_num(&r.list, 1), R);  // under the cursor, and last
-    EXPECT_EQ(static_current(&r.list), 0);
-    EXPECT_EQ(r.texts(), "Q");
+    static_get_num(&l.list, 1);  // the cursor after Q
+    EXPECT_EQ(static_remove(&l.list), Q);  // the one the last static_get gave
+    EXPECT_EQ(static_get(&l.list), R);
+    EXPECT_EQ(static_remove(&l.list), R);  // cursor -1: the last one
+    for (char *t : {Q, R})
+        static_add(&l.list, t);
+    static_get_num(&l.list, 1);  // cursor on R, at 2
+    EXPECT_EQ(static_remove_num(&l.list, 1), Q);
+    EXPECT_EQ(static_current(&l.list), 1);
+    EXPECT_EQ(static_remove_num(&l.list, 5), static_remove_num(&l.list, -1));
+    EXPECT_EQ(static_remove_num(&l.list, 1), R);  // under the cursor, and last
+    EXPECT_EQ(l.texts() + std::to_string(static_current(&l.list)), "P0");
 }
 
-TEST(StaticList, ClearingMessagesAndGrowthFailure) {
-    text_list l;
-    static_setup(&l.list, 3);
-    static_add(&l.list, strdup("a"));
-    EXPECT_EQ(static_clear_dealloc(&l.list), 1);  // LeakSanitizer sees the items go
-    EXPECT_EQ(static_size(&l.list) + l.list.step, 3);
-    static strings cleared;
-    static_add(&l.list, strdup("x"));
-    static_add(&l.list, strdup("y"));
-    EXPECT_EQ(static_clear_struct(&l.list, [](void *item) { cleared.push_back((char *)item); }), 1);
-    EXPECT_EQ(cleared, (strings{"x", "y"}));  // in order, each item freed after it
-    EXPECT_EQ(static_add(&l.list, P), 0);
-    EXPECT_EQ(l.list.spare, 2);
-
-    logged_messages.clear();
-    EXPECT_EQ(static_emsg(&l.list, "bad %d of %s", 3, "x") + static_dmsg(&l.list, "silent"), 2);
-    static_debug(&l.list, log_message);
-    static_dmsg(&l.list, "loud");
-    std::string big(3000, 'm');
-    static_emsg(&l.list, "%s", big.c_str());
-    l.list.count = INT_MAX / 2;  // a list that cannot grow: adds fail and leave it intact
-    l.list.spare = 0;
-    EXPECT_EQ(static_add(&l.list, Q) + static_add_pos(&l.list, Q, 0), -4);
-    EXPECT_EQ(l.list.count, INT_MAX / 2);
-    l.list.count = 1;
-    l.list.spare = 2;
-    EXPECT_EQ(logged_messages, (strings{"STATIC: bad 3 of x", "STATIC: loud", "STATIC: " + big.substr(0, 1015),
-                                 "STATIC: Memory Allocation Error in 'static_add'",
-                                 "STATIC: Memory Allocation Error in 'static_add'"}));
-    EXPECT_EQ(l.texts(), "P");
-}
-
-TEST(StaticList, AppendingReversingTokenizingAndTextSorts) {
-    text_list target({"A"}), other({"B", "C"}), empty, l({"beta", "Alpha", "gamma", "alpha", "Be"}), one({"x"});
+TEST(StaticList, AppendingTokenizingAndTextSorts) {
+    text_list target({"A"}), other({"B", "C"}), empty, l({"beta", "Alpha", "gamma", "alpha", "Be"});
     EXPECT_EQ(static_static(&target.list, &empty.list) + static_static(&target.list, &other.list), 2);
-    EXPECT_EQ(target.list.spare, 4);
     EXPECT_EQ(static_static(&target.list, &target.list), 1);
     EXPECT_EQ(target.texts(), "A|B|C|A|B|C");
     for (int k = 6; k < 40; k++)  // the grown array takes further appends
         ASSERT_EQ(static_add(&target.list, P), k);
-    target.list.cursor = 0;
-    EXPECT_EQ(static_reverse(&target.list), 1);
-    EXPECT_STREQ((const char *)static_get(&target.list), "P");
-    EXPECT_EQ(target.texts().substr(34 * 2), "C|B|A|C|B|A");
 
-    const char *tokens[][4] = {  // text, delimiters, tokens, count
-        {"a,,b", ",", "a|b", "2"}, {"a,", ",", "a|", "2"}, {",,,", ",", "", "1"}, {",a", ",", "a", "1"},
-        {"", ",", "", "0"}, {"one two;three", " ;", "one|two|three", "3"},
-    };
+    // text, delimiters, tokens, count
+    const char *tokens[][4] = {{"a,,b", ",", "a|b", "2"}, {"a,", ",", "a|", "2"}, {"", ",", "", "0"}};
     for (const auto &t : tokens) {
         text_list split;
         EXPECT_EQ(static_tok(&split.list, t[0], t[1]), 1);
@@ -191,27 +156,13 @@ TEST(StaticList, AppendingReversingTokenizingAndTextSorts) {
     static_sort(&l.list, sort_string_case, log_message);
     EXPECT_EQ(l.texts(), "Alpha|Be|alpha|beta|gamma");
     EXPECT_EQ(logged_messages, (strings{"STATIC: Sorting 5 items (qsort)", "STATIC: Exited on cycle 1"}));
-    static_sort(&l.list, sort_string, nullptr);
-    EXPECT_EQ(l.list.dmsg_fn, nullptr);  // the sink given stays set
-    EXPECT_EQ(s_stricmp(l.texts().c_str(), "alpha|alpha|be|beta|gamma"), 0);
-    static_sort(&l.list, sort_string_len, nullptr);
-    std::string by_length = l.texts();
-    EXPECT_EQ(by_length.substr(0, 3) + std::to_string(by_length.size() - by_length.rfind('|')), "Be|6");
-    logged_messages.clear();  // one item: no message, no sink set
-    static_sort(&one.list, sort_string, log_message);
-    static_sort_data(&one.list, nullptr, [](void *, void *, void *) { return 0; }, log_message);
-    EXPECT_TRUE(logged_messages.empty());
-    EXPECT_EQ(one.list.dmsg_fn, nullptr);
 }
 
 TEST(StaticListDeathTest, UseBeforeInitEndsTheProcess) {
     static_list l = {};
     l.magic = 31999;
     EXPECT_EXIT(static_size(&l), testing::ExitedWithCode(1), "Error Using Static List before Init: size");
-    EXPECT_EXIT(static_remove(&l), testing::ExitedWithCode(1), "before Init: remove_num");
-    EXPECT_EXIT(static_emsg(&l, "x"), testing::ExitedWithCode(1), "before Init: emsg");
     EXPECT_EXIT(static_add_pos(&l, P, 0), testing::ExitedWithCode(1), "before Init: add_pos");
-    EXPECT_EXIT(static_get_back(&l), testing::ExitedWithCode(1), "before Init: get_back");
 }
 
 long comparisons;
@@ -225,8 +176,8 @@ int compare_ints(const void *a, const void *b) {
 }
 
 // The values sorted as list items by static_sort_data (0 included, which
-// static_add refuses), descending or not; its messages in logged_messages.
-std::vector<int> sort_as_list(const std::vector<int> &values, bool descending) {
+// static_add refuses); its messages in logged_messages.
+std::vector<int> sort_as_list(const std::vector<int> &values) {
     static_list l;
     static_init(&l, nullptr);
     for (int v : values) {
@@ -234,11 +185,11 @@ std::vector<int> sort_as_list(const std::vector<int> &values, bool descending) {
         l.items[k] = (void *)(intptr_t)v;
     }
     logged_messages.clear();
-    auto compare = [](void *a, void *b, void *down) {
+    auto compare = [](void *a, void *b, void *) {
         comparisons++;
-        return (*(bool *)down ? -1 : 1) * (((intptr_t)a > (intptr_t)b) - ((intptr_t)a < (intptr_t)b));
+        return ((intptr_t)a > (intptr_t)b) - ((intptr_t)a < (intptr_t)b);
     };
-    static_sort_data(&l, &descending, compare, log_message);
+    static_sort_data(&l, nullptr, compare, log_message);
     std::vector<int> out;
     for (int k = 0; k < l.count; k++)
         out.push_back(int((intptr_t)l.items[k]));
@@ -246,7 +197,7 @@ std::vector<int> sort_as_list(const std::vector<int> &values, bool descending) {
     return out;
 }
 
-TEST(Sort, ExchangeSwapsEveryByteAtAnyAlignment) {
+TEST(Sort, ExchangeAtAnyAlignmentAndFastSorts) {
     unsigned char buf[64];
     for (int size : {0, 1, 3, 4, 8, 11}) {
         for (int offset : {0, 1, 3}) {
@@ -259,51 +210,29 @@ TEST(Sort, ExchangeSwapsEveryByteAtAnyAlignment) {
             }
         }
     }
-    exchange(nullptr, buf, 4);
-    exchange(buf, buf + 8, -4);
-    EXPECT_EQ(buf[0], 0);
-}
 
-// Both sorts agree with std::sort (myqsort also on 12-byte elements), and
-// take n log n comparisons, far from n * n / 2, on the large shapes that
-// break a naive quicksort; the list's sort then has nothing left for its
-// final pass.
-TEST(Sort, BothSortsMatchStdSortAndStayFast) {
-    myqsort(nullptr, 0, 4, compare_ints);
+    // Both sorts sort (myqsort also 12-byte elements) in n log n comparisons
+    // on random values and on the shapes that break a naive quicksort; the
+    // list's sort then has nothing left for its final pass.
     struct record12 {
         int key;
         char tag[8];
-    } records[] = {{3, "c"}, {1, "a"}, {4, "d"}, {1, "b"}, {2, "x"}};
-    myqsort(records, 5, sizeof(record12), compare_ints);  // by the leading key
-    std::string order;
-    for (const auto &r : records)
-        order += std::to_string(r.key) + r.tag[0];
-    EXPECT_TRUE(order == "1a1b2x3c4d" || order == "1b1a2x3c4d") << order;
+    } records[] = {{3, "c"}, {1, "a"}, {4, "d"}, {2, "b"}};
+    myqsort(records, 4, sizeof(record12), compare_ints);  // by the leading key
+    EXPECT_EQ(std::string(records[0].tag) + records[1].tag + records[2].tag + records[3].tag, "abcd");
 
     std::mt19937 rng(3);
-    for (int round = 0; round < 300; round++) {
-        int range = round % 3 == 0 ? 4 : 1000000;
-        std::vector<int> values(rng() % 401);
-        for (int &v : values)
-            v = int(rng() % unsigned(2 * range + 1)) - range;
-        std::vector<int> expected = values;
-        std::sort(expected.begin(), expected.end());
-        ASSERT_EQ(sort_as_list(values, true), std::vector<int>(expected.rbegin(), expected.rend()));
-        myqsort(values.data(), (int)values.size(), sizeof(int), compare_ints);
-        ASSERT_EQ(values, expected);
-    }
-
     const int n = 100000;
-    for (int shape = 0; shape < 4; shape++) {
+    for (int shape = 0; shape < 5; shape++) {
         std::vector<int> values(n);
-        for (int k = 0; k < n; k++)
-            values[size_t(k)] = shape == 0 ? k : shape == 1 ? n - k : shape == 2 ? 7 : k % 3;
+        for (int k = 0; k < n; k++)  // ascending, descending, all equal, three values, random
+            values[size_t(k)] = shape == 0 ? k : shape == 1 ? n - k : shape == 2 ? 7 : shape == 3 ? k % 3 : int(rng());
         std::vector<int> copy = values;
         comparisons = 0;
         myqsort(copy.data(), n, sizeof(int), compare_ints);
         EXPECT_TRUE(std::is_sorted(copy.begin(), copy.end()) && comparisons < 40L * n) << shape;
         comparisons = 0;
-        EXPECT_EQ(sort_as_list(values, false), copy) << shape;
+        EXPECT_EQ(sort_as_list(values), copy) << shape;
         EXPECT_LT(comparisons, 40L * n) << shape;
         EXPECT_EQ(logged_messages, (strings{"STATIC: Sorting 100000 items", "STATIC: Exited on cycle 0/99999"}));
     }

@@ -8,8 +8,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -17,25 +17,22 @@ namespace {
 std::string text(const char *s) { return s ? s : "(none)"; }
 
 // lcpy and lcat leave a terminated prefix and touch no byte past their
-// bound: the guard bytes after it keep their 'z'.
+// bound: the guard bytes after it keep their 'z'. Rows: dst, src, size, and
+// what lcpy and lcat leave.
 TEST(Strings, CopiesNeverPassTheirBound) {
-    struct {
-        const char *dst, *src;
-        int size;
-        const char *after_lcpy, *after_lcat;
-    } cases[] = {
+    const std::tuple<const char *, const char *, int, const char *, const char *> cases[] = {
         {"keep", "abcdef", 0, "keep", "keep"}, {"keep", "abcdef", -3, "keep", "keep"},
         {"keep", "abcdef", 1, "", "keep"},     {"abc", "abcdef", 4, "abc", "abc"},
         {"abc", "def", 5, "def", "abcd"},
     };
-    for (const auto &c : cases) {
+    for (const auto &[dst, src, size, after_lcpy, after_lcat] : cases) {
         for (bool cat : {false, true}) {
             char buf[32];
             memset(buf, 'z', sizeof buf);
-            strcpy(buf, c.dst);
-            EXPECT_EQ(cat ? lcat(buf, c.src, c.size) : lcpy(buf, c.src, c.size), buf);
-            EXPECT_STREQ(buf, cat ? c.after_lcat : c.after_lcpy) << c.dst << " " << c.size;
-            for (size_t k = std::max(size_t(std::max(c.size, 0)), strlen(c.dst) + 1); k < sizeof buf; k++)
+            strcpy(buf, dst);
+            EXPECT_EQ(cat ? lcat(buf, src, size) : lcpy(buf, src, size), buf);
+            EXPECT_STREQ(buf, cat ? after_lcat : after_lcpy) << dst << " " << size;
+            for (size_t k = std::max(size_t(std::max(size, 0)), strlen(dst) + 1); k < sizeof buf; k++)
                 ASSERT_EQ(buf[k], 'z') << k;
         }
     }
@@ -44,17 +41,12 @@ TEST(Strings, CopiesNeverPassTheirBound) {
     memset(buf, 'z', sizeof buf);
     EXPECT_EQ(ncpy(buf, "abcdef", 3), buf + 3);
     EXPECT_EQ(std::string(buf, 5), std::string("abc\0z", 5));
-    EXPECT_EQ(ncpy(buf, "ab", 5), buf + 2);
-    EXPECT_EQ(std::string(buf + 5, 2), std::string("\0z", 2));
     EXPECT_STREQ(ncpy(buf, "xyz", -3), "");  // negative counts copy nothing
     EXPECT_STREQ(ncat(lcat(buf, "ab", 8), "xyz", -3), "ab");
     EXPECT_STREQ(ncat(buf, "def", 3), "abd");
     EXPECT_STREQ(ncat(s_strcpy(buf, "abcdef"), "x", 2), "ab");  // the zero at dst[n] cuts a longer text
-    EXPECT_STREQ(s_strcat(lcpy(ncpy(buf, nullptr, 3), nullptr, 4), nullptr), "");
-    EXPECT_EQ(lcpy(nullptr, "x", 4), ncat(nullptr, "x", 5));
 
     char *grown = s_stradd(s_stradd(nullptr, "x"), "y");
-    EXPECT_EQ(s_stradd(grown, nullptr), grown);
     for (int k = 0; k < 200; k++)
         grown = s_stradd(grown, "0123456789");
     grown = s_stradd(grown, grown + 2000);  // a text appended to itself, the block moving
@@ -63,35 +55,6 @@ TEST(Strings, CopiesNeverPassTheirBound) {
     EXPECT_EQ(strlen(grown), 4008u);
     EXPECT_EQ(std::string(grown + 2004, 4), "xy01");
     free(grown);
-}
-
-// {result, expected}. The signs matter: the list's text comparators hand
-// these results to a sort.
-TEST(Strings, ComparisonsCaseAndSearches) {
-    const char *hay = "xAAB", *escaped = "a\x1b" "b\x1b" "b", *latin = "x\xe9";
-    char word[] = "\xc4" "BCabc", padded[] = "  ab  ", tabbed[] = "\tab\t";
-    const long cases[][2] = {
-        {s_stricmp("Search", "SEARCH"), 0},  {s_stricmp("ab", "abc"), -1},
-        {s_stricmp("abc", "ab"), 'c'},       {s_stricmp("\xe9", "\xc9"), 0xe9 - 0xc9},  // no folding above 127
-        {s_stricmp(nullptr, nullptr), 1},    {s_strnicmp(":DN:x", ":dn:", 4), 0},
-        {s_strnicmp(":d", ":dn:", 4), 1},    {s_strnicmp(":dn:", ":d", 4), -1},
-        {s_strnicmp("x", "y", 0), 0},        {s_strnicmp("abc", "ABD", -1), -1},
-        {s_strcmp("a", nullptr), 1},         {s_strncmp("ab", "abc", 5), 1},
-        {s_strncmp("abc", "abd", 2), 0},     {s_strncmp(nullptr, "a", 1), 1},
-        {s_strcmp("\xe9", "a") < 0, 1},      {s_strcmp("a\xe9", "aa") > 0, 1},  // signed, then unsigned
-        {s_atoi("  -17xyz"), -17},           {s_atoi("99999999999"), INT_MAX},  // saturates
-        {s_atol("-99999999999"), INT_MIN},   {s_atoi(nullptr), 0},
-        {s_strchr(hay, 0) - hay, 4},         {s_stristr(hay, "ab") - hay, 2},
-        {s_strchr_japan(escaped, 'b') - escaped, 4}, {s_strchr_japan(latin, 0xe9) - latin, 1},
-        {s_stristr(hay, "aabb") || s_stristr(hay, "") || s_strchr_japan(escaped, 27) || s_strchr(nullptr, 'a'), 0},
-        {s_strstr(hay, nullptr) || s_strlwr(nullptr) || s_strupr(nullptr) || s_strtrm(nullptr) || s_strlen(nullptr), 0},
-        {s_strtrm(padded) - padded, 2},  // trimmed in place, never moved
-    };
-    for (size_t k = 0; k < sizeof cases / sizeof cases[0]; k++)
-        EXPECT_EQ(cases[k][0], cases[k][1]) << "case " << k;
-    EXPECT_STREQ(s_strupr(s_strlwr(word)), "\xc4" "BCABC");
-    EXPECT_STREQ(padded + 2, "ab");
-    EXPECT_STREQ(s_strtrm(tabbed), "\tab\t");
 }
 
 // All tokens of s, "(none)" marking the null that ends them.
@@ -107,95 +70,81 @@ std::string split(std::string s, Next next) {
     return out;
 }
 
-TEST(Strings, Tokenizers) {
+// {result, expected}. The signs matter: the list's text comparators hand
+// these results to a sort.
+TEST(Strings, ComparisonsSearchesAndTokens) {
+    const char *hay = "xAAB", *escaped = "a\x1b" "b\x1b" "b", *latin = "x\xe9";
+    char word[] = "\xc4" "BCabc", padded[] = "  ab\t ";
+    const long cases[][2] = {
+        {s_stricmp("Search", "SEARCH"), 0},  {s_stricmp("ab", "abc"), -1},
+        {s_stricmp("abc", "ab"), 'c'},       {s_stricmp("\xe9", "\xc9"), 0xe9 - 0xc9},  // no folding above 127
+        {s_stricmp(nullptr, nullptr), 1},    {s_strnicmp(":DN:x", ":dn:", 4), 0},
+        {s_strnicmp(":d", ":dn:", 4), 1},    {s_strnicmp("abc", "ABD", -1), -1},
+        {s_strcmp("\xe9", "a") < 0, 1},      {s_strcmp("a\xe9", "aa") > 0, 1},  // signed, then unsigned
+        {s_atoi("  -17xyz"), -17},           {s_atoi("99999999999"), INT_MAX},  // saturates
+        {s_atol("-99999999999"), INT_MIN},   {s_strchr(hay, 0) - hay, 4},
+        {s_stristr(hay, "ab") - hay, 2},     {s_strchr_japan(escaped, 'b') - escaped, 4},
+        {s_strchr_japan(latin, 0xe9) - latin, 1},
+        {s_stristr(hay, "aabb") || s_stristr(hay, "") || s_strchr_japan(escaped, 27) || s_strchr(nullptr, 'a'), 0},
+        {s_strtrm(padded) - padded, 2},  // blanks trimmed in place, never moved
+    };
+    for (size_t k = 0; k < sizeof cases / sizeof cases[0]; k++)
+        EXPECT_EQ(cases[k][0], cases[k][1]) << "case " << k;
+    EXPECT_STREQ(s_strupr(s_strlwr(word)), "\xc4" "BCABC");
+    EXPECT_STREQ(padded + 2, "ab\t");
+
     auto kept = [](char *s, char **) { return s_strtoken(s, ",;"); };
     auto plain = [](char *s, char **cursor) { return mystrtok(s, ",", cursor); };
     auto quoted = [](char *s, char **cursor) { return myquotetok(s, " ", cursor); };
-    auto quote_delim = [](char *s, char **cursor) { return myquotetok(s, "\",", cursor); };
     auto one = [](char *s, char **cursor) { return myquotetok_one(s, ';', cursor); };
-    const std::string cases[][2] = {
-        {split("a;b,,", kept), "a|b|||(none)|"},
-        {split(",,a,,b,", plain), "a|b|(none)|"},
-        {split("x \"a b\" y", quoted), "x|a b|y|(none)|"},
-        {split("  \"\"  q\"r s\"t ", quoted), "|q\"r s\"t|(none)|"},
-        {split("\"open ended", quoted), "open ended|(none)|"},
-        {split("\"", quoted), "|(none)|"},
-        {split("\"a,b\",c", quote_delim), "a,b|c|(none)|"},
-        {split(";a;;\"x;y\"", one), "|a||x;y|(none)|"},
-        {remove_quote("say \"hi\" now"), "hi"}, {remove_quote("open \"ended"), "ended"}, {remove_quote(nullptr), ""},
+    const std::string tokens[][2] = {
+        {split("a;b,,", kept), "a|b|||(none)|"}, {split(",,a,,b,", plain), "a|b|(none)|"},
+        {split("x \"a b\" y", quoted), "x|a b|y|(none)|"}, {split("\"open ended", quoted), "open ended|(none)|"},
+        {split("  \"\"  q\"r s\"t ", quoted), "|q\"r s\"t|(none)|"}, {split(";a;;\"x;y\"", one), "|a||x;y|(none)|"},
+        {remove_quote("say \"hi\" now"), "hi"}, {remove_quote("open \"ended"), "ended"},
         {remove_quote(("\"" + std::string(900, 'q') + "\"").c_str()), std::string(511, 'q')},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(c[0], c[1]);
-    std::string caller = "x y";  // s_strtoken splits its own copy, at most 1,023 characters of it
-    EXPECT_STREQ(s_strtoken(caller.c_str(), " "), "x");
-    EXPECT_EQ(caller, "x y");
-    EXPECT_EQ(s_strtoken("a b", nullptr), nullptr);
-    EXPECT_STREQ(s_strtoken(nullptr, " "), "a");
+    for (const auto &t : tokens)
+        EXPECT_EQ(t[0], t[1]);
+    // s_strtoken splits its own copy of the caller's text, at most 1,023 characters of it.
     EXPECT_EQ(s_strlen(s_strtoken(std::string(3000, 'h').c_str(), ",")), 1023u);
-    char line[] = "a b";
-    EXPECT_STREQ(mystrtok(line, " ", nullptr), "a");  // a cursor is optional
-    EXPECT_EQ(myquotetok(nullptr, nullptr, nullptr), myquotetok_one(line, 0, nullptr));
 }
 
 TEST(Paths, FileNamesJoinsAndParts) {
     // Long inputs: the result is the first 511 characters.
     std::string d510(510, 'd'), d511(511, 'd'), f700(700, 'f'), n510(510, 'n');
     std::string long_path = "/" + std::string(700, 'd') + "/" + f700 + ".e";
+    auto ext = [](const char *name) { return text(strip_ext(name)) + "|" + text(get_ext(name)); };
     const std::string cases[][2] = {
         {valid_file(valid_file("a\tb\r\n")), "a_b__"},
         {valid_file(std::string(600, 'n').c_str()), std::string(511, 'n')},
         {attach_path("/var/log", "x.log"), "/var/log/x.log"}, {attach_path("/var/log/", "/x.log"), "/var/log/x.log"},
-        {attach_path("", "x.log"), "x.log"},     {attach_path(nullptr, "a\tb"), "a_b"},
-        {attach_path("/tmp", nullptr), "/tmp/"}, {attach_path("/tmp/", "C:x"), "/tmpC:x"},
+        {attach_path(nullptr, "a\tb"), "a_b"},   {attach_path("/tmp/", "C:x"), "/tmpC:x"},
         {attach_path(d511.c_str(), "f"), d511},  {attach_path(d510.c_str(), "file"), d510 + "/"},
         {attach_path("/d", f700.c_str()), "/d/" + f700.substr(0, 508)},
-        {attach_path(attach_path("/a", "b"), "c"), "/a/b/c"},
-        {text(attach_ext("report", ".txt")), "report.txt"}, {text(attach_ext("report", nullptr)), "report"},
-        {text(attach_ext(n510.c_str(), "txt")), n510 + "."}, {text(point_ext("a.tar.gz")), ".gz"},
-        {text(point_ext(".p")), ".p"},           {text(strip_path("/home/u/notes.txt", 1)), "notes"},
-        {text(strip_path("/home/u/", 0)), ""},   {text(strip_filename("/c")), "/"},
-        {text(remove_path("/home/u/notes.txt", 1)), "u"},
+        {text(attach_ext("report", ".txt")), "report.txt"}, {text(attach_ext(n510.c_str(), "txt")), n510 + "."},
+        {text(point_ext("a.tar.gz")), ".gz"},   {text(strip_path("/home/u/notes.txt", 1)), "notes"},
+        {text(strip_filename("/c")), "/"},       {text(remove_path("/home/u/notes.txt", 1)), "u"},
         // A result may be handed back.
         {text(strip_ext(strip_ext("a.b.c"))), "a"}, {text(strip_path(strip_path("/x/y/z", 0), 0)), "z"},
         {text(strip_filename(strip_filename("a/b/c"))), "a/b/"},
         {text(remove_path(remove_path("/a/b/c/d", 0), 0)), "/a/"},
         {text(attach_ext("a", attach_ext("b", "c"))), "a.b.c"}, {text(update_path(update_path("/u/l/..\\x"))), "/u\\x"},
         {std::to_string(s_strlen(update_path(long_path.c_str())) + s_strlen(strip_ext(long_path.c_str()))), "1022"},
-        {std::to_string(s_strlen(strip_path(long_path.c_str(), 0))), "511"},
         {text(strip_filename(long_path.c_str())), "/"},  // the cut drops the second '/'
+        {ext("archive.tar.gz"), "archive.tar|gz"}, {ext("README"), "README|"}, {ext("dir.d/file"), "dir|d/file"},
+        {ext("abc."), "abc|"}, {ext("x."), "x.|"}, {ext(".profile"), "|profile"},
+        // Only backslash references fold, each fold searching on from the cut.
+        {update_path("/usr/lib/..\\x"), "/usr\\x"}, {update_path("/a/.\\b"), "/a\\b"},
+        {update_path("/usr/lib/../x"), "/usr/lib/../x"}, {update_path("lib/..\\x"), "lib/..\\x"},
+        {update_path("/a/b/c/..\\..\\x"), "/a/b\\..\\x"}, {update_path("/a/b/..\\c/..\\x"), "\\x"},
     };
-    const void *none[] = {attach_ext(".hidden", "t"), attach_ext("", "t"), attach_ext(nullptr, "t"),
-                          point_ext("d.d/f"), point_ext("d.d\\f"), point_ext("x"), point_ext(nullptr),
-                          strip_filename("notes.txt"), remove_path("notes.txt", 0), remove_path("/n.t", 0),
-                          remove_path("a/n", 0)};
-    for (size_t k = 0; k < sizeof none / sizeof none[0]; k++)
-        EXPECT_EQ(none[k], nullptr) << k;
     for (const auto &c : cases)
         EXPECT_EQ(c[0], c[1]);
-    EXPECT_EQ(strip_path("a/b.c", 1), strip_ext("x"));  // strip_ext's own buffer
-
-    const char *exts[][3] = {  // name, strip_ext, get_ext
-        {"archive.tar.gz", "archive.tar", "gz"}, {"README", "README", ""}, {"dir.d/file", "dir", "d/file"},
-        {"abc.", "abc", ""}, {"abc..", "abc..", ""}, {"x.", "x.", ""}, {".profile", "", "profile"}, {nullptr, "", ""},
-    };
-    for (const auto &e : exts)
-        EXPECT_EQ(text(strip_ext(e[0])) + "|" + text(get_ext(e[0])), std::string(e[1]) + "|" + e[2]) << text(e[0]);
-    // Only backslash references fold, each fold searching on from the cut.
-    const char *folds[][2] = {
-        {"/usr/lib/..\\x", "/usr\\x"}, {"/a/.\\b", "/a\\b"}, {"/usr/lib/../x", "/usr/lib/../x"},
-        {"/a/b/c/..\\..\\x", "/a/b\\..\\x"}, {"/a/b/..\\c/..\\x", "\\x"}, {"/..\\x", "/..\\x"},
-        {"lib/..\\x", "lib/..\\x"}, {"a..\\b.\\c", "a..\\b.\\c"}, {"/x/.\\.\\y", "/x\\.\\y"}, {nullptr, ""},
-    };
-    for (const auto &f : folds)
-        EXPECT_EQ(text(update_path(f[0])), f[1]) << text(f[0]);
-}
-
-std::string random_text(std::mt19937 &rng, int first, int last, size_t max_length) {
-    std::string s(rng() % (max_length + 1), ' ');
-    for (char &c : s)
-        c = char(first + int(rng() % unsigned(last - first + 1)));
-    return s;
+    const void *none[] = {attach_ext(".hidden", "t"), attach_ext(nullptr, "t"), point_ext("d.d/f"),
+                          point_ext("x"), strip_filename("notes.txt"), remove_path("/n.t", 0)};
+    for (const void *result : none)
+        EXPECT_EQ(result, nullptr);
 }
 
 std::string xhref(const std::string &in) {
@@ -206,63 +155,29 @@ std::string xhref(const std::string &in) {
 }
 
 TEST(Encoders, CodingsAndScrambler) {
-    EXPECT_GT(secs(), 1600000000L);
-    EXPECT_TRUE(msecs() >= 0 && msecs() < 1000);
-    char *u = utoken_encode("x=y");
     const std::string cases[][2] = {
         {not_encode(not_encode("a=b")), "a!213Db"},  // it may code its own result
-        {u, "x=y"},                                  // each encoder has its own buffer
         {utoken_encode("a b=!\x7f\x80\xff\x01"), "a!20b=!!7F!80!FF!01"},
         {utoken_encode("+<>():;\"&%#?\\/`'@~"), "!2B!3C!3E!28!29!3A!3B!22!26!25!23!3F!5C!2F!60!27!40!7E"},
         {utoken_encode("AZaz09-_.,[]{}|^$*"), "AZaz09-_.,[]{}|^$*"},
         {not_encode((std::string(1019, 'a') + "  ").c_str()), std::string(1019, 'a') + "!20"},
-        {utoken_decode("a!20b!4a!4A"), "a bJJ"}, {utoken_decode("a!2!zz!"), "a!2!zz!"},
-        {utoken_decode("!!41"), "!A"},           {utoken_decode(nullptr), ""},
+        {utoken_decode("a!20b!4a!4A"), "a bJJ"}, {utoken_decode("a!2!zz!"), "a!2!zz!"}, {utoken_decode("!!41"), "!A"},
         {xhref("a b.c/?="), "a%20b%2Ec/?="},
         {xhref("+<>():;\"&%,'#\n\r\\"), "%2B%3C%3E%28%29%3A%3B%22%26%25%2C%27%23%0A%0D%5C"},
         // After an escape byte the text passes in groups of three; a group
         // that starts with an escape byte returns to encoding.
         {xhref("a\x1b$Babcd\x1b(B ."), "a\x1b$Babcd\x1b(B%20%2E"}, {xhref("\x1b. ..\x1b"), "\x1b. ..\x1b"},
-        {pass_user_encrypt("same", ""), "same"}, {pass_user_decrypt("BCB", "\x01\x02"), "AAA"},
+        {pass_user_encrypt("AAA", "\x01\x02"), "BCB"}, {pass_user_decrypt("BCB", "\x01\x02"), "AAA"},
         {pass_user_encrypt("ab", "\x9f"), ""},  // a byte that wraps to zero ends the text
-        {pass_user_encrypt("\xff", "\x02"), "\x01"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c[0], c[1]);
-    EXPECT_EQ(utoken_encode(nullptr), not_encode(nullptr));
-    EXPECT_EQ(encode_xhref(nullptr), pass_user_encrypt(nullptr, "k"));
-    EXPECT_EQ(pass_user_decrypt("t", nullptr), nullptr);
     // The limits: 1,020 characters out (1,022 at most), 5,119 decoded, 511
     // scrambled; a link grows to exactly three times its length.
     EXPECT_EQ(s_strlen(utoken_encode(std::string(2000, ' ').c_str())), 1020u);
     EXPECT_EQ(s_strlen(utoken_decode(std::string(8000, 'x').c_str())), 5119u);
     EXPECT_EQ(s_strlen(pass_user_encrypt(std::string(800, 'x').c_str(), "k")), 511u);
     EXPECT_EQ(xhref(std::string(1000, ' ')).size(), 3000u);
-    char *scrambled = pass_user_encrypt("abc", "k");
-    pass_user_decrypt("xyz", "k");
-    EXPECT_STREQ(scrambled, "\xcc\xcd\xce");  // each direction has its own buffer
-    char s[] = "a.b\xe9";
-    char_replace(s, '.', '/');
-    char_replace(s, 0xe9, 'e');
-    char_replace(nullptr, 'a', 'b');
-    EXPECT_STREQ(s, "a/be");
-
-    std::mt19937 rng(7);
-    for (int k = 0; k < 2000; k++) {
-        // At most 3 characters a byte: 300 bytes stay below the 1,020 limit.
-        std::string any = random_text(rng, 1, 255, 300);
-        ASSERT_EQ(text(utoken_decode(not_encode(any.c_str()))), any);
-        for (char &c : any)  // utoken_encode leaves '!' plain
-            c = c == '!' ? '?' : c;
-        std::string coded = utoken_encode(any.c_str());
-        for (char c : coded)
-            ASSERT_TRUE(c >= 0x21 && c <= 0x7D) << (int)c;
-        ASSERT_EQ(text(utoken_decode(coded.c_str())), any);
-        std::string plain = random_text(rng, 0x20, 0x7E, 511), key = random_text(rng, 0x21, 0x7E, 40);
-        std::string hidden = text(pass_user_encrypt(plain.c_str(), key.c_str()));
-        ASSERT_EQ(hidden.size(), plain.size());
-        ASSERT_EQ(text(pass_user_decrypt(hidden.c_str(), key.c_str())), plain);
-    }
 }
 
 }  // namespace
