@@ -1,5 +1,6 @@
 // SEARCH: field=value conditions become one LDAP filter; the matching
 // entries' DNs are listed, coded, within the asked range, and counted.
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -79,12 +80,39 @@ static bool build_filter(FILE *out, int is_and, const char *conditions, std::str
 namespace {
 
 // The reply lines of a search, built while its entries arrive: a search
-// that fails half-way must list nothing.
+// that fails half-way must list nothing. The text grows with realloc, which
+// remaps a large block instead of copying it, so a long listing costs about
+// its own size.
 struct listing {
-    int from, to;      // the range asked for
-    int found;         // entries received
-    int written;       // DNs listed
-    std::string text;  // the coded DNs, ",\n" between them
+    int from, to;         // the range asked for
+    int found = 0;        // entries received
+    int written = 0;      // DNs listed
+    char *text = nullptr; // the coded DNs, ",\n" between them
+    size_t length = 0, room = 0;
+    bool broken = false;  // memory ran out: the listing is incomplete
+
+    listing(int first, int last) : from(first), to(last) {}
+    ~listing() { free(text); }
+
+    void append(const char *piece)
+    {
+        size_t count = strlen(piece);
+        if (length + count >= room && !broken) {
+            size_t grown = room ? 2 * room : 65536;
+            while (grown <= length + count)
+                grown *= 2;
+            char *bigger = static_cast<char *>(realloc(text, grown));
+            broken = !bigger;
+            if (bigger) {
+                text = bigger;
+                room = grown;
+            }
+        }
+        if (broken)
+            return;
+        memcpy(text + length, piece, count + 1);
+        length += count;
+    }
 };
 
 int list_entry(void *context, lresult *entry)
@@ -92,7 +120,8 @@ int list_entry(void *context, lresult *entry)
     auto *list = static_cast<listing *>(context);
     if (!entry) {
         list->found = list->written = 0;
-        list->text.clear();
+        list->length = 0;
+        list->broken = false;
         return 0;
     }
     int number = ++list->found;
@@ -100,8 +129,8 @@ int list_entry(void *context, lresult *entry)
     if (number < list->from || (list->to >= 1 && number > list->to) || !dn)
         return 0;
     if (list->written++)
-        list->text += ",\n";
-    list->text += code_dn(dn);
+        list->append(",\n");
+    list->append(code_dn(dn));
     return 0;
 }
 
@@ -118,15 +147,18 @@ void generate_search(FILE *out, int is_and, int from, int to, const char *condit
         fputs("-failure none located.\n", out);
         return;
     }
-    listing list = {from, to, 0, 0, {}};
+    listing list(from, to);
     int scope = book_number(ini[INI_SCOPE]);
     // Only DNs are listed: "1.1" asks the server for no attributes at all.
     int result = book_search(ini[INI_BASE_DN], scope, filter.c_str(), "1.1", list_entry, &list);
     // Entries that came before a time or size limit, or beside referrals that
     // the service cannot follow, are still the answer.
     bool listed = result == 0 || ((result == 3 || result == 4 || result == 10) && list.found > 0);
-    if (listed && list.found > 0) {
-        fputs(list.text.c_str(), out);
+    if (list.broken) {
+        fputs("-failure no result available.\n", out);
+    } else if (listed && list.found > 0) {
+        if (list.length)
+            fwrite(list.text, 1, list.length, out);
         fprintf(out, "\n+success %d located.\n", list.found);
     } else {
         fputs("-failure none located.\n", out);
