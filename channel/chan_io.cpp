@@ -66,19 +66,13 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
     }
     const bool timed = wait && (long long)chan->timeout_sec + chan->timeout_usec >= 0;
     const char *data = static_cast<const char *>(bytes);
-    bool logged = false;
+    if (socket_record)
+        chan_log("{%d}{size=%d} <-- '%.*s'%s", chan->sock, len,
+                 int(strnlen(static_cast<const char *>(bytes), size_t(len))),
+                 static_cast<const char *>(bytes), "\n");
+    // The send is tried first and the wait for writability made only when
+    // the socket is full: a request per command need not cost a poll too.
     for (int left = len; left > 0;) {
-        if (timed) {
-            int ready = wait_writable(chan);
-            if (ready != 1)
-                return ready;
-        }
-        if (!logged) {
-            chan_log("{%d}{size=%d} <-- '%.*s'%s", chan->sock, len,
-                     int(strnlen(static_cast<const char *>(bytes), size_t(len))),
-                     static_cast<const char *>(bytes), "\n");
-            logged = true;
-        }
         // A timed write never blocks in the call itself, whatever the
         // socket's mode: what does not fit waits for the next timed wait.
         int flags = MSG_NOSIGNAL | (timed ? MSG_DONTWAIT : 0);
@@ -88,8 +82,13 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
             data += n;
             left -= int(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!timed)
+            if (!timed) {
                 wait_untimed(chan);
+                continue;
+            }
+            int ready = wait_writable(chan);
+            if (ready != 1)
+                return ready;
         } else if (n == 0 || errno != EINTR) {
             chan_set_error(chan, "net_write failed to write data correctly.");
             return 0;
