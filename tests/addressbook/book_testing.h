@@ -12,24 +12,58 @@
 #include "common/slapd.h"
 #include "common/tempdir.h"
 
-extern const std::string GREETING, NONE, NO_RESULT;
-std::string located(int count);  // "\n+success <count> located.\n"
-bool ends_with(const std::string &text, const std::string &end);
+inline const std::string GREETING = "+success LDAP External Address Book\n";
+inline const std::string NONE = "-failure none located.\n";
+inline const std::string NO_RESULT = "-failure no result available.\n";
+inline const std::string LIST = "COMMANDS,AVAILABLE,SEARCH_FIELDS,SEARCH,GET,EXIT\n+success 6 commands available.\n";
+
+inline std::string located(int count) { return "\n+success " + std::to_string(count) + " located.\n"; }
+
+inline bool ends_with(const std::string &text, const std::string &end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 // Runs extern_book with args and input in a fresh directory holding
 // extern_book.ini (unless ini is empty).
-ProcessResult run_book(const std::string &ini, const std::string &input,
-                       const std::vector<std::string> &args = {});
+inline ProcessResult run_book(const std::string &ini, const std::string &input,
+                              const std::vector<std::string> &args = {}, int timeout_ms = 30000)
+{
+    TempDir dir;
+    if (!ini.empty())
+        dir.write("extern_book.ini", ini);
+    std::vector<std::string> argv = {EXTERN_BOOK_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv, dir.path(), input, timeout_ms);
+}
 
 // extern_book started on ini in a directory of its own, greeted. At the end
 // it is told to EXIT and must end with status 1.
 class Book {
 public:
-    explicit Book(const std::string &ini);
-    ~Book();
-    std::string ask(const std::string &line, int timeout_ms = 5000);
+    explicit Book(const std::string &ini)
+    {
+        dir_.write("extern_book.ini", ini);
+        child_ = std::make_unique<ChildProcess>(std::vector<std::string>{EXTERN_BOOK_BIN}, dir_.path());
+        std::string greeting = child_->read_reply();  // debug lines may come first
+        EXPECT_TRUE(ends_with(greeting, GREETING)) << greeting;
+    }
+    ~Book()
+    {
+        EXPECT_TRUE(ends_with(ask("EXIT"), "+success bye.\n"));
+        EXPECT_EQ(child_->wait(), 1);
+    }
+    std::string ask(const std::string &line, int timeout_ms = 5000)
+    {
+        child_->write(line + "\n");
+        return child_->read_reply(timeout_ms);
+    }
     // Asks each command in turn; each reply must be the one paired with it.
-    void converse(const std::vector<std::pair<std::string, std::string>> &script);
+    void converse(const std::vector<std::pair<std::string, std::string>> &script)
+    {
+        for (const auto &step : script)
+            EXPECT_EQ(ask(step.first), step.second) << step.first;
+    }
     ChildProcess &process() { return *child_; }
 
 private:
@@ -41,7 +75,13 @@ private:
 // ou=People, and gives ordinary users three entries per search at most.
 class BookTest : public ::testing::Test {
 protected:
-    static SlapdOptions options();
+    static SlapdOptions options()
+    {
+        SlapdOptions book;
+        book.ldif = {"tests/data/book.ldif", "tests/data/referral.ldif"};
+        book.sizelimit = 3;
+        return book;
+    }
     static void start(const SlapdOptions &options) { slapd = new Slapd(options); slapd->start(); }
     static void SetUpTestSuite() { start(options()); }
     static void TearDownTestSuite() { delete slapd; }
@@ -50,7 +90,13 @@ protected:
 
     // Settings that reach the slapd (as its rootdn, subtree below
     // ou=People), then more.
-    static std::string config(const std::string &more);
+    static std::string config(const std::string &more)
+    {
+        const SlapdOptions &o = slapd->options();
+        return "host 127.0.0.1\nport " + std::to_string(slapd->port()) + "\nmanager_dn " + o.rootdn +
+               "\nmanager_pass " + o.rootpw + "\nbase_dn ou=People," + o.suffix +
+               "\nscope LDAP_SCOPE_SUBTREE\n" + more;
+    }
     static ProcessResult run(const std::string &more, const std::string &input)
     {
         return run_book(config(more), input);

@@ -19,14 +19,11 @@ const size_t LINES = 20000;  // the same paths, at sanitizer speed
 const size_t LINES = 100000;
 #endif
 const size_t PIECE = 1023;  // characters of a line read at once
-const std::string LIST =
-    "COMMANDS,AVAILABLE,SEARCH_FIELDS,SEARCH,GET,EXIT\n+success 6 commands available.\n";
 
 const char *const TEMPLATES[] = {
     "COMMANDS", "available extra words", "SEARCH_FIELDS", "SEARCH AND 1-0 fullname=Tester*",
-    "SEARCH or 2-3 email=*@example.com,surname=Tester", "SEARCH AND 1-0 fullname=x)(userPassword=*",
-    "SEARCH AND 0-0 unknown=1", "SEARCH AND -5--3 surname=*,,phone=+1*", "GET !", "GET !zz!3d",
-    "GET cn!3DTester!20One!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom trailing", "SEARCH AND 1-", ""};
+    "SEARCH or 2-3 fullname=*,surname=Tester", "SEARCH AND -5--3 surname=*,,phone=+1*", "GET !zz!3d",
+    "GET cn!3DTester!20One!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom trailing", ""};
 
 // The status lines a line makes (one per piece), or 0 when a piece would
 // end the session: up to a NUL and a blank, CR and LF cut, an exit word.
@@ -45,8 +42,8 @@ size_t pieces(const std::string &line)
     return (whole.size() + PIECE - 1) / PIECE;
 }
 
-// A known command, then random octets (NULs and CRs among them, up to
-// several pieces long), then some octets changed, NULs put in, or the end cut.
+// A known command, random octets (NULs and CRs among them, now and then
+// several pieces long), then a few octets changed or the end cut.
 std::string random_line(std::mt19937 &random)
 {
     auto below = [&random](size_t n) { return static_cast<size_t>(random() % n); };
@@ -54,17 +51,10 @@ std::string random_line(std::mt19937 &random)
     for (size_t n = below(4) ? below(60) : 1000 + below(4000); n > 0; n--)
         line += static_cast<char>(random());
     for (int n = 0; n < 3 && !line.empty(); n++)
-        switch (below(4)) {
-        case 0:
-            line[below(line.size())] = static_cast<char>(random());
-            break;
-        case 1:
-            line.insert(below(line.size() + 1), 1, '\0');
-            break;
-        case 2:
+        if (below(2))
+            line[below(line.size())] = static_cast<char>(below(3) ? random() : 0);
+        else if (below(2))
             line.resize(below(line.size() + 1));
-            break;
-        }
     line.erase(std::remove(line.begin(), line.end(), '\n'), line.end());
     return line;
 }
@@ -85,25 +75,23 @@ TEST_F(HostInput, EveryRandomLineGetsItsStatusLines)
             input += line + "\nCOMMANDS\n";
         }
     }
-    TempDir dir;
-    dir.write("extern_book.ini", config("field fullname STRING cn true\nfield surname STRING sn true\n"
-                                        "field email STRING mail true\nfield phone PHONE telephoneNumber no\n"));
-    ProcessResult r = run_process({EXTERN_BOOK_BIN}, dir.path(), input + "QUIT\n", 300000);
+    ProcessResult r = run_book(config("field fullname STRING cn true\nfield surname STRING sn true\n"
+                                      "field phone PHONE telephoneNumber no\n"),
+                               input + "QUIT\n", {}, 300000);
     ASSERT_EQ(r.status, 1) << "the service died";
 
     // Each random line's status lines, then the reply to COMMANDS at once.
     std::istringstream out(r.out);
-    std::string text, list;
+    std::string text;
     ASSERT_TRUE(std::getline(out, text) && text + "\n" == GREETING);
     for (size_t i = 0; i < expected.size(); i++) {
         size_t statuses = 0;
         while (statuses < expected[i] && std::getline(out, text))
             statuses += text.rfind("+success", 0) == 0 || text.rfind("-failure", 0) == 0;
         ASSERT_EQ(statuses, expected[i]) << "line " << i;
-        ASSERT_TRUE(std::getline(out, list) && std::getline(out, text));
-        ASSERT_EQ(list + "\n" + text + "\n", LIST) << "after line " << i;
+        ASSERT_TRUE(std::getline(out, text) && std::getline(out, text));
+        ASSERT_EQ(text, "+success 6 commands available.") << "after line " << i;
     }
     ASSERT_TRUE(std::getline(out, text));
     EXPECT_EQ(text, "+success bye.");
-    EXPECT_FALSE(std::getline(out, text));
 }

@@ -1,5 +1,6 @@
 // A child process driven over pipes on its standard input and output (its
 // standard error is inherited). Every read and wait is bounded by a time-out.
+// (A read's time-out counts from the last output received.)
 #pragma once
 #include <sys/types.h>
 
@@ -8,20 +9,19 @@
 
 class ChildProcess {
 public:
-    // Starts argv[0] (a path) in directory cwd (the current one when empty);
-    // fails the current test when it cannot.
+    // Starts argv[0] (a path) in directory cwd (the current one when empty).
     explicit ChildProcess(const std::vector<std::string> &argv, const std::string &cwd = "");
     ~ChildProcess();  // SIGKILL and reap when still running
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
 
     pid_t pid() const { return pid_; }
-    bool write(const std::string &text);  // false when the pipe is gone
+    void write(const std::string &text);
     void close_input();
     // The lines up to and including the next "+success" or "-failure" line;
     // what came before the output ended or the time ran out otherwise.
     std::string read_reply(int timeout_ms = 5000);
-    std::string read_all(int timeout_ms = 5000);  // until the output ends
+    std::string read_all(int timeout_ms);  // until the output ends
     // The exit status; -1 when ended by a signal or killed for not ending in time.
     int wait(int timeout_ms = 5000);
 
@@ -29,7 +29,7 @@ private:
     bool fill(int timeout_ms);
 
     pid_t pid_ = -1;
-    int in_fd_ = -1, out_fd_ = -1, status_ = -1;
+    int in_fd_ = -1, out_fd_ = -1;
     std::string buffer_;
 };
 

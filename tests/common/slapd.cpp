@@ -1,18 +1,19 @@
 #include "common/slapd.h"
 
 #include <arpa/inet.h>
-#include <chrono>
-#include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <netinet/in.h>
-#include <sstream>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "common/process.h"
 
@@ -21,12 +22,10 @@ namespace {
 // slapd and slapadd live in sbin, which is not always on PATH.
 std::string find_tool(const std::string &name)
 {
-    std::stringstream dirs(std::string(getenv("PATH") ? getenv("PATH") : "") + ":/usr/sbin:/sbin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':'))
-        if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0)
-            return dir + "/" + name;
-    return "";
+    for (const char *dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/", "/usr/local/sbin/", "/usr/local/bin/"})
+        if (access((dir + name).c_str(), X_OK) == 0)
+            return dir + name;
+    return name;  // fails to start: the caller sees status 127
 }
 
 std::string base64_decode(const std::string &text)
@@ -55,26 +54,12 @@ int loopback(int port, bool connect_to)
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
     auto *sa = reinterpret_cast<sockaddr *>(&addr);
-    if (fd >= 0 && connect_to)
+    if (connect_to)
         result = connect(fd, sa, len) == 0;
-    else if (fd >= 0 && bind(fd, sa, len) == 0 && getsockname(fd, sa, &len) == 0)
+    else if (bind(fd, sa, len) == 0 && getsockname(fd, sa, &len) == 0)
         result = ntohs(addr.sin_port);
-    if (fd >= 0)
-        close(fd);
+    close(fd);
     return result;
-}
-
-// Runs a program (argv[0] looked up in PATH and sbin) with the given input;
-// its exit status (-1 when not found), its standard output in *output.
-int run_program(const std::vector<std::string> &argv, const std::string &input, std::string *output)
-{
-    std::vector<std::string> args = argv;
-    if (args.empty() || (args[0] = find_tool(args[0])).empty())
-        return -1;
-    ProcessResult r = run_process(args, "", input, 120000);
-    if (output)
-        *output = r.out;
-    return r.status;
 }
 
 }  // namespace
@@ -87,10 +72,6 @@ Slapd::~Slapd() { stop(); }
 
 bool Slapd::start()
 {
-    if (find_tool("slapd").empty()) {
-        error_ = "slapd not found: install it (scripts/install-deps.sh)";
-        return false;
-    }
     mkdir(dir_.file("db").c_str(), 0700);
     std::ofstream conf(dir_.file("slapd.conf"));
     conf << "include /etc/ldap/schema/core.schema\ninclude /etc/ldap/schema/cosine.schema\n"
@@ -103,56 +84,52 @@ bool Slapd::start()
          << options_.rootdn << "\"\nrootpw " << options_.rootpw << "\ndirectory " << dir_.file("db") << "\n";
     conf.close();
     for (const std::string &file : options_.ldif) {
-        std::string log, path = file[0] == '/' ? file : std::string(SOURCE_DIR) + "/" + file;
-        if (run_program({"slapadd", "-q", "-f", dir_.file("slapd.conf"), "-l", path}, "", &log) != 0) {
-            error_ = "slapadd failed on " + path + ": " + log;
+        std::string path = file[0] == '/' ? file : std::string(SOURCE_DIR) + "/" + file;
+        ProcessResult r = run_process({find_tool("slapadd"), "-q", "-f", dir_.file("slapd.conf"), "-l", path},
+                                      "", "", 120000);
+        if (r.status != 0) {
+            error_ = "slapadd failed on " + path + " (is slapd installed? scripts/install-deps.sh)";
             return false;
         }
     }
-    // Another process may take the free port before slapd binds it.
-    for (int attempt = 0; attempt < 3; attempt++)
-        if ((port_ = free_port()) && launch())
-            return true;
-    return false;
+    return launch(true);
 }
 
-bool Slapd::launch()
+// Another process may take the free port before slapd binds it, or the old
+// one may not be free again yet: three tries.
+bool Slapd::launch(bool new_port)
 {
-    std::string slapd = find_tool("slapd"), conf = dir_.file("slapd.conf"), listen = url() + "/";
-    std::string log = dir_.file("slapd.log");
-    if ((pid_ = fork()) == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test program that dies takes its server along
-        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (fd >= 0 && dup2(fd, 1) == 1 && dup2(fd, 2) == 2)
-            execl(slapd.c_str(), slapd.c_str(), "-f", conf.c_str(), "-h", listen.c_str(), "-d", "0",
-                  static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            pid_ = -1;
-            error_ = "slapd exited at start: " + read_file(log);
-            return false;
+    std::string slapd = find_tool("slapd"), conf = dir_.file("slapd.conf"), log = dir_.file("slapd.log");
+    for (int attempt = 0; attempt < 3 && pid_ < 0; attempt++) {
+        if (new_port)
+            port_ = free_port();
+        std::string listen = url() + "/";
+        if ((pid_ = fork()) == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test program that dies takes its server along
+            int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (dup2(fd, 1) == 1 && dup2(fd, 2) == 2)
+                execl(slapd.c_str(), slapd.c_str(), "-f", conf.c_str(), "-h", listen.c_str(), "-d", "0",
+                      static_cast<char *>(nullptr));
+            _exit(127);
         }
-        if (loopback(port_, true))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (!loopback(port_, true) && pid_ > 0) {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_)
+                pid_ = -1;
+            else if (std::chrono::steady_clock::now() > deadline)
+                stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
-    error_ = pid_ < 0 ? "fork failed" : "slapd did not answer on " + url();
-    stop();
-    return false;
+    if (pid_ < 0)
+        error_ = "slapd did not come up on " + url() + ": " + read_file(log);
+    return pid_ > 0;
 }
 
 bool Slapd::restart()
 {
     stop();
-    for (int attempt = 0; attempt < 3; attempt++) {
-        if (launch())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return false;
+    return launch(false);
 }
 
 void Slapd::stop()
@@ -160,10 +137,10 @@ void Slapd::stop()
     if (pid_ <= 0)
         return;
     kill(pid_, SIGTERM);
-    bool ended = false;
-    for (int i = 0; i < 500 && !(ended = waitpid(pid_, nullptr, WNOHANG) == pid_); i++)
+    int waited = 0;
+    while (waitpid(pid_, nullptr, WNOHANG) != pid_ && waited++ < 500)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!ended && kill(pid_, SIGKILL) == 0)
+    if (waited > 500 && kill(pid_, SIGKILL) == 0)
         waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
@@ -172,11 +149,13 @@ int Slapd::ldapsearch(const std::string &base, const std::string &scope,
                       const std::string &filter, const std::vector<std::string> &attributes,
                       std::string *output) const
 {
-    std::vector<std::string> argv = {"ldapsearch", "-x", "-H", url(), "-D", options_.rootdn,
+    std::vector<std::string> argv = {find_tool("ldapsearch"), "-x", "-H", url(), "-D", options_.rootdn,
                                      "-w", options_.rootpw, "-b", base, "-s", scope, "-LLL",
                                      "-o", "ldif-wrap=no", filter};
     argv.insert(argv.end(), attributes.begin(), attributes.end());
-    return run_program(argv, "", output);
+    ProcessResult r = run_process(argv, "", "", 120000);
+    *output = r.out;
+    return r.status;
 }
 
 std::vector<std::string> Slapd::search_dns(const std::string &base, const std::string &scope,

@@ -3,8 +3,9 @@
 // port, stopped by its pid. A slapd that is missing or does not come up is
 // an error (running() false, error() says why): tests fail, never skip.
 #pragma once
-#include <string>
 #include <sys/types.h>
+
+#include <string>
 #include <vector>
 
 #include "common/tempdir.h"
@@ -37,7 +38,6 @@ public:
     const std::string &error() const { return error_; }
     const char *host() const { return "127.0.0.1"; }
     int port() const { return port_; }
-    std::string url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
     const SlapdOptions &options() const { return options_; }
 
     // ldapsearch bound as the rootdn (-LLL, no wrapping), attribute names
@@ -49,7 +49,8 @@ public:
                                         const std::string &filter) const;
 
 private:
-    bool launch();
+    bool launch(bool new_port);
+    std::string url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
 
     SlapdOptions options_;
     TempDir dir_;
