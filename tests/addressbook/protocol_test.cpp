@@ -79,7 +79,6 @@ TEST_F(Protocol, ConfigurationFiles)
     } failures[] = {
         {"", {}, "-failure Cannot open file extern_book.ini, No such file or directory\n"},
         {"", {"missing.ini"}, "-failure Cannot open file missing.ini, No such file or directory\n"},
-        {"field name STRING cn\n", {}, "-failure malformed ini setting (field name)"},
         {"scope subtree\n", {"extern_book.ini", "ignored"},
          "-failure unrecognised value for ini setting (scope subtree)\n"
          "use LDAP_SCOPE_BASE, LDAP_SCOPE_ONELEVEL or LDAP_SCOPE_SUBTREE"},
