@@ -60,7 +60,11 @@ int book_search(const char *base, int scope, const char *filter, const char *att
     dmsg("directory connection lost (%s), reconnecting", book_error());
     if (!book_connect()) {
         dmsg("reconnecting failed (%s)", book_error());
-        ldap_disconnect(&ldap);  // a refused bind leaves an unbound channel
+        // A refused bind leaves an unbound channel. A server that answered
+        // the bind with something else may well not answer the unbind
+        // either: its answer is not waited for.
+        ldap_timeout(&ldap, 0, 0);
+        ldap_disconnect(&ldap);
         return -1;
     }
     dmsg("reconnected to %s:%d", ldap.host, ldap.port);

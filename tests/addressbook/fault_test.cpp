@@ -81,12 +81,13 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
     answer(fake, [](int id) { return entries(id, 3) + ldap_result_bytes(0x65, id, 3, "out of time"); });
     answer(fake, [](int id) { return ldap_result_bytes(0x65, id, 3, "out of time"); });
     // Junk for the search, on a connection left open: refused at once. The
-    // bind of the one retry gets junk too, and the connection closes: the
-    // command fails. The next one reconnects and is served.
+    // bind of the one retry gets junk too, on a connection also left open:
+    // the command fails without waiting for an answer to its unbind. The
+    // next one reconnects and is served.
     for (const Make &make : junk) {
         answer(fake, make);
         answer(fake.next_connection(true), make);
-        answer(fake.next_connection(), BIND_OK);
+        answer(fake.next_connection(true), BIND_OK);
         answer(fake, TWO);
     }
     // Silent halfway through a reply: waited for once, for the 30 s read
