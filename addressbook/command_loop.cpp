@@ -1,7 +1,5 @@
 // The line protocol: one command per line in, one reply ending in a status
 // line out. SEARCH and GET arguments are parsed here and handed on.
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "addressbook/extern_book.h"
@@ -25,16 +23,6 @@ static char *cut_at_blank(char *text)
         return nullptr;
     *blank = '\0';
     return blank + 1;
-}
-
-int book_number(const char *text)
-{
-    long value = strtol(text, nullptr, 10);
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(value);
 }
 
 // The first record at or after field that the listing shows, or null.
@@ -117,10 +105,13 @@ int book_command(FILE *out, char *line)
         book_list_fields(out, command == CMD_SEARCH_FIELDS);
         return 1;
     case CMD_SEARCH:
-        command_search(out, args);
-        return 1;
     case CMD_GET:
-        command_get(out, args);
+        book_begin_command();
+        if (command == CMD_SEARCH)
+            command_search(out, args);
+        else
+            command_get(out, args);
+        book_end_command();
         return 1;
     case CMD_EXIT:
     case CMD_QUIT:

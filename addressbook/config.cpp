@@ -1,7 +1,10 @@
 // The configuration file: settings lines "key value" into ini, field lines
 // "field name type attribute searchable" into display_data.
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,14 +13,36 @@
 
 const char *const INI_IDS[INI_COUNT] = {
     "host", "host2", "port", "debug", "base_dn",
-    "scope", "manager_dn", "manager_pass", "full_name", "email_address"};
+    "scope", "manager_dn", "manager_pass", "full_name", "email_address",
+    "connect_timeout", "timeout", "time_limit"};
 
 char ini[INI_COUNT][INI_SIZE];
 display_field *display_data;
 int display_data_length;
 
 static const char *const DEFAULT_INI = "extern_book.ini";
-static const int INI_LINE = 10000;
+
+// The settings that came after the first ten are checked as they are read:
+// a value they cannot take stops the service rather than being guessed at.
+struct setting_rule {
+    int slot;
+    bool (*accepts)(const char *value);
+};
+
+// Whole seconds, digits only, 1 to 3600.
+static bool seconds_value(const char *value)
+{
+    if (!*value || strspn(value, "0123456789") != strlen(value))
+        return false;
+    long seconds = strtol(value, nullptr, 10);
+    return seconds >= 1 && seconds <= 3600;
+}
+
+static const setting_rule SETTING_RULES[] = {
+    {INI_CONNECT_TIMEOUT, seconds_value},
+    {INI_TIMEOUT, seconds_value},
+    {INI_TIME_LIMIT, seconds_value},
+};
 
 static const char *const SCOPE_NAMES[] = {"LDAP_SCOPE_BASE", "LDAP_SCOPE_ONELEVEL",
                                           "LDAP_SCOPE_SUBTREE"};
@@ -36,6 +61,23 @@ static int field_count()
     while (display_data[count].name)
         count++;
     return count;
+}
+
+int book_number(const char *text)
+{
+    long value = strtol(text ? text : "", nullptr, 10);
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+int book_setting(int slot, int fallback)
+{
+    if (slot < 0 || slot >= INI_COUNT || !ini[slot][0])
+        return fallback;
+    return book_number(ini[slot]);
 }
 
 int ini_init(char (*settings)[INI_SIZE], int *capacity)
@@ -117,6 +159,22 @@ int ini_get_field(char *text, int *capacity)
     return field.name && field.type && field.attribute;
 }
 
+// The failure line of a setting the service cannot use.
+static int malformed(const char *key, const char *value)
+{
+    printf("-failure malformed ini setting (%s %s)", key, value);
+    return 0;
+}
+
+// 0 after writing the failure line when a checked setting cannot take value.
+static int setting_accepted(int slot, const char *value)
+{
+    for (const setting_rule &rule : SETTING_RULES)
+        if (rule.slot == slot && (strlen(value) >= INI_SIZE || !rule.accepts(value)))
+            return malformed(INI_IDS[slot], value);
+    return 1;
+}
+
 // Applies one "key value" setting; returns 0 after writing a failure message.
 static int ini_set(char (*settings)[INI_SIZE], int *capacity, char *key, char *value)
 {
@@ -124,8 +182,7 @@ static int ini_set(char (*settings)[INI_SIZE], int *capacity, char *key, char *v
     if (strcmp(key, "field") == 0) {
         if (ini_get_field(value, capacity))
             return 1;
-        printf("-failure malformed ini setting (field %s)", value);
-        return 0;
+        return malformed("field", value);
     }
     if (strcmp(key, "scope") == 0) {
         int scope = 0;
@@ -140,19 +197,39 @@ static int ini_set(char (*settings)[INI_SIZE], int *capacity, char *key, char *v
         value[0] = static_cast<char>('0' + scope);
         value[1] = '\0';
     }
-    for (int slot = 0; slot < INI_COUNT; slot++)
-        if (strcmp(key, INI_IDS[slot]) == 0)
-            lcpy(settings[slot], value, INI_SIZE);
+    for (int slot = 0; slot < INI_COUNT; slot++) {
+        if (strcmp(key, INI_IDS[slot]) != 0)
+            continue;
+        if (!setting_accepted(slot, value))
+            return 0;
+        lcpy(settings[slot], value, INI_SIZE);
+    }
     return 1;
 }
 
-// Reads the opened file line by line; returns 0 when a line was refused.
+// Checks what only the whole file tells; returns 0 after writing a failure.
+static int ini_check(char (*settings)[INI_SIZE])
+{
+    // A port number is read as ever (leading digits, the rest ignored), but
+    // one no TCP port has would silently wrap to another.
+    const char *port = settings[INI_PORT];
+    int number = book_number(port);
+    if (port[0] && (number < 0 || number > 65535))
+        return malformed("port", port);
+    return 1;
+}
+
+// Reads the opened file line by line, each whole however long; returns 0
+// when a line was refused.
 static int ini_read(FILE *file, char (*settings)[INI_SIZE], int *capacity)
 {
-    char line[INI_LINE];
-    while (fgets(line, sizeof line, file)) {
+    char *line = nullptr;
+    size_t room = 0;
+    int loaded = 1;
+    while (getline(&line, &room, file) >= 0) {
         if (line[0] == '#' || line[0] == '\r' || line[0] == '\n')
             continue;
+        // Like any text, the line ends at a zero octet.
         size_t end = strlen(line);
         while (end > 1 && isspace(static_cast<unsigned char>(line[end - 1])))
             end--;
@@ -162,19 +239,36 @@ static int ini_read(FILE *file, char (*settings)[INI_SIZE], int *capacity)
         if (!*blank || !blank[1])
             break;  // a key without value ends the reading
         *blank = '\0';
-        if (!ini_set(settings, capacity, key, blank + 1))
-            return 0;
+        if (!ini_set(settings, capacity, key, blank + 1)) {
+            loaded = 0;
+            break;
+        }
     }
-    return 1;
+    free(line);
+    return loaded && ini_check(settings);
+}
+
+// Opens path for reading when it names something other than a folder
+// (which fopen would open, to read nothing); null with errno set otherwise.
+static FILE *open_file(const char *path)
+{
+    FILE *file = path ? fopen(path, "r") : nullptr;
+    struct stat info;
+    if (file && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        fclose(file);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return file;
 }
 
 int ini_load(const char *path, char (*settings)[INI_SIZE], int *capacity)
 {
     if (!settings || !capacity)
         return 0;
-    FILE *file = path ? fopen(path, "r") : nullptr;
+    FILE *file = open_file(path);
     if (!file)
-        file = fopen(DEFAULT_INI, "r");
+        file = open_file(DEFAULT_INI);
     if (!file) {
         printf("-failure Cannot open file %.100s, %.100s\n", path ? path : DEFAULT_INI,
                strerror(errno));

@@ -13,13 +13,19 @@
 // ---------------------------------------------------------------------------
 // Configuration and field table (config.cpp)
 
-#define INI_COUNT 10   // number of settings
 #define INI_SIZE 512   // bytes of one setting, terminator included
 
-// Slots of the settings table, in the order of INI_IDS.
+// Slots of the settings table, in the order of INI_IDS. The slots after the
+// first ten hold optional settings whose values are checked as they are
+// read: one they cannot take (or longer than 511 characters) stops the
+// service with "-failure malformed ini setting (KEY VALUE)".
 enum {
     INI_HOST, INI_HOST2, INI_PORT, INI_DEBUG, INI_BASE_DN, INI_SCOPE,
-    INI_MANAGER_DN, INI_MANAGER_PASS, INI_FULL_NAME, INI_EMAIL_ADDRESS
+    INI_MANAGER_DN, INI_MANAGER_PASS, INI_FULL_NAME, INI_EMAIL_ADDRESS,
+    INI_CONNECT_TIMEOUT,  // seconds a connection attempt may take (20)
+    INI_TIMEOUT,          // seconds of each wait for data (30)
+    INI_TIME_LIMIT,       // seconds a search may take on the server (30)
+    INI_COUNT
 };
 
 // One address-book field: the name the host uses, the type shown to it, the
@@ -52,6 +58,11 @@ int ini_load(const char *path, char (*settings)[INI_SIZE], int *capacity);
 int ini_get_field(char *text, int *capacity);
 // Lower-cases text in place and returns it.
 char *strlwr(char *text);
+// A decimal number read as strtol reads it (blanks and a sign accepted, no
+// digits give 0), kept within the range of int; null reads as 0.
+int book_number(const char *text);
+// The number in setting slot, or fallback when the setting is empty.
+int book_setting(int slot, int fallback);
 
 // ---------------------------------------------------------------------------
 // Command loop (command_loop.cpp)
@@ -64,9 +75,6 @@ void book_loop(FILE *in, FILE *out);
 int book_command(FILE *out, char *line);
 // AVAILABLE (all fields) or SEARCH_FIELDS (searchable ones only).
 void book_list_fields(FILE *out, int searchable_only);
-// A decimal number read as strtol reads it (blanks and a sign accepted, no
-// digits give 0), kept within the range of int.
-int book_number(const char *text);
 
 // ---------------------------------------------------------------------------
 // Start-up (startup.cpp)
@@ -78,11 +86,18 @@ extern ldap_handle ldap;
 // out. Returns 1 when the service is ready, 0 after writing the start-up
 // failure line.
 int book_start(FILE *out);
+// Starts and ends the one deadline of a SEARCH or GET: from the moment its
+// line was read, the command (reconnecting and retrying included) may take
+// its search time limit, one wait for data and one connection attempt.
+void book_begin_command();
+void book_end_command();
 // ldap_search_each on the process-wide connection with the given base,
-// scope, filter and attribute list (null: all), time limit 30 seconds. When
-// the client fails on its side (-1: connection lost, nothing sent or
-// received), reconnects once as book_start does, calls on_entry(context,
-// null) to void the entries handed so far, and searches once more.
+// scope, filter and attribute list (null: all), and the configured time
+// limit (30 seconds by default). When the connection was lost (closed,
+// reset, junk, a notice of disconnection), reconnects once as book_start
+// does, calls on_entry(context, null) to void the entries handed so far, and
+// searches once more. After a time-out it drops the connection instead, so
+// that the next command connects afresh.
 int book_search(const char *base, int scope, const char *filter, const char *attributes,
                 ldap_entry_fn on_entry, void *context);
 // The text of the connection's last failure; "(NULL)" when none is recorded.

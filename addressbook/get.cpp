@@ -36,37 +36,56 @@ void build_user_info(FILE *out, lresult *entry)
     }
 }
 
-// Keeps each entry; a null entry voids those kept so far.
-static int keep_entry(void *results, lresult *entry)
+namespace {
+
+// What a GET keeps of a base-object search: the first entry. The directory
+// may send more, but only as a fault; those are counted and let go at once.
+struct base_entry {
+    lresult *entry = nullptr;
+    int more = 0;
+
+    ~base_entry() { ldap_free_message(entry); }
+};
+
+// Keeps the first entry; a null entry voids what was received so far.
+int keep_first(void *context, lresult *entry)
 {
-    auto *list = static_cast<static_list *>(results);
+    auto *kept = static_cast<base_entry *>(context);
     if (!entry) {
-        ldap_clear_result_list(list);
+        ldap_free_message(kept->entry);
+        kept->entry = nullptr;
+        kept->more = 0;
         return 0;
     }
-    return static_add(list, entry) >= 0;
+    if (kept->entry) {
+        kept->more++;
+        return 0;
+    }
+    kept->entry = entry;
+    return 1;
 }
+
+}  // namespace
 
 void display_dn(FILE *out, const char *coded_dn)
 {
     const char *coded = coded_dn ? coded_dn : "";
     std::string dn = uncode_dn(coded);
-    static_list results;
-    static_init(&results, nullptr);
-    int result = book_search(dn.c_str(), 0, nullptr, nullptr, keep_entry, &results);
+    base_entry kept;
+    int result = book_search(dn.c_str(), 0, nullptr, nullptr, keep_first, &kept);
     if (result != 0) {
-        ldap_clear_result_list(&results);
-        fprintf(out, "-failure '%s' Failed {%s}.\n", coded, book_error());
+        std::string line = std::string("-failure '") + coded + "' Failed {" + book_error() + "}.";
+        s_write_line(out, "", line.c_str());
         return;
     }
+    if (kept.more)
+        emsg("the directory sent %d more entries for one base entry; the first is shown",
+             kept.more);
     int found = 0;
-    for (lresult *entry = ldap_first_entry(&results); entry; entry = ldap_next_entry(&results)) {
-        if (ldap_get_dn(entry)) {
-            build_user_info(out, entry);
-            found++;
-        }
+    if (kept.entry && ldap_get_dn(kept.entry)) {
+        build_user_info(out, kept.entry);
+        found++;
     }
-    ldap_clear_result_list(&results);
     if (found)
         fprintf(out, "+success '%s' located.\n", coded);
     else

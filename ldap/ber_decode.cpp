@@ -4,6 +4,7 @@
 // crash.
 #include "ldap/ldap.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -57,14 +58,25 @@ int append_text(lresult *target, const data_element &e, int type, int choice, in
     return node_append(target, node, consumed);
 }
 
-int append_integer(lresult *target, const data_element &e, int type, int consumed)
+// The value of an INTEGER's content octets, read as 32 bits. One that needs
+// more (its octets before the last four are not all zero) reads as INT_MIN,
+// never as what its low 32 bits would make of it: 2^32 is not 0.
+int integer_value(const unsigned char *content, int length)
 {
     uint32_t value = 0;
-    for (int i = 0; i < e.length; i++)
-        value = value << 8 | e.content[i];
+    for (int i = 0; i < length; i++) {
+        if (i < length - 4 && content[i] != 0)
+            return INT_MIN;
+        value = value << 8 | content[i];
+    }
+    return static_cast<int>(value);
+}
+
+int append_integer(lresult *target, const data_element &e, int type, int consumed)
+{
     lresult_node *node = node_new(type, e.length, -1, sizeof(int));
     if (node)
-        *static_cast<int *>(node->value) = static_cast<int>(value);
+        *static_cast<int *>(node->value) = integer_value(e.content, e.length);
     return node_append(target, node, consumed);
 }
 
@@ -243,11 +255,8 @@ lresult *decode_usual_message(ldap_handle *ldap, const unsigned char *octets, in
         list_free(result);
         return nullptr;
     }
-    uint32_t value = 0;
-    for (int i = 0; i < id.length; i++)
-        value = value << 8 | id.content[i];
     result->application = op.tag & 0x1F;
-    result->id = static_cast<int>(value);
+    result->id = integer_value(id.content, id.length);
     if (controls)
         *controls = control_list;
     else if (control_list)

@@ -8,6 +8,8 @@
 
 namespace {
 
+const int CONNECT_TIMEOUT = 20;  // seconds, unless ldap_set_timeouts says otherwise
+
 struct code_name {
     int code;
     const char *name;
@@ -93,10 +95,30 @@ void ldap_timeout(ldap_handle *ldap, int seconds, int microseconds)
         chan_timeout(ldap->chan, seconds, microseconds);
 }
 
+void ldap_set_timeouts(ldap_handle *ldap, int connect_sec, int read_sec)
+{
+    if (!ldap)
+        return;
+    ldap->connect_timeout = connect_sec > 0 ? connect_sec : 0;
+    ldap->read_timeout = read_sec > 0 ? read_sec : 0;
+}
+
+// Seconds a connection attempt may take now: the connect time-out, or less
+// when the handle's limit comes first (0 when it has passed).
+static int connect_seconds(ldap_handle *ldap)
+{
+    long long seconds = ldap->connect_timeout ? ldap->connect_timeout : CONNECT_TIMEOUT;
+    long long left = ldap_limit_left(ldap);
+    if (left < seconds * 1000)
+        seconds = left > 0 ? (left + 999) / 1000 : 0;
+    return static_cast<int>(seconds);
+}
+
 int ldap_connect(ldap_handle *ldap, const char *dn, const char *password)
 {
     if (!ldap || !ldap->host)
         return -1;
+    ldap->timed_out = 0;
     // A channel of an earlier attempt is closed and released first.
     ldap_release_channel(ldap);
     chan_rec *chan = static_cast<chan_rec *>(malloc(sizeof(chan_rec)));
@@ -107,11 +129,15 @@ int ldap_connect(ldap_handle *ldap, const char *dn, const char *password)
     chan_init(chan);
     ldap->chan = chan;
     ldap->own_chan = 1;
-    if (!chan_open(chan, ldap->host, ldap->port, 20)) {
-        ldap_log(ldap, chan_error_string(chan), nullptr);
+    int seconds = connect_seconds(ldap);
+    if (!seconds || !chan_open(chan, ldap->host, ldap->port, seconds)) {
+        ldap->timed_out = !seconds;
+        ldap_log(ldap, seconds ? chan_error_string(chan) : "No time left to connect", nullptr);
         ldap_release_channel(ldap);
         return -1;
     }
+    if (ldap->read_timeout)
+        chan_timeout(chan, ldap->read_timeout, 0);
     ldap_request bind = {};
     bind.op = LDAP_BIND_REQUEST;
     bind.version = 3;
@@ -123,7 +149,11 @@ int ldap_connect(ldap_handle *ldap, const char *dn, const char *password)
         ldap_release_channel(ldap);
         return -1;
     }
+    // The answer must come within one read time-out, however its octets
+    // arrive and whatever else the server sends meanwhile.
+    ldap_set_deadline(ldap, chan->timeout_sec > 0 ? chan->timeout_sec : 1);
     lresult *reply = ldap_receive_reply(ldap, msgid);
+    ldap_set_deadline(ldap, 0);
     if (!reply) {
         ldap_log(ldap, "LDAP server failed to return back 'BIND_RESPONSE' {NULL}", nullptr);
         return -1;

@@ -116,13 +116,22 @@ long long monotonic_ms()
     return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
+// The earlier of the operation's deadline and the handle's limit; 0: none.
+long long deadline_of(const ldap_handle *ldap)
+{
+    long long a = ldap->deadline_ms, b = ldap->limit_ms;
+    return a && b ? (a < b ? a : b) : a | b;
+}
+
 // One read from the channel; under a deadline each wait lasts at most the
 // time left, so a server that drips bytes cannot hold the operation longer.
+// -2 when time ran out.
 int read_before_deadline(ldap_handle *ldap, unsigned char *into)
 {
-    if (!ldap->deadline_ms)
+    long long deadline = deadline_of(ldap);
+    if (!deadline)
         return chan_read_internal(ldap->chan, into, READ_PIECE, 1);
-    long long left = ldap->deadline_ms - monotonic_ms();
+    long long left = deadline - monotonic_ms();
     if (left <= 0)
         return -2;
     chan_rec *chan = ldap->chan;
@@ -134,6 +143,20 @@ int read_before_deadline(ldap_handle *ldap, unsigned char *into)
     int count = chan_read_internal(chan, into, READ_PIECE, 1);
     chan_timeout(chan, sec, usec);
     return count;
+}
+
+// A reply that carries an LDAPResult must begin with a result code from 0 to
+// 2^31 - 1: anything else read as a code could pass for success.
+bool result_code_valid(lresult *message)
+{
+    switch (message->application) {
+    case LDAP_BIND_RESPONSE: case LDAP_SEARCH_DONE: case LDAP_MODIFY_RESPONSE:
+    case LDAP_ADD_RESPONSE: case LDAP_DEL_RESPONSE: case LDAP_MODDN_RESPONSE:
+    case LDAP_COMPARE_RESPONSE: case LDAP_EXTENDED_RESPONSE:
+        return lresult_check(message, 0) == 1 && lresult_get_int(message, 0) >= 0;
+    default:
+        return true;
+    }
 }
 
 // Undecodable or oversized input: the connection cannot be trusted any more.
@@ -149,6 +172,22 @@ lresult *junk(ldap_handle *ldap)
 void ldap_set_deadline(ldap_handle *ldap, int seconds)
 {
     ldap->deadline_ms = seconds > 0 ? monotonic_ms() + seconds * 1000LL : 0;
+}
+
+void ldap_set_limit(ldap_handle *ldap, long long ms)
+{
+    if (ldap)
+        ldap->limit_ms = ms > 0 ? monotonic_ms() + ms : 0;
+}
+
+long long ldap_limit_left(ldap_handle *ldap)
+{
+    return ldap->limit_ms ? ldap->limit_ms - monotonic_ms() : LLONG_MAX;
+}
+
+int ldap_timed_out(ldap_handle *ldap)
+{
+    return ldap ? ldap->timed_out : 0;
 }
 
 void ldap_drop_received(ldap_handle *ldap)
@@ -225,8 +264,10 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
         int count = read_before_deadline(ldap, end);
         if (count == 0)
             return error_result("Connection Closed by LDAP server");
-        if (count < 0)
+        if (count < 0) {
+            ldap->timed_out = count == -2;
             return nullptr;
+        }
         ldap->rx_len += count;
     }
     if (state < 0) {
@@ -238,6 +279,15 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
     ldap_log_data(ldap, "IN", result, controls_out);
     if (result == LRESULT_INVALID)
         return junk(ldap);
+    if (result && !result_code_valid(result)) {
+        ldap_emsg(ldap, "a reply of type %d carries no valid result code", result->application);
+        ldap_free_message(result);
+        if (controls_out) {
+            ldap_free_message(*controls_out);
+            *controls_out = nullptr;
+        }
+        return junk(ldap);
+    }
     ldap->rx_len -= size;
     ldap->rx_start += size;
     if (ldap->rx_len == 0)
@@ -247,6 +297,7 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
 
 int ldap_send_request(ldap_handle *ldap, const ldap_request *request)
 {
+    ldap->timed_out = 0;
     int msgid = next_message_id();
     return ldap_send(ldap, request, msgid, nullptr) ? msgid : 0;
 }

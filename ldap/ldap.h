@@ -136,7 +136,7 @@ struct ldap_handle {
     unsigned char *rx_data;  // those bytes, owned
     char *error_text;        // last recorded error, owned
     int error_code;          // 0 none, -1 local failure, else LDAP result code
-    static_list referrals;   // owned referral URL texts
+    static_list referrals;   // owned referral URL texts, LDAP_MAX_REFERRALS at most
     char *log_dir;           // trace directory, owned; null means no trace
     // Receive buffer layout (meaningful only while rx_data is set): the
     // unconsumed octets start at rx_data + rx_start; rx_size is allocated.
@@ -145,7 +145,18 @@ struct ldap_handle {
     // While non-zero, the monotonic time (milliseconds) by which the current
     // operation must have its reply; set by a search with a time limit.
     long long deadline_ms;
+    // While non-zero, the monotonic time by which everything the handle does
+    // must be over (ldap_set_limit): no wait lasts beyond it.
+    long long limit_ms;
+    int connect_timeout;  // seconds for ldap_connect's attempt; 0: 20
+    int read_timeout;     // seconds of each wait on its channels; 0: 30
+    int timed_out;        // the last operation failed because time ran out
+    int referrals_dropped;  // referrals beyond LDAP_MAX_REFERRALS, counted only
 };
+
+// Referral texts a handle keeps; a server that sends more cannot make it
+// hold them all.
+#define LDAP_MAX_REFERRALS 1000
 
 void ldap_init(ldap_handle *ldap, msg_fn emsg, msg_fn dmsg);
 int ldap_emsg(ldap_handle *ldap, const char *format, ...) NLIB_PRINTF(2, 3);
@@ -247,6 +258,8 @@ int ldap_send(ldap_handle *ldap, const ldap_request *request, int msgid, static_
 int ldap_send_data(ldap_handle *ldap, int op, data_buf *body, int constructed, int msgid,
                    static_list *controls);
 lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out);
+// Clears and frees a received message (null and LRESULT_INVALID ignored).
+void ldap_free_message(lresult *message);
 
 // ---------------------------------------------------------------------------
 // Connection life cycle (connection.cpp)
@@ -257,6 +270,19 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out);
 
 void ldap_setup(ldap_handle *ldap, const char *host, int port);
 void ldap_timeout(ldap_handle *ldap, int seconds, int microseconds);
+// Time-outs of the channels ldap_connect opens from now on: connect_sec
+// bounds the connection attempt, read_sec each wait for data, the bind's
+// answer (which must come within one such wait) included. 0 keeps the
+// default of 20 and 30 seconds.
+void ldap_set_timeouts(ldap_handle *ldap, int connect_sec, int read_sec);
+// Bounds all the handle does from now on (connecting, binding, every wait
+// for a reply) by one deadline ms milliseconds ahead; 0 lifts it.
+void ldap_set_limit(ldap_handle *ldap, long long ms);
+// 1 when the handle's last operation failed because time ran out (a wait
+// of the channel, the operation's deadline or the limit), else 0 (also for
+// null). Such a connection is not worth retrying on: its server is slow or
+// silent, not gone.
+int ldap_timed_out(ldap_handle *ldap);
 int ldap_connect(ldap_handle *ldap, const char *dn, const char *password);
 int ldap_disconnect(ldap_handle *ldap);
 void ldap_clear(ldap_handle *ldap);

@@ -16,9 +16,6 @@ int ldap_encode_request(data_buf *body, const ldap_request *request, int *constr
 // Appends the controls ([0], one sequence per ldap_cr) when the list holds any.
 void ldap_encode_controls(data_buf *message, static_list *controls);
 
-// Clears and frees a received message (null and LRESULT_INVALID ignored).
-void ldap_free_message(lresult *message);
-
 // Takes the next message ID and sends the request under it; returns the ID,
 // or 0 when the request could not be sent.
 int ldap_send_request(ldap_handle *ldap, const ldap_request *request);
@@ -30,8 +27,12 @@ int ldap_send_request(ldap_handle *ldap, const ldap_request *request);
 lresult *ldap_receive_reply(ldap_handle *ldap, int msgid);
 
 // Gives the operation that starts now `seconds` to receive its replies
-// (0: no deadline, each wait bounded only by the channel's time-out).
+// (0: no deadline, each wait bounded only by the channel's time-out and the
+// handle's limit).
 void ldap_set_deadline(ldap_handle *ldap, int seconds);
+
+// Milliseconds left before the handle's limit; LLONG_MAX without one.
+long long ldap_limit_left(ldap_handle *ldap);
 
 // Forgets every buffered received octet.
 void ldap_drop_received(ldap_handle *ldap);

@@ -13,6 +13,10 @@ const int RESULT_STEP = 128;
 
 void add_referral(ldap_handle *ldap, const char *url)
 {
+    if (url && static_size(&ldap->referrals) >= LDAP_MAX_REFERRALS) {
+        ldap->referrals_dropped++;
+        return;
+    }
     char *copy = url ? strdup(url) : nullptr;
     if (copy && static_add(&ldap->referrals, copy) < 0)
         free(copy);
@@ -23,11 +27,23 @@ lresult *attribute_at(lresult *entry, int index)
     return lresult_get_result(lresult_get_result(entry, 1, 0), index, 0);
 }
 
+// The text at position, "" for an empty one (which the decoder leaves
+// without storage): an empty value or type is data, not the end of a list.
+// Null when there is no text there.
+char *text_at(lresult *list, int position)
+{
+    static char empty[1] = "";
+    char *text = lresult_get_char(list, position);
+    int kind = lresult_check(list, position);
+    return text || (kind != 2 && kind != 4) ? text : empty;
+}
+
 }  // namespace
 
 void ldap_clear_referrals(ldap_handle *ldap)
 {
     static_clear_dealloc(&ldap->referrals);
+    ldap->referrals_dropped = 0;
 }
 
 void ldap_gather_referrals(ldap_handle *ldap, lresult *message, int position, int all_after)
@@ -98,6 +114,9 @@ int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, 
         return -1;
     }
     ldap_log(ldap, "Search", message);
+    if (ldap->referrals_dropped)
+        ldap_dmsg(ldap, "kept %d referrals, dropped %d more", LDAP_MAX_REFERRALS,
+                  ldap->referrals_dropped);
     if (message->application != LDAP_SEARCH_DONE || message->id != msgid) {
         ldap_free_message(message);
         return -1;
@@ -163,7 +182,7 @@ char *ldap_first_attribute(lresult *entry)
     if (!entry || entry == LRESULT_INVALID)
         return nullptr;
     entry->attr_cursor = 0;
-    return lresult_get_char(attribute_at(entry, 0), 0);
+    return text_at(attribute_at(entry, 0), 0);
 }
 
 char *ldap_next_attribute(lresult *entry)
@@ -171,7 +190,7 @@ char *ldap_next_attribute(lresult *entry)
     if (!entry || entry == LRESULT_INVALID)
         return nullptr;
     entry->attr_cursor++;
-    return lresult_get_char(attribute_at(entry, entry->attr_cursor), 0);
+    return text_at(attribute_at(entry, entry->attr_cursor), 0);
 }
 
 char **ldap_get_values(lresult *entry, const char *type)
@@ -180,7 +199,7 @@ char **ldap_get_values(lresult *entry, const char *type)
         return nullptr;
     lresult *attribute = nullptr;
     for (int i = 0; (attribute = attribute_at(entry, i)) != nullptr; i++)
-        if (s_stricmp(lresult_get_char(attribute, 0), type) == 0)
+        if (s_stricmp(text_at(attribute, 0), type) == 0)
             break;
     lresult *values = lresult_get_result(attribute, 1, 0);
     if (!values)
@@ -192,7 +211,7 @@ char **ldap_get_values(lresult *entry, const char *type)
     if (!vector)
         return nullptr;
     for (int i = 0; i < count; i++)
-        vector[i] = lresult_get_char(values, i);
+        vector[i] = text_at(values, i);
     values->values = vector;
     return vector;
 }

@@ -9,6 +9,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 
 #define NLIB_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
@@ -25,7 +26,16 @@ int lprintf(char *out, int size, const char *format, ...) NLIB_PRINTF(3, 4);
 // Appends formatted text (at most 1023 characters) to dst, unbounded.
 char *s_fstrcat(char *dst, const char *format, ...) NLIB_PRINTF(2, 3);
 
-// "Error: %s" and "Debug: %s" lines on standard output, unflushed.
+// Writes prefix and text on out as one line, unflushed: every control
+// character of text (octets below 0x20, and DEL) becomes a blank, and one
+// line feed ending text is the line's own. Text from outside the process (a
+// directory's diagnostics, say) thus can neither end its line early nor pass
+// for a line of its own: every such line goes out through here. Returns the
+// octets written; 0 when out or text is null (a null prefix is empty).
+int s_write_line(FILE *out, const char *prefix, const char *text);
+// "Error: %s" and "Debug: %s" lines on standard output (through
+// s_write_line, the text cut at 1023 characters), unflushed. Return the
+// octets written, 0 for a null format or while debugging is off.
 int emsg(const char *format, ...) NLIB_PRINTF(1, 2);
 int dmsg(const char *format, ...) NLIB_PRINTF(1, 2);
 // The setting that switches debug lines on when it is exactly "true"; read

@@ -1,30 +1,48 @@
 // The process's two message sinks: whole "Error: " and "Debug: " lines on
-// standard output, left unflushed for the command loop to flush.
+// standard output, left unflushed for the command loop to flush; and the one
+// writer of every output line that may carry text from outside the process.
 #include "support/nlib.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 const char *dmsg_setting = nullptr;
 
 namespace {
 
-// Formats the message (cut at 1023 characters), ends it with exactly one
-// line feed and writes it after prefix; 0 for a null format.
+// Formats the message (cut at 1023 characters) and writes it as one line
+// after prefix; 0 for a null format.
 int write_line(const char *prefix, const char *format, va_list args)
 {
     if (!format)
         return 0;
-    char text[1024 + 2];
-    int n = lvprintf(text, 1024, format, args);
-    if (n == 0 || text[n - 1] != '\n') {
-        text[n++] = '\n';
-        text[n] = '\0';
-    }
-    return printf("%s%s", prefix, text);
+    char text[1024];
+    lvprintf(text, sizeof text, format, args);
+    return s_write_line(stdout, prefix, text);
 }
 
 }  // namespace
+
+int s_write_line(FILE *out, const char *prefix, const char *text)
+{
+    if (!out || !text)
+        return 0;
+    if (!prefix)
+        prefix = "";
+    size_t length = strlen(text);
+    if (length > 0 && text[length - 1] == '\n')
+        length--;
+    std::string line(prefix);
+    line.append(text, length);
+    for (size_t i = strlen(prefix); i < line.size(); i++) {
+        unsigned char c = static_cast<unsigned char>(line[i]);
+        if (c < 0x20 || c == 0x7F)
+            line[i] = ' ';
+    }
+    line += '\n';
+    return static_cast<int>(fwrite(line.data(), 1, line.size(), out));
+}
 
 int emsg(const char *format, ...)
 {

@@ -36,7 +36,10 @@ std::string fields()
 
 TEST(Config, Loading)
 {
-    const std::string pieces = "full_name first\nfull_name " + std::string(9989, 'n') + "host h\n";
+    // Lines are read whole, however long: the tail of a comment is never a
+    // setting, nor does a long value end the reading.
+    const std::string comment = "#" + std::string(12000, 'c') + " field injected STRING mail true\n";
+    const std::string long_value = "manager_pass " + std::string(10000, 'p') + "\nhost h\n";
     const struct {
         std::string text;
         int slot;
@@ -48,10 +51,10 @@ TEST(Config, Loading)
         {"#debug true\n\n\r\n  #debug true\nunknown_key x\n", INI_DEBUG, ""},
         {"email_address a # not a comment\n", INI_EMAIL_ADDRESS, "a # not a comment"},
         {"SCOPE LDAP_SCOPE_ONELEVEL\n", INI_SCOPE, "1"},
-        // The last value counts, cut to 511; a line over 9,999 characters
-        // is read in pieces.
-        {pieces, INI_FULL_NAME, std::string(511, 'n')},
-        {pieces, INI_HOST, "h"},
+        // The last value counts, cut to 511.
+        {"full_name first\n" + long_value, INI_MANAGER_PASS, std::string(511, 'p')},
+        {long_value, INI_HOST, "h"},
+        {"port 65535x\nConnect_Timeout 3600\ntime_limit 1\n", INI_CONNECT_TIMEOUT, "3600"},
         // Reading stops, quietly, at a key without value or a blank line.
         {"port\nhost h\n", INI_HOST, ""},
         {"   \t \nhost h\n", INI_HOST, ""},
@@ -69,6 +72,13 @@ TEST(Config, Loading)
         {"scope ldap_scope_subtree\n", "-failure unrecognised value for ini setting (scope ldap_scope_subtree)\n"
                                        "use LDAP_SCOPE_BASE, LDAP_SCOPE_ONELEVEL or LDAP_SCOPE_SUBTREE"},
         {"field  lonely\n", "-failure malformed ini setting (field  lonely)"},
+        // A port no TCP port has, or a time-out out of range, stops reading.
+        {"port 99999\n", "-failure malformed ini setting (port 99999)"},
+        {"port -1\n", "-failure malformed ini setting (port -1)"},
+        {"timeout 0\n", "-failure malformed ini setting (timeout 0)"},
+        {"TIME_LIMIT 3601\nhost h\n", "-failure malformed ini setting (time_limit 3601)"},
+        {"connect_timeout +5\n", "-failure malformed ini setting (connect_timeout +5)"},
+        {"timeout " + std::string(600, '1') + "\n", "-failure malformed ini setting (timeout " + std::string(600, '1') + ")"},
         // A file that cannot be opened: its path cut to 100.
         {"", "-failure Cannot open file /nonexistent/" + std::string(87, 'd') + ", No such file or directory\n"},
     };
@@ -76,6 +86,15 @@ TEST(Config, Loading)
         EXPECT_EQ(load(f.text, &out), 0);
         EXPECT_EQ(out, f.out);
     }
+
+    // A folder is no configuration file.
+    TempDir folder;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ini_load(folder.path().c_str(), ini, &display_data_length), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "-failure Cannot open file " + folder.path() + ", No such file or directory\n");
+    EXPECT_EQ(load(comment, &out), 1);
+    EXPECT_EQ(fields(), "record_id STRING dn 0\n");
 
     // Fields: searchable only when "true" in any case; extra words ignored.
     ASSERT_EQ(load("field fullname STRING cn TRUE\nField\temail\t STRING  mail   True extra tokens\n"

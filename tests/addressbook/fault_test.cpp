@@ -1,7 +1,8 @@
-// extern_book when the directory misbehaves: a scripted server that ends
-// searches on a time limit, sends junk, announces replies too large to
-// buffer or falls silent; a slapd killed in the middle of a long search.
-// Each fault fails one command in good time, and the next one is answered.
+// extern_book when the directory misbehaves or turns hostile: a scripted
+// server that ends searches on a time limit, sends junk, announces replies
+// too large to buffer, falls silent, drips, or hides lines in its texts; a
+// slapd killed in the middle of a long search. Each fault fails one command
+// in good time, and the next one is answered.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -43,10 +44,26 @@ std::string entries(int id, int count)
     return out;
 }
 
+std::string repeated(const std::string &piece, int count)
+{
+    std::string out;
+    out.reserve(piece.size() * static_cast<size_t>(count));
+    for (int i = 0; i < count; i++)
+        out += piece;
+    return out;
+}
+
 const Make BIND_OK = [](int id) { return ldap_result_bytes(0x61, id, 0); };
 const Make TWO = [](int id) { return entries(id, 2) + ldap_result_bytes(0x65, id, 0); };
 const std::string ALL = "SEARCH AND 1-0 name=*";
 const std::string TWO_FOUND = "cn!3Da,\ncn!3Db" + located(2);
+// Short waits: one second each, so a whole command may take three.
+const std::string QUICK = "connect_timeout 1\ntimeout 1\ntime_limit 1\n";
+
+std::string fake_config(const FakeServer &fake, const std::string &more = "")
+{
+    return "host 127.0.0.1\nport " + std::to_string(fake.port()) + "\nfield name STRING cn true\n" + more;
+}
 
 }  // namespace
 
@@ -57,6 +74,14 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
     for (char &c : noise)
         c = static_cast<char>(random());
     const std::string huge = hex_bytes("30 84 04 00 00 01 02 01");  // 64 MiB + 1 announced
+    // A search result whose code is not one: 2^32, 2^64 and 2^31 must not
+    // pass for success (0) nor for the client's own failure (-1).
+    auto done_coded = [](const std::string &code) {
+        return [code](int id) {
+            return entries(id, 1) + ber_element(0x30, ber_integer(0x02, id) +
+                                                         ber_element(0x65, hex_bytes(code) + hex_bytes("04 00 04 00")));
+        };
+    };
     const Make junk[] = {
         [](int) { return "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\nNot LDAP.\r\n"; },
         // An operation no server sends; a DN longer than its entry.
@@ -75,6 +100,10 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
         // A message of 64 MiB + 1, alone or after an entry in the same read.
         [huge](int id) { return huge + char(id) + "\x64"; },
         [huge](int id) { return entries(id, 1) + huge + char(id) + "\x64"; },
+        done_coded("0a 05 01 00 00 00 00"),
+        done_coded("0a 09 01 00 00 00 00 00 00 00 00"),
+        done_coded("0a 04 80 00 00 00"),
+        done_coded("04 00"),
     };
     FakeServer fake;
     answer(fake, BIND_OK);
@@ -90,33 +119,177 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
         answer(fake.next_connection(true), BIND_OK);
         answer(fake, TWO);
     }
-    // Silent halfway through a reply: waited for once, for the 30 s read
-    // time-out; the retry on a new connection gets the whole answer.
-    answer(fake, [](int id) { return entries(id, 2).substr(0, 30); });
-    answer(fake.next_connection(true), BIND_OK);
-    answer(fake, TWO);
-    answer(fake, TWO);
     fake.start();
 
-    Book book("host 127.0.0.1\nport " + std::to_string(fake.port()) + "\nfield name STRING cn true\n");
+    Book book(fake_config(fake, QUICK));
     const std::string limit = "Error: LDAP: Search {Time Limit Exceeded - out of time}\n";
     book.converse({{"SEARCH AND 2-0 name=*", limit + "cn!3Db,\ncn!3Dc" + located(3)},
                    {ALL, limit + NONE}});
-    // A search asks for DNs only: the attribute list "1.1".
-    EXPECT_TRUE(ends_with(fake.requests().at(1), hex_bytes("30 05 04 03") + "1.1"));
+    // A search asks for DNs only, with the configured time limit.
+    EXPECT_TRUE(ends_with(fake.requests().at(1), hex_bytes("02 01 01 01 01 00 87 02") + "cn" +
+                                                     hex_bytes("30 05 04 03") + "1.1"));
     for (size_t i = 0; i < std::size(junk); i++) {
         auto start = Clock::now();
         EXPECT_TRUE(ends_with(book.ask(ALL), NONE)) << "junk " << i;
-        EXPECT_LT(seconds_since(start), 5.0) << "junk " << i;
+        EXPECT_LT(seconds_since(start), 0.9) << "junk " << i;
         EXPECT_EQ(book.ask(ALL), TWO_FOUND) << "junk " << i;
     }
-    auto start = Clock::now();
-    EXPECT_EQ(book.ask(ALL, 45000), TWO_FOUND);
-    EXPECT_GT(seconds_since(start), 29.0);
-    EXPECT_LT(seconds_since(start), 40.0);
-    start = Clock::now();
-    EXPECT_EQ(book.ask(ALL), TWO_FOUND);
-    EXPECT_LT(seconds_since(start), 5.0);
+}
+
+// A directory that is slow, silent or drips its answers, at start-up or in
+// a command: every wait ends in time, and one that ran out is not repeated.
+TEST(ScriptedDirectory, EveryWaitIsBounded)
+{
+    // Other messages than the awaited answer, and the answer one octet at a
+    // time: neither may hold a bind beyond one wait for data.
+    const std::string others = repeated(ldap_result_bytes(0x61, 99, 0), 40);
+    const std::string bound = ldap_result_bytes(0x61, 1, 0);
+    const std::function<void(FakeServer &)> slow_binds[] = {
+        [&](FakeServer &f) { f.read_request().send(others, static_cast<int>(others.size() / 40), 100); },
+        [&](FakeServer &f) { f.read_request().send(bound, 1, 400); },
+    };
+    const std::string no_bind = "(LDAP server failed to return back 'BIND_RESPONSE' {NULL})\n";
+    for (const auto &slow_bind : slow_binds) {
+        FakeServer fake;
+        slow_bind(fake);
+        fake.start();
+        auto start = Clock::now();
+        ProcessResult r = run_book(fake_config(fake, QUICK), "COMMANDS\n");
+        EXPECT_EQ(r.out, "-failure Failed to connect to host {127.0.0.1:" + std::to_string(fake.port()) + "}" +
+                             no_bind);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_LT(seconds_since(start), 2.0);
+    }
+
+    // In a command: the re-bind after a lost connection, a silent search and
+    // a dripping one. Each fails within its bound, without a second try; the
+    // next command connects afresh and is served.
+    const std::string dripped = TWO(2);
+    const struct {
+        const char *what;
+        std::function<void(FakeServer &)> script;
+        double at_least, at_most;
+    } rows[] = {
+        {"re-bind answered by others", [&](FakeServer &f) { answer(f, [](int) { return std::string(); });
+                                                           f.close().next_connection(); slow_binds[0](f); }, 0.9, 2.5},
+        {"re-bind dripped", [&](FakeServer &f) { answer(f, [](int) { return std::string(); });
+                                                f.close().next_connection(); slow_binds[1](f); }, 0.9, 2.5},
+        {"silent search", [](FakeServer &f) { f.read_request(); }, 0.9, 1.8},
+        {"dripped search", [&](FakeServer &f) { f.read_request().send(dripped, 1, 100); }, 1.9, 2.8},
+        // Lost after 1.8 s: the second try has only what is left of three.
+        {"retry within the command's deadline", [&](FakeServer &f) {
+             f.read_request().send(dripped.substr(0, 18), 1, 100).close().next_connection();
+             answer(f, BIND_OK);
+             f.read_request().send(dripped, 1, 100); }, 2.8, 3.5},
+    };
+    for (const auto &row : rows) {
+        FakeServer fake;
+        answer(fake, BIND_OK);
+        row.script(fake);
+        answer(fake.next_connection(true), BIND_OK);
+        answer(fake, TWO);
+        fake.start();
+        Book book(fake_config(fake, QUICK));
+        auto start = Clock::now();
+        EXPECT_TRUE(ends_with(book.ask(ALL), NONE)) << row.what;
+        EXPECT_GT(seconds_since(start), row.at_least) << row.what;
+        EXPECT_LT(seconds_since(start), row.at_most) << row.what;
+        EXPECT_EQ(book.ask(ALL), TWO_FOUND) << row.what;
+    }
+}
+
+// Texts the directory sends reach the host only within their own line, and
+// an empty value or attribute type is shown like any other.
+TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
+{
+    const std::string forged = "x\r\n+success 99 located.\n-failure\x01\x7f";
+    const std::string shown = "x  +success 99 located. -failure  ";
+    {
+        FakeServer fake;
+        answer(fake, [&](int id) { return ldap_result_bytes(0x61, id, 49, forged); });
+        fake.start();
+        ProcessResult r = run_book(fake_config(fake), "COMMANDS\n");
+        std::string reason = "(Invalid Credentials - " + shown + ")";
+        EXPECT_EQ(r.out, "Error: LDAP: Connect {Invalid Credentials - " + shown + "}\n-failure Failed to connect to host "
+                         "{127.0.0.1:" + std::to_string(fake.port()) + "}" + reason + "\n");
+    }
+    auto result = [](int tag, int id, int code, const std::string &matched, const std::string &text,
+                     const std::string &more = "") {
+        std::string op = ber_integer(0x0A, code) + ber_element(0x04, matched) + ber_element(0x04, text) + more;
+        return ber_element(0x30, ber_integer(0x02, id) + ber_element(tag, op));
+    };
+    auto attribute = [](const std::string &type, const std::vector<std::string> &values) {
+        std::string set;
+        for (const std::string &v : values)
+            set += ber_element(0x04, v);
+        return ber_element(0x30, ber_element(0x04, type) + ber_element(0x31, set));
+    };
+    FakeServer fake;
+    answer(fake, [&](int id) { return result(0x61, id, 0, "", forged); });
+    answer(fake, [&](int id) { return result(0x65, id, 32, "", forged); });
+    answer(fake, [&](int id) { return result(0x65, id, 32, forged, ""); });
+    answer(fake, [&](int id) {
+        std::string reference = ber_element(0x30, ber_integer(0x02, id) + ber_element(0x73, ber_element(0x04, forged)));
+        return entries(id, 1) + reference + result(0x65, id, 10, "", forged, ber_element(0xA3, ber_element(0x04, forged)));
+    });
+    answer(fake, [&](int) {
+        return result(0x78, 0, 2, "", forged, ber_element(0x8A, "1.3.6.1.4.1.1466.20036"));
+    });
+    answer(fake.next_connection(true), [&](int id) { return result(0x61, id, 0, "", forged); });
+    answer(fake, TWO);
+    answer(fake, [&](int id) {
+        std::string attributes = attribute("", {"v"}) + attribute("mail", {"", forged, "b@x"}) + attribute("cn", {"c"});
+        std::string op = ber_element(0x04, "cn=a") + ber_element(0x30, attributes);
+        return ber_element(0x30, ber_integer(0x02, id) + ber_element(0x64, op)) + result(0x65, id, 0, "", "");
+    });
+    fake.start();
+
+    Book book(fake_config(fake, "field email STRING mail false\ndebug true\n"));
+    std::string error = "Error: LDAP: Search {No Such Object - " + shown + "}\n";
+    EXPECT_TRUE(ends_with(book.ask(ALL), error + NONE));
+    EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), error + "-failure 'cn!3Da' Failed {No Such Object - " + shown + "}.\n"));
+    EXPECT_TRUE(ends_with(book.ask(ALL), "cn!3Da" + located(1)));
+    EXPECT_TRUE(ends_with(book.ask(ALL), TWO_FOUND));
+    // Values keep all but their line ends.
+    EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "\nemail=\nemail=x  +success 99 located. -failure\x01\x7f\n"
+                                                  "email=b@x\nname=c\n+success 'cn!3Da' located.\n"));
+}
+// Peak resident memory of a process, in kB.
+static long peak_kb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    long value = -1;
+    while (status >> key && key != "VmHWM:")
+        status.ignore(1 << 20, '\n');
+    status >> value;
+    return value;
+}
+
+// A GET reads one entry and a search keeps a bounded number of referrals,
+// whatever the directory sends: 200,000 entries for the one, 500,000
+// references for the other cost no more memory than a few.
+TEST(ScriptedDirectory, FloodsStayInBoundedMemory)
+{
+    const int flood = 200000;
+    const std::string url = "ldap://elsewhere.example.com/" + std::string(70, 'u');
+    FakeServer fake;
+    answer(fake, BIND_OK);
+    answer(fake, [](int id) { return entries(id, 1) + repeated(entries(id, 1), flood) + ldap_result_bytes(0x65, id, 0); });
+    answer(fake, [&](int id) {
+        std::string reference = ber_element(0x30, ber_integer(0x02, id) + ber_element(0x73, ber_element(0x04, url)));
+        return repeated(reference, 500000) + TWO(id);
+    });
+    fake.start();
+    Book book(fake_config(fake));
+    [[maybe_unused]] long before = peak_kb(book.process().pid());
+    EXPECT_EQ(book.ask("GET cn!3Da", 60000), "Error: the directory sent " + std::to_string(flood) +
+                                                 " more entries for one base entry; the first is shown\n"
+                                                 "name=a\n+success 'cn!3Da' located.\n");
+    EXPECT_EQ(book.ask(ALL, 60000), TWO_FOUND);
+#ifndef __SANITIZE_ADDRESS__  // its allocator holds on to freed blocks
+    EXPECT_LT(peak_kb(book.process().pid()) - before, 20000);
+#endif
 }
 
 // 10,000 people with long descriptions: a search of all of them is far

@@ -77,8 +77,10 @@ TEST_F(Service, Conversation)
         {"SEARCH AND 1-0 surname=M\xC3\xBCller", JUERGEN + located(1)},
         {"GET " + SMITH, "fullname=Smith, Jo\nsurname=Smith\nemail=jo.smith@example.com\n"
                          "title=Clerk\n+success '" + SMITH + "' located.\n"},
+        // An empty value is shown like any other.
         {"GET " + LINE_FEED + " and ignored words",
-         "fullname=Line Feed\nsurname=Feed\ntitle=Odd\n+success '" + LINE_FEED + "' located.\n"},
+         "fullname=Line Feed\nsurname=Feed\ntitle=Odd\nemail=\nemail=line@example.com\n"
+         "email=feed@example.org\n+success '" + LINE_FEED + "' located.\n"},
         {"GET uid=reader,ou=People,dc=example,dc=com",
          "fullname=Reader Account\nsurname=Account\n"
          "+success 'uid=reader,ou=People,dc=example,dc=com' located.\n"},

@@ -185,11 +185,14 @@ void FakeServer::play()
         const Step &step = steps_[i];
         std::string bytes = step.kind == WRITE ? step.make(last) : "";
         size_t chunk = step.chunk > 0 ? static_cast<size_t>(step.chunk) : bytes.size();
-        for (size_t pos = 0; ok && !stopping_ && pos < bytes.size(); pos += chunk) {
+        // A peer that leaves ends the write, not the script: its next
+        // connection may be scripted too.
+        for (size_t pos = 0; !stopping_ && pos < bytes.size(); pos += chunk) {
             if (pos > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
             size_t len = std::min(chunk, bytes.size() - pos);
-            ok = ::send(conn_fd_, bytes.data() + pos, len, MSG_NOSIGNAL) == static_cast<ssize_t>(len);
+            if (::send(conn_fd_, bytes.data() + pos, len, MSG_NOSIGNAL) != static_cast<ssize_t>(len))
+                break;
         }
         if (step.kind == READ && (ok = read_message(&last))) {
             std::lock_guard<std::mutex> lock(mutex_);
