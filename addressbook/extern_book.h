@@ -77,7 +77,7 @@ int book_command(FILE *out, char *line);
 void book_list_fields(FILE *out, int searchable_only);
 
 // ---------------------------------------------------------------------------
-// Start-up (startup.cpp)
+// Start-up and the directory connection (directory.cpp)
 
 // The process-wide connection to the directory server.
 extern ldap_handle ldap;

@@ -132,6 +132,12 @@ void data_data(data_buf *dst, const data_buf *src, int id)
     data_end(dst);
 }
 
+void data_wrap(data_buf *dst, data_buf *inner, int id)
+{
+    data_data(dst, inner, id);
+    data_clear(inner);
+}
+
 void data_add_data(data_buf *dst, const data_buf *src)
 {
     if (!dst || !src)

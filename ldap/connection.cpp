@@ -1,5 +1,5 @@
-// Connection life cycle: server address, connect and bind, unbind and
-// disconnect, release, and the recording of every operation's outcome.
+// Connection life cycle: server address and time-outs, connect and bind,
+// unbind and disconnect, release.
 #include <cstdlib>
 #include <cstring>
 
@@ -9,63 +9,6 @@
 namespace {
 
 const int CONNECT_TIMEOUT = 20;  // seconds, unless ldap_set_timeouts says otherwise
-
-struct code_name {
-    int code;
-    const char *name;
-};
-
-const code_name RESULT_NAMES[] = {
-    {-1, "Error"},
-    {1, "Operation Error"},
-    {2, "Protocol Error"},
-    {3, "Time Limit Exceeded"},
-    {4, "Size Limit Exceeded"},
-    {5, "Compare False"},
-    {6, "Compare True"},
-    {7, "Auth Method Not Supported"},
-    {8, "Strong Auth Required"},
-    {16, "No Such Attribute"},
-    {17, "Undefined Attribute Type"},
-    {18, "Inappropriate Matching"},
-    {19, "Constraint Violation"},
-    {20, "Attribute or Value Exists"},
-    {21, "Invalid Attribute Syntax"},
-    {32, "No Such Object"},
-    {33, "Alias Problem"},
-    {34, "Invalid DN Syntax"},
-    {35, "Is Leaf"},
-    {36, "Alias Dereferencing Problem"},
-    {48, "Inappropriate Authentication"},
-    {49, "Invalid Credentials"},
-    {50, "Insufficient Access Rights"},
-    {51, "Busy"},
-    {52, "Unavailable"},
-    {53, "Unwilling To Perform"},
-    {54, "Loop Detect"},
-    {64, "Naming Violation"},
-    {65, "Object Class Violation"},
-    {66, "Not Allowed On NonLeaf"},
-    {67, "Not Allowed On RDN"},
-    {68, "Entry Already Exists"},
-    {69, "Object Class Mods Prohibited"},
-    {80, "Other"},
-};
-
-const char *result_name(int code)
-{
-    for (const code_name &entry : RESULT_NAMES)
-        if (entry.code == code)
-            return entry.name;
-    return "unknown";
-}
-
-void set_error(ldap_handle *ldap, const char *text, int code)
-{
-    free(ldap->error_text);
-    ldap->error_text = text ? strdup(text) : nullptr;
-    ldap->error_code = code;
-}
 
 }  // namespace
 
@@ -201,38 +144,5 @@ void ldap_clear(ldap_handle *ldap)
     ldap->host = nullptr;
     ldap_release_channel(ldap);
     ldap_clear_referrals(ldap);
-    set_error(ldap, nullptr, 0);
-}
-
-int ldap_error(ldap_handle *ldap)
-{
-    return ldap ? ldap->error_code : -1;
-}
-
-char *ldap_error_str(ldap_handle *ldap)
-{
-    return ldap ? ldap->error_text : nullptr;
-}
-
-void ldap_log(ldap_handle *ldap, const char *text, lresult *result)
-{
-    if (!ldap)
-        return;
-    if (!result || result == LRESULT_INVALID) {
-        set_error(ldap, text, -1);
-        return;
-    }
-    // An error result of the exchange carries no result code, only its text.
-    int code = result->application == -1 ? -1 : lresult_get_int(result, 0);
-    if (code == 0) {
-        set_error(ldap, nullptr, 0);
-        return;
-    }
-    const char *detail = code == -1 ? result->error : lresult_get_char(result, 2);
-    if (!detail && code != -1)
-        detail = lresult_get_char(result, 1);
-    char line[512];
-    lprintf(line, sizeof line, "%s - %s", result_name(code), detail);
-    set_error(ldap, line, code);
-    ldap_emsg(ldap, "%s {%s}", text, ldap->error_text);
+    ldap_set_error(ldap, nullptr, 0);
 }

@@ -159,6 +159,14 @@ bool result_code_valid(lresult *message)
     }
 }
 
+// Traces a built message and writes it in one piece; 1 when all went out.
+int send_message(ldap_handle *ldap, const data_buf *message)
+{
+    if (ldap->log_dir)
+        trace_outgoing(ldap, message);
+    return chan_write(ldap->chan, message->data, message->length, 1) == 1;
+}
+
 // Undecodable or oversized input: the connection cannot be trusted any more.
 lresult *junk(ldap_handle *ldap)
 {
@@ -213,13 +221,10 @@ int ldap_send(ldap_handle *ldap, const ldap_request *request, int msgid, static_
         msgid = next_message_id();
     if (!ldap || !ldap->chan || !request)
         return 0;
-    data_buf body;
-    data_init(&body);
-    int constructed;
-    int sent = 0;
-    if (ldap_encode_request(&body, request, &constructed))
-        sent = ldap_send_data(ldap, request->op, &body, constructed, msgid, controls);
-    data_clear(&body);
+    data_buf message;
+    data_init(&message);
+    int sent = ldap_build_message(&message, request, msgid, controls) && send_message(ldap, &message);
+    data_clear(&message);
     return sent;
 }
 
@@ -230,21 +235,10 @@ int ldap_send_data(ldap_handle *ldap, int op, data_buf *body, int constructed, i
         return 0;
     data_buf message;
     data_init(&message);
-    data_add_integer(&message, static_cast<uint32_t>(msgid));
-    // An empty body is always written primitive (data_upper_app clears 0x20).
-    data_upper_app(body, op | (constructed ? 0x20 : 0));
-    data_add_data(&message, body);
-    ldap_encode_controls(&message, controls);
-    data_add_upper(&message, 0x30);
-    // A buffer that could not grow holds no message (length -1).
-    int written = 0;
-    if (message.length > 0) {
-        if (ldap->log_dir)
-            trace_outgoing(ldap, &message);
-        written = chan_write(ldap->chan, message.data, message.length, 1);
-    }
+    int sent = ldap_wrap_message(&message, op, body, constructed, msgid, controls) &&
+               send_message(ldap, &message);
     data_clear(&message);
-    return written != 0;
+    return sent;
 }
 
 lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)

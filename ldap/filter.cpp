@@ -47,13 +47,6 @@ void put_primitive(data_buf *out, int id, const std::string &octets)
     data_end(out);
 }
 
-// Wraps the scratch buffer into out under the identifier and releases it.
-void wrap(data_buf *out, data_buf *scratch, int id)
-{
-    data_data(out, scratch, id);
-    data_clear(scratch);
-}
-
 void put_substrings(data_buf *out, const std::string &name, const char *value, size_t count)
 {
     std::vector<const char *> stars;
@@ -79,8 +72,8 @@ void put_substrings(data_buf *out, const std::string &name, const char *value, s
     data_buf scratch;
     data_init(&scratch);
     put_primitive(&scratch, 0x04, name);
-    wrap(&scratch, &pieces, 0x30);
-    wrap(out, &scratch, 0xA4);
+    data_wrap(&scratch, &pieces, 0x30);
+    data_wrap(out, &scratch, 0xA4);
 }
 
 // name holds "type:rule:" or "type:dn:rule:" (either part may be empty).
@@ -104,7 +97,7 @@ void put_extensible(data_buf *out, const char *name, const std::string &value)
     put_primitive(&scratch, 0x83, value);
     if (dn_attributes)
         put_primitive(&scratch, 0x84, std::string(1, '\xFF'));
-    wrap(out, &scratch, 0xA9);
+    data_wrap(out, &scratch, 0xA9);
 }
 
 // One attribute item: "name", "name op value" with op one of = ~ > < (the
@@ -151,7 +144,7 @@ void compile_attribute(data_buf *out, char *item)
     data_init(&scratch);
     put_primitive(&scratch, 0x04, name);
     put_primitive(&scratch, 0x04, octets);
-    wrap(out, &scratch, 0xA0 | choice);
+    data_wrap(out, &scratch, 0xA0 | choice);
 }
 
 // Compiles the run of parenthesised items in text (modified in place) and

@@ -1,10 +1,74 @@
-// The connection handle's initialisation and the message functions through
-// which every layer of the client reports to the owner's sinks.
+// The connection handle: its initialisation, the message functions through
+// which every layer of the client reports to the owner's sinks, and the
+// outcome of each operation kept on it (error text and code, referrals).
 #include "ldap/ldap.h"
+#include "ldap/reply.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
+
+struct code_name {
+    int code;
+    const char *name;
+};
+
+const code_name RESULT_NAMES[] = {
+    {-1, "Error"},
+    {1, "Operation Error"},
+    {2, "Protocol Error"},
+    {3, "Time Limit Exceeded"},
+    {4, "Size Limit Exceeded"},
+    {5, "Compare False"},
+    {6, "Compare True"},
+    {7, "Auth Method Not Supported"},
+    {8, "Strong Auth Required"},
+    {16, "No Such Attribute"},
+    {17, "Undefined Attribute Type"},
+    {18, "Inappropriate Matching"},
+    {19, "Constraint Violation"},
+    {20, "Attribute or Value Exists"},
+    {21, "Invalid Attribute Syntax"},
+    {32, "No Such Object"},
+    {33, "Alias Problem"},
+    {34, "Invalid DN Syntax"},
+    {35, "Is Leaf"},
+    {36, "Alias Dereferencing Problem"},
+    {48, "Inappropriate Authentication"},
+    {49, "Invalid Credentials"},
+    {50, "Insufficient Access Rights"},
+    {51, "Busy"},
+    {52, "Unavailable"},
+    {53, "Unwilling To Perform"},
+    {54, "Loop Detect"},
+    {64, "Naming Violation"},
+    {65, "Object Class Violation"},
+    {66, "Not Allowed On NonLeaf"},
+    {67, "Not Allowed On RDN"},
+    {68, "Entry Already Exists"},
+    {69, "Object Class Mods Prohibited"},
+    {80, "Other"},
+};
+
+const char *result_name(int code)
+{
+    for (const code_name &entry : RESULT_NAMES)
+        if (entry.code == code)
+            return entry.name;
+    return "unknown";
+}
+
+void add_referral(ldap_handle *ldap, const char *url)
+{
+    if (url && static_size(&ldap->referrals) >= LDAP_MAX_REFERRALS) {
+        ldap->referrals_dropped++;
+        return;
+    }
+    char *copy = url ? strdup(url) : nullptr;
+    if (copy && static_add(&ldap->referrals, copy) < 0)
+        free(copy);
+}
 
 // "LDAP: " and the formatted text, cut to fit 1024 octets.
 int handle_message(msg_fn sink, const char *format, va_list args)
@@ -51,4 +115,75 @@ int ldap_dmsg(ldap_handle *ldap, const char *format, ...)
     int result = handle_message(ldap->dmsg, format, args);
     va_end(args);
     return result;
+}
+
+void ldap_set_error(ldap_handle *ldap, const char *text, int code)
+{
+    free(ldap->error_text);
+    ldap->error_text = text ? strdup(text) : nullptr;
+    ldap->error_code = code;
+}
+
+int ldap_error(ldap_handle *ldap)
+{
+    return ldap ? ldap->error_code : -1;
+}
+
+char *ldap_error_str(ldap_handle *ldap)
+{
+    return ldap ? ldap->error_text : nullptr;
+}
+
+void ldap_log(ldap_handle *ldap, const char *text, lresult *result)
+{
+    if (!ldap)
+        return;
+    if (!result || result == LRESULT_INVALID) {
+        ldap_set_error(ldap, text, -1);
+        return;
+    }
+    // An error result of the exchange carries no result code, only its text.
+    int code = result->application == -1 ? -1 : lresult_get_int(result, 0);
+    if (code == 0) {
+        ldap_set_error(ldap, nullptr, 0);
+        return;
+    }
+    const char *detail = code == -1 ? result->error : lresult_get_char(result, 2);
+    if (!detail && code != -1)
+        detail = lresult_get_char(result, 1);
+    char line[512];
+    lprintf(line, sizeof line, "%s - %s", result_name(code), detail);
+    ldap_set_error(ldap, line, code);
+    ldap_emsg(ldap, "%s {%s}", text, ldap->error_text);
+}
+
+void ldap_clear_referrals(ldap_handle *ldap)
+{
+    static_clear_dealloc(&ldap->referrals);
+    ldap->referrals_dropped = 0;
+}
+
+void ldap_gather_referrals(ldap_handle *ldap, lresult *message, int position, int all_after)
+{
+    lresult *nested = lresult_get_result(message, position, 0);
+    if (nested) {
+        for (int i = 0; i < lresult_size(nested); i++)
+            add_referral(ldap, lresult_get_char(nested, i));
+    } else {
+        add_referral(ldap, lresult_get_char(message, position));
+    }
+    for (int i = position + 1; all_after && i < lresult_size(message); i++)
+        add_referral(ldap, lresult_get_char(message, i));
+}
+
+char *ldap_first_referral(ldap_handle *ldap)
+{
+    if (!ldap)
+        return nullptr;
+    return static_cast<char *>(static_get_num(&ldap->referrals, 0));
+}
+
+char *ldap_next_referral(ldap_handle *ldap)
+{
+    return ldap ? static_cast<char *>(static_get(&ldap->referrals)) : nullptr;
 }

@@ -37,6 +37,9 @@ void data_start(data_buf *buf, int id, int length);
 void data_add(data_buf *buf, const void *octets, int count);
 void data_end(data_buf *buf);
 void data_data(data_buf *dst, const data_buf *src, int id);
+// Appends inner to dst as the content of an element with identifier id,
+// then clears inner: the usual way to close a constructed element.
+void data_wrap(data_buf *dst, data_buf *inner, int id);
 void data_add_data(data_buf *dst, const data_buf *src);
 void data_add_upper(data_buf *buf, int id);
 void data_upper_app(data_buf *buf, int tag);

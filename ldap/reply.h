@@ -9,12 +9,16 @@
 // junk and closes the channel.
 #define LDAP_MAX_MESSAGE (64 * 1024 * 1024)
 
-// Encodes the fields of the request's operation into body and tells whether
-// the operation is a constructed element; 0 for an operation never sent.
-int ldap_encode_request(data_buf *body, const ldap_request *request, int *constructed);
-
-// Appends the controls ([0], one sequence per ldap_cr) when the list holds any.
-void ldap_encode_controls(data_buf *message, static_list *controls);
+// Builds the whole LDAPMessage of request under msgid, with the controls
+// (ldap_cr records; null or empty for none), into message (initialised by
+// the caller, who clears it). Returns 1, or 0 for an operation that is
+// never sent or a buffer that could not grow.
+int ldap_build_message(data_buf *message, const ldap_request *request, int msgid,
+                       static_list *controls);
+// The same around an operation already encoded in body (which gets the
+// operation's tag; constructed says whether it is a constructed element).
+int ldap_wrap_message(data_buf *message, int op, data_buf *body, int constructed, int msgid,
+                      static_list *controls);
 
 // Takes the next message ID and sends the request under it; returns the ID,
 // or 0 when the request could not be sent.
@@ -41,6 +45,9 @@ void ldap_drop_received(ldap_handle *ldap);
 // freed, one handed in by ldap_server stays its owner's. Buffered octets are
 // dropped too, so they are never read as replies on a later channel.
 void ldap_release_channel(ldap_handle *ldap);
+
+// Records text (copied; null for none) and code as the handle's outcome.
+void ldap_set_error(ldap_handle *ldap, const char *text, int code);
 
 // Empties the handle's referral list, releasing its texts.
 void ldap_clear_referrals(ldap_handle *ldap);

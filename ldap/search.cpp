@@ -1,5 +1,4 @@
-// The search operation, the walkers over its entries and attributes, and
-// the referrals it gathers on the handle.
+// The search operation and the walkers over its entries and attributes.
 #include <cstdlib>
 #include <cstring>
 
@@ -10,17 +9,6 @@ namespace {
 
 // Entries arrive in bulk: grow the result list by more than the default step.
 const int RESULT_STEP = 128;
-
-void add_referral(ldap_handle *ldap, const char *url)
-{
-    if (url && static_size(&ldap->referrals) >= LDAP_MAX_REFERRALS) {
-        ldap->referrals_dropped++;
-        return;
-    }
-    char *copy = url ? strdup(url) : nullptr;
-    if (copy && static_add(&ldap->referrals, copy) < 0)
-        free(copy);
-}
 
 lresult *attribute_at(lresult *entry, int index)
 {
@@ -39,25 +27,6 @@ char *text_at(lresult *list, int position)
 }
 
 }  // namespace
-
-void ldap_clear_referrals(ldap_handle *ldap)
-{
-    static_clear_dealloc(&ldap->referrals);
-    ldap->referrals_dropped = 0;
-}
-
-void ldap_gather_referrals(ldap_handle *ldap, lresult *message, int position, int all_after)
-{
-    lresult *nested = lresult_get_result(message, position, 0);
-    if (nested) {
-        for (int i = 0; i < lresult_size(nested); i++)
-            add_referral(ldap, lresult_get_char(nested, i));
-    } else {
-        add_referral(ldap, lresult_get_char(message, position));
-    }
-    for (int i = position + 1; all_after && i < lresult_size(message); i++)
-        add_referral(ldap, lresult_get_char(message, i));
-}
 
 // Hands the entries of search msgid to on_entry and gathers its references;
 // returns the message that ends it (normally its SearchResultDone), or null
@@ -214,16 +183,4 @@ char **ldap_get_values(lresult *entry, const char *type)
         vector[i] = text_at(values, i);
     values->values = vector;
     return vector;
-}
-
-char *ldap_first_referral(ldap_handle *ldap)
-{
-    if (!ldap)
-        return nullptr;
-    return static_cast<char *>(static_get_num(&ldap->referrals, 0));
-}
-
-char *ldap_next_referral(ldap_handle *ldap)
-{
-    return ldap ? static_cast<char *>(static_get(&ldap->referrals)) : nullptr;
 }

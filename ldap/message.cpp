@@ -1,5 +1,6 @@
-// Request encoding: the fields of each operation, in wire order, under
-// their tags.
+// Building one LDAPMessage: the fields of each operation in wire order under
+// their tags, and the envelope around them (message ID, operation,
+// controls). The exchange only sends what is built here.
 #include "ldap/ldap.h"
 #include "ldap/reply.h"
 
@@ -29,12 +30,6 @@ void add_string_list(data_buf *out, static_list *texts)
         data_add_string(out, static_cast<const char *>(static_get_num(texts, i)));
 }
 
-void add_wrapped(data_buf *out, data_buf *inner, int tag)
-{
-    data_data(out, inner, tag);
-    data_clear(inner);
-}
-
 void add_result(data_buf *body, const ldap_request *r)
 {
     add_result_code(body, r->code);
@@ -44,7 +39,7 @@ void add_result(data_buf *body, const ldap_request *r)
         data_buf urls;
         data_init(&urls);
         add_string_list(&urls, r->referrals);
-        add_wrapped(body, &urls, 0xA3);
+        data_wrap(body, &urls, 0xA3);
     }
 }
 
@@ -61,17 +56,17 @@ void add_mod_items(data_buf *body, ldap_mod *mod, int with_operation)
         data_init(&one);
         data_add_string(&attr, item->type);
         add_string_list(&values, &item->values);
-        add_wrapped(&attr, &values, 0x31);
+        data_wrap(&attr, &values, 0x31);
         if (with_operation) {
             data_add_enum(&one, item->operation);
-            add_wrapped(&one, &attr, 0x30);
+            data_wrap(&one, &attr, 0x30);
         } else {
             data_add_data(&one, &attr);
             data_clear(&attr);
         }
-        add_wrapped(&items, &one, 0x30);
+        data_wrap(&items, &one, 0x30);
     }
-    add_wrapped(body, &items, 0x30);
+    data_wrap(body, &items, 0x30);
 }
 
 void add_search(data_buf *body, const ldap_request *r)
@@ -86,12 +81,12 @@ void add_search(data_buf *body, const ldap_request *r)
     data_buf attrs;
     data_init(&attrs);
     data_cvt_attrib(&attrs, r->attributes);
-    add_wrapped(body, &attrs, 0x30);
+    data_wrap(body, &attrs, 0x30);
 }
 
-}  // namespace
-
-int ldap_encode_request(data_buf *body, const ldap_request *r, int *constructed)
+// Encodes the fields of the request's operation into body and tells whether
+// the operation is a constructed element; 0 for an operation never sent.
+int encode_request(data_buf *body, const ldap_request *r, int *constructed)
 {
     *constructed = 1;
     switch (r->op) {
@@ -140,7 +135,7 @@ int ldap_encode_request(data_buf *body, const ldap_request *r, int *constructed)
         data_init(&ava);
         data_add_string(&ava, r->attribute);
         data_add_string(&ava, r->value);
-        add_wrapped(body, &ava, 0x30);
+        data_wrap(body, &ava, 0x30);
         return 1;
     }
     case LDAP_ABANDON_REQUEST: {
@@ -162,7 +157,8 @@ int ldap_encode_request(data_buf *body, const ldap_request *r, int *constructed)
     }
 }
 
-void ldap_encode_controls(data_buf *message, static_list *controls)
+// Appends the controls ([0], one sequence per ldap_cr) when the list holds any.
+void encode_controls(data_buf *message, static_list *controls)
 {
     if (!controls || static_size(controls) < 1)
         return;
@@ -175,7 +171,34 @@ void ldap_encode_controls(data_buf *message, static_list *controls)
         data_add_string(&one, cr->type);
         data_add_bool(&one, cr->critical);
         data_add_binary(&one, cr->value, cr->value ? cr->length : 0);
-        add_wrapped(&all, &one, 0x30);
+        data_wrap(&all, &one, 0x30);
     }
-    add_wrapped(message, &all, 0xA0);
+    data_wrap(message, &all, 0xA0);
+}
+
+}  // namespace
+
+int ldap_wrap_message(data_buf *message, int op, data_buf *body, int constructed, int msgid,
+                      static_list *controls)
+{
+    data_add_integer(message, static_cast<uint32_t>(msgid));
+    // An empty body is always written primitive (data_upper_app clears 0x20).
+    data_upper_app(body, op | (constructed ? 0x20 : 0));
+    data_add_data(message, body);
+    encode_controls(message, controls);
+    data_add_upper(message, 0x30);
+    // A buffer that could not grow holds no message (length -1).
+    return message->length > 0;
+}
+
+int ldap_build_message(data_buf *message, const ldap_request *request, int msgid,
+                       static_list *controls)
+{
+    data_buf body;
+    data_init(&body);
+    int constructed;
+    int built = encode_request(&body, request, &constructed) &&
+                ldap_wrap_message(message, request->op, &body, constructed, msgid, controls);
+    data_clear(&body);
+    return built;
 }
