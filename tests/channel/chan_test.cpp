@@ -1,8 +1,9 @@
 // The channel over real loopback sockets: opening, binding, waiting, writes,
-// exact and line reads, and the connection log.
-#include <arpa/inet.h>
+// exact and line reads, the connection log; IPv6 and names of several
+// addresses.
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -125,7 +126,8 @@ TEST(ChanOpen, OpenBindAndAccept) {
 }
 
 long long elapsed_ms(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now() - since).count();
 }
 
 // A listener on host at port whose queue is full: connections to it get no answer.
@@ -164,11 +166,14 @@ TEST(ChanOpen, NextAddressOfAName) {
     for (bool silent_first : {false, true}) {
         Listener listener;
         std::unique_ptr<Silent> silent(silent_first ? new Silent("::1", listener.port) : nullptr);
-        std::string result = run_with_resolver("nameserver 127.0.0.153\n", "::1 both.test\n127.0.0.1 both.test\n", [&] {
+        // The name is in the hosts file; no name server is asked.
+        const char *hosts = "::1 both.test\n127.0.0.1 both.test\n";
+        std::string result = run_with_resolver("nameserver 127.0.0.153\n", hosts, [&] {
             Chan chan;
             auto start = std::chrono::steady_clock::now();
             std::string opened = outcome(&chan, chan_open(&chan, "both.test", listener.port, 2));
-            return opened + " " + (chan_isopen(&chan) ? chan_localip(&chan) : "-") + (elapsed_ms(start) >= 900 ? " waited" : "");
+            return opened + " " + (chan_isopen(&chan) ? chan_localip(&chan) : "-") +
+                   (elapsed_ms(start) >= 900 ? " waited" : "");
         });
         EXPECT_EQ(result, silent_first ? "1  127.0.0.1 waited" : "1  127.0.0.1");
     }

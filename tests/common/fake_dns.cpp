@@ -6,30 +6,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cctype>
 
 namespace {
 
 std::string u16(int value) { return {char(value >> 8 & 0xFF), char(value & 0xFF)}; }
 
-// "name/type" of a message's question, lower-cased; empty when unreadable.
-std::string question_key(const std::string &message)
+// A message's question as sent: the name (uncompressed in queries and in
+// replies made here), type and class.
+std::string question(const std::string &message)
 {
-    std::string name;
-    size_t pos = 12;
-    while (pos < message.size() && message[pos] != 0) {
-        size_t length = static_cast<unsigned char>(message[pos]);
-        if (length > 63 || pos + 1 + length > message.size())
-            return "";
-        for (char c : message.substr(pos + 1, length))
-            name += char(tolower(static_cast<unsigned char>(c)));
-        name += '.';
-        pos += 1 + length;
-    }
-    if (pos + 3 > message.size())
-        return "";
-    int type = static_cast<unsigned char>(message[pos + 1]) << 8 | static_cast<unsigned char>(message[pos + 2]);
-    return name + "/" + std::to_string(type);
+    size_t end = message.find('\0', 12);
+    return end == std::string::npos ? "" : message.substr(12, end + 5 - 12);
 }
 
 }  // namespace
@@ -53,17 +40,13 @@ std::string dns_reply(const std::string &name, int type, int count, const std::s
            u16(type) + u16(1) + answers;
 }
 
-std::string dns_srv_record(const DnsSrv &srv)
-{
-    std::string data = u16(srv.priority) + u16(srv.weight) + u16(srv.port) + dns_name(srv.target);
-    return u16(0xC00C) + u16(33) + u16(1) + u16(0) + u16(60) + u16(int(data.size())) + data;
-}
-
 std::string dns_srv_reply(const std::string &name, const std::vector<DnsSrv> &records)
 {
     std::string answers;
-    for (const DnsSrv &srv : records)
-        answers += dns_srv_record(srv);
+    for (const DnsSrv &srv : records) {
+        std::string data = u16(srv.priority) + u16(srv.weight) + u16(srv.port) + dns_name(srv.target);
+        answers += u16(0xC00C) + u16(33) + u16(1) + u16(0) + u16(60) + u16(int(data.size())) + data;
+    }
     return dns_reply(name, 33, int(records.size()), answers);
 }
 
@@ -94,16 +77,16 @@ FakeDns::~FakeDns()
 void FakeDns::serve(const std::string &reply)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    replies_[question_key(reply)] = reply;
+    replies_[question(reply)] = reply;
 }
 
 std::string FakeDns::answer(const std::string &query)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto found = replies_.find(question_key(query));
-    std::string reply = found != replies_.end() ? found->second : query;
-    if (found == replies_.end())  // the query itself, turned into an NXDOMAIN reply
-        reply.replace(2, 2, u16(0x8183)).replace(6, 6, u16(0) + u16(0) + u16(0));
+    auto found = replies_.find(question(query));
+    std::string reply = found != replies_.end()
+                            ? found->second
+                            : u16(0) + u16(0x8183) + u16(1) + u16(0) + u16(0) + u16(0) + question(query);
     return reply.replace(0, 2, query.substr(0, 2));
 }
 

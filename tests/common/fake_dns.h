@@ -1,7 +1,8 @@
 // A scripted DNS server on UDP port 53 of a loopback address (root only),
 // answering from a table of whole replies, and builders for DNS messages.
 // Point a resolver at it with run_with_resolver (common/private_resolver.h)
-// and FAKE_DNS_RESOLV_CONF.
+// and FAKE_DNS_RESOLV_CONF. One server per address at a time: tests that may
+// run in parallel use addresses of their own (127.0.0.154, ...).
 #pragma once
 #include <atomic>
 #include <map>
@@ -22,8 +23,8 @@ public:
     FakeDns &operator=(const FakeDns &) = delete;
 
     bool running() const { return fd_ >= 0; }
-    // Answers queries for the name and type of reply's question with reply,
-    // its ID set to theirs. Queries it has no reply for get NXDOMAIN.
+    // Answers queries whose question is reply's (name, in the same case, type
+    // and class) with reply, its ID set to theirs. Others get NXDOMAIN.
     void serve(const std::string &reply);
 
 private:
@@ -33,7 +34,7 @@ private:
     int fd_ = -1;
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;
-    std::map<std::string, std::string> replies_;  // "name/type" -> reply
+    std::map<std::string, std::string> replies_;  // by question
     std::thread thread_;
 };
 
@@ -48,7 +49,5 @@ std::string dns_name(const std::string &name);
 // type, with count answer records given already encoded.
 std::string dns_reply(const std::string &name, int type, int count, const std::string &answers,
                       int rcode = 0);
-// One SRV answer record whose owner is the question's name (a pointer to it),
-// and a reply of such records.
-std::string dns_srv_record(const DnsSrv &srv);
+// A reply of SRV records, each owned by the question's name.
 std::string dns_srv_reply(const std::string &name, const std::vector<DnsSrv> &records);

@@ -26,9 +26,12 @@ std::string srv_name(const std::string &domain) { return "_ldap._tcp." + domain;
 }  // namespace
 
 TEST(SrvLookup, AnswersOfTheNameServer) {
-    const std::string looped = dns_reply(srv_name("loop.test"), 33, 1, hex_bytes("c00c 0021 0001 0000003c 0008 0000 0000 0185 c038"));
+    // One SRV record owned by the question's name, its data given in hex.
+    auto raw = [](const char *domain, const std::string &data) {
+        return dns_reply(srv_name(domain), 33, 1, hex_bytes("c00c 0021 0001 0000003c" + data));
+    };
     std::string cut = dns_srv_reply(srv_name("cut.test"), {{0, 0, 389, "a.cut.test"}});
-    std::vector<DnsSrv> many(65, DnsSrv{0, 0, 389, "a.many.test"});
+    std::string label(60, 'a'), long_name = label + "." + label + "." + label + "." + label + "." + label;
     const struct {
         std::string domain, reply, expected;
     } rows[] = {
@@ -39,12 +42,13 @@ TEST(SrvLookup, AnswersOfTheNameServer) {
         {"none.test", dns_srv_reply(srv_name("none.test"), {{0, 0, 0, "."}}),
          "service not available at _ldap._tcp.none.test (SRV target \".\")"},
         {"cut.test", cut.substr(0, cut.size() - 3), "malformed SRV answer for _ldap._tcp.cut.test"},
-        {"loop.test", looped, "malformed SRV answer for _ldap._tcp.loop.test"},  // the target (at 0x38) points at itself
-        {"long.test", dns_srv_reply(srv_name("long.test"), {{0, 0, 389, std::string(250, 'a').insert(60, ".").insert(120, ".").insert(180, ".").insert(240, ".")}}),
+        // The target (at offset 0x38) points at itself.
+        {"loop.test", raw("loop.test", "0008 0000 0000 0185 c038"), "malformed SRV answer for _ldap._tcp.loop.test"},
+        {"short.test", raw("short.test", "0006 0000 0000 0185"), "malformed SRV answer for _ldap._tcp.short.test"},
+        {"long.test", dns_srv_reply(srv_name("long.test"), {{0, 0, 389, long_name}}),  // 306 octets
          "malformed SRV answer for _ldap._tcp.long.test"},
-        {"short.test", dns_reply(srv_name("short.test"), 33, 1, hex_bytes("c00c 0021 0001 0000003c 0006 0000 0000 0185")),
-         "malformed SRV answer for _ldap._tcp.short.test"},
-        {"many.test", dns_srv_reply(srv_name("many.test"), many), "more than 64 SRV records for _ldap._tcp.many.test"},
+        {"many.test", dns_srv_reply(srv_name("many.test"), std::vector<DnsSrv>(65, {0, 0, 389, "a.many.test"})),
+         "more than 64 SRV records for _ldap._tcp.many.test"},
     };
     FakeDns dns;
     ASSERT_TRUE(dns.running()) << "cannot serve DNS on 127.0.0.153:53 (root needed)";
