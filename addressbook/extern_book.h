@@ -1,5 +1,6 @@
-// extern_book: the address-book service. Configuration and field table,
-// the command loop of the line protocol, start-up, SEARCH and GET.
+// extern_book: the address-book service. Configuration, field table and
+// server lists, the command loop of the line protocol, start-up, SEARCH and
+// GET.
 //
 // Every reply goes to one stream, the process's standard output, and ends
 // with exactly one status line beginning "+success" or "-failure".
@@ -63,6 +64,40 @@ char *strlwr(char *text);
 int book_number(const char *text);
 // The number in setting slot, or fallback when the setting is empty.
 int book_setting(int slot, int fallback);
+
+// ---------------------------------------------------------------------------
+// Server lists (servers.cpp)
+
+// How a server entry of a "host" setting was written: a bare host (the
+// connection is made as the other settings say), an ldap:// or ldaps:// URL,
+// or "srv:DOMAIN" (the servers come from the domain's DNS SRV records).
+enum { BOOK_SERVER_PLAIN, BOOK_SERVER_LDAP, BOOK_SERVER_LDAPS, BOOK_SERVER_SRV };
+
+#define BOOK_LDAPS_PORT 636  // port of an ldaps:// URL that names none
+
+struct book_server {
+    int kind;    // BOOK_SERVER_*
+    char *host;  // host text as written, brackets removed; the domain for SRV
+    int port;    // 1..65535, or the caller's default port; 0 for SRV
+};
+
+struct book_server_list {
+    book_server *servers;  // count entries, in the setting's order
+    int count;
+    char *error;  // why the last parse failed, naming the entry; or null
+};
+
+// Reads a setting value into list, a zeroed record or one of an earlier
+// parse (emptied first). Entries are separated by blanks, tabs or commas:
+// NAME, NAME:PORT, [IPV6], [IPV6]:PORT, a bare IPV6 address (more than one
+// ':'), ldap://HOSTPORT, ldaps://HOSTPORT (each optionally followed by "/"
+// and anything, ignored) or srv:DOMAIN. A value without entries (null
+// included) gives one bare entry with an empty host. Returns 1, or 0 with
+// list empty and error set when an entry cannot be read (bad or missing
+// port, unclosed '[', empty host, other scheme). The list owns its texts.
+int book_servers_parse(book_server_list *list, const char *value, int default_port);
+// Frees what list holds and zeroes it; null is ignored.
+void book_servers_clear(book_server_list *list);
 
 // ---------------------------------------------------------------------------
 // Command loop (command_loop.cpp)

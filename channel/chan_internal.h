@@ -5,6 +5,9 @@
 
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+
+#include <vector>
 
 #include "channel/chanel.h"
 #include "support/nlib.h"
@@ -19,10 +22,19 @@ void chan_set_syserror(chan_rec *chan);
 // One entry in the connection log, flushed; nothing while the log is closed.
 void chan_log(const char *format, ...) NLIB_PRINTF(1, 2);
 
-// Fills addr with an IPv4 address for the lower-cased host text: a text
-// without letters is read as a dotted number, anything else is resolved by
-// name (first address). Returns 0 when the name cannot be resolved.
-int chan_resolve(const char *host, in_addr *addr);
+// One socket address, IPv4 or IPv6, port included.
+struct chan_address {
+    sockaddr_storage addr;
+    socklen_t size;
+};
+
+// The addresses for a lower-cased host text and port, in the order to try
+// them (chan_resolve.cpp): a text with ':' is an IPv6 address (brackets and
+// a "%zone" allowed); another text without letters is read as a dotted IPv4
+// number by inet_addr; anything else is resolved by name, IPv6 and IPv4
+// alike, in the resolver's order. Empty when nothing is found; null reads
+// as an empty text.
+std::vector<chan_address> chan_resolve(const char *host, int port);
 
 // Makes fd the channel's descriptor. Descriptors that 16 bits cannot hold
 // are closed and refused (0, errno EMFILE). Address texts of an earlier

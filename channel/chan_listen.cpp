@@ -9,13 +9,15 @@
 
 #include "channel/chan_internal.h"
 
-static sockaddr_in ipv4_address(int port)
+// The first address of the lower-cased host text; false when it cannot be
+// resolved.
+static bool first_address(const char *name, int port, chan_address *local)
 {
-    sockaddr_in addr;
-    memset(&addr, 0, sizeof addr);
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    return addr;
+    std::vector<chan_address> found = chan_resolve(name, port);
+    if (found.empty())
+        return false;
+    *local = found[0];
+    return true;
 }
 
 int chan_bind(chan_rec *chan, const char *addr, int port, int backlog)
@@ -34,23 +36,22 @@ int chan_bind(chan_rec *chan, const char *addr, int port, int backlog)
         return 0;
     }
     s_strlwr(name);
-    sockaddr_in local = ipv4_address(port);
-    if (s_stricmp(name, "all") == 0)
-        local.sin_addr.s_addr = htonl(INADDR_ANY);
-    else if (!chan_resolve(name, &local.sin_addr)) {
+    // "all": every IPv4 interface.
+    chan_address local;
+    if (!first_address(s_stricmp(name, "all") == 0 ? "0.0.0.0" : name, port, &local)) {
         chan_set_errorf(chan, "gethostbyname failed. {%s}", name);
         return 0;
     }
     // A descriptor still held would otherwise leak.
     chan_close(chan);
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = socket(local.addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || !chan_attach(chan, fd)) {
         chan_set_error(chan, "Failed to open socket correctly.");
         return 0;
     }
     int on = 1;
     setsockopt(chan->sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(chan->sock, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+    if (bind(chan->sock, reinterpret_cast<sockaddr *>(&local.addr), local.size) != 0) {
         chan_set_error(chan, "Connection to Socket Failed.");
         return 0;
     }
@@ -78,8 +79,8 @@ int chan_bind_local(chan_rec *chan, char *addr, int port)
         return 0;
     }
     s_strlwr(addr);
-    sockaddr_in local = ipv4_address(port);
-    if (!chan_resolve(addr, &local.sin_addr)) {
+    chan_address local;
+    if (!first_address(addr, port, &local)) {
         chan_set_errorf(chan, "gethostbyname failed. {%s}", addr);
         return 0;
     }
@@ -87,7 +88,7 @@ int chan_bind_local(chan_rec *chan, char *addr, int port)
         chan_set_error(chan, "Socket Not Open");
         return 0;
     }
-    if (bind(chan->sock, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+    if (bind(chan->sock, reinterpret_cast<sockaddr *>(&local.addr), local.size) != 0) {
         chan_log("%sBind Failed: %s:%d {%d}%s", "\n", addr, port, chan->sock, "\n");
         chan_set_error(chan, "Local Socket Bind Failed.");
         return 0;
@@ -124,8 +125,9 @@ chan_rec *chan_accept(chan_rec *chan)
     return accepted;
 }
 
-// Fills *member with the dotted address that query (getsockname or
-// getpeername) gives for the channel's socket, once.
+// Fills *member with the address text (dotted IPv4, or IPv6 in its usual
+// form) that query (getsockname or getpeername) gives for the channel's
+// socket, once.
 static char *address_text(chan_rec *chan, char **member,
                           int (*query)(int, sockaddr *, socklen_t *))
 {
@@ -134,11 +136,14 @@ static char *address_text(chan_rec *chan, char **member,
     if (*member)
         return *member;
     chan_drop_error(chan);
-    sockaddr_in addr;
+    sockaddr_storage addr = {};
     socklen_t size = sizeof addr;
-    char text[INET_ADDRSTRLEN];
-    if (query(chan->sock, reinterpret_cast<sockaddr *>(&addr), &size) != 0 ||
-        !inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text)) {
+    char text[INET6_ADDRSTRLEN];
+    bool known = query(chan->sock, reinterpret_cast<sockaddr *>(&addr), &size) == 0;
+    const void *bytes = addr.ss_family == AF_INET6
+                            ? static_cast<const void *>(&reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_addr)
+                            : &reinterpret_cast<sockaddr_in *>(&addr)->sin_addr;
+    if (!known || !inet_ntop(addr.ss_family, bytes, text, sizeof text)) {
         chan_set_syserror(chan);
         return nullptr;
     }

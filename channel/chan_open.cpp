@@ -1,45 +1,28 @@
-// Opening a channel to a server (with a connect time-out) and closing it.
-#include <arpa/inet.h>
-#include <netdb.h>
+// Opening a channel to a server (each of its addresses in turn, within a
+// connect time-out) and closing it.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 #include "channel/chan_internal.h"
 
-int chan_resolve(const char *host, in_addr *addr)
+// Connects the channel's socket to addr; a positive wait (microseconds)
+// bounds the connection's set-up, and the socket's pending error decides
+// whether the connection was made. Without one the connect blocks.
+static int connect_socket(chan_rec *chan, const chan_address &addr, int64_t wait)
 {
-    if (check_string_digit(host)) {
-        addr->s_addr = inet_addr(host);
-        return 1;
-    }
-    addrinfo hints;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found)
-        return 0;
-    *addr = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return 1;
-}
-
-// Connects the channel's socket; a positive timeout bounds the wait, and
-// the socket's pending error decides whether the connection was made.
-static int connect_socket(chan_rec *chan, const sockaddr_in *addr, int timeout)
-{
-    const sockaddr *target = reinterpret_cast<const sockaddr *>(addr);
-    if (timeout <= 0)
-        return connect(chan->sock, target, sizeof *addr) == 0;
+    const sockaddr *target = reinterpret_cast<const sockaddr *>(&addr.addr);
+    if (wait <= 0)
+        return connect(chan->sock, target, addr.size) == 0;
     chan_block(chan, 0);
-    if (connect(chan->sock, target, sizeof *addr) != 0) {
+    if (connect(chan->sock, target, addr.size) != 0) {
         if (errno != EINPROGRESS && errno != EINTR)
             return 0;
-        if (chan_check(chan, timeout, 0) <= 0)
+        if (chan_check(chan, int(wait / 1000000), int(wait % 1000000)) <= 0)
             return 0;
         int pending = 0;
         socklen_t size = sizeof pending;
@@ -47,6 +30,39 @@ static int connect_socket(chan_rec *chan, const sockaddr_in *addr, int timeout)
             return 0;
     }
     return chan_block(chan, 1);
+}
+
+static int64_t now_us()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Tries each address in turn until one connects. With a time-out, each
+// address gets an equal share of the time left, so a silent one cannot use
+// up what the others need; the whole attempt ends at the time-out.
+// Returns 1 connected, 0 failed (-1 when no socket could be made at all).
+static int connect_any(chan_rec *chan, const std::vector<chan_address> &addresses, int timeout)
+{
+    const int64_t deadline = now_us() + int64_t(timeout) * 1000000;
+    int result = -1;
+    for (size_t i = 0; i < addresses.size(); i++) {
+        int64_t wait = 0;
+        if (timeout > 0) {
+            int64_t left = deadline - now_us();
+            if (left <= 0)
+                break;
+            wait = left / int64_t(addresses.size() - i) + 1;
+        }
+        int fd = socket(addresses[i].addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0 || !chan_attach(chan, fd))
+            continue;
+        if (connect_socket(chan, addresses[i], wait))
+            return 1;
+        chan_close(chan);
+        result = 0;
+    }
+    return result;
 }
 
 int chan_open(chan_rec *chan, const char *host, int port, int timeout)
@@ -64,22 +80,14 @@ int chan_open(chan_rec *chan, const char *host, int port, int timeout)
     lprintf(name, 511, "%s", host);
     s_strlwr(name);
 
-    sockaddr_in addr;
-    memset(&addr, 0, sizeof addr);
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (!chan_resolve(name, &addr.sin_addr)) {
+    std::vector<chan_address> addresses = chan_resolve(name, port);
+    if (addresses.empty()) {
         chan_set_errorf(chan, "gethostbyname failed. {%s}", name);
         return 0;
     }
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || !chan_attach(chan, fd)) {
-        chan_set_error(chan, "Failed to open socket correctly.");
-        return 0;
-    }
-    if (!connect_socket(chan, &addr, timeout)) {
-        chan_close(chan);
-        chan_set_error(chan, "Connection to Socket Failed.");
+    int connected = connect_any(chan, addresses, timeout);
+    if (connected <= 0) {
+        chan_set_error(chan, connected < 0 ? "Failed to open socket correctly." : "Connection to Socket Failed.");
         return 0;
     }
     chan_log("%sConnection Made: %s:%d {%d}%s", "\n", name, port, chan->sock, "\n");

@@ -17,7 +17,7 @@ enum { CHAN_BLOCKING = 1, CHAN_NONBLOCKING = 2 };
 
 struct chan_rec {
     uint16_t sock;       // descriptor; CHAN_NOT_OPEN when not open
-    char *localip;       // local dotted address, filled on first request
+    char *localip;       // local address text (dotted IPv4, or IPv6), filled on first request
     char *remoteip;      // host given to chan_open (lower-cased), or peer address
     int timeout_sec;     // each wait for the connection lasts at most this
     int timeout_usec;
@@ -33,7 +33,13 @@ struct chan_rec {
 extern FILE *socket_record;
 
 // Record, open and close (chan_record.cpp, chan_open.cpp, chan_wait.cpp).
-// chan_open reports a connection open only once it is established.
+// chan_open reports a connection open only once it is established. It reads
+// a host text with ':' as an IPv6 address ("::1", "[::1]", "fe80::1%lo"),
+// one without letters as a dotted IPv4 number (as inet_addr reads it), and
+// resolves anything else to its IPv6 and IPv4 addresses, trying each in the
+// resolver's order. A positive timeout bounds the whole attempt in seconds;
+// each address gets an equal share of the time left. The host text, cut to
+// 510 characters and lower-cased, becomes remoteip.
 int tcp_error();
 int check_winstock();
 int set_logfile(const char *dir, const char *file);
@@ -60,7 +66,8 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait);
 int chan_read_internal(chan_rec *chan, void *buf, int len, int wait);
 int chan_read(chan_rec *chan, void *out, int len, int wait);
 
-// Listening side and addresses (chan_listen.cpp)
+// Listening side and addresses (chan_listen.cpp). Binding takes the host's
+// first address, IPv6 or IPv4; "all" is every IPv4 interface.
 int chan_bind(chan_rec *chan, const char *addr, int port, int backlog);
 int chan_bind_local(chan_rec *chan, char *addr, int port);
 chan_rec *chan_accept(chan_rec *chan);

@@ -1,5 +1,5 @@
-// net_fns: mail-style address texts taken apart, and host names and IPv4
-// addresses converted both ways.
+// net_fns: mail-style address texts taken apart, host names and IPv4
+// addresses converted both ways, and DNS SRV look-ups.
 //
 // An address is a user and a host joined by '@', optionally followed by
 // ':' and a port, possibly inside angle brackets, after a display name in
@@ -66,5 +66,48 @@ char *tcp_hostname();
 // equal ignoring case or, when resolve is non-zero, resolving to the same
 // address. Otherwise 0.
 int compare_email_addresses(const char *a, const char *b, int resolve);
+
+// ---------------------------------------------------------------------------
+// DNS SRV look-up (srv_lookup.cpp)
+//
+// Unlike the functions above, these fill a list record of the caller's: a
+// zeroed record, or one of an earlier call (emptied first). A null list is
+// ignored (result 0). The list owns its texts until srv_clear.
+
+#define SRV_MAX_RECORDS 64  // an answer with more usable records is refused
+
+struct srv_target {
+    char *host;  // target name, without final dot (escaped as the resolver prints it)
+    int port;
+    int priority;
+    int weight;
+};
+
+struct srv_list {
+    srv_target *targets;  // count entries
+    int count;
+    char *error;  // text of the last failure, or null
+};
+
+// Queries the SRV records of "SERVICE.DOMAIN" (service such as "_ldap._tcp")
+// with the system resolver and fills list in the order to try them (see
+// srv_order). Returns 1, or 0 with list empty and error set: "no SRV records
+// for NAME" when the name or its records do not exist, and texts naming
+// NAME for a failed look-up, a malformed answer or a service marked not
+// available (a single target "."). Null or empty texts fail.
+int srv_lookup(srv_list *list, const char *service, const char *domain);
+// Reads the SRV records of a whole DNS answer message of length octets (name
+// is the queried name, for the failure texts; null reads as empty), in
+// answer order. Records of other types are skipped and targets "." dropped.
+// Any record that cannot be read, or more than SRV_MAX_RECORDS, refuses the
+// answer. Returns 1, or 0 as srv_lookup does (null answer: malformed).
+int srv_parse(srv_list *list, const unsigned char *answer, int length, const char *name);
+// Orders the targets as RFC 2782 says: lowest priority first; within one
+// priority, each next target drawn with chances by weight (weight 0 only
+// when the draw is 0). pick(upper) draws from 0 to upper, both included;
+// null uses a seeded pseudo-random generator.
+void srv_order(srv_list *list, long (*pick)(long upper));
+// Frees what list holds and zeroes it; null is ignored.
+void srv_clear(srv_list *list);
 
 #endif

@@ -20,6 +20,6 @@ endfunction()
 
 product_library(support)
 product_library(channel product_support)
-product_library(netaddr product_channel product_support)
+product_library(netaddr product_channel product_support resolv)
 product_library(ldap product_channel product_support)
 product_library(addressbook product_ldap product_channel product_support)

@@ -1,8 +1,9 @@
 // The channel over real loopback sockets: opening, binding, waiting, writes,
-// exact and line reads, and the connection log.
-#include <arpa/inet.h>
+// exact and line reads, the connection log; IPv6 and names of several
+// addresses.
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,22 +16,11 @@
 #include <gtest/gtest.h>
 
 #include "channel/chanel.h"
+#include "common/private_resolver.h"
+#include "common/slapd.h"
 #include "common/tempdir.h"
 
 namespace {
-
-// A port on 127.0.0.1 that nothing listens on (bound once, then released).
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof addr;
-    bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &size);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
 
 std::string error_of(chan_rec *chan) { return chan_error_string(chan) ? chan_error_string(chan) : ""; }
 
@@ -69,10 +59,10 @@ struct Listener {
     int port = 0;
 };
 
-// A chan_open client and its chan_accept server end.
+// A chan_open client (of peer) and its chan_accept server end (on host).
 struct Pair {
-    explicit Pair(const char *host = "127.0.0.1") : listener(host) {
-        EXPECT_EQ(1, chan_open(&client, "127.0.0.1", listener.port, 5)) << error_of(&client);
+    explicit Pair(const char *host = "127.0.0.1", const char *peer = "127.0.0.1") : listener(host) {
+        EXPECT_EQ(1, chan_open(&client, peer, listener.port, 5)) << error_of(&client);
         server = chan_accept(&listener.chan);
         EXPECT_NE(nullptr, server) << error_of(&listener.chan);
     }
@@ -133,6 +123,60 @@ TEST(ChanOpen, OpenBindAndAccept) {
     ASSERT_NE(nullptr, all.server);
     EXPECT_STREQ("0.0.0.0", chan_localip(&all.listener.chan));
     EXPECT_TRUE(fcntl(all.server->sock, F_GETFD) & FD_CLOEXEC);
+}
+
+long long elapsed_ms(std::chrono::steady_clock::time_point since) {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now() - since).count();
+}
+
+// A listener on host at port whose queue is full: connections to it get no answer.
+struct Silent {
+    Silent(const char *host, int port) {
+        EXPECT_EQ(1, chan_bind(&listener, host, port, 0)) << error_of(&listener);
+        EXPECT_EQ(1, chan_open(&queued, host, port, 1)) << error_of(&queued);
+    }
+    Chan listener, queued;
+};
+
+TEST(ChanOpen, Ipv6AddressesAndTexts) {
+    SlapdOptions options;
+    options.hosts = {"::1"};
+    Slapd slapd(options);
+    ASSERT_TRUE(slapd.start()) << slapd.error();
+    for (const char *host : {"::1", "[::1]", "0:0::1"}) {
+        Chan chan;
+        EXPECT_EQ(outcome(&chan, chan_open(&chan, host, slapd.port(), 5)), "1 ") << host;
+        EXPECT_EQ(std::string(chan_remoteip(&chan)) + " " + chan_localip(&chan), std::string(host) + " ::1");
+    }
+    Pair pair("::1", "::1");  // the peer's address in its usual text form
+    EXPECT_STREQ("::1", chan_remoteip(pair.server));
+
+    int port = free_port();
+    Silent silent("::1", port);  // nothing answers: given up at the time-out
+    Chan chan;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(outcome(&chan, chan_open(&chan, "::1", port, 1)), "0 Connection to Socket Failed.");
+    EXPECT_LT(elapsed_ms(start), 1500);
+}
+
+// A name whose first address (::1) refuses or stays silent: the next one
+// (127.0.0.1) is reached within the one time-out, its share left intact.
+TEST(ChanOpen, NextAddressOfAName) {
+    for (bool silent_first : {false, true}) {
+        Listener listener;
+        std::unique_ptr<Silent> silent(silent_first ? new Silent("::1", listener.port) : nullptr);
+        // The name is in the hosts file; no name server is asked.
+        const char *hosts = "::1 both.test\n127.0.0.1 both.test\n";
+        std::string result = run_with_resolver("nameserver 127.0.0.153\n", hosts, [&] {
+            Chan chan;
+            auto start = std::chrono::steady_clock::now();
+            std::string opened = outcome(&chan, chan_open(&chan, "both.test", listener.port, 2));
+            return opened + " " + (chan_isopen(&chan) ? chan_localip(&chan) : "-") +
+                   (elapsed_ms(start) >= 900 ? " waited" : "");
+        });
+        EXPECT_EQ(result, silent_first ? "1  127.0.0.1 waited" : "1  127.0.0.1");
+    }
 }
 
 TEST(ChanIo, ArgumentsClosedChannelsAndWaits) {

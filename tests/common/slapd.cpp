@@ -44,27 +44,31 @@ std::string base64_decode(const std::string &text)
     return out;
 }
 
-// Connects to port (true when it answers), or binds any free port (its number).
-int loopback(int port, bool connect_to)
+// Connects to host at port (true when it answers), or binds any free port
+// of 127.0.0.1 (its number).
+int loopback(const std::string &host, int port, bool connect_to)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0), result = 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
+    sockaddr_storage addr{};
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&addr);
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&addr);
+    bool ipv6 = host.find(':') != std::string::npos;
+    addr.ss_family = ipv6 ? AF_INET6 : AF_INET;
+    (ipv6 ? v6->sin6_port : v4->sin_port) = htons(static_cast<uint16_t>(port));
+    inet_pton(addr.ss_family, host.c_str(), ipv6 ? static_cast<void *>(&v6->sin6_addr) : &v4->sin_addr);
+    socklen_t len = ipv6 ? sizeof *v6 : sizeof *v4;
+    int fd = socket(addr.ss_family, SOCK_STREAM, 0), result = 0;
     auto *sa = reinterpret_cast<sockaddr *>(&addr);
     if (connect_to)
         result = connect(fd, sa, len) == 0;
     else if (bind(fd, sa, len) == 0 && getsockname(fd, sa, &len) == 0)
-        result = ntohs(addr.sin_port);
+        result = ntohs(v4->sin_port);
     close(fd);
     return result;
 }
 
 }  // namespace
 
-int free_port() { return loopback(0, false); }
+int free_port() { return loopback("127.0.0.1", 0, false); }
 
 Slapd::Slapd(SlapdOptions options) : options_(std::move(options)) {}
 
@@ -103,7 +107,9 @@ bool Slapd::launch(bool new_port)
     for (int attempt = 0; attempt < 3 && pid_ < 0; attempt++) {
         if (new_port)
             port_ = free_port();
-        std::string listen = url() + "/";
+        std::string listen;
+        for (const std::string &host : options_.hosts)
+            listen += url(host) + "/ ";
         if ((pid_ = fork()) == 0) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test program that dies takes its server along
             int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -113,7 +119,7 @@ bool Slapd::launch(bool new_port)
             _exit(127);
         }
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (!loopback(port_, true) && pid_ > 0) {
+        while (!loopback(host(), port_, true) && pid_ > 0) {
             if (waitpid(pid_, nullptr, WNOHANG) == pid_)
                 pid_ = -1;
             else if (std::chrono::steady_clock::now() > deadline)
@@ -124,6 +130,12 @@ bool Slapd::launch(bool new_port)
     if (pid_ < 0)
         error_ = "slapd did not come up on " + url() + ": " + read_file(log);
     return pid_ > 0;
+}
+
+std::string Slapd::url(const std::string &host) const
+{
+    bool ipv6 = host.find(':') != std::string::npos;
+    return "ldap://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port_);
 }
 
 bool Slapd::restart()

@@ -1,6 +1,6 @@
 // A private OpenLDAP slapd for integration tests: its own temporary
-// directory, data loaded from LDIF files, listening on 127.0.0.1 at a free
-// port, stopped by its pid. A slapd that is missing or does not come up is
+// directory, data loaded from LDIF files, listening on 127.0.0.1 (or the
+// addresses the options give) at a free port, stopped by its pid. A slapd that is missing or does not come up is
 // an error (running() false, error() says why): tests fail, never skip.
 #pragma once
 #include <sys/types.h>
@@ -17,6 +17,8 @@ struct SlapdOptions {
     // LDIF files loaded with slapadd: relative to the repository root, or absolute.
     std::vector<std::string> ldif = {"tests/data/directory.ldif"};
     int sizelimit = 0;  // entries per search for all but the rootdn; 0: slapd's default
+    // Addresses to listen on, all at one port: "127.0.0.1", "::1", "127.0.0.2", ...
+    std::vector<std::string> hosts = {"127.0.0.1"};
 };
 
 // The bindable ordinary user of the test data.
@@ -36,7 +38,7 @@ public:
 
     bool running() const { return pid_ > 0; }
     const std::string &error() const { return error_; }
-    const char *host() const { return "127.0.0.1"; }
+    const char *host() const { return options_.hosts.front().c_str(); }  // the first address
     int port() const { return port_; }
     const SlapdOptions &options() const { return options_; }
 
@@ -50,7 +52,8 @@ public:
 
 private:
     bool launch(bool new_port);
-    std::string url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
+    std::string url(const std::string &host) const;
+    std::string url() const { return url(host()); }
 
     SlapdOptions options_;
     TempDir dir_;

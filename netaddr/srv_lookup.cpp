@@ -1,0 +1,153 @@
+// DNS SRV look-up through the system resolver: the query, the answer read
+// as hostile input, and the order RFC 2782 gives its targets.
+#include "netaddr/net_fns.h"
+
+#include <arpa/nameser.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <resolv.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+// Priority, weight and port come before the target name in SRV data.
+static const int SRV_FIXED = 6;
+
+// Empties list and keeps text as its failure; returns 0.
+static int refuse(srv_list *list, const std::string &text)
+{
+    srv_clear(list);
+    list->error = strdup(text.c_str());
+    return 0;
+}
+
+int srv_parse(srv_list *list, const unsigned char *answer, int length, const char *name)
+{
+    if (!list)
+        return 0;
+    srv_clear(list);
+    const std::string queried = name ? name : "";
+    const std::string malformed = "malformed SRV answer for " + queried;
+    ns_msg msg;
+    if (!answer || length <= 0 || ns_initparse(answer, length, &msg) < 0)
+        return refuse(list, malformed);
+    int records = ns_msg_count(msg, ns_s_an);
+    list->targets = static_cast<srv_target *>(
+        calloc(size_t(std::min(std::max(records, 1), SRV_MAX_RECORDS)), sizeof(srv_target)));
+    if (!list->targets)
+        return refuse(list, "out of memory for SRV records of " + queried);
+    bool unavailable = false;
+    for (int i = 0; i < records; i++) {
+        ns_rr rr;
+        if (ns_parserr(&msg, ns_s_an, i, &rr) < 0)
+            return refuse(list, malformed);
+        if (ns_rr_type(rr) != ns_t_srv || ns_rr_class(rr) != ns_c_in)
+            continue;
+        const unsigned char *data = ns_rr_rdata(rr);
+        int data_length = ns_rr_rdlen(rr);
+        // The resolver refuses names over 255 octets and pointer loops, and
+        // never reads past the end it is given.
+        char target[NS_MAXDNAME];
+        int used = data_length > SRV_FIXED
+                       ? dn_expand(ns_msg_base(msg), ns_msg_end(msg), data + SRV_FIXED, target,
+                                   sizeof target)
+                       : -1;
+        if (used < 0 || used > data_length - SRV_FIXED)
+            return refuse(list, malformed);
+        if (!target[0] || strcmp(target, ".") == 0) {  // the root: "decidedly not available"
+            unavailable = true;
+            continue;
+        }
+        if (list->count == SRV_MAX_RECORDS)
+            return refuse(list, "more than " + std::to_string(SRV_MAX_RECORDS) + " SRV records for " + queried);
+        srv_target &entry = list->targets[list->count];
+        entry = srv_target{strdup(target), int(ns_get16(data + 4)), int(ns_get16(data)),
+                           int(ns_get16(data + 2))};
+        if (!entry.host)
+            return refuse(list, "out of memory for SRV records of " + queried);
+        list->count++;
+    }
+    if (list->count == 0)
+        return refuse(list, unavailable ? "service not available at " + queried + " (SRV target \".\")"
+                                        : "no SRV records for " + queried);
+    return 1;
+}
+
+// A number from 0 to upper, both included, uniformly.
+static long random_upto(long upper)
+{
+    static std::mt19937 generator{std::random_device{}()};
+    return std::uniform_int_distribution<long>(0, upper)(generator);
+}
+
+void srv_order(srv_list *list, long (*pick)(long upper))
+{
+    if (!list || list->count <= 0)
+        return;
+    pick = pick ? pick : random_upto;
+    srv_target *first = list->targets, *last = list->targets + list->count;
+    std::stable_sort(first, last, [](const srv_target &a, const srv_target &b) {
+        return a.priority < b.priority;
+    });
+    for (srv_target *group = first; group < last;) {
+        srv_target *end = std::find_if(group, last, [&](const srv_target &t) {
+            return t.priority != group->priority;
+        });
+        // Weight 0 first, so it is chosen only when the pick is 0; then each
+        // next target by a pick weighted by the running sums.
+        std::stable_partition(group, end, [](const srv_target &t) { return t.weight == 0; });
+        for (srv_target *next = group; next < end; next++) {
+            long sum = 0;
+            for (srv_target *t = next; t < end; t++)
+                sum += t->weight;
+            long chosen = std::min(std::max(pick(sum), 0L), sum), running = 0;
+            srv_target *choice = next;
+            while (choice < end - 1 && (running += choice->weight) < chosen)
+                choice++;
+            std::rotate(next, choice, choice + 1);
+        }
+        group = end;
+    }
+}
+
+int srv_lookup(srv_list *list, const char *service, const char *domain)
+{
+    if (!list)
+        return 0;
+    srv_clear(list);
+    if (!service || !*service || !domain || !*domain)
+        return refuse(list, "no SRV service or domain given");
+    std::string name = std::string(service) + "." + domain;
+    struct __res_state state;
+    memset(&state, 0, sizeof state);
+    if (res_ninit(&state) != 0)
+        return refuse(list, "SRV look-up for " + name + " failed: no resolver");
+    std::vector<unsigned char> answer(65536);
+    int length = res_nquery(&state, name.c_str(), ns_c_in, ns_t_srv, answer.data(), int(answer.size()));
+    int error = state.res_h_errno;
+    res_nclose(&state);
+    if (length < 0 && (error == HOST_NOT_FOUND || error == NO_DATA))
+        return refuse(list, "no SRV records for " + name);
+    if (length < 0)
+        return refuse(list, "SRV look-up for " + name + " failed: " + hstrerror(error));
+    // A longer answer than the buffer was cut to fit; reading it fails.
+    if (!srv_parse(list, answer.data(), std::min(length, int(answer.size())), name.c_str()))
+        return 0;
+    srv_order(list, nullptr);
+    return 1;
+}
+
+void srv_clear(srv_list *list)
+{
+    if (!list)
+        return;
+    for (int i = 0; i < list->count; i++)
+        free(list->targets[i].host);
+    free(list->targets);
+    free(list->error);
+    *list = srv_list{};
+}

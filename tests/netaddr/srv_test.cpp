@@ -1,0 +1,100 @@
+// SRV look-ups against a scripted DNS server, through the system resolver in
+// a private mount namespace; and the order of targets within a priority.
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/fake_dns.h"
+#include "common/fake_server.h"
+#include "common/private_resolver.h"
+#include "netaddr/net_fns.h"
+
+namespace {
+
+// "host:port ..." in list order, or the failure text.
+std::string targets(srv_list *list, int result) {
+    std::string text = result ? "" : list->error;
+    for (int i = 0; i < list->count; i++)
+        text += (i ? " " : "") + std::string(list->targets[i].host) + ":" + std::to_string(list->targets[i].port);
+    return text;
+}
+
+std::string srv_name(const std::string &domain) { return "_ldap._tcp." + domain; }
+
+}  // namespace
+
+TEST(SrvLookup, AnswersOfTheNameServer) {
+    // One SRV record owned by the question's name, its data given in hex.
+    auto raw = [](const char *domain, const std::string &data) {
+        return dns_reply(srv_name(domain), 33, 1, hex_bytes("c00c 0021 0001 0000003c" + data));
+    };
+    std::string cut = dns_srv_reply(srv_name("cut.test"), {{0, 0, 389, "a.cut.test"}});
+    std::string label(60, 'a'), long_name = label + "." + label + "." + label + "." + label + "." + label;
+    const struct {
+        std::string domain, reply, expected;
+    } rows[] = {
+        {"order.test", dns_srv_reply(srv_name("order.test"), {{20, 0, 389, "b.order.test"}, {10, 5, 636, "A.Order.test"}}),
+         "A.Order.test:636 b.order.test:389"},
+        {"missing.test", "", "no SRV records for _ldap._tcp.missing.test"},
+        {"empty.test", dns_reply(srv_name("empty.test"), 33, 0, ""), "no SRV records for _ldap._tcp.empty.test"},
+        {"none.test", dns_srv_reply(srv_name("none.test"), {{0, 0, 0, "."}}),
+         "service not available at _ldap._tcp.none.test (SRV target \".\")"},
+        {"cut.test", cut.substr(0, cut.size() - 3), "malformed SRV answer for _ldap._tcp.cut.test"},
+        // The target (at offset 0x38) points at itself.
+        {"loop.test", raw("loop.test", "0008 0000 0000 0185 c038"), "malformed SRV answer for _ldap._tcp.loop.test"},
+        {"short.test", raw("short.test", "0006 0000 0000 0185"), "malformed SRV answer for _ldap._tcp.short.test"},
+        {"long.test", dns_srv_reply(srv_name("long.test"), {{0, 0, 389, long_name}}),  // 306 octets
+         "malformed SRV answer for _ldap._tcp.long.test"},
+        {"many.test", dns_srv_reply(srv_name("many.test"), std::vector<DnsSrv>(65, {0, 0, 389, "a.many.test"})),
+         "more than 64 SRV records for _ldap._tcp.many.test"},
+    };
+    FakeDns dns;
+    ASSERT_TRUE(dns.running()) << "cannot serve DNS on 127.0.0.153:53 (root needed)";
+    for (const auto &row : rows)
+        if (!row.reply.empty())
+            dns.serve(row.reply);
+    std::string results = run_with_resolver(FAKE_DNS_RESOLV_CONF, "", [&] {
+        std::string text;
+        srv_list list = {};
+        for (const auto &row : rows)
+            text += targets(&list, srv_lookup(&list, "_ldap._tcp", row.domain.c_str())) + "\n";
+        srv_clear(&list);
+        return text;
+    });
+    std::istringstream lines(results);
+    for (const auto &row : rows) {
+        std::string line;
+        std::getline(lines, line);
+        EXPECT_EQ(line, row.expected) << row.domain << "\n" << results;
+    }
+}
+
+// Within a priority, weight 0 goes first only on a draw of 0, and the
+// draws follow the running sums of the weights.
+TEST(SrvLookup, OrderWithinAPriority) {
+    std::string reply = dns_srv_reply("w.test", {{1, 2, 1, "c"}, {0, 5, 2, "z"}, {1, 0, 3, "a"}, {1, 1, 4, "b"}});
+    const auto *bytes = reinterpret_cast<const unsigned char *>(reply.data());
+    srv_list list = {};
+    const struct {
+        long (*pick)(long);
+        const char *expected;
+    } rows[] = {{[](long) { return 0L; }, "z:2 a:3 c:1 b:4"}, {[](long upper) { return upper; }, "z:2 b:4 c:1 a:3"}};
+    for (const auto &row : rows) {
+        ASSERT_EQ(1, srv_parse(&list, bytes, int(reply.size()), "w.test"));
+        srv_order(&list, row.pick);
+        EXPECT_EQ(targets(&list, 1), row.expected);
+    }
+    // The random draw: weight 3 of 1 + 3 goes first on 3 of the 5 draws 0..4.
+    reply = dns_srv_reply("w.test", {{0, 1, 1, "light"}, {0, 3, 2, "heavy"}});
+    bytes = reinterpret_cast<const unsigned char *>(reply.data());
+    int heavy_first = 0;
+    for (int i = 0; i < 2000; i++) {
+        srv_parse(&list, bytes, int(reply.size()), "w.test");
+        srv_order(&list, nullptr);
+        heavy_first += list.targets[0].port == 2;
+    }
+    EXPECT_TRUE(heavy_first > 1000 && heavy_first < 1400) << heavy_first;
+    srv_clear(&list);
+}
