@@ -129,11 +129,11 @@ bool add_key(std::vector<std::string> *keys, std::string text)
 bool read_names(scanner *in, std::vector<std::string> *keys)
 {
     token t = in->next();
-    if (t.kind == TOKEN_QUOTED || t.kind == TOKEN_WORD)
+    if (t.kind == TOKEN_QUOTED)
         return add_key(keys, std::move(t.text));
     if (t.kind != TOKEN_OPEN)
         return false;
-    while ((t = in->next()).kind == TOKEN_QUOTED || t.kind == TOKEN_WORD)
+    while ((t = in->next()).kind == TOKEN_QUOTED)
         if (!add_key(keys, std::move(t.text)))
             return false;
     return t.kind == TOKEN_CLOSE;
