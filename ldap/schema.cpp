@@ -16,12 +16,12 @@
 
 namespace {
 
-const int MAX_TYPES = 16384;    // attribute types kept
-const int MAX_KEYS = 65536;     // names and OIDs kept, over all types
-const int MAX_TYPE_KEYS = 32;   // names and OID of one type
-const int MAX_KEY = 128;        // octets of one name or OID
-const int MAX_DEPTH = 8;        // parentheses open at once in a description
-const int READ_TIME_LIMIT = 10; // seconds for each of the two searches
+const int MAX_TYPES = 16384;     // attribute types kept
+const size_t MAX_KEYS = 65536;   // names and OIDs kept, over all types
+const int MAX_TYPE_KEYS = 32;    // names and OID of one type
+const int MAX_KEY = 128;         // octets of one name or OID
+const int MAX_DEPTH = 8;         // parentheses open at once in a description
+const int READ_TIME_LIMIT = 10;  // seconds for each of the two searches
 
 // Lower-cased name or OID -> type number.
 using key_map = std::unordered_map<std::string, int>;
@@ -150,7 +150,8 @@ bool skip_argument(scanner *in)
         return false;
     for (int depth = 1; depth > 0;) {
         t = in->next();
-        if (t.kind == TOKEN_END || t.kind == TOKEN_BAD || (t.kind == TOKEN_OPEN && depth == MAX_DEPTH))
+        bool too_deep = t.kind == TOKEN_OPEN && depth == MAX_DEPTH;
+        if (t.kind == TOKEN_END || t.kind == TOKEN_BAD || too_deep)
             return false;
         depth += t.kind == TOKEN_OPEN ? 1 : t.kind == TOKEN_CLOSE ? -1 : 0;
     }
@@ -173,7 +174,9 @@ bool parse_description(const char *text, size_t length, std::vector<std::string>
             break;
         if (t.kind != TOKEN_WORD)
             return false;
-        if (keyword_is(t, "NAME") ? !read_names(&in, keys) : takes_argument(t) && !skip_argument(&in))
+        bool read = keyword_is(t, "NAME") ? read_names(&in, keys)
+                                          : !takes_argument(t) || skip_argument(&in);
+        if (!read)
             return false;
     }
     return in.next().kind == TOKEN_END;
@@ -244,14 +247,16 @@ int ldap_schema_add(ldap_schema *schema, const char *description, int length)
 {
     if (!schema)
         return -1;
-    size_t size = !description ? 0 : length < 0 ? s_strlen(description) : static_cast<size_t>(length);
+    if (!description)
+        length = 0;
+    size_t size = length < 0 ? s_strlen(description) : static_cast<size_t>(length);
     try {
         std::vector<std::string> keys;
         key_map *map = keys_of(schema);
         if (!map)
             schema->keys = map = new key_map();
         if (description && parse_description(description, size, &keys) &&
-            schema->types < MAX_TYPES && map->size() + keys.size() <= static_cast<size_t>(MAX_KEYS)) {
+            schema->types < MAX_TYPES && map->size() + keys.size() <= MAX_KEYS) {
             // A name some earlier type has already taken stays that type's.
             for (std::string &key : keys)
                 map->emplace(std::move(key), schema->types);
@@ -281,7 +286,7 @@ int ldap_schema_same(const ldap_schema *schema, const char *a, const char *b)
     if (!a || !b)
         return 0;
     int length = ldap_attr_type_length(a);
-    if (length == ldap_attr_type_length(b) && s_strnicmp(a, b, length) == 0)
+    if (length > 0 && length == ldap_attr_type_length(b) && s_strnicmp(a, b, length) == 0)
         return 1;
     int type = ldap_schema_type(schema, a);
     return type >= 0 && type == ldap_schema_type(schema, b);
