@@ -310,6 +310,7 @@ struct ldap_page {
     unsigned char *cookie;  // owned; null when the cookie is empty
 };
 
+// Empties a new record (it owns nothing yet); null ignored.
 void ldap_page_init(ldap_page *page);
 // Releases the cookie and empties the record; null ignored.
 void ldap_page_clear(ldap_page *page);
@@ -335,27 +336,30 @@ struct ldap_schema {
     void *keys;   // lower-cased names and OIDs to type numbers; schema.cpp's own
 };
 
+// Empties a new record (it owns nothing yet); null ignored.
 void ldap_schema_init(ldap_schema *schema);
 // Releases everything the record holds and empties it; null ignored.
 void ldap_schema_clear(ldap_schema *schema);
 // Keeps the OID and names of one attribute type description ("( 2.5.4.3
 // NAME ( 'cn' 'commonName' ) ... )"), length octets long (below 0: up to
 // its zero). Returns 0 when kept; -1 when refused (counted in refused): not
-// one whole description, more than 32 names or a name over 128 octets, or
-// beyond 16384 types or 65536 names in all. A name already kept for
+// one whole description, more than 32 names and OID or one over 128
+// octets, or beyond 16384 types or 65536 names and OIDs in all. A name already kept for
 // another type stays that type's.
 int ldap_schema_add(ldap_schema *schema, const char *description, int length);
 // Reads the attribute types from the server into the schema, replacing what
 // it held: the root DSE's subschemaSubentry, then that entry's
-// attributeTypes. Returns 0 when read (unreadable descriptions are only
-// counted), else the failed search's result code or -1, with the reason in
-// schema->error; the schema is then empty.
+// attributeTypes, each search given 10 seconds. Returns 0 when read
+// (unreadable descriptions are only counted), else the failed search's
+// result code or -1, with the reason in schema->error; the schema is then
+// empty, so names compare ignoring case only.
 int ldap_schema_read(ldap_schema *schema, ldap_handle *ldap);
 // The number of the type the name (or OID) denotes, or -1 when the schema
 // does not know it (or is null).
 int ldap_schema_type(const ldap_schema *schema, const char *name);
-// 1 when the two names denote the same type: equal ignoring case (with any
-// schema, even none) or known as one type; else 0 (also for a null name).
+// 1 when the two names denote the same type: their type parts equal
+// ignoring case (with any schema, even none) or known as one type; else 0
+// (also for a null name or an empty type part).
 int ldap_schema_same(const ldap_schema *schema, const char *a, const char *b);
 // The length of the type part of "type;options": the octets before the
 // first ';', all of them when there is none; 0 for null.
