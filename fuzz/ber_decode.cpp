@@ -1,5 +1,6 @@
-// The BER decoder on arbitrary octets: one message (with its controls), one
-// element of any kind, and the header reader the receiver relies on.
+// The BER decoder on arbitrary octets: one message (with its controls, read
+// for a paged-results control too), one element of any kind, and the header
+// reader the receiver relies on.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -46,6 +47,19 @@ void check_against_elements(lresult *message, lresult *controls, lresult *elemen
         abort();
 }
 
+// Whatever the controls hold, a paged-results reading is one of its three
+// outcomes, with a cookie only when read.
+void check_page(lresult *controls)
+{
+    ldap_page page;
+    ldap_page_init(&page);
+    int read = ldap_page_read(&page, controls);
+    if (read < -1 || read > 1 || page.present != (read == 1) || page.cookie_length < 0 ||
+        (page.cookie != nullptr) != (page.cookie_length > 0) || page.estimate < 0)
+        abort();
+    ldap_page_clear(&page);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -65,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz_walk(message);
     fuzz_walk_entry(message);
     fuzz_walk(controls);
+    check_page(controls);
 
     lresult *element = ldap_decode_data_input(&handle, start, count);
     check_against_elements(message, controls, element);

@@ -24,6 +24,11 @@ const code_name RESULT_NAMES[] = {
     {6, "Compare True"},
     {7, "Auth Method Not Supported"},
     {8, "Strong Auth Required"},
+    {10, "Referral"},
+    {11, "Admin Limit Exceeded"},
+    {12, "Unavailable Critical Extension"},
+    {13, "Confidentiality Required"},
+    {14, "SASL Bind In Progress"},
     {16, "No Such Attribute"},
     {17, "Undefined Attribute Type"},
     {18, "Inappropriate Matching"},
@@ -48,7 +53,14 @@ const code_name RESULT_NAMES[] = {
     {67, "Not Allowed On RDN"},
     {68, "Entry Already Exists"},
     {69, "Object Class Mods Prohibited"},
+    {71, "Affects Multiple DSAs"},
     {80, "Other"},
+    {118, "Canceled"},
+    {119, "No Such Operation"},
+    {120, "Too Late"},
+    {121, "Cannot Cancel"},
+    {122, "Assertion Failed"},
+    {123, "Authorization Denied"},
 };
 
 const char *result_name(int code)

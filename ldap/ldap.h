@@ -320,6 +320,89 @@ char *ldap_first_referral(ldap_handle *ldap);
 char *ldap_next_referral(ldap_handle *ldap);
 
 // ---------------------------------------------------------------------------
+// Simple paged results (paging.cpp)
+//
+// A search sent with the control of ldap_page_control returns one page of
+// entries; its SearchResultDone carries the server's control, whose cookie
+// asks for the next page. An empty cookie marks the last page.
+
+// A new request control (OID 1.2.840.113556.1.4.319, not critical) asking
+// for page_size entries after the cookie (null and 0 for the first page; the
+// octets are copied). The caller owns it: ldap_cr_clear. Null for a
+// negative size or length, or out of memory.
+ldap_cr *ldap_page_control(int page_size, const void *cookie, int cookie_length);
+
+struct ldap_page {
+    int present;            // 1 when the server's control was read
+    int estimate;           // the server's count of all entries; 0 when it gave none
+    int cookie_length;      // octets of cookie; they may include zeros
+    unsigned char *cookie;  // owned; null when the cookie is empty
+};
+
+// Empties a new record (it owns nothing yet); null ignored.
+void ldap_page_init(ldap_page *page);
+// Releases the cookie and empties the record; null ignored.
+void ldap_page_clear(ldap_page *page);
+// Reads the paged-results control from the controls ldap_receive handed
+// back with a SearchResultDone (null when it had none) into page, which it
+// clears first. Returns 1 when read (present set), 0 when there is no such
+// control, -1 when one is there but its value is missing or garbled (left
+// unread, present 0). The controls stay the caller's.
+int ldap_page_read(ldap_page *page, lresult *controls);
+
+// ---------------------------------------------------------------------------
+// Attribute types of the directory's schema (schema.cpp)
+//
+// Which attribute type names denote one type: its numeric OID and every
+// name of its description ("cn", "commonName", "2.5.4.3"), compared ignoring
+// case. Options ("cn;lang-de") are no part of the type: names are looked up
+// by their type part, and callers compare the options themselves.
+
+struct ldap_schema {
+    int types;    // attribute types kept
+    int refused;  // descriptions refused: unreadable, or beyond a limit
+    char *error;  // owned text of why ldap_schema_read failed, or null
+    void *keys;   // lower-cased names and OIDs to type numbers; schema.cpp's own
+};
+
+// Empties a new record (it owns nothing yet); null ignored.
+void ldap_schema_init(ldap_schema *schema);
+// Releases everything the record holds and empties it; null ignored.
+void ldap_schema_clear(ldap_schema *schema);
+// Keeps the OID and names of one attribute type description ("( 2.5.4.3
+// NAME ( 'cn' 'commonName' ) ... )"), length octets long (below 0: up to
+// its zero). Returns 0 when kept; -1 when refused (counted in refused): not
+// one whole description, more than 32 names and OID or one over 128
+// octets, or beyond 16384 types or 65536 names and OIDs in all. A name already kept for
+// another type stays that type's.
+int ldap_schema_add(ldap_schema *schema, const char *description, int length);
+// Reads the attribute types from the server into the schema, replacing what
+// it held: the root DSE's subschemaSubentry, then that entry's
+// attributeTypes, each search given 10 seconds. Returns 0 when read
+// (unreadable descriptions are only counted), else the failed search's
+// result code or -1, with the reason in schema->error; the schema is then
+// empty, so names compare ignoring case only.
+int ldap_schema_read(ldap_schema *schema, ldap_handle *ldap);
+// The number of the type the name (or OID) denotes, or -1 when the schema
+// does not know it (or is null).
+int ldap_schema_type(const ldap_schema *schema, const char *name);
+// 1 when the two names denote the same type: their type parts equal
+// ignoring case (with any schema, even none) or known as one type; else 0
+// (also for a null name or an empty type part).
+int ldap_schema_same(const ldap_schema *schema, const char *a, const char *b);
+// The length of the type part of "type;options": the octets before the
+// first ';', all of them when there is none; 0 for null.
+int ldap_attr_type_length(const char *name);
+
+// ---------------------------------------------------------------------------
+// Active Directory bind diagnostics (ad_reason.cpp)
+
+// The reason an Active Directory diagnostic message gives for a refused
+// bind, from its "data NNN" sub-code ("data 52e" -> "invalid credentials"):
+// a static text, or null when there is no known sub-code (or no text).
+const char *ldap_ad_reason(const char *diagnostic);
+
+// ---------------------------------------------------------------------------
 // Update operations (update.cpp)
 
 int ldap_modify(ldap_handle *ldap, const char *dn, ldap_mod *mod);

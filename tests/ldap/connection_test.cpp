@@ -71,3 +71,32 @@ TEST(ConnectionLog, RecordsOutcomes)
     EXPECT_EQ(0, ldap_error(&h));
     EXPECT_EQ(nullptr, ldap_error_str(&h));
 }
+
+TEST(ConnectionLog, NamesResultCodes)
+{
+    const std::pair<int, const char *> names[] = {
+        {10, "Referral"}, {11, "Admin Limit Exceeded"}, {13, "Confidentiality Required"},
+        {14, "SASL Bind In Progress"}, {71, "Affects Multiple DSAs"}, {118, "Canceled"},
+        {123, "Authorization Denied"}, {49, "Invalid Credentials"}, {124, "unknown"}};
+    TestHandle h;
+    for (const auto &row : names) {
+        ldap_log(&h, "Connect", decode_message(ldap_result_bytes(0x61, 1, row.first, "m")).get());
+        EXPECT_EQ(std::string(row.second) + " - m", ldap_error_str(&h)) << row.first;
+    }
+}
+
+TEST(ConnectionLog, ActiveDirectoryReasons)
+{
+    const char AD[] = "80090308: LdapErr: DSID-0C09044E, comment: AcceptSecurityContext error, ";
+    const std::pair<std::string, const char *> reasons[] = {
+        {std::string(AD) + "data 52e, v4563", "invalid credentials"},
+        {std::string(AD) + "data 775, v2580\n", "account locked out"},
+        {"data 0, DATA 773", "user must reset password"},  // the first known sub-code
+        {"metadata 52e, v1", nullptr},  // not the word "data"
+        {"data 52e5, v1", nullptr},     // digits run on
+        {"data 0000000052e,", nullptr},  // longer than any sub-code
+        {"Invalid credentials", nullptr}};
+    for (const auto &row : reasons)
+        EXPECT_STREQ(row.second, ldap_ad_reason(row.first.c_str())) << row.first;
+    EXPECT_EQ(nullptr, ldap_ad_reason(nullptr));
+}

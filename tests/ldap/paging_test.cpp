@@ -1,0 +1,102 @@
+// Paged results: the request control's octets, the reading of hostile
+// response controls, and a search slapd answers page by page.
+#include <set>
+
+#include "ldap_testing.h"
+
+namespace {
+
+const char PAGED[] = "1.2.840.113556.1.4.319";
+
+std::string control(const std::string &type, const std::string &more_fields)
+{
+    return ber_element(0x30, ber_element(0x04, type) + more_fields);
+}
+
+// A control value holding a SEQUENCE of that content.
+std::string value(const std::string &content)
+{
+    return ber_element(0x04, ber_element(0x30, content));
+}
+
+// What ldap_page_read makes of the controls (the content of [0]; none when
+// empty) as "result estimate cookie".
+std::string read_page(const std::string &controls)
+{
+    std::string done = ber_integer(0x02, 3) + ber_element(0x65, hex_bytes("0a0100 0400 0400"));
+    lresult *received = nullptr;
+    List message = decode_message(
+        ber_element(0x30, done + (controls.empty() ? "" : ber_element(0xA0, controls))), &received);
+    List owned(received);
+    ldap_page page;
+    ldap_page_init(&page);
+    int read = ldap_page_read(&page, received);
+    std::string text = std::to_string(read) + " " + std::to_string(page.estimate) + " " +
+                       std::string(reinterpret_cast<char *>(page.cookie), page.cookie_length);
+    ldap_page_clear(&page);
+    return text;
+}
+
+}  // namespace
+
+TEST(Paging, RequestControlAndResponses)
+{
+    ldap_cr *cr = ldap_page_control(1000, "\x00\xff", 2);
+    ASSERT_NE(nullptr, cr);
+    EXPECT_EQ(std::string(PAGED) + " 0 " + hex_bytes("30 08 02 02 03 e8 04 02 00 ff"),
+              std::string(cr->type) + " " + std::to_string(cr->critical) + " " +
+                  std::string(reinterpret_cast<char *>(cr->value), cr->length));
+    ldap_cr_clear(cr);
+
+    const std::string cookie("\0\1z", 3), good = ber_integer(0x02, 5) + ber_element(0x04, cookie);
+    const std::pair<std::string, std::string> rows[] = {
+        {control(PAGED, ber_element(0x01, "\xff") + value(good)), "1 5 " + cookie},
+        {control("1.2.3", value(good)) + control(PAGED, value(hex_bytes("020100 0400"))), "1 0 "},
+        {"", "0 0 "},
+        {control(PAGED, value(hex_bytes("0201ff 0401") + "c")), "1 0 c"},  // no estimate
+        {control(PAGED, ""), "-1 0 "},
+        {control(PAGED, ber_element(0x04, "junk")), "-1 0 "},
+        {control(PAGED, value(good + ber_element(0x05, ""))), "-1 0 "},
+        {control(PAGED, value(ber_element(0x04, "z"))), "-1 0 "},
+        {control(PAGED, ber_element(0x04, "")) + control(PAGED, value(good)), "1 5 " + cookie}};
+    for (const auto &row : rows)
+        EXPECT_EQ(row.second, read_page(row.first)) << row.second;
+}
+
+class PagingSlapd : public SlapdSuite {};
+
+// Two entries a page, each page asked for with the cookie of the one before,
+// until slapd sends an empty cookie.
+TEST_F(PagingSlapd, AnswersPageByPage)
+{
+    ldap_request search = {};
+    search.op = LDAP_SEARCH_REQUEST;
+    search.base = "ou=People,dc=example,dc=com";
+    search.scope = 2;
+    search.filter = "(objectClass=*)";
+    search.attributes = "1.1";
+    std::set<std::string> dns;
+    ldap_page page;
+    ldap_page_init(&page);
+    int pages = 0;
+    for (bool more = true; more && pages < 10; pages++) {
+        static_list controls;
+        static_init(&controls, nullptr);
+        ldap_cr *cr = ldap_page_control(2, page.cookie, page.cookie_length);
+        static_add(&controls, cr);
+        EXPECT_EQ(1, ldap_send(&h, &search, 0, &controls));
+        ldap_cr_clear(cr);
+        static_clear(&controls);
+        lresult *received = nullptr;
+        List message;
+        while (message.reset(ldap_receive(&h, &received)),
+               message && message->application == LDAP_SEARCH_ENTRY)
+            dns.insert(ldap_get_dn(message.get()));
+        List owned(received);
+        EXPECT_EQ(0, lresult_get_int(message.get(), 0));
+        more = ldap_page_read(&page, received) == 1 && page.cookie;
+    }
+    ldap_page_clear(&page);
+    EXPECT_EQ(4, pages);
+    EXPECT_EQ(7u, dns.size());  // ou=People and the six below it
+}
