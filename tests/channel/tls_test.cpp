@@ -1,0 +1,160 @@
+// The channel over TLS: LDAPS and StartTLS binds against slapd, handshakes
+// that must fail (each saying why), settings that cannot be used, and reads
+// of bytes the TLS layer already holds while the socket stays silent.
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "channel/chanel.h"
+#include "common/certificates.h"
+#include "common/fake_server.h"
+#include "common/slapd.h"
+
+namespace {
+
+const TestCertificates &certs = test_certificates();
+
+std::string error_of(chan_rec *chan) { return chan_error_string(chan) ? chan_error_string(chan) : ""; }
+
+long long counted(const size_counter &c) { return (c.trillions * 1000000LL + c.millions) * 1000000LL + c.units; }
+
+std::string bind_request(int id, const std::string &dn, const std::string &password) {
+    std::string op = ber_integer(0x02, 3) + ber_element(0x04, dn) + ber_element(0x80, password);
+    return ber_element(0x30, ber_integer(0x02, id) + ber_element(0x60, op));
+}
+
+std::string bind_ok(int id) { return ldap_result_bytes(0x61, id, 0); }
+
+struct Context {
+    explicit Context(chan_tls_settings settings) : code(chan_tls_new(&tls, &settings)) {}
+    ~Context() { chan_tls_free(tls); }
+    chan_tls *tls = nullptr;
+    int code;
+};
+
+struct Client : chan_rec {
+    Client() {
+        chan_init(this);
+        chan_timeout(this, 2, 0);
+    }
+    ~Client() { chan_clear(this); }
+    // Opens a connection to 127.0.0.1 and starts TLS on it: chan_tls_start's result.
+    int start(int port, chan_tls *tls, const char *host = "127.0.0.1", int timeout = 2) {
+        return chan_open(this, "127.0.0.1", port, 2) ? chan_tls_start(this, tls, host, timeout) : -1;
+    }
+    bool send(const std::string &bytes) { return chan_write(this, bytes.data(), int(bytes.size()), 1) == 1; }
+    // chan_read of len bytes: the bytes, or "<result> <error text>".
+    std::string read(int len, int wait = 1) {
+        std::string buf(size_t(len), '\0');
+        int n = chan_read(this, &buf[0], len, wait);
+        return n == len ? buf : std::to_string(n) + " " + error_of(this);
+    }
+    // One LDAP message of a short (single-octet) length, or what read gave.
+    std::string message() {
+        char head[2];
+        int n = chan_read(this, head, 2, 1);
+        return n == 2 ? std::string(head, 2) + read(head[1]) : std::to_string(n) + " " + error_of(this);
+    }
+};
+
+const chan_tls_settings TRUSTED = {certs.ca.c_str(), nullptr, certs.client_cert.c_str(), certs.client_key.c_str(),
+                                   CHAN_TLS_DEMAND};
+const chan_tls_settings CA_ONLY = {certs.ca.c_str(), nullptr, nullptr, nullptr, CHAN_TLS_DEMAND};
+
+// One slapd that wants TLS for binds and a client certificate.
+class TlsSlapd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        SlapdOptions options;
+        options.tls = options.tls_required = true;
+        options.tls_verify_client = "demand";
+        server = new Slapd(options);
+        server->start();
+    }
+    static void TearDownTestSuite() { delete server; }
+    void SetUp() override { ASSERT_TRUE(server->running()) << server->error() << certs.error; }
+    inline static Slapd *server = nullptr;
+};
+
+TEST_F(TlsSlapd, LdapsAndStartTlsBinds) {
+    const std::string &root = server->options().rootdn, &password = server->options().rootpw;
+    Context trusted(TRUSTED);
+    ASSERT_EQ(CHAN_TLS_OK, trusted.code);
+    Client ldaps;
+    ASSERT_EQ(1, ldaps.start(server->ldaps_port(), trusted.tls, "localhost")) << error_of(&ldaps);
+    EXPECT_EQ(1, chan_ssl(&ldaps));
+    std::string request = bind_request(1, root, password);
+    ASSERT_TRUE(ldaps.send(request)) << error_of(&ldaps);
+    char reply[64];
+    ASSERT_EQ(14, chan_read_internal(&ldaps, reply, sizeof reply, 1)) << error_of(&ldaps);
+    EXPECT_EQ(hex_bytes("30 0c 02 01 01 61 07 0a 01 00 04 00 04 00"), std::string(reply, 14));
+    EXPECT_EQ(counted(ldaps.sent) * 1000 + counted(ldaps.received), long(request.size()) * 1000 + 14);
+    EXPECT_EQ(chan_close(&ldaps) * 10 + chan_close(&ldaps) + chan_ssl(&ldaps), 10);
+
+    // StartTLS on the plain port: the bind is refused before, taken after.
+    Client plain;
+    ASSERT_EQ(1, chan_open(&plain, "127.0.0.1", server->port(), 2));
+    ASSERT_TRUE(plain.send(bind_request(1, root, password)));
+    EXPECT_EQ(ldap_result_bytes(0x61, 1, 13, "TLS confidentiality required"), plain.message());
+    ASSERT_TRUE(plain.send(ber_element(0x30, ber_integer(0x02, 2) +
+                                                 ber_element(0x77, ber_element(0x80, "1.3.6.1.4.1.1466.20037")))));
+    EXPECT_EQ(ldap_result_bytes(0x78, 2, 0), plain.message());
+    ASSERT_EQ(1, chan_tls_start(&plain, trusted.tls, nullptr, 2)) << error_of(&plain);
+    ASSERT_TRUE(plain.send(bind_request(3, root, password)));
+    EXPECT_EQ(bind_ok(3), plain.message());
+
+    // Without a client certificate slapd gives up after the handshake.
+    Context ca_only(CA_ONLY);
+    Client anonymous;
+    ASSERT_EQ(1, anonymous.start(server->ldaps_port(), ca_only.tls)) << error_of(&anonymous);
+    anonymous.send(bind_request(1, root, password));  // may fail already: slapd is leaving
+    EXPECT_EQ("0 ", anonymous.message());              // the end of the stream, no reply
+}
+
+// Each handshake that must fail, and the text that says why. A never
+// verifying context takes a self-signed certificate.
+TEST_F(TlsSlapd, HandshakeFailuresSayWhy) {
+    enum Peer { LDAPS, SLAPD_PLAIN, FAKE_TLS, FAKE_SILENT, FAKE_PLAIN };
+    const chan_tls_settings wrong_ca = {certs.self_signed_cert.c_str(), nullptr, nullptr, nullptr, CHAN_TLS_DEMAND};
+    const chan_tls_settings never = {nullptr, nullptr, nullptr, nullptr, CHAN_TLS_NEVER};
+    const struct {
+        Peer peer;
+        std::string cert;
+        chan_tls_settings settings;
+        const char *host;
+        std::string error;
+    } cases[] = {
+        {LDAPS, "", wrong_ca, "127.0.0.1", "TLS handshake failed: certificate verify failed (self-signed certificate in certificate chain)"},
+        {LDAPS, "", TRUSTED, "127.0.0.2", "TLS handshake failed: certificate does not match host 127.0.0.2"},
+        {LDAPS, "", TRUSTED, "other.example", "TLS handshake failed: certificate does not match host other.example"},
+        {SLAPD_PLAIN, "", TRUSTED, "127.0.0.1", "TLS handshake failed: peer closed the connection (is it speaking TLS?)"},
+        {FAKE_TLS, certs.expired_cert, CA_ONLY, "localhost", "TLS handshake failed: certificate verify failed (certificate has expired)"},
+        {FAKE_TLS, certs.other_cert, CA_ONLY, "localhost", "TLS handshake failed: certificate does not match host localhost"},
+        {FAKE_TLS, certs.self_signed_cert, CA_ONLY, "localhost", "TLS handshake failed: certificate verify failed (self-signed certificate)"},
+        {FAKE_TLS, certs.self_signed_cert, never, "localhost", ""},
+        {FAKE_SILENT, "", CA_ONLY, "127.0.0.1", "TLS handshake failed: peer did not answer the TLS handshake within 1 s"},
+        {FAKE_PLAIN, "", CA_ONLY, "127.0.0.1", "TLS handshake failed: peer is not speaking TLS (wrong version number)"},
+    };
+    for (const auto &c : cases) {
+        FakeServer fake;
+        if (c.peer == FAKE_TLS) {
+            ASSERT_TRUE(fake.use_tls(c.cert, certs.server_key));
+        } else if (c.peer == FAKE_PLAIN) {
+            fake.send(ldap_result_bytes(0x78, 0, 52, "not now"));
+        }
+        fake.start();
+        int port = c.peer == LDAPS ? server->ldaps_port() : c.peer == SLAPD_PLAIN ? server->port() : fake.port();
+        Context context(c.settings);
+        Client client;
+        auto begun = std::chrono::steady_clock::now();
+        int started = client.start(port, context.tls, c.host, 1);
+        EXPECT_EQ(c.error, error_of(&client)) << c.host << " " << c.peer;
+        EXPECT_EQ(c.error.empty(), started == 1 && chan_ssl(&client) && chan_isopen(&client));
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(1500));
+    }
+}
+
+}  // namespace
