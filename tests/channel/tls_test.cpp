@@ -157,4 +157,78 @@ TEST_F(TlsSlapd, HandshakeFailuresSayWhy) {
     }
 }
 
+// Settings a context cannot be made from, each named by its code.
+TEST(TlsSettings, UnusableSettingsAreNamed) {
+    std::string dir = certs.ca.substr(0, certs.ca.rfind('/')), missing = dir + "/missing.pem";
+    const char *ca = certs.ca.c_str(), *cert = certs.client_cert.c_str(), *key = certs.client_key.c_str();
+    const struct {
+        chan_tls_settings settings;
+        int code;
+    } cases[] = {
+        {{nullptr, nullptr, nullptr, nullptr, CHAN_TLS_DEMAND}, CHAN_TLS_OK},  // the system's trust store
+        {{"", dir.c_str(), cert, key, CHAN_TLS_NEVER}, CHAN_TLS_OK},
+        {{missing.c_str(), nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},
+        {{key, nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},  // no certificate in it
+        {{nullptr, missing.c_str(), nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_DIR},
+        {{nullptr, ca, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_DIR},
+        {{ca, nullptr, missing.c_str(), key, 1}, CHAN_TLS_BAD_CERT_FILE},
+        {{ca, nullptr, key, key, 1}, CHAN_TLS_BAD_CERT_FILE},
+        {{ca, nullptr, cert, nullptr, 1}, CHAN_TLS_BAD_CERT_FILE},  // no key beside the certificate
+        {{ca, nullptr, cert, missing.c_str(), 1}, CHAN_TLS_BAD_KEY_FILE},
+        {{ca, nullptr, cert, ca, 1}, CHAN_TLS_BAD_KEY_FILE},
+        {{ca, nullptr, nullptr, key, 1}, CHAN_TLS_KEY_WITHOUT_CERT},
+        {{ca, nullptr, cert, certs.server_key.c_str(), 1}, CHAN_TLS_KEY_MISMATCH},
+    };
+    for (const auto &c : cases) {
+        Context context(c.settings);
+        EXPECT_EQ(c.code, context.code) << (c.settings.ca_file ? c.settings.ca_file : "-") << " "
+                                        << (c.settings.key_file ? c.settings.key_file : "-");
+        EXPECT_EQ(c.code == CHAN_TLS_OK, context.tls != nullptr);
+    }
+    EXPECT_EQ(CHAN_TLS_FAILED, chan_tls_new(nullptr, nullptr));
+    Client closed;
+    EXPECT_EQ(0, chan_tls_start(&closed, nullptr, "localhost", 1) + chan_ssl(nullptr));
+    EXPECT_EQ("Socket Not Open", error_of(&closed));
+}
+
+// Messages batched into one TLS record are read one by one while the socket
+// stays idle (none waits for the time-out); a message split over many
+// records, line reads, a timed-out read, and close_notify as end of stream.
+TEST(TlsFake, BytesHeldByTheSessionAreReadWithoutWaiting) {
+    const std::string first = bind_ok(1), second = ldap_result_bytes(0x65, 2, 0, "done"),
+                      third = ldap_entry_bytes(3, "cn=x", "cn", "x"), long_one = ldap_entry_bytes(4, "cn=y", "cn", std::string(300, 'y'));
+    FakeServer fake;
+    ASSERT_TRUE(fake.use_tls(certs.server_cert, certs.server_key));
+    fake.read_request().send(first + second + third).read_request().send(long_one, 7).send("one\ntwo\n").close();
+    fake.start();
+    Context context(CA_ONLY);
+    Client client;
+    ASSERT_EQ(1, client.start(fake.port(), context.tls)) << error_of(&client);
+    const std::string request = bind_request(1, "cn=me", "pw");
+    ASSERT_TRUE(client.send(request));
+
+    auto begun = std::chrono::steady_clock::now();
+    EXPECT_EQ(first, client.read(int(first.size())));
+    EXPECT_EQ(1, chan_check_read(&client, 2, 0));
+    EXPECT_EQ(1, chan_check(&client, 2, 0));
+    std::string buf(second.size(), '\0');
+    EXPECT_EQ(int(second.size()), chan_read_internal(&client, &buf[0], int(buf.size()), 1));
+    EXPECT_EQ(second, buf);
+    EXPECT_EQ(third, client.read(int(third.size()), 0));
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(1));
+    chan_timeout(&client, 0, 50000);
+    EXPECT_EQ("-2 setting timeout failed (0/50000)", client.read(1));
+    chan_timeout(&client, 2, 0);
+
+    ASSERT_TRUE(client.send(request));
+    EXPECT_EQ(long_one, client.read(int(long_one.size())));
+    std::unique_ptr<char, decltype(&free)> one(chan_readln_char(&client, 1), free), two(chan_readln(&client, 1), free);
+    EXPECT_EQ("one two", std::string(one ? one.get() : "") + " " + (two ? two.get() : ""));
+    EXPECT_EQ("0 ", client.read(1));
+    EXPECT_EQ(counted(client.sent) * 10000 + counted(client.received),
+              2 * long(request.size()) * 10000 + long(first.size() + second.size() + third.size() + long_one.size() + 8));
+    fake.wait();
+    EXPECT_EQ(std::vector<std::string>(2, request), fake.requests());
+}
+
 }  // namespace
