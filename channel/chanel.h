@@ -83,7 +83,7 @@ char *chan_readln_char(chan_rec *chan, int wait);
 // No CA file and no CA directory: the system's trust store.
 struct chan_tls_settings {
     const char *ca_file;    // PEM certificates to trust
-    const char *ca_dir;     // directory of hashed PEM certificates to trust
+    const char *ca_dir;     // directory of PEM certificates named by subject hash (c_rehash)
     const char *cert_file;  // client certificate chain (PEM), presented when asked
     const char *key_file;   // its private key (PEM, unencrypted); unset: taken from cert_file
     int verify;             // CHAN_TLS_NEVER, or anything else: CHAN_TLS_DEMAND
@@ -95,7 +95,7 @@ enum {
     CHAN_TLS_OK = 0,
     CHAN_TLS_BAD_CA_FILE,       // ca_file unreadable, or holds no certificate
     CHAN_TLS_BAD_CA_DIR,        // ca_dir is not a readable directory
-    CHAN_TLS_BAD_CERT_FILE,     // cert_file unreadable or no certificate; or no key in it when key_file is unset
+    CHAN_TLS_BAD_CERT_FILE,     // cert_file unreadable or no certificate (or no key, key_file unset)
     CHAN_TLS_BAD_KEY_FILE,      // key_file unreadable, encrypted or no key
     CHAN_TLS_KEY_WITHOUT_CERT,  // key_file set, cert_file not
     CHAN_TLS_KEY_MISMATCH,      // key_file does not belong to cert_file's certificate
@@ -120,6 +120,7 @@ void chan_tls_free(chan_tls *tls);
 // plain byte may follow a failed upgrade) and its error text saying what
 // failed, e.g. "TLS handshake failed: certificate verify failed (certificate
 // has expired)". Bytes already pending are refused: they came unprotected.
+// A channel not open, or already carrying TLS, is left as it is. Null chan: 0.
 int chan_tls_start(chan_rec *chan, chan_tls *tls, const char *host, int timeout_sec);
 // 1 when the channel carries TLS, else 0 (also for null).
 int chan_ssl(chan_rec *chan);
