@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -50,6 +51,47 @@ void chan_keep_tail(chan_rec *chan, int used);
 // 0 time-out, -1 failure with errno set (negative times give EINVAL, an
 // invalid descriptor EBADF). Interrupted waits resume with the time left.
 int chan_poll(chan_rec *chan, short events, int sec, int usec, short *revents);
+
+// A client TLS context: the library's context and whether peers are checked.
+struct chan_tls {
+    struct ssl_ctx_st *ctx;
+    bool verify;
+};
+
+// The library's reason for an error code, never null.
+const char *chan_tls_reason(unsigned long error);
+
+// TLS reads and writes in read(2) / send(2) terms (chan_tls_io.cpp): the
+// count moved, 0 at end of stream (close_notify, or the peer simply gone),
+// -1 with errno EAGAIN when the socket must become readable (reads) or
+// writable (writes) first. Any other failure is -1 with errno set, and a
+// TLS protocol failure also stores its text. A timed write (MSG_DONTWAIT in
+// flags) puts the socket in non-blocking mode.
+ssize_t chan_tls_read(chan_rec *chan, void *buf, size_t len);
+ssize_t chan_tls_send(chan_rec *chan, const void *bytes, size_t len, int flags);
+
+// One read or send on the connection: through the TLS session when there is
+// one, else on the socket itself (no cost added to the plain path).
+inline ssize_t chan_raw_read(chan_rec *chan, void *buf, size_t len)
+{
+    return chan->tls ? chan_tls_read(chan, buf, len) : read(chan->sock, buf, len);
+}
+inline ssize_t chan_raw_send(chan_rec *chan, const void *bytes, size_t len, int flags)
+{
+    return chan->tls ? chan_tls_send(chan, bytes, len, flags) : send(chan->sock, bytes, len, flags);
+}
+
+// 1 when the channel's TLS session holds decrypted bytes not yet read: a
+// wait must not ask the socket then, which may stay silent.
+int chan_tls_buffered(const chan_rec *chan);
+
+// A socket BIO for the channel's descriptor whose writes never raise
+// SIGPIPE; null when it cannot be made (chan_tls_io.cpp).
+struct bio_st *chan_tls_bio(int fd);
+
+// Sends a close_notify if the socket takes it at once, frees the session
+// and makes the channel plain again; nothing without a session.
+void chan_tls_end(chan_rec *chan);
 
 // Readiness in the terms of a descriptor-set wait: readable, writable and
 // exceptional conditions as the kernel reports them to select.

@@ -1,7 +1,5 @@
-// Whole-buffer writes, timed reads and exact reads through pending.
-#include <sys/socket.h>
-#include <unistd.h>
-
+// Whole-buffer writes, timed reads and exact reads through pending, on the
+// socket or through its TLS session alike.
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -76,7 +74,7 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
         // A timed write never blocks in the call itself, whatever the
         // socket's mode: what does not fit waits for the next timed wait.
         int flags = MSG_NOSIGNAL | (timed ? MSG_DONTWAIT : 0);
-        ssize_t n = send(chan->sock, data, size_t(left), flags);
+        ssize_t n = chan_raw_send(chan, data, size_t(left), flags);
         if (n > 0) {
             size_add(&chan->sent, uint32_t(n));
             data += n;
@@ -90,7 +88,8 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
             if (ready != 1)
                 return ready;
         } else if (n == 0 || errno != EINTR) {
-            chan_set_error(chan, "net_write failed to write data correctly.");
+            if (!chan->error)  // a TLS fault has said what it was
+                chan_set_error(chan, "net_write failed to write data correctly.");
             return 0;
         }
     }
@@ -102,7 +101,7 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
 static int read_some(chan_rec *chan, char *buf, int len, int wait)
 {
     for (int attempt = 0;; ++attempt) {
-        ssize_t n = read(chan->sock, buf, size_t(len));
+        ssize_t n = chan_raw_read(chan, buf, size_t(len));
         if (n > 0) {
             size_add(&chan->received, uint32_t(n));
             return int(n);

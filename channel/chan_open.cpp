@@ -103,6 +103,7 @@ int chan_close(chan_rec *chan)
     if (!chan_isopen(chan))
         return 0;
     chan_log("Closing Connection: {%d}%s", chan->sock, "\n");
+    chan_tls_end(chan);
     if (close(chan->sock) != 0) {
         chan_set_syserror(chan);
         return 0;

@@ -160,8 +160,6 @@ void chan_timeout(chan_rec *chan, int sec, int usec)
 
 int chan_isopen(chan_rec *chan) { return chan && chan->sock != CHAN_NOT_OPEN; }
 
-int chan_ssl(chan_rec *) { return 0; }
-
 int check_string_digit(const char *text)
 {
     if (!text)

@@ -51,6 +51,9 @@ static int check(chan_rec *chan, int sec, int usec, bool want_write)
         chan_set_error(chan, "Socket Not Open");
         return -1;
     }
+    // Bytes the TLS session already holds: the socket may stay silent.
+    if (chan_tls_buffered(chan))
+        return 1;
     short revents;
     int ready = chan_poll(chan, short(POLLIN | POLLPRI | (want_write ? POLLOUT : 0)), sec, usec,
                           &revents);

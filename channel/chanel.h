@@ -1,5 +1,6 @@
 // chan_rec: one TCP connection with its time-out, error text, pending bytes,
-// byte counters and address texts; also the listening side.
+// byte counters and address texts, optionally carrying TLS; also the
+// listening side.
 //
 // Results: 1 success, 0 failure, -1 a failed wait, -2 an expired read. Every
 // failing operation leaves one text that chan_error_string returns.
@@ -27,6 +28,7 @@ struct chan_rec {
     size_counter received;
     size_counter sent;
     int mode;            // what chan_block last set: CHAN_BLOCKING, CHAN_NONBLOCKING, 0 unknown
+    struct ssl_st *tls;  // the TLS session (an OpenSSL SSL) once chan_tls_start made one; null: plain
 };
 
 // The process-wide connection log, or null (the initial state).
@@ -40,6 +42,8 @@ extern FILE *socket_record;
 // resolver's order. A positive timeout bounds the whole attempt in seconds;
 // each address gets an equal share of the time left. The host text, cut to
 // 510 characters and lower-cased, becomes remoteip.
+// chan_close (and chan_clear) of a TLS channel sends a close_notify if the
+// socket takes it at once, then frees the session.
 int tcp_error();
 int check_winstock();
 int set_logfile(const char *dir, const char *file);
@@ -53,10 +57,10 @@ int chan_block(chan_rec *chan, int flag);
 int chan_nodelay(chan_rec *chan, int flag);
 void chan_timeout(chan_rec *chan, int sec, int usec);
 int chan_isopen(chan_rec *chan);
-int chan_ssl(chan_rec *chan);
 int check_string_digit(const char *text);
 // Waits: 1 readable, 2 writable (chan_check only), 0 time-out, -1 failure
 // (also for a channel that is not open). Any descriptor the record holds.
+// Bytes a TLS session holds already count as readable.
 int chan_check(chan_rec *chan, int sec, int usec);
 int chan_check_read(chan_rec *chan, int sec, int usec);
 
@@ -77,5 +81,55 @@ char *chan_remoteip(chan_rec *chan);
 // Line readers (chan_readln.cpp): newly allocated lines without line end.
 char *chan_readln(chan_rec *chan, int wait);
 char *chan_readln_char(chan_rec *chan, int wait);
+
+// TLS (chan_tls_context.cpp, chan_tls_session.cpp, chan_tls_io.cpp). Once
+// chan_tls_start succeeds, every operation above carries application bytes
+// through the session with the same results, texts and time-outs.
+
+// What a client context trusts and presents. Null or empty texts are unset.
+// No CA file and no CA directory: the system's trust store.
+struct chan_tls_settings {
+    const char *ca_file;    // PEM certificates to trust
+    const char *ca_dir;     // directory of PEM certificates named by subject hash (c_rehash)
+    const char *cert_file;  // client certificate chain (PEM), presented when asked
+    const char *key_file;   // its private key (PEM, unencrypted); unset: taken from cert_file
+    int verify;             // CHAN_TLS_NEVER, or anything else: CHAN_TLS_DEMAND
+};
+enum { CHAN_TLS_NEVER = 0, CHAN_TLS_DEMAND = 1 };
+
+// chan_tls_new results: 0, or which setting cannot be used.
+enum {
+    CHAN_TLS_OK = 0,
+    CHAN_TLS_BAD_CA_FILE,       // ca_file unreadable, or holds no certificate
+    CHAN_TLS_BAD_CA_DIR,        // ca_dir is not a readable directory
+    CHAN_TLS_BAD_CERT_FILE,     // cert_file unreadable or no certificate (or no key, key_file unset)
+    CHAN_TLS_BAD_KEY_FILE,      // key_file unreadable, encrypted or no key
+    CHAN_TLS_KEY_WITHOUT_CERT,  // key_file set, cert_file not
+    CHAN_TLS_KEY_MISMATCH,      // key_file does not belong to cert_file's certificate
+    CHAN_TLS_FAILED             // out is null, or the TLS library could not make a context
+};
+
+// A client TLS context (TLS 1.2 at least), made once and shared by channels.
+struct chan_tls;
+
+// Makes a context from settings (null: system trust store, verify demand).
+// Returns CHAN_TLS_OK and stores the context in *out, which the caller frees
+// with chan_tls_free; otherwise a code above and *out null.
+int chan_tls_new(chan_tls **out, const chan_tls_settings *settings);
+// Frees the context; null is ignored. Channels still using it keep working.
+void chan_tls_free(chan_tls *tls);
+
+// Runs the client handshake on the open channel, bounded as a whole by
+// timeout_sec seconds (at least 1). host (null: the host given to chan_open)
+// is sent as the server name unless it is an address literal, and under
+// verify demand the certificate chain must verify and name it. Returns 1
+// once the channel carries TLS; 0 on failure, with the channel closed (no
+// plain byte may follow a failed upgrade) and its error text saying what
+// failed, e.g. "TLS handshake failed: certificate verify failed (certificate
+// has expired)". Bytes already pending are refused: they came unprotected.
+// A channel not open, or already carrying TLS, is left as it is. Null chan: 0.
+int chan_tls_start(chan_rec *chan, chan_tls *tls, const char *host, int timeout_sec);
+// 1 when the channel carries TLS, else 0 (also for null).
+int chan_ssl(chan_rec *chan);
 
 #endif

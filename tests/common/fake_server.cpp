@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,9 +13,9 @@
 namespace {
 
 // Polls for up to 100 ms, so that a stop request is noticed.
-bool ready(int fd)
+bool ready(int fd, short events = POLLIN)
 {
-    pollfd p{fd, POLLIN, 0};
+    pollfd p{fd, events, 0};
     return poll(&p, 1, 100) > 0;
 }
 
@@ -99,10 +101,66 @@ FakeServer::~FakeServer()
     stopping_ = true;
     if (thread_.joinable())
         thread_.join();
-    if (conn_fd_ >= 0)
-        ::close(conn_fd_);
+    drop_connection();
+    SSL_CTX_free(tls_);
     if (listen_fd_ >= 0)
         ::close(listen_fd_);
+}
+
+bool FakeServer::use_tls(const std::string &cert_file, const std::string &key_file)
+{
+    SSL_CTX_free(tls_);
+    tls_ = SSL_CTX_new(TLS_server_method());
+    return tls_ && SSL_CTX_use_certificate_chain_file(tls_, cert_file.c_str()) == 1 &&
+           SSL_CTX_use_PrivateKey_file(tls_, key_file.c_str(), SSL_FILETYPE_PEM) == 1;
+}
+
+void FakeServer::drop_connection()
+{
+    if (session_)
+        SSL_shutdown(session_);
+    SSL_free(session_);
+    session_ = nullptr;
+    if (conn_fd_ >= 0)
+        ::close(conn_fd_);
+    conn_fd_ = -1;
+}
+
+// On the non-blocking socket, so that a stop request is noticed.
+bool FakeServer::handshake()
+{
+    session_ = SSL_new(tls_);
+    if (!session_ || fcntl(conn_fd_, F_SETFL, O_NONBLOCK) != 0 || SSL_set_fd(session_, conn_fd_) != 1)
+        return false;
+    for (int result; !stopping_ && (result = SSL_accept(session_)) != 1;) {
+        int code = SSL_get_error(session_, result);
+        if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE)
+            return false;
+        ready(conn_fd_, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT);
+    }
+    return !stopping_;
+}
+
+ssize_t FakeServer::receive(char *buf, size_t len)
+{
+    if (!session_)
+        return !ready(conn_fd_) ? -1 : std::max<ssize_t>(recv(conn_fd_, buf, len, 0), 0);
+    if (SSL_pending(session_) == 0 && !ready(conn_fd_))
+        return -1;
+    int n = SSL_read(session_, buf, static_cast<int>(len));
+    int code = n > 0 ? SSL_ERROR_NONE : SSL_get_error(session_, n);
+    return n > 0 ? n : code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE ? -1 : 0;
+}
+
+bool FakeServer::transmit(const char *bytes, size_t len)
+{
+    if (!session_)
+        return ::send(conn_fd_, bytes, len, MSG_NOSIGNAL) == static_cast<ssize_t>(len);
+    for (int n; !stopping_; ready(conn_fd_, POLLOUT))
+        if ((n = SSL_write(session_, bytes, static_cast<int>(len))) > 0 ||
+            SSL_get_error(session_, n) != SSL_ERROR_WANT_WRITE)
+            return n == static_cast<int>(len);
+    return false;
 }
 
 FakeServer &FakeServer::add(Kind kind, Maker make, int chunk, int pause_ms)
@@ -137,12 +195,10 @@ std::vector<std::string> FakeServer::requests() const
 
 bool FakeServer::accept_one()
 {
-    if (conn_fd_ >= 0)
-        ::close(conn_fd_);
-    conn_fd_ = -1;
+    drop_connection();
     while (!stopping_)
         if (ready(listen_fd_))
-            return (conn_fd_ = accept(listen_fd_, nullptr, nullptr)) >= 0;
+            return (conn_fd_ = accept(listen_fd_, nullptr, nullptr)) >= 0 && (!tls_ || handshake());
     return false;
 }
 
@@ -150,9 +206,9 @@ bool FakeServer::read_exact(std::string *into, size_t count)
 {
     char buf[4096];
     for (ssize_t n; count > 0 && !stopping_;) {
-        if (!ready(conn_fd_))
+        if ((n = receive(buf, std::min(count, sizeof buf))) < 0)
             continue;
-        if ((n = recv(conn_fd_, buf, std::min(count, sizeof buf), 0)) <= 0)
+        if (n == 0)
             return false;
         into->append(buf, static_cast<size_t>(n));
         count -= static_cast<size_t>(n);
@@ -191,15 +247,14 @@ void FakeServer::play()
             if (pos > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
             size_t len = std::min(chunk, bytes.size() - pos);
-            if (::send(conn_fd_, bytes.data() + pos, len, MSG_NOSIGNAL) != static_cast<ssize_t>(len))
+            if (!transmit(bytes.data() + pos, len))
                 break;
         }
         if (step.kind == READ && (ok = read_message(&last))) {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(last);
         } else if (step.kind == CLOSE) {
-            ::close(conn_fd_);
-            conn_fd_ = -1;
+            drop_connection();
         } else if (step.kind == NEXT || step.kind == NEXT_KEPT) {
             if (step.kind == NEXT_KEPT)
                 silence(true);

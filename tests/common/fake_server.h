@@ -2,7 +2,10 @@
 // made to do: replies split over many reads, junk, silence, a connection
 // closed mid-stream. Build the script (fake.read_request().send(...)...),
 // then start(): a thread accepts one connection and plays the steps in
-// order; after the last one the connection stays open, silent.
+// order; after the last one the connection stays open, silent. With
+// use_tls, each connection starts with a TLS handshake and every step goes
+// through the session: each write of a step is one TLS record (or more when
+// above 16 KiB), and close() sends a close_notify.
 #pragma once
 #include <atomic>
 #include <functional>
@@ -19,6 +22,10 @@ public:
     ~FakeServer();  // ends the script, closes everything, joins the thread
     FakeServer(const FakeServer &) = delete;
     FakeServer &operator=(const FakeServer &) = delete;
+
+    // Serves TLS with the PEM certificate (chain) and key; before start().
+    // False when they cannot be loaded.
+    bool use_tls(const std::string &cert_file, const std::string &key_file);
 
     int port() const { return port_; }
     const char *host() const { return "127.0.0.1"; }
@@ -47,10 +54,16 @@ private:
     void play();
     void silence(bool until_next);
     bool accept_one();
+    void drop_connection();
+    bool handshake();
+    ssize_t receive(char *buf, size_t len);  // >0 bytes, 0 closed or failed, -1 nothing yet
+    bool transmit(const char *bytes, size_t len);
     bool read_exact(std::string *into, size_t count);
     bool read_message(std::string *message);
 
     int listen_fd_ = -1, conn_fd_ = -1, port_ = 0;
+    struct ssl_ctx_st *tls_ = nullptr;
+    struct ssl_st *session_ = nullptr;
     std::vector<Step> steps_;
     std::thread thread_;
     std::atomic<bool> stopping_{false}, played_{false};

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/certificates.h"
 #include "common/process.h"
 
 namespace {
@@ -76,6 +77,10 @@ Slapd::~Slapd() { stop(); }
 
 bool Slapd::start()
 {
+    if (options_.tls && !test_certificates().error.empty()) {
+        error_ = test_certificates().error;
+        return false;
+    }
     mkdir(dir_.file("db").c_str(), 0700);
     std::ofstream conf(dir_.file("slapd.conf"));
     conf << "include /etc/ldap/schema/core.schema\ninclude /etc/ldap/schema/cosine.schema\n"
@@ -84,6 +89,15 @@ bool Slapd::start()
          << "pidfile " << dir_.file("slapd.pid") << "\nargsfile " << dir_.file("slapd.args") << "\n";
     if (options_.sizelimit > 0)
         conf << "sizelimit " << options_.sizelimit << "\n";
+    if (options_.tls) {
+        const TestCertificates &certs = test_certificates();
+        conf << "TLSCACertificateFile " << certs.ca << "\nTLSCertificateFile " << certs.server_cert
+             << "\nTLSCertificateKeyFile " << certs.server_key << "\n";
+    }
+    if (!options_.tls_verify_client.empty())
+        conf << "TLSVerifyClient " << options_.tls_verify_client << "\n";
+    if (options_.tls_required)
+        conf << "security tls=1\n";
     conf << "database mdb\nmaxsize 268435456\nsuffix \"" << options_.suffix << "\"\nrootdn \""
          << options_.rootdn << "\"\nrootpw " << options_.rootpw << "\ndirectory " << dir_.file("db") << "\n";
     conf.close();
@@ -105,11 +119,17 @@ bool Slapd::launch(bool new_port)
 {
     std::string slapd = find_tool("slapd"), conf = dir_.file("slapd.conf"), log = dir_.file("slapd.log");
     for (int attempt = 0; attempt < 3 && pid_ < 0; attempt++) {
-        if (new_port)
+        if (new_port) {
             port_ = free_port();
+            do
+                ldaps_port_ = options_.tls ? free_port() : 0;
+            while (ldaps_port_ == port_);
+        }
         std::string listen;
         for (const std::string &host : options_.hosts)
             listen += url(host) + "/ ";
+        if (ldaps_port_)
+            listen += "ldaps://127.0.0.1:" + std::to_string(ldaps_port_) + "/";
         if ((pid_ = fork()) == 0) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test program that dies takes its server along
             int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -119,7 +139,8 @@ bool Slapd::launch(bool new_port)
             _exit(127);
         }
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (!loopback(host(), port_, true) && pid_ > 0) {
+        while ((!loopback(host(), port_, true) || (ldaps_port_ && !loopback("127.0.0.1", ldaps_port_, true))) &&
+               pid_ > 0) {
             if (waitpid(pid_, nullptr, WNOHANG) == pid_)
                 pid_ = -1;
             else if (std::chrono::steady_clock::now() > deadline)
@@ -164,6 +185,12 @@ int Slapd::ldapsearch(const std::string &base, const std::string &scope,
     std::vector<std::string> argv = {find_tool("ldapsearch"), "-x", "-H", url(), "-D", options_.rootdn,
                                      "-w", options_.rootpw, "-b", base, "-s", scope, "-LLL",
                                      "-o", "ldif-wrap=no", filter};
+    if (options_.tls) {  // StartTLS, trusting the test CA and showing the client certificate
+        const TestCertificates &certs = test_certificates();
+        argv.insert(argv.begin() + 2, "-ZZ");
+        argv.insert(argv.begin(), {"/usr/bin/env", "LDAPTLS_CACERT=" + certs.ca,
+                                   "LDAPTLS_CERT=" + certs.client_cert, "LDAPTLS_KEY=" + certs.client_key});
+    }
     argv.insert(argv.end(), attributes.begin(), attributes.end());
     ProcessResult r = run_process(argv, "", "", 120000);
     *output = r.out;

@@ -1,6 +1,7 @@
 // A private OpenLDAP slapd for integration tests: its own temporary
 // directory, data loaded from LDIF files, listening on 127.0.0.1 (or the
-// addresses the options give) at a free port, stopped by its pid. A slapd that is missing or does not come up is
+// addresses the options give) at a free port (and with TLS on a second one
+// for ldaps), stopped by its pid. A slapd that is missing or does not come up is
 // an error (running() false, error() says why): tests fail, never skip.
 #pragma once
 #include <sys/types.h>
@@ -19,6 +20,12 @@ struct SlapdOptions {
     int sizelimit = 0;  // entries per search for all but the rootdn; 0: slapd's default
     // Addresses to listen on, all at one port: "127.0.0.1", "::1", "127.0.0.2", ...
     std::vector<std::string> hosts = {"127.0.0.1"};
+    // TLS with the test certificates (common/certificates.h): ldaps on
+    // ldaps_port() and StartTLS on port(), server certificate for localhost
+    // and 127.0.0.1.
+    bool tls = false;
+    bool tls_required = false;      // "security tls=1": binds need TLS
+    std::string tls_verify_client;  // TLSVerifyClient: "demand", "try", ...; empty: never asked
 };
 
 // The bindable ordinary user of the test data.
@@ -40,6 +47,7 @@ public:
     const std::string &error() const { return error_; }
     const char *host() const { return options_.hosts.front().c_str(); }  // the first address
     int port() const { return port_; }
+    int ldaps_port() const { return ldaps_port_; }  // 0 without options().tls
     const SlapdOptions &options() const { return options_; }
 
     // ldapsearch bound as the rootdn (-LLL, no wrapping), attribute names
@@ -58,7 +66,7 @@ private:
     SlapdOptions options_;
     TempDir dir_;
     std::string error_;
-    int port_ = 0;
+    int port_ = 0, ldaps_port_ = 0;
     pid_t pid_ = -1;
 };
 

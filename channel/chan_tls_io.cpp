@@ -1,0 +1,126 @@
+// TLS reads and writes in the terms of the socket calls they stand in for,
+// and the socket BIO beneath them.
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+
+#include "channel/chan_internal.h"
+
+static int descriptor(BIO *bio) { return int(intptr_t(BIO_get_data(bio))); }
+
+// Both report a call that would block (or was interrupted) as one to retry,
+// which the session turns into a want-read or want-write.
+static int bio_read(BIO *bio, char *buf, int len)
+{
+    BIO_clear_retry_flags(bio);
+    ssize_t n = read(descriptor(bio), buf, size_t(len));
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        BIO_set_retry_read(bio);
+    return int(n);
+}
+
+static int bio_write(BIO *bio, const char *bytes, int len)
+{
+    BIO_clear_retry_flags(bio);
+    ssize_t n = send(descriptor(bio), bytes, size_t(len), MSG_NOSIGNAL);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        BIO_set_retry_write(bio);
+    return int(n);
+}
+
+// Writes go out at once: a flush has nothing to do.
+static long bio_ctrl(BIO *, int command, long, void *) { return command == BIO_CTRL_FLUSH; }
+
+BIO *chan_tls_bio(int fd)
+{
+    // Made once and kept for the life of the process.
+    static BIO_METHOD *method = [] {
+        BIO_METHOD *made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                        "channel socket");
+        if (made && (!BIO_meth_set_read(made, bio_read) || !BIO_meth_set_write(made, bio_write) ||
+                     !BIO_meth_set_ctrl(made, bio_ctrl))) {
+            BIO_meth_free(made);
+            made = nullptr;
+        }
+        return made;
+    }();
+    BIO *bio = method ? BIO_new(method) : nullptr;
+    if (bio) {
+        BIO_set_data(bio, reinterpret_cast<void *>(intptr_t(fd)));
+        BIO_set_init(bio, 1);
+    }
+    return bio;
+}
+
+const char *chan_tls_reason(unsigned long error)
+{
+    const char *reason = ERR_reason_error_string(error);
+    return reason ? reason : "unknown TLS error";
+}
+
+// A session that cannot go on: a read that met the peer's close is at the
+// end of its stream; otherwise -1 with errno, and a text for a TLS fault.
+static ssize_t failure(chan_rec *chan, int code, int saved_errno, bool reading)
+{
+    unsigned long error = ERR_peek_error();
+    bool closed = code == SSL_ERROR_ZERO_RETURN || (code == SSL_ERROR_SYSCALL && !error && !saved_errno) ||
+                  ERR_GET_REASON(error) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+    // No close_notify may follow a fatal error.
+    if (code != SSL_ERROR_ZERO_RETURN)
+        SSL_set_shutdown(chan->tls, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+    if (closed && reading)
+        return 0;
+    if (code == SSL_ERROR_SSL && !closed) {
+        chan_set_errorf(chan, "TLS %s failed: %s", reading ? "read" : "write", chan_tls_reason(error));
+        errno = EIO;
+    } else {
+        errno = saved_errno ? saved_errno : EPIPE;
+    }
+    return -1;
+}
+
+static ssize_t transfer(chan_rec *chan, void *buf, size_t len, bool reading)
+{
+    SSL *ssl = chan->tls;
+    for (;;) {
+        ERR_clear_error();
+        size_t done = 0;
+        int ok = reading ? SSL_read_ex(ssl, buf, len, &done) : SSL_write_ex(ssl, buf, len, &done);
+        int saved_errno = errno;
+        if (ok)
+            return ssize_t(done);
+        int code = SSL_get_error(ssl, 0);
+        if (code == (reading ? SSL_ERROR_WANT_READ : SSL_ERROR_WANT_WRITE)) {
+            errno = EAGAIN;
+            return -1;
+        }
+        if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE)
+            return failure(chan, code, saved_errno, reading);
+        // The session needs the other direction first (a key update to
+        // answer, say): that wait is bounded by the channel's time-out here,
+        // as the caller knows only its own direction.
+        short revents;
+        if (chan_poll(chan, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, std::max(chan->timeout_sec, 0),
+                      std::max(chan->timeout_usec, 0), &revents) <= 0) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+    }
+}
+
+ssize_t chan_tls_read(chan_rec *chan, void *buf, size_t len) { return transfer(chan, buf, len, true); }
+
+ssize_t chan_tls_send(chan_rec *chan, const void *bytes, size_t len, int flags)
+{
+    // SSL_write has no per-call flags: a write that must not block needs the
+    // socket in non-blocking mode.
+    if ((flags & MSG_DONTWAIT) && chan->mode != CHAN_NONBLOCKING)
+        chan_block(chan, 0);
+    return transfer(chan, const_cast<void *>(bytes), len, false);
+}
+
+int chan_tls_buffered(const chan_rec *chan) { return chan->tls && SSL_pending(chan->tls) > 0; }

@@ -1,0 +1,147 @@
+// Starting TLS on an open channel (the client handshake, its failure texts)
+// and ending it.
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "channel/chan_internal.h"
+
+// An IPv4 or IPv6 literal (brackets taken off) is checked against the
+// certificate's addresses and never sent as a server name.
+static bool is_address(const std::string &host)
+{
+    unsigned char octets[16];
+    return inet_pton(AF_INET, host.c_str(), octets) == 1 || inet_pton(AF_INET6, host.c_str(), octets) == 1;
+}
+
+// Sets the server name and what the certificate must name; "" when done,
+// else why not.
+static std::string name_peer(SSL *ssl, const std::string &host, bool verify)
+{
+    if (host.empty())
+        return verify ? "no host name to check the certificate against" : "";
+    if (is_address(host))
+        return !verify || X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str()) == 1
+                   ? ""
+                   : "cannot check the certificate against " + host;
+    SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    if (SSL_set_tlsext_host_name(ssl, host.c_str()) != 1 || (verify && SSL_set1_host(ssl, host.c_str()) != 1))
+        return "cannot use host name " + host;
+    return "";
+}
+
+// What made a handshake fail, in words an administrator can act on.
+static std::string handshake_failure(SSL *ssl, int code, int saved_errno, const std::string &host)
+{
+    unsigned long error = ERR_peek_error();
+    int reason = ERR_GET_LIB(error) == ERR_LIB_SSL ? ERR_GET_REASON(error) : 0;
+    long verified = SSL_get_verify_result(ssl);
+    if (reason == SSL_R_CERTIFICATE_VERIFY_FAILED &&
+        (verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH))
+        return "certificate does not match host " + host;
+    if (reason == SSL_R_CERTIFICATE_VERIFY_FAILED)
+        return std::string("certificate verify failed (") + X509_verify_cert_error_string(verified) + ")";
+    if (reason == SSL_R_WRONG_VERSION_NUMBER || reason == SSL_R_PACKET_LENGTH_TOO_LONG ||
+        reason == SSL_R_HTTP_REQUEST)
+        return std::string("peer is not speaking TLS (") + chan_tls_reason(error) + ")";
+    if (code == SSL_ERROR_ZERO_RETURN || reason == SSL_R_UNEXPECTED_EOF_WHILE_READING ||
+        (code == SSL_ERROR_SYSCALL && !error && !saved_errno))
+        return "peer closed the connection (is it speaking TLS?)";
+    return error ? chan_tls_reason(error) : strerror(saved_errno);
+}
+
+// Runs the handshake on the non-blocking socket until done or the time is
+// up; "" on success, else why it failed.
+static std::string handshake(chan_rec *chan, SSL *ssl, const std::string &host, int timeout_sec)
+{
+    using clock = std::chrono::steady_clock;
+    const clock::time_point deadline = clock::now() + std::chrono::seconds(timeout_sec);
+    for (;;) {
+        ERR_clear_error();
+        int result = SSL_connect(ssl);
+        int saved_errno = errno;
+        if (result == 1)
+            return "";
+        int code = SSL_get_error(ssl, result);
+        if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE)
+            return handshake_failure(ssl, code, saved_errno, host);
+        long long left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - clock::now()).count();
+        short revents;
+        int ready = left <= 0 ? 0
+                              : chan_poll(chan, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
+                                          int(left / 1000000), int(left % 1000000), &revents);
+        if (ready == 0)
+            return "peer did not answer the TLS handshake within " + std::to_string(timeout_sec) + " s";
+        if (ready < 0)
+            return strerror(errno);
+    }
+}
+
+int chan_tls_start(chan_rec *chan, chan_tls *tls, const char *host, int timeout_sec)
+{
+    if (!chan)
+        return 0;
+    chan_drop_error(chan);
+    if (!chan_isopen(chan) || chan->tls) {
+        chan_set_error(chan, chan->tls ? "TLS is already running on this connection" : "Socket Not Open");
+        return 0;
+    }
+    std::string name = host ? host : chan->remoteip ? chan->remoteip : "";
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2);
+    std::string why;
+    SSL *ssl = nullptr;
+    if (!tls)
+        why = "no TLS context";
+    else if (chan->pending_len > 0)  // they came unprotected, maybe from an attacker
+        why = "bytes arrived before the handshake";
+    else if (!(ssl = SSL_new(tls->ctx)))
+        why = "out of memory";
+    if (ssl) {
+        BIO *bio = chan_tls_bio(chan->sock);
+        if (bio)
+            SSL_set_bio(ssl, bio, bio);
+        why = !bio ? "out of memory" : name_peer(ssl, name, tls->verify);
+    }
+    if (why.empty() && !chan_block(chan, 0))
+        why = strerror(errno);
+    if (why.empty())
+        why = handshake(chan, ssl, name, timeout_sec < 1 ? 1 : timeout_sec);
+    if (why.empty()) {
+        chan->tls = ssl;
+        chan_log("TLS Started: %s %s {%d}%s", SSL_get_version(ssl), SSL_get_cipher_name(ssl), chan->sock,
+                 "\n");
+        return 1;
+    }
+    SSL_free(ssl);
+    ERR_clear_error();
+    chan_close(chan);
+    // One line of text, whatever the host name held.
+    for (char &c : why)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    chan_set_errorf(chan, "TLS handshake failed: %s", why.c_str());
+    return 0;
+}
+
+void chan_tls_end(chan_rec *chan)
+{
+    SSL *ssl = chan->tls;
+    if (!ssl)
+        return;
+    chan->tls = nullptr;
+    // One try without waiting: a peer that reads nothing cannot hold the close.
+    if (!(SSL_get_shutdown(ssl) & SSL_SENT_SHUTDOWN) && chan_block(chan, 0))
+        SSL_shutdown(ssl);
+    SSL_free(ssl);
+    ERR_clear_error();
+}
+
+int chan_ssl(chan_rec *chan) { return chan && chan->tls ? 1 : 0; }
