@@ -1,10 +1,9 @@
-// Opening a channel to a server (each of its addresses in turn, within a
-// connect time-out) and closing it.
+// Opening a channel to a server: each of its addresses in turn, within a
+// connect time-out.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -32,24 +31,18 @@ static int connect_socket(chan_rec *chan, const chan_address &addr, int64_t wait
     return chan_block(chan, 1);
 }
 
-static int64_t now_us()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 // Tries each address in turn until one connects. With a time-out, each
 // address gets an equal share of the time left, so a silent one cannot use
 // up what the others need; the whole attempt ends at the time-out.
 // Returns 1 connected, 0 failed (-1 when no socket could be made at all).
 static int connect_any(chan_rec *chan, const std::vector<chan_address> &addresses, int timeout)
 {
-    const int64_t deadline = now_us() + int64_t(timeout) * 1000000;
+    const int64_t deadline = monotonic_us() + int64_t(timeout) * 1000000;
     int result = -1;
     for (size_t i = 0; i < addresses.size(); i++) {
         int64_t wait = 0;
         if (timeout > 0) {
-            int64_t left = deadline - now_us();
+            int64_t left = deadline - monotonic_us();
             if (left <= 0)
                 break;
             wait = left / int64_t(addresses.size() - i) + 1;
@@ -95,19 +88,3 @@ int chan_open(chan_rec *chan, const char *host, int port, int timeout)
     return 1;
 }
 
-int chan_close(chan_rec *chan)
-{
-    if (!chan)
-        return 0;
-    chan_drop_error(chan);
-    if (!chan_isopen(chan))
-        return 0;
-    chan_log("Closing Connection: {%d}%s", chan->sock, "\n");
-    chan_tls_end(chan);
-    if (close(chan->sock) != 0) {
-        chan_set_syserror(chan);
-        return 0;
-    }
-    chan->sock = CHAN_NOT_OPEN;
-    return 1;
-}

@@ -59,3 +59,8 @@ std::vector<chan_address> chan_resolve(const char *host, int port)
     freeaddrinfo(list);
     return found;
 }
+
+int check_string_digit(const char *text)
+{
+    return !s_has_letter(text);
+}

@@ -1,5 +1,5 @@
 // TLS reads and writes in the terms of the socket calls they stand in for,
-// and the socket BIO beneath them.
+// the socket BIO beneath them, and the end of a session.
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -124,3 +124,16 @@ ssize_t chan_tls_send(chan_rec *chan, const void *bytes, size_t len, int flags)
 }
 
 int chan_tls_buffered(const chan_rec *chan) { return chan->tls && SSL_pending(chan->tls) > 0; }
+
+void chan_tls_end(chan_rec *chan)
+{
+    SSL *ssl = chan->tls;
+    if (!ssl)
+        return;
+    chan->tls = nullptr;
+    // One try without waiting: a peer that reads nothing cannot hold the close.
+    if (!(SSL_get_shutdown(ssl) & SSL_SENT_SHUTDOWN) && chan_block(chan, 0))
+        SSL_shutdown(ssl);
+    SSL_free(ssl);
+    ERR_clear_error();
+}

@@ -1,12 +1,11 @@
-// Starting TLS on an open channel (the client handshake, its failure texts)
-// and ending it.
+// Starting TLS on an open channel: the client handshake and its failure
+// texts.
 #include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -60,8 +59,7 @@ static std::string handshake_failure(SSL *ssl, int code, int saved_errno, const 
 // up; "" on success, else why it failed.
 static std::string handshake(chan_rec *chan, SSL *ssl, const std::string &host, int timeout_sec)
 {
-    using clock = std::chrono::steady_clock;
-    const clock::time_point deadline = clock::now() + std::chrono::seconds(timeout_sec);
+    const int64_t deadline = monotonic_us() + int64_t(timeout_sec) * 1000000;
     for (;;) {
         ERR_clear_error();
         int result = SSL_connect(ssl);
@@ -71,8 +69,7 @@ static std::string handshake(chan_rec *chan, SSL *ssl, const std::string &host, 
         int code = SSL_get_error(ssl, result);
         if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE)
             return handshake_failure(ssl, code, saved_errno, host);
-        long long left =
-            std::chrono::duration_cast<std::chrono::microseconds>(deadline - clock::now()).count();
+        int64_t left = deadline - monotonic_us();
         short revents;
         int ready = left <= 0 ? 0
                               : chan_poll(chan, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
@@ -131,17 +128,3 @@ int chan_tls_start(chan_rec *chan, chan_tls *tls, const char *host, int timeout_
     return 0;
 }
 
-void chan_tls_end(chan_rec *chan)
-{
-    SSL *ssl = chan->tls;
-    if (!ssl)
-        return;
-    chan->tls = nullptr;
-    // One try without waiting: a peer that reads nothing cannot hold the close.
-    if (!(SSL_get_shutdown(ssl) & SSL_SENT_SHUTDOWN) && chan_block(chan, 0))
-        SSL_shutdown(ssl);
-    SSL_free(ssl);
-    ERR_clear_error();
-}
-
-int chan_ssl(chan_rec *chan) { return chan && chan->tls ? 1 : 0; }

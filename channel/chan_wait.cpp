@@ -1,45 +1,10 @@
-// Readiness waits. poll has no descriptor-set limit, so any descriptor the
-// record can hold may be waited on.
+// Readiness waits on a channel: readable (also when TLS holds bytes already
+// decrypted), writable, or neither in time.
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
 
 #include "channel/chan_internal.h"
-
-static int64_t now_ns()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-int chan_poll(chan_rec *chan, short events, int sec, int usec, short *revents)
-{
-    *revents = 0;
-    if (sec < 0 || usec < 0) {
-        errno = EINVAL;
-        return -1;
-    }
-    pollfd entry = {chan->sock, events, 0};
-    const int64_t deadline = now_ns() + int64_t(sec) * 1000000000 + int64_t(usec) * 1000;
-    for (;;) {
-        int64_t left = deadline - now_ns();
-        if (left < 0)
-            left = 0;
-        timespec wait = {time_t(left / 1000000000), long(left % 1000000000)};
-        int ready = ppoll(&entry, 1, &wait, nullptr);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            return -1;
-        if (ready > 0 && (entry.revents & POLLNVAL)) {
-            errno = EBADF;
-            return -1;
-        }
-        *revents = entry.revents;
-        return ready;
-    }
-}
 
 // The common body of both waits: want_write adds writability to the events.
 static int check(chan_rec *chan, int sec, int usec, bool want_write)

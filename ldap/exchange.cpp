@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "ldap/ldap.h"
 #include "ldap/reply.h"
@@ -111,9 +110,7 @@ int buffered_message(ldap_handle *ldap, int *size)
 
 long long monotonic_ms()
 {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+    return monotonic_us() / 1000;
 }
 
 // The earlier of the operation's deadline and the handle's limit; 0: none.

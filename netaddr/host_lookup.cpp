@@ -2,7 +2,6 @@
 // resolver, the local host described, and mail addresses compared.
 #include "netaddr/net_fns.h"
 
-#include "channel/chanel.h"
 #include "support/nlib.h"
 
 #include <cstdio>
@@ -101,7 +100,7 @@ char *convert_ip_to_name(const char *text) {
     if (!text) text = "";
     lcpy(name, text, TEXT_SIZE);
     unsigned char bytes[4];
-    if (!check_string_digit(text) || !dotted_bytes(text, bytes)) return name;
+    if (s_has_letter(text) || !dotted_bytes(text, bytes)) return name;
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     std::memcpy(&sin.sin_addr, bytes, sizeof bytes);
@@ -115,7 +114,7 @@ char *convert_ip_to_name(const char *text) {
 char *convert_name_to_ip(const char *name) {
     static char ip[TEXT_SIZE];
     if (!name) name = "";
-    addrinfo_list host = check_string_digit(name) ? nullptr : resolve(name, 0);
+    addrinfo_list host = !s_has_letter(name) ? nullptr : resolve(name, 0);
     if (!host) return lcpy(ip, name, TEXT_SIZE);
     const unsigned char *b = ipv4_bytes(host.get());
     lprintf(ip, TEXT_SIZE, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
@@ -158,10 +157,10 @@ int compare_email_addresses(const char *a, const char *b, int resolve) {
     if (s_stricmp(host_a.c_str(), host_b.c_str()) == 0) return 1;
     if (!resolve || host_b.empty()) return 0;
     std::string ip_b = host_b;
-    if (!check_string_digit(host_b.c_str())) {
+    if (s_has_letter(host_b.c_str())) {
         ip_b = convert_name_to_ip(host_b.c_str());
         if (s_strcmp(ip_b.c_str(), host_b.c_str()) == 0) return 0;  // not found
     }
-    if (check_string_digit(host_a.c_str())) return 0;
+    if (!s_has_letter(host_a.c_str())) return 0;
     return s_stricmp(convert_name_to_ip(host_a.c_str()), ip_b.c_str()) == 0;
 }

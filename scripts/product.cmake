@@ -22,6 +22,6 @@ find_package(OpenSSL 3 REQUIRED)
 
 product_library(support)
 product_library(channel product_support OpenSSL::SSL OpenSSL::Crypto)
-product_library(netaddr product_channel product_support resolv)
+product_library(netaddr product_support resolv)
 product_library(ldap product_channel product_support)
 product_library(addressbook product_ldap product_channel product_support)

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <sys/time.h>
 
 #include "support/nlib.h"
@@ -83,6 +84,13 @@ int msecs()
     timeval now;
     gettimeofday(&now, nullptr);
     return (int)(now.tv_usec / 1000);
+}
+
+int64_t monotonic_us()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 char *utoken_encode(const char *text)

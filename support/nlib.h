@@ -75,6 +75,9 @@ char *remove_path(const char *path, int want_name);
 
 long secs();
 int msecs();
+// Microseconds on a clock that never jumps (not the time of day): for
+// deadlines and the time between two points.
+int64_t monotonic_us();
 char *utoken_encode(const char *text);
 char *not_encode(const char *text);
 char *utoken_decode(const char *text);
@@ -87,7 +90,7 @@ void exchange(void *block_a, void *block_b, int size);
 void myqsort(void *base, int count, int size, int (*compare)(const void *, const void *));
 
 // ---------------------------------------------------------------------------
-// Further string, token and number functions (strings_more.cpp, tokens.cpp)
+// Further string, token and number functions (strings.cpp, tokens.cpp)
 
 char *s_strcpy(char *dst, const char *src);
 char *s_strcat(char *dst, const char *src);
@@ -107,6 +110,8 @@ char *mystrtok(char *text, const char *delims, char **cursor);
 char *myquotetok(char *text, const char *delims, char **cursor);
 char *myquotetok_one(char *text, int delim, char **cursor);
 char *remove_quote(const char *text);
+// 1 when text holds an ASCII letter (as isalpha judges), else 0; 0 for null.
+int s_has_letter(const char *text);
 int s_atoi(const char *text);
 int s_atol(const char *text);
 double s_atof(const char *text);

@@ -49,7 +49,8 @@ int static_dmsg(static_list *list, const char *format, ...) NLIB_PRINTF(2, 3);
 void static_check(const static_list *list, const char *operation);
 int static_make_room(static_list *list, const char *failure);
 
-// Insertion, backward walking, tokenising, reversing, sorting (static_extras.cpp)
+// Insertion, backward walking, tokenising, reversing, sorting (static_list.cpp,
+// static_cursor.cpp, static_order.cpp)
 int static_add_pos(static_list *list, void *item, int position);
 int static_add_pos_empty(static_list *list, void *item, int position);
 int static_add_current(static_list *list, void *item);

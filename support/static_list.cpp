@@ -1,5 +1,6 @@
-// static_list: life cycle, appending, walking, removing, clearing and the
-// list's message sinks.
+// static_list: life cycle, adding (at the end, at a position, another
+// list's items, the tokens of a text), removing, clearing and the list's
+// message sinks.
 #include "support/static.h"
 
 #include <climits>
@@ -135,48 +136,6 @@ int static_add(static_list *list, void *item)
     return index;
 }
 
-int static_start(static_list *list)
-{
-    if (!list)
-        return -3;
-    list->cursor = list->count > 0 ? 0 : -1;
-    return list->count > 0 ? 1 : -1;
-}
-
-void *static_get(static_list *list)
-{
-    if (!list || list->cursor < 0 || list->cursor >= list->count)
-        return nullptr;
-    void *item = list->items[list->cursor++];
-    if (list->cursor >= list->count)
-        list->cursor = -1;
-    return item;
-}
-
-void *static_get_num(static_list *list, int index)
-{
-    if (!list || index < 0 || index >= list->count)
-        return nullptr;
-    list->cursor = index + 1 < list->count ? index + 1 : -1;
-    return list->items[index];
-}
-
-int static_current(static_list *list)
-{
-    if (!list)
-        return -3;
-    static_check(list, "current");
-    return list->cursor;
-}
-
-int static_size(static_list *list)
-{
-    if (!list)
-        return -3;
-    static_check(list, "size");
-    return list->count;
-}
-
 void *static_remove_num(static_list *list, int index)
 {
     if (!list)
@@ -260,4 +219,108 @@ int static_dmsg(static_list *list, const char *format, ...)
     int r = list_message(list, true, format, args);
     va_end(args);
     return r;
+}
+
+namespace {
+
+// Puts item at position, moving the later items up (at the end when
+// position is beyond it); the position, or the static list's error code.
+int insert_at(static_list *list, void *item, int position, bool allow_empty, const char *operation)
+{
+    if (!list)
+        return -3;
+    static_check(list, operation);
+    if (position < 0 || (!item && !allow_empty))
+        return -1;
+    if (position >= list->count)
+        return static_add(list, item);
+    int last = static_add_empty(list);  // grows the array as static_add does
+    if (last < 0)
+        return last;
+    if (list->cursor >= position)
+        list->cursor++;
+    std::memmove(list->items + position + 1, list->items + position,
+                 (size_t)(last - position) * sizeof *list->items);
+    list->items[position] = item;
+    return position;
+}
+
+}  // namespace
+
+int static_add_pos(static_list *list, void *item, int position)
+{
+    return insert_at(list, item, position, false, "add_pos");
+}
+
+int static_add_pos_empty(static_list *list, void *item, int position)
+{
+    return insert_at(list, item, position, true, "add_pos_empty");
+}
+
+int static_add_current(static_list *list, void *item)
+{
+    if (!list)
+        return -3;
+    bool appending = list->cursor == -1;
+    if (appending)
+        list->cursor = list->count;
+    int result = static_add_pos(list, item, list->cursor);
+    if (result < 0 && appending)
+        list->cursor = -1;  // nothing was added: the cursor must not point past the end
+    return result;
+}
+
+int static_static(static_list *list, static_list *other)
+{
+    if (!list || !other)
+        return -3;
+    int adding = other->count;
+    if (adding <= 0)
+        return 1;
+    static_check(list, "static");
+    static const char failure[] = "Memory Allocation Error in 'static_static'";
+    int spare = list->spare, step = list->step;
+    if ((long long)list->count + adding + spare > INT_MAX / 2) {
+        static_emsg(list, "%s", failure);
+        return -2;
+    }
+    // One growth by a step of exactly the room wanted, through the list's
+    // own allocator; spare and step are then restored.
+    list->spare = 0;
+    list->step = adding + spare;
+    int room = static_make_room(list, failure);
+    list->step = step;
+    list->spare = spare;
+    if (room < 0)
+        return room;
+    // other->items is read after the growth: the list may be appended to itself.
+    std::memcpy(list->items + list->count, other->items, (size_t)adding * sizeof *list->items);
+    list->count += adding;
+    return 1;
+}
+
+// A text ending in delimiters gives one last, empty token. Running out of
+// memory stops the split with -2.
+int static_tok(static_list *list, const char *text, const char *delimiters)
+{
+    if (!list || !text || !delimiters)
+        return 0;
+    const char *p = text;
+    while (*p) {
+        p += std::strspn(p, delimiters);
+        size_t length = std::strcspn(p, delimiters);
+        char *token = (char *)std::malloc(length + 5);
+        if (!token) {
+            static_emsg(list, "Memory Allocation Error in 'static_tok'");
+            return -2;
+        }
+        std::memcpy(token, p, length);
+        token[length] = '\0';
+        if (static_add(list, token) < 0) {
+            std::free(token);
+            return -2;
+        }
+        p += length;
+    }
+    return 1;
 }

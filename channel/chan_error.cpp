@@ -1,0 +1,73 @@
+// What a channel reports: the error text of its last failed operation, and
+// the process-wide connection log.
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "channel/chan_internal.h"
+
+FILE *socket_record = nullptr;
+
+int tcp_error() { return errno; }
+
+int set_logfile(const char *dir, const char *file)
+{
+    const char *path = attach_path(dir, file);
+    if (socket_record) {
+        fclose(socket_record);
+        socket_record = nullptr;
+    }
+    if (!path || !*path)
+        return 0;
+    socket_record = fopen(path, "abe");
+    return 1;
+}
+
+void chan_log(const char *format, ...)
+{
+    if (!socket_record)
+        return;
+    va_list args;
+    va_start(args, format);
+    vfprintf(socket_record, format, args);
+    va_end(args);
+    fflush(socket_record);
+}
+
+void chan_drop_error(chan_rec *chan)
+{
+    free(chan->error);
+    chan->error = nullptr;
+}
+
+void chan_set_error(chan_rec *chan, const char *text)
+{
+    chan_drop_error(chan);
+    chan->error = text ? strdup(text) : nullptr;
+}
+
+void chan_set_errorf(chan_rec *chan, const char *format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    lvprintf(text, sizeof text, format, args);
+    va_end(args);
+    chan_set_error(chan, text);
+}
+
+void chan_set_syserror(chan_rec *chan)
+{
+    chan_drop_error(chan);
+    chan->error = chan_texterror();
+}
+
+char *chan_texterror()
+{
+    char text[512];
+    lprintf(text, sizeof text, "%s", strerror(tcp_error()));
+    return strdup(text);
+}
+
+char *chan_error_string(chan_rec *chan) { return chan ? chan->error : nullptr; }
