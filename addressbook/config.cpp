@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
@@ -14,7 +15,8 @@
 const char *const INI_IDS[INI_COUNT] = {
     "host", "host2", "port", "debug", "base_dn",
     "scope", "manager_dn", "manager_pass", "full_name", "email_address",
-    "connect_timeout", "timeout", "time_limit"};
+    "connect_timeout", "timeout", "time_limit", "page_size", "search_filter",
+    "tls", "tls_ca_file", "tls_ca_dir", "tls_verify", "tls_cert_file", "tls_key_file"};
 
 char ini[INI_COUNT][INI_SIZE];
 display_field *display_data;
@@ -38,11 +40,53 @@ static bool seconds_value(const char *value)
     return seconds >= 1 && seconds <= 3600;
 }
 
+// Entries per page, digits only, 0 (no paging) to 100000.
+static bool page_size_value(const char *value)
+{
+    return *value && strspn(value, "0123456789") == strlen(value) &&
+           strtol(value, nullptr, 10) <= 100000;
+}
+
+static const char *const TLS_MODES[] = {"off", "starttls", "ldaps"};
+static const char *const TLS_VERIFY_MODES[] = {"demand", "never"};
+
+// The position of value among the count words, ignoring case; -1 for none.
+static int word_index(const char *value, const char *const *words, int count)
+{
+    for (int i = 0; i < count; i++)
+        if (s_stricmp(value, words[i]) == 0)
+            return i;
+    return -1;
+}
+
+static bool tls_value(const char *value) { return word_index(value, TLS_MODES, 3) >= 0; }
+
+static bool tls_verify_value(const char *value)
+{
+    return word_index(value, TLS_VERIFY_MODES, 2) >= 0;
+}
+
+// A path; whether it can be used shows when the TLS context is made.
+static bool path_value(const char *value) { return *value != '\0'; }
+
+static bool filter_value(const char *value) { return *value != '\0'; }
+
 static const setting_rule SETTING_RULES[] = {
     {INI_CONNECT_TIMEOUT, seconds_value},
     {INI_TIMEOUT, seconds_value},
     {INI_TIME_LIMIT, seconds_value},
+    {INI_PAGE_SIZE, page_size_value},
+    {INI_SEARCH_FILTER, filter_value},
+    {INI_TLS, tls_value},
+    {INI_TLS_CA_FILE, path_value},
+    {INI_TLS_CA_DIR, path_value},
+    {INI_TLS_VERIFY, tls_verify_value},
+    {INI_TLS_CERT_FILE, path_value},
+    {INI_TLS_KEY_FILE, path_value},
 };
+
+// The context of the tls_* settings, made once the whole file is read.
+static chan_tls *tls_context;
 
 static const char *const SCOPE_NAMES[] = {"LDAP_SCOPE_BASE", "LDAP_SCOPE_ONELEVEL",
                                           "LDAP_SCOPE_SUBTREE"};
@@ -79,6 +123,14 @@ int book_setting(int slot, int fallback)
         return fallback;
     return book_number(ini[slot]);
 }
+
+int book_tls_mode()
+{
+    int mode = word_index(ini[INI_TLS], TLS_MODES, 3);
+    return mode < 0 ? BOOK_TLS_OFF : mode;
+}
+
+chan_tls *book_tls_context() { return tls_context; }
 
 int ini_init(char (*settings)[INI_SIZE], int *capacity)
 {
@@ -207,16 +259,59 @@ static int ini_set(char (*settings)[INI_SIZE], int *capacity, char *key, char *v
     return 1;
 }
 
+// Makes the TLS context of the tls_* settings (for every connection, even
+// when only some server entries use TLS); 0 after writing the failure line
+// that names the setting it cannot use.
+static int make_tls_context(char (*settings)[INI_SIZE])
+{
+    chan_tls_settings tls = {};
+    tls.ca_file = settings[INI_TLS_CA_FILE];
+    tls.ca_dir = settings[INI_TLS_CA_DIR];
+    tls.cert_file = settings[INI_TLS_CERT_FILE];
+    tls.key_file = settings[INI_TLS_KEY_FILE];
+    tls.verify = s_stricmp(settings[INI_TLS_VERIFY], "never") == 0 ? CHAN_TLS_NEVER : CHAN_TLS_DEMAND;
+    int failed = chan_tls_new(&tls_context, &tls);
+    switch (failed) {
+    case CHAN_TLS_OK:
+        return 1;
+    case CHAN_TLS_BAD_CA_FILE:
+        return malformed("tls_ca_file", tls.ca_file);
+    case CHAN_TLS_BAD_CA_DIR:
+        return malformed("tls_ca_dir", tls.ca_dir);
+    case CHAN_TLS_BAD_CERT_FILE:
+        return malformed("tls_cert_file", tls.cert_file);
+    default:  // a key without certificate, or one that is not its own
+        return malformed("tls_key_file", tls.key_file);
+    }
+}
+
 // Checks what only the whole file tells; returns 0 after writing a failure.
 static int ini_check(char (*settings)[INI_SIZE])
 {
+    chan_tls_free(tls_context);
+    tls_context = nullptr;
     // A port number is read as ever (leading digits, the rest ignored), but
     // one no TCP port has would silently wrap to another.
     const char *port = settings[INI_PORT];
     int number = book_number(port);
     if (port[0] && (number < 0 || number > 65535))
         return malformed("port", port);
-    return 1;
+    bool ldaps_entry = false;
+    for (int slot : {INI_HOST, INI_HOST2}) {
+        book_server_list servers = {};
+        int readable = book_servers_parse(&servers, settings[slot], number);
+        for (int i = 0; i < servers.count; i++)
+            ldaps_entry |= servers.servers[i].kind == BOOK_SERVER_LDAPS;
+        book_servers_clear(&servers);
+        if (!readable)
+            return malformed(INI_IDS[slot], settings[slot]);
+    }
+    // Loading a trust store takes time: only a configuration that can use
+    // TLS (or names a TLS file, to be checked) gets a context.
+    bool tls_named = word_index(settings[INI_TLS], TLS_MODES, 3) > 0 || ldaps_entry;
+    for (int slot = INI_TLS_CA_FILE; slot <= INI_TLS_KEY_FILE; slot++)
+        tls_named |= slot != INI_TLS_VERIFY && settings[slot][0];
+    return !tls_named || make_tls_context(settings);
 }
 
 // Reads the opened file line by line, each whole however long; returns 0

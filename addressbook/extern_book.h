@@ -26,8 +26,20 @@ enum {
     INI_CONNECT_TIMEOUT,  // seconds a connection attempt may take (20)
     INI_TIMEOUT,          // seconds of each wait for data (30)
     INI_TIME_LIMIT,       // seconds a search may take on the server (30)
+    INI_PAGE_SIZE,        // entries a SEARCH asks for per page; 0 pages not (500)
+    INI_SEARCH_FILTER,    // filter every SEARCH's conditions are joined to
+    INI_TLS,              // off (the default), starttls or ldaps
+    INI_TLS_CA_FILE,      // PEM bundle of the authorities to trust
+    INI_TLS_CA_DIR,       // hashed folder of the authorities to trust
+    INI_TLS_VERIFY,       // demand (the default) or never
+    INI_TLS_CERT_FILE,    // a client certificate (PEM) ...
+    INI_TLS_KEY_FILE,     // ... and its key
     INI_COUNT
 };
+
+// What INI_TLS says: the way every connection is made unless its server
+// entry says otherwise.
+enum { BOOK_TLS_OFF, BOOK_TLS_STARTTLS, BOOK_TLS_LDAPS };
 
 // One address-book field: the name the host uses, the type shown to it, the
 // LDAP attribute it maps to, and whether SEARCH_FIELDS lists it.
@@ -64,6 +76,11 @@ char *strlwr(char *text);
 int book_number(const char *text);
 // The number in setting slot, or fallback when the setting is empty.
 int book_setting(int slot, int fallback);
+// BOOK_TLS_OFF, BOOK_TLS_STARTTLS or BOOK_TLS_LDAPS, as "tls" says.
+int book_tls_mode();
+// The TLS context made from the tls_* settings when the file was loaded (the
+// process keeps it); null when ini_load has not made one.
+chan_tls *book_tls_context();
 
 // ---------------------------------------------------------------------------
 // Server lists (servers.cpp)
