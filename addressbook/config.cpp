@@ -126,8 +126,9 @@ int book_setting(int slot, int fallback)
 
 int book_tls_mode()
 {
+    // The words stand in the order of the modes.
     int mode = word_index(ini[INI_TLS], TLS_MODES, 3);
-    return mode < 0 ? BOOK_TLS_OFF : mode;
+    return mode < 0 ? LDAP_TLS_OFF : mode;
 }
 
 chan_tls *book_tls_context() { return tls_context; }

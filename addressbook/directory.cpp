@@ -1,11 +1,12 @@
-// Start-up and the one connection to the directory: connect and bind to
-// "host", falling back to "host2"; reconnect once when a search finds the
-// connection lost.
+// Start-up and the one connection to the directory: connect and bind to the
+// first server of "host" that takes the bind, falling back to those of
+// "host2"; reconnect once when a search finds the connection lost.
 #include <cstring>
 #include <string>
 
 #include "addressbook/extern_book.h"
 #include "channel/chanel.h"
+#include "netaddr/net_fns.h"
 #include "support/nlib.h"
 
 ldap_handle ldap;
@@ -18,19 +19,101 @@ const char *book_error()
     return text ? text : "(NULL)";
 }
 
-// Connects and binds to "host", then to "host2" when that is set and the
-// first attempt failed. Returns 1 when bound.
+// How a connection to a server entry of this kind is secured: an ldaps://
+// entry always with TLS from the start, an ldap:// one never in clear when
+// "tls" asks for TLS, any other as "tls" says.
+static int tls_mode_of(int kind)
+{
+    int tls = book_tls_mode();
+    if (kind == BOOK_SERVER_LDAPS)
+        return LDAP_TLS_LDAPS;
+    if (kind == BOOK_SERVER_LDAP)
+        return tls == LDAP_TLS_OFF ? LDAP_TLS_OFF : LDAP_TLS_STARTTLS;
+    return tls;
+}
+
+// Connects and binds to one server; the result of ldap_connect.
+static int try_server(const char *host, int port, int tls_mode)
+{
+    ldap_setup(&ldap, host, port);
+    ldap_set_tls(&ldap, book_tls_context(), tls_mode);
+    return ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]);
+}
+
+// Tries the targets of a domain's SRV records in their order until one
+// binds or refuses the credentials; the last result, -1 when none.
+static int try_srv(const char *domain)
+{
+    int tls = book_tls_mode();
+    srv_list targets = {};
+    if (!srv_lookup(&targets, tls == LDAP_TLS_LDAPS ? "_ldaps._tcp" : "_ldap._tcp", domain,
+                    book_setting(INI_CONNECT_TIMEOUT, 20))) {
+        ldap_log(&ldap, targets.error, nullptr);
+        srv_clear(&targets);
+        return -1;
+    }
+    int result = -1;
+    for (int i = 0; i < targets.count && result != 0 && result != 49; i++) {
+        if (i > 0)
+            dmsg("cannot use %s:%d (%s), trying %s:%d", ldap.host, ldap.port, book_error(),
+                 targets.targets[i].host, targets.targets[i].port);
+        result = try_server(targets.targets[i].host, targets.targets[i].port, tls);
+    }
+    srv_clear(&targets);
+    return result;
+}
+
+// Tries the servers of a "host" or "host2" value in order until one binds;
+// the last result. A bind refused for bad credentials (49) ends the list:
+// the next server would only lock the account sooner.
+static int try_servers(const char *value)
+{
+    book_server_list servers = {};
+    book_servers_parse(&servers, value, book_number(ini[INI_PORT]));
+    int result = -1;
+    for (int i = 0; i < servers.count && result != 0 && result != 49; i++) {
+        const book_server &server = servers.servers[i];
+        if (i > 0)
+            dmsg("cannot use %s (%s), trying %s", servers.servers[i - 1].host, book_error(),
+                 server.host);
+        result = server.kind == BOOK_SERVER_SRV
+                     ? try_srv(server.host)
+                     : try_server(server.host, server.port, tls_mode_of(server.kind));
+    }
+    book_servers_clear(&servers);
+    return result;
+}
+
+// Connects and binds to the servers of "host", then to those of "host2"
+// when that is set and none of the first took the bind. Returns 1 when bound.
 static int book_connect()
 {
-    int port = book_number(ini[INI_PORT]);
-    ldap_setup(&ldap, ini[INI_HOST], port);
-    if (ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]) == 0)
+    if (try_servers(ini[INI_HOST]) == 0)
         return 1;
     if (!ini[INI_HOST2][0])
         return 0;
     dmsg("cannot use %s (%s), trying %s", ini[INI_HOST], book_error(), ini[INI_HOST2]);
-    ldap_setup(&ldap, ini[INI_HOST2], port);
-    return ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]) == 0;
+    return try_servers(ini[INI_HOST2]) == 0;
+}
+
+// "HOST:PORT" of the first server of "host", as the start-up failure names
+// it: the host as written (an IPv6 address in brackets), and the port the
+// entry names or else the "port" setting as written.
+static std::string first_server()
+{
+    book_server_list servers = {};
+    book_servers_parse(&servers, ini[INI_HOST], book_number(ini[INI_PORT]));
+    std::string text = ini[INI_HOST];
+    if (servers.count > 0) {
+        const book_server &first = servers.servers[0];
+        text = first.kind == BOOK_SERVER_SRV ? std::string("srv:") + first.host : first.host;
+        if (first.kind != BOOK_SERVER_SRV && strchr(first.host, ':'))
+            text = "[" + text + "]";
+        bool own_port = first.port_written || first.kind == BOOK_SERVER_LDAPS;
+        text += ":" + (own_port ? std::to_string(first.port) : std::string(ini[INI_PORT]));
+    }
+    book_servers_clear(&servers);
+    return text;
 }
 
 // A connection that cannot be trusted any more is dropped without waiting
@@ -50,8 +133,8 @@ int book_start(FILE *out)
     ldap_init(&ldap, emsg, debugging ? dmsg : nullptr);
     ldap_set_timeouts(&ldap, book_setting(INI_CONNECT_TIMEOUT, 0), book_setting(INI_TIMEOUT, 0));
     if (!book_connect()) {
-        std::string line = std::string("-failure Failed to connect to host {") + ini[INI_HOST] +
-                           ":" + ini[INI_PORT] + "}(" + book_error() + ")";
+        std::string line = "-failure Failed to connect to host {" + first_server() + "}(" +
+                           book_error() + ")";
         s_write_line(out, "", line.c_str());
         fflush(out);
         return 0;

@@ -37,9 +37,6 @@ enum {
     INI_COUNT
 };
 
-// What INI_TLS says: the way every connection is made unless its server
-// entry says otherwise.
-enum { BOOK_TLS_OFF, BOOK_TLS_STARTTLS, BOOK_TLS_LDAPS };
 
 // One address-book field: the name the host uses, the type shown to it, the
 // LDAP attribute it maps to, and whether SEARCH_FIELDS lists it.
@@ -76,7 +73,8 @@ char *strlwr(char *text);
 int book_number(const char *text);
 // The number in setting slot, or fallback when the setting is empty.
 int book_setting(int slot, int fallback);
-// BOOK_TLS_OFF, BOOK_TLS_STARTTLS or BOOK_TLS_LDAPS, as "tls" says.
+// LDAP_TLS_OFF, LDAP_TLS_STARTTLS or LDAP_TLS_LDAPS, as "tls" says: how
+// connections are made unless their server entry says otherwise.
 int book_tls_mode();
 // The TLS context made from the tls_* settings when the file was loaded (the
 // process keeps it); null when ini_load has not made one.
@@ -96,6 +94,7 @@ struct book_server {
     int kind;    // BOOK_SERVER_*
     char *host;  // host text as written, brackets removed; the domain for SRV
     int port;    // 1..65535, or the caller's default port; 0 for SRV
+    int port_written;  // 1 when the entry names its port
 };
 
 struct book_server_list {

@@ -75,7 +75,7 @@ static bool read_entry(const std::string &entry, int default_port, book_server *
                        std::string *why)
 {
     std::string rest, host;
-    server->port = default_port;
+    server->port = 0;  // stays so when the entry names no port
     if (starts_with(entry, "srv:", &rest)) {
         server->kind = BOOK_SERVER_SRV;
         server->port = 0;
@@ -87,10 +87,9 @@ static bool read_entry(const std::string &entry, int default_port, book_server *
     } else if (entry.find("://") != std::string::npos) {
         if (starts_with(entry, "ldap://", &rest))
             server->kind = BOOK_SERVER_LDAP;
-        else if (starts_with(entry, "ldaps://", &rest)) {
+        else if (starts_with(entry, "ldaps://", &rest))
             server->kind = BOOK_SERVER_LDAPS;
-            server->port = BOOK_LDAPS_PORT;
-        } else {
+        else {
             *why = "unknown scheme";
             return false;
         }
@@ -105,6 +104,9 @@ static bool read_entry(const std::string &entry, int default_port, book_server *
             return false;
         }
     }
+    server->port_written = server->port != 0;
+    if (!server->port_written && server->kind != BOOK_SERVER_SRV)
+        server->port = server->kind == BOOK_SERVER_LDAPS ? BOOK_LDAPS_PORT : default_port;
     server->host = strdup(host.c_str());
     *why = "out of memory";
     return server->host != nullptr;
@@ -135,7 +137,7 @@ int book_servers_parse(book_server_list *list, const char *value, int default_po
         return refuse(list, "out of memory");
     if (entries.empty()) {
         // As an empty setting always was: one server that cannot be reached.
-        list->servers[0] = book_server{BOOK_SERVER_PLAIN, strdup(""), default_port};
+        list->servers[0] = book_server{BOOK_SERVER_PLAIN, strdup(""), default_port, 0};
         list->count = 1;
         return list->servers[0].host ? 1 : refuse(list, "out of memory");
     }

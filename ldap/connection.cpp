@@ -2,6 +2,7 @@
 // unbind and disconnect, release.
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "ldap/ldap.h"
 #include "ldap/reply.h"
@@ -57,6 +58,73 @@ static int connect_seconds(ldap_handle *ldap)
     return static_cast<int>(seconds);
 }
 
+void ldap_set_tls(ldap_handle *ldap, chan_tls *tls, int mode)
+{
+    if (!ldap)
+        return;
+    ldap->tls = tls;
+    ldap->tls_mode = mode;
+}
+
+// Sends request and waits for the reply to it within one read time-out,
+// however its octets arrive and whatever else the server sends meanwhile.
+// The reply (or a notice of disconnection) is the caller's; null when none
+// came, the failure recorded as `unsent` or `missing` says.
+static lresult *exchange_once(ldap_handle *ldap, const ldap_request *request, const char *unsent,
+                              const char *missing)
+{
+    int msgid = ldap_send_request(ldap, request);
+    if (!msgid) {
+        ldap_log(ldap, unsent, nullptr);
+        return nullptr;
+    }
+    int wait = ldap->chan->timeout_sec;
+    ldap_set_deadline(ldap, wait > 0 ? wait : 1);
+    lresult *reply = ldap_receive_reply(ldap, msgid);
+    ldap_set_deadline(ldap, 0);
+    if (!reply)
+        ldap_log(ldap, missing, nullptr);
+    return reply;
+}
+
+// Starts TLS on the handle's open channel, bounded by `seconds`; a failure
+// closes the channel, so that nothing is ever sent in clear instead.
+static int handshake(ldap_handle *ldap, int seconds)
+{
+    if (chan_tls_start(ldap->chan, ldap->tls, ldap->host, seconds))
+        return 1;
+    ldap_log(ldap, chan_error_string(ldap->chan), nullptr);
+    return 0;
+}
+
+// The StartTLS operation, then the handshake; 0 after recording why not.
+static int start_tls(ldap_handle *ldap, int seconds)
+{
+    ldap_request request = {};
+    request.op = LDAP_EXTENDED_REQUEST;
+    request.request_name = "1.3.6.1.4.1.1466.20037";
+    lresult *reply = exchange_once(ldap, &request, "Failed to send 'StartTLS'",
+                                   "LDAP server failed to answer 'StartTLS' {NULL}");
+    if (!reply)
+        return 0;
+    int code = reply->application == LDAP_EXTENDED_RESPONSE ? lresult_get_int(reply, 0) : -1;
+    if (code != 0) {
+        ldap_log(ldap, "StartTLS", reply);
+        std::string why = std::string("StartTLS refused by the server: ") +
+                          (code == -1 ? "not an answer to it" : ldap_error_str(ldap));
+        ldap_set_error(ldap, why.c_str(), code);
+    }
+    ldap_free_message(reply);
+    if (code != 0)
+        return 0;
+    // What came after the answer was sent in clear and is no part of TLS.
+    if (ldap->rx_len > 0) {
+        ldap_log(ldap, "StartTLS refused: the server sent more than its answer", nullptr);
+        return 0;
+    }
+    return handshake(ldap, seconds);
+}
+
 int ldap_connect(ldap_handle *ldap, const char *dn, const char *password)
 {
     if (!ldap || !ldap->host)
@@ -81,26 +149,23 @@ int ldap_connect(ldap_handle *ldap, const char *dn, const char *password)
     }
     if (ldap->read_timeout)
         chan_timeout(chan, ldap->read_timeout, 0);
+    // A handshake is bounded like the connection attempt.
+    int secured = ldap->tls_mode == LDAP_TLS_OFF ||
+                  (ldap->tls_mode == LDAP_TLS_LDAPS ? handshake(ldap, connect_seconds(ldap))
+                                                    : start_tls(ldap, connect_seconds(ldap)));
+    if (!secured) {
+        ldap_release_channel(ldap);
+        return -1;
+    }
     ldap_request bind = {};
     bind.op = LDAP_BIND_REQUEST;
     bind.version = 3;
     bind.name = dn;
     bind.password = password;
-    int msgid = ldap_send_request(ldap, &bind);
-    if (!msgid) {
-        ldap_log(ldap, "Failed to send 'LDAP_BIND_REQUEST'", nullptr);
-        ldap_release_channel(ldap);
+    lresult *reply = exchange_once(ldap, &bind, "Failed to send 'LDAP_BIND_REQUEST'",
+                                   "LDAP server failed to return back 'BIND_RESPONSE' {NULL}");
+    if (!reply)
         return -1;
-    }
-    // The answer must come within one read time-out, however its octets
-    // arrive and whatever else the server sends meanwhile.
-    ldap_set_deadline(ldap, chan->timeout_sec > 0 ? chan->timeout_sec : 1);
-    lresult *reply = ldap_receive_reply(ldap, msgid);
-    ldap_set_deadline(ldap, 0);
-    if (!reply) {
-        ldap_log(ldap, "LDAP server failed to return back 'BIND_RESPONSE' {NULL}", nullptr);
-        return -1;
-    }
     int code = reply->application == LDAP_BIND_RESPONSE ? lresult_get_int(reply, 0) : -1;
     ldap_log(ldap, "Connect", reply);
     ldap_free_message(reply);

@@ -155,7 +155,13 @@ struct ldap_handle {
     int read_timeout;     // seconds of each wait on its channels; 0: 30
     int timed_out;        // the last operation failed because time ran out
     int referrals_dropped;  // referrals beyond LDAP_MAX_REFERRALS, counted only
+    chan_tls *tls;          // TLS context of ldap_connect (borrowed), or null
+    int tls_mode;           // LDAP_TLS_OFF, LDAP_TLS_STARTTLS or LDAP_TLS_LDAPS
 };
+
+// How ldap_connect secures a connection: not at all, with the StartTLS
+// operation before the bind, or with TLS from the first octet.
+enum { LDAP_TLS_OFF, LDAP_TLS_STARTTLS, LDAP_TLS_LDAPS };
 
 // Referral texts a handle keeps; a server that sends more cannot make it
 // hold them all.
@@ -232,6 +238,9 @@ struct ldap_request {
     static_list *referrals;       // URL texts, sent when code is 10
     const char *response_name;    // 24 only
     const char *response_value;   // 24 only
+    // ExtendedRequest (23): the operation's OID and its value (null: none)
+    const char *request_name;
+    const char *request_value;
     // SearchRequest
     const char *base;
     int scope;
@@ -281,6 +290,11 @@ void ldap_set_timeouts(ldap_handle *ldap, int connect_sec, int read_sec);
 // Bounds all the handle does from now on (connecting, binding, every wait
 // for a reply) by one deadline ms milliseconds ahead; 0 lifts it.
 void ldap_set_limit(ldap_handle *ldap, long long ms);
+// How the next connections of ldap_connect are secured: mode is one of
+// LDAP_TLS_*, tls the context their handshakes use (borrowed: it must outlive
+// the handle's use of it; null with a mode other than off makes connecting
+// fail). The certificate must name the host given to ldap_setup.
+void ldap_set_tls(ldap_handle *ldap, chan_tls *tls, int mode);
 // 1 when the handle's last operation failed because time ran out (a wait
 // of the channel, the operation's deadline or the limit), else 0 (also for
 // null). Such a connection is not worth retrying on: its server is slow or

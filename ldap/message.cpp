@@ -107,6 +107,11 @@ int encode_request(data_buf *body, const ldap_request *r, int *constructed)
         return 1;
     case LDAP_UNBIND_REQUEST:
         return 1;
+    case LDAP_EXTENDED_REQUEST:
+        add_octets_tagged(body, 0x80, r->request_name);
+        if (r->request_value)
+            add_octets_tagged(body, 0x81, r->request_value);
+        return 1;
     case LDAP_SEARCH_REQUEST:
         add_search(body, r);
         return 1;

@@ -94,8 +94,10 @@ struct srv_list {
 // srv_order). Returns 1, or 0 with list empty and error set: "no SRV records
 // for NAME" when the name or its records do not exist, and texts naming
 // NAME for a failed look-up, a malformed answer or a service marked not
-// available (a single target "."). Null or empty texts fail.
-int srv_lookup(srv_list *list, const char *service, const char *domain);
+// available (a single target "."). Null or empty texts fail. A positive
+// timeout bounds each query of a name server to that many seconds, asked
+// once (0 keeps the resolver's own settings).
+int srv_lookup(srv_list *list, const char *service, const char *domain, int timeout);
 // Reads the SRV records of a whole DNS answer message of length octets (name
 // is the queried name, for the failure texts; null reads as empty), in
 // answer order. Records of other types are skipped and targets "." dropped.

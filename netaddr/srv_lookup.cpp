@@ -114,7 +114,7 @@ void srv_order(srv_list *list, long (*pick)(long upper))
     }
 }
 
-int srv_lookup(srv_list *list, const char *service, const char *domain)
+int srv_lookup(srv_list *list, const char *service, const char *domain, int timeout)
 {
     if (!list)
         return 0;
@@ -126,6 +126,10 @@ int srv_lookup(srv_list *list, const char *service, const char *domain)
     memset(&state, 0, sizeof state);
     if (res_ninit(&state) != 0)
         return refuse(list, "SRV look-up for " + name + " failed: no resolver");
+    if (timeout > 0) {
+        state.retrans = timeout;
+        state.retry = 1;
+    }
     std::vector<unsigned char> answer(65536);
     int length = res_nquery(&state, name.c_str(), ns_c_in, ns_t_srv, answer.data(), int(answer.size()));
     int error = state.res_h_errno;

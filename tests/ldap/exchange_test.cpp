@@ -42,11 +42,12 @@ TEST_F(Exchange, RequestOctetsAndIds)
                                                   "32 2E 33 01 01 FF 04 02 61 62")}),
               fake.requests());
 
-    // Extended requests are never sent, and nothing goes without a channel,
-    // but each still takes an ID; after the last ID there is, 1 comes again.
-    ldap_request extended = request(LDAP_EXTENDED_REQUEST);
+    // An operation no client sends is never sent, and nothing goes without a
+    // channel, but each still takes an ID; after the last ID there is, 1
+    // comes again.
+    ldap_request unknown = request(LDAP_SEARCH_REFERENCE + 1);
     TestHandle alone;
-    EXPECT_EQ(0, ldap_send(&h, &extended, 0, nullptr));
+    EXPECT_EQ(0, ldap_send(&h, &unknown, 0, nullptr));
     EXPECT_EQ(0, ldap_send(&alone, &unbind, 0, nullptr));
     EXPECT_EQ(4, xmsg_id);
     xmsg_id = INT_MAX;

@@ -59,7 +59,7 @@ TEST(SrvLookup, AnswersOfTheNameServer) {
         std::string text;
         srv_list list = {};
         for (const auto &row : rows)
-            text += targets(&list, srv_lookup(&list, "_ldap._tcp", row.domain.c_str())) + "\n";
+            text += targets(&list, srv_lookup(&list, "_ldap._tcp", row.domain.c_str(), 0)) + "\n";
         srv_clear(&list);
         return text;
     });
