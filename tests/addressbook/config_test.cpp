@@ -79,6 +79,14 @@ TEST(Config, Loading)
         {"TIME_LIMIT 3601\nhost h\n", "-failure malformed ini setting (time_limit 3601)"},
         {"connect_timeout +5\n", "-failure malformed ini setting (connect_timeout +5)"},
         {"timeout " + std::string(600, '1') + "\n", "-failure malformed ini setting (timeout " + std::string(600, '1') + ")"},
+        {"page_size 100001\n", "-failure malformed ini setting (page_size 100001)"},
+        // TLS settings it cannot use, server entries it cannot read.
+        {"tls yes\n", "-failure malformed ini setting (tls yes)"},
+        {"tls_verify sometimes\n", "-failure malformed ini setting (tls_verify sometimes)"},
+        {"tls_ca_file /nonexistent/ca.pem\n", "-failure malformed ini setting (tls_ca_file /nonexistent/ca.pem)"},
+        {"tls starttls\ntls_key_file /etc/hostname\n", "-failure malformed ini setting (tls_key_file /etc/hostname)"},
+        {"host a:70000\n", "-failure malformed ini setting (host a:70000)"},
+        {"host2 b, [::1\n", "-failure malformed ini setting (host2 b, [::1)"},
         // A file that cannot be opened: its path cut to 100.
         {"", "-failure Cannot open file /nonexistent/" + std::string(87, 'd') + ", No such file or directory\n"},
     };

@@ -1,5 +1,5 @@
 // Certificates for TLS tests, made once per test program with the openssl
-// command (tests/common/make_certificates.sh) in a temporary directory that
+// command (scripts/make-certificates.sh) in a temporary directory that
 // is removed at exit. A private CA signs the server, expired, other-name and
 // client certificates; the server, expired, other-name and self-signed
 // certificates share server_key. The server's names: localhost, 127.0.0.1, ::1.
@@ -24,10 +24,10 @@ inline const TestCertificates &test_certificates()
                            file("other.pem"),   file("self.pem"),   file("client.pem"), file("client.key"),
                            ""};
         ProcessResult r =
-            run_process({"/bin/sh", std::string(SOURCE_DIR) + "/tests/common/make_certificates.sh", dir.path()},
+            run_process({"/bin/sh", std::string(SOURCE_DIR) + "/scripts/make-certificates.sh", dir.path()},
                         "", "", 20000);
         if (r.status != 0)
-            c.error = "make_certificates.sh failed (is openssl installed? scripts/install-deps.sh)";
+            c.error = "scripts/make-certificates.sh failed (is openssl installed? scripts/install-deps.sh)";
         return c;
     }();
     return made;

@@ -1,0 +1,195 @@
+// How the service reaches its directory: LDAPS and StartTLS with the
+// certificate checked, failures that never let the bind (and its password)
+// out, lists of servers with IPv6 entries, and servers found through DNS SRV.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "book_testing.h"
+#include "common/certificates.h"
+#include "common/fake_dns.h"
+#include "common/fake_server.h"
+#include "common/private_resolver.h"
+
+namespace {
+
+const std::string FIELDS = "field surname STRING sn true\nfield email STRING mail false\n";
+const std::string ALICE = "cn!3DAlice!20Archer!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
+const std::string INPUT = "SEARCH AND 1-0 surname=Archer\nGET " + ALICE + "\n";
+const std::string SERVED = GREETING + ALICE + located(1) +
+                           "surname=Archer\nemail=alice@example.com\nemail=a.archer@example.org\n"
+                           "+success '" + ALICE + "' located.\n";
+
+std::string startup_failure(const std::string &host_port, const std::string &reason)
+{
+    return "-failure Failed to connect to host {" + host_port + "}(" + reason + ")\n";
+}
+
+}  // namespace
+
+// Beside the suite's plain slapd, one that serves TLS on both ports and
+// refuses binds without it, as directories that hold passwords do.
+class Connections : public BookTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        BookTest::SetUpTestSuite();
+        SlapdOptions tls = options();
+        tls.tls = tls.tls_required = true;
+        tls.hosts = {"127.0.0.1", "::1"};
+        secure = new Slapd(tls);
+        secure->start();
+    }
+    static void TearDownTestSuite()
+    {
+        delete secure;
+        BookTest::TearDownTestSuite();
+    }
+    void SetUp() override
+    {
+        BookTest::SetUp();
+        ASSERT_TRUE(secure->running()) << secure->error();
+        ASSERT_EQ(certs.error, "");
+    }
+    static inline Slapd *secure;
+    const TestCertificates &certs = test_certificates();
+};
+
+TEST_F(Connections, TlsAndServerListsServe)
+{
+    const std::string plain = std::to_string(secure->port()), ldaps = std::to_string(secure->ldaps_port());
+    const std::string ca = "tls_ca_file " + certs.ca + "\n";
+    const std::string settings[] = {
+        "tls ldaps\nhost localhost\nport " + ldaps + "\n" + ca,
+        "TLS StartTLS\nhost localhost\nport " + plain + "\n" + ca,
+        // An ldaps:// entry needs no "tls"; the first server refuses.
+        "host 127.0.0.2:" + plain + ", ldaps://127.0.0.1:" + ldaps + "\n" + ca,
+        // An ldap:// entry never goes plain when TLS is asked for.
+        "tls ldaps\nhost ldap://[::1]:" + plain + "\n" + ca,
+    };
+    for (const std::string &setting : settings) {
+        ProcessResult r = run_book(config(FIELDS + setting), INPUT);
+        EXPECT_EQ(r.out, SERVED) << setting;
+    }
+    // The plain slapd over IPv6 needs none of it.
+    SlapdOptions v6 = options();
+    v6.hosts = {"::1"};
+    Slapd six(v6);
+    ASSERT_TRUE(six.start()) << six.error();
+    EXPECT_EQ(run_book(config(FIELDS + "host [::1]:" + std::to_string(six.port()) + "\n"), INPUT).out, SERVED);
+}
+
+// Each failure ends start-up with its reason; the fake directories show that
+// no bind request went out.
+TEST_F(Connections, TlsFailuresNeverSendTheBind)
+{
+    const std::string quick = "connect_timeout 1\ntimeout 1\n", ca = "tls_ca_file " + certs.ca + "\n";
+    const std::string starttls = ber_element(0x30, ber_integer(0x02, 1) +
+                                                        ber_element(0x77, ber_element(0x80, "1.3.6.1.4.1.1466.20037")));
+    enum Fake { NONE, TLS_EXPIRED, TLS_OTHER_NAME, TLS_SELF_SIGNED, REFUSES_STARTTLS, SILENT, MUTE };
+    const struct {
+        Fake fake;
+        std::string settings, reason;
+        std::vector<std::string> requests;  // what a fake directory received
+    } rows[] = {
+        {TLS_EXPIRED, "tls ldaps\n" + ca, "TLS handshake failed: certificate verify failed (certificate has expired)", {}},
+        {TLS_OTHER_NAME, "tls ldaps\n" + ca, "TLS handshake failed: certificate does not match host localhost", {}},
+        {TLS_SELF_SIGNED, "tls ldaps\n" + ca, "TLS handshake failed: certificate verify failed (self-signed certificate)", {}},
+        {REFUSES_STARTTLS, "tls starttls\n" + ca, "StartTLS refused by the server: Protocol Error - no TLS here",
+         {starttls}},
+        {SILENT, "tls starttls\n" + ca, "LDAP server failed to answer 'StartTLS' {NULL}", {starttls}},
+        {MUTE, "tls ldaps\n" + ca, "TLS handshake failed: peer did not answer the TLS handshake within 1 s", {}},
+        // Real directories: one without TLS, a plain port, a certificate
+        // from an authority not trusted, a password refused in clear.
+        {NONE, "tls starttls\nport " + std::to_string(slapd->port()) + "\n" + ca,
+         "StartTLS refused by the server: Protocol Error - unsupported extended operation", {}},
+        {NONE, "tls ldaps\nport " + std::to_string(slapd->port()) + "\n" + ca,
+         "TLS handshake failed: peer closed the connection (is it speaking TLS?)", {}},
+        {NONE, "tls ldaps\nport " + std::to_string(secure->ldaps_port()) + "\ntls_ca_file " + certs.self_signed_cert,
+         "TLS handshake failed: certificate verify failed (self-signed certificate in certificate chain)", {}},
+        {NONE, "port " + std::to_string(secure->port()), "Confidentiality Required - TLS confidentiality required", {}},
+    };
+    for (const auto &row : rows) {
+        FakeServer fake;
+        const std::string &cert = row.fake == TLS_EXPIRED      ? certs.expired_cert
+                                  : row.fake == TLS_OTHER_NAME ? certs.other_cert
+                                                               : certs.self_signed_cert;
+        if (row.fake == TLS_EXPIRED || row.fake == TLS_OTHER_NAME || row.fake == TLS_SELF_SIGNED) {
+            ASSERT_TRUE(fake.use_tls(cert, certs.server_key));
+        } else if (row.fake == REFUSES_STARTTLS) {
+            fake.read_request().reply([](const std::string &request) {
+                return ldap_result_bytes(0x78, ber_message_id(request), 2, "no TLS here");
+            });
+        } else if (row.fake == SILENT) {
+            fake.read_request();
+        }
+        fake.start();
+        std::string port = row.fake == NONE ? "" : "port " + std::to_string(fake.port()) + "\n";
+        auto start = std::chrono::steady_clock::now();
+        ProcessResult r = run_book(config(FIELDS + quick + "host localhost\n" + port + row.settings + "\n"), "");
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_TRUE(ends_with(r.out, "(" + row.reason + ")\n")) << r.out;
+        EXPECT_EQ(r.status, 1) << row.reason;
+        EXPECT_LT(seconds, 2.5) << row.reason;
+        if (row.fake != NONE) {
+            EXPECT_EQ(fake.requests(), row.requests) << row.reason;
+        }
+    }
+    // Told never to verify, the service takes the self-signed certificate.
+    FakeServer fake;
+    ASSERT_TRUE(fake.use_tls(certs.self_signed_cert, certs.server_key));
+    fake.read_request().reply([](const std::string &request) {
+        return ldap_result_bytes(0x61, ber_message_id(request), 0);
+    });
+    fake.start();
+    EXPECT_EQ(run_book("host localhost\nport " + std::to_string(fake.port()) + "\ntls ldaps\ntls_verify Never\n", "").out,
+              GREETING);
+}
+
+// A refused password is not offered to the next server of "host" (which
+// would only lock the account sooner); "host2" is still tried.
+TEST_F(Connections, RefusedPasswordEndsItsList)
+{
+    const std::string first = "127.0.0.1:" + std::to_string(slapd->port());
+    for (bool second_host : {false, true}) {
+        FakeServer fake;
+        fake.read_request().reply([](const std::string &request) {
+            return ldap_result_bytes(0x61, ber_message_id(request), 0);
+        });
+        fake.start();
+        std::string next = "127.0.0.1:" + std::to_string(fake.port());
+        ProcessResult r = run_book(config(FIELDS + "manager_pass wrong\n" +
+                                          (second_host ? "host " + first + "\nhost2 " + next : "host " + first + " " + next) +
+                                          "\n"),
+                                   "");
+        std::string refused = "Error: LDAP: Connect {Invalid Credentials - (NULL)}\n";
+        EXPECT_EQ(r.out, second_host ? refused + GREETING : refused + startup_failure(first, "Invalid Credentials - (NULL)"));
+        EXPECT_EQ(fake.requests().size(), second_host ? 1u : 0u);
+    }
+}
+
+// "srv:DOMAIN" stands for the servers of the domain's SRV records, in the
+// order of their priorities; a domain without them names what was looked up.
+TEST_F(Connections, ServersFromDnsSrv)
+{
+    FakeDns dns("127.0.0.154");
+    ASSERT_TRUE(dns.running());
+    dns.serve(dns_srv_reply("_ldap._tcp.example.test", {{20, 0, slapd->port(), "127.0.0.1"},
+                                                         {10, 0, slapd->port(), "127.0.0.2"}}));
+    const std::string resolver = "nameserver 127.0.0.154\noptions timeout:1 attempts:1\n";
+    std::string out = run_with_resolver(resolver, "", [&] {
+        return run_book(config(FIELDS + "host srv:example.test\ndebug true\n"), INPUT).out + "--\n" +
+               run_book(config(FIELDS + "host srv:none.test\nport 389\n"), "").out;
+    });
+    // Priority 10 first: its server refuses, the next one serves.
+    std::string first = "Debug: cannot use 127.0.0.2:" + std::to_string(slapd->port()) + " (";
+    EXPECT_EQ(out.rfind(first, 0), 0u) << out;
+    std::string replies;
+    for (size_t at = 0, end; at < out.size(); at = end + 1) {
+        end = out.find('\n', at);
+        if (out.compare(at, 7, "Debug: ") != 0)
+            replies += out.substr(at, end + 1 - at);
+    }
+    EXPECT_EQ(replies, SERVED + "--\n" + startup_failure("srv:none.test:389", "no SRV records for _ldap._tcp.none.test"));
+}
