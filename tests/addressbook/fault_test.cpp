@@ -218,7 +218,8 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
     answer(fake, [&](int id) { return ldap_result_bytes(0x65, id, 32, "", forged); });
     answer(fake, [&](int id) {
         std::string reference = ldap_message(id, ber_element(0x73, ber_element(0x04, forged)));
-        return entries(id, 1) + reference + ldap_result_bytes(0x65, id, 10, forged, "", ber_element(0xA3, ber_element(0x04, forged)));
+        std::string referral = ber_element(0xA3, ber_element(0x04, forged));
+        return entries(id, 1) + reference + ldap_result_bytes(0x65, id, 10, forged, "", referral);
     });
     answer(fake, [&](int) { return ldap_result_bytes(0x78, 0, 2, forged, "", ber_element(0x8A, "1.3.6.1.4.1.1466.20036")); });
     answer(fake.next_connection(true), [&](int id) { return ldap_result_bytes(0x61, id, 0, forged); });

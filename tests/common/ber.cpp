@@ -5,7 +5,10 @@
 
 namespace {
 
-unsigned char octet(const std::string &s, size_t i) { return static_cast<unsigned char>(s[i]); }
+unsigned char octet(const std::string &s, size_t i)
+{
+    return static_cast<unsigned char>(s[i]);
+}
 
 // The size of the tag and length octets of the element at pos, its content's
 // length in *length; 0 when they are cut short or hold over four length octets.
@@ -57,16 +60,21 @@ std::string ber_integer(int tag, int value)
     return ber_element(tag, octets);
 }
 
-std::string ldap_message(int id, const std::string &op) { return ber_element(0x30, ber_integer(0x02, id) + op); }
-
-std::string ldap_result_bytes(int tag, int id, int code, const std::string &message, const std::string &matched,
-                              const std::string &more)
+std::string ldap_message(int id, const std::string &op)
 {
-    std::string op = ber_integer(0x0A, code) + ber_element(0x04, matched) + ber_element(0x04, message) + more;
+    return ber_element(0x30, ber_integer(0x02, id) + op);
+}
+
+std::string ldap_result_bytes(int tag, int id, int code, const std::string &message,
+                              const std::string &matched, const std::string &more)
+{
+    std::string op =
+        ber_integer(0x0A, code) + ber_element(0x04, matched) + ber_element(0x04, message) + more;
     return ldap_message(id, ber_element(tag, op));
 }
 
-std::string ldap_entry_bytes(int id, const std::string &dn, const std::string &type, const std::string &value)
+std::string ldap_entry_bytes(int id, const std::string &dn, const std::string &type,
+                             const std::string &value)
 {
     return ldap_entry_bytes(id, dn, {{type, {value}}});
 }
@@ -100,8 +108,8 @@ bool ldap_message_parts(const std::string &message, int *id, int *op_tag, std::s
     std::string envelope, number;
     size_t pos = 0, at = 0;
     int tag = 0;
-    if (!ber_next(message, &pos, &tag, &envelope) || tag != 0x30 || !ber_next(envelope, &at, &tag, &number) ||
-        tag != 0x02 || number.size() > 4)
+    if (!ber_next(message, &pos, &tag, &envelope) || tag != 0x30 ||
+        !ber_next(envelope, &at, &tag, &number) || tag != 0x02 || number.size() > 4)
         return false;
     size_t op_at = at;
     if (!ber_next(envelope, &at, op_tag, nullptr))

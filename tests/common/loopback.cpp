@@ -17,7 +17,8 @@ int open_socket(const std::string &host, int port, sockaddr_storage *addr, sockl
     addr->ss_family = ipv6 ? AF_INET6 : AF_INET;
     (ipv6 ? v6->sin6_port : v4->sin_port) = htons(static_cast<uint16_t>(port));
     *len = ipv6 ? sizeof *v6 : sizeof *v4;
-    if (inet_pton(addr->ss_family, host.c_str(), ipv6 ? static_cast<void *>(&v6->sin6_addr) : &v4->sin_addr) != 1)
+    if (inet_pton(addr->ss_family, host.c_str(),
+                  ipv6 ? static_cast<void *>(&v6->sin6_addr) : &v4->sin_addr) != 1)
         return -1;
     return socket(addr->ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
 }
@@ -30,8 +31,10 @@ int loopback_listen(const std::string &host, int *port)
     socklen_t len;
     int fd = open_socket(host, *port, &addr, &len);
     auto *sa = reinterpret_cast<sockaddr *>(&addr);
-    if (fd >= 0 && bind(fd, sa, len) == 0 && listen(fd, 16) == 0 && getsockname(fd, sa, &len) == 0) {
-        *port = ntohs(reinterpret_cast<sockaddr_in *>(&addr)->sin_port);  // same place in both families
+    if (fd >= 0 && bind(fd, sa, len) == 0 && listen(fd, 16) == 0 &&
+        getsockname(fd, sa, &len) == 0) {
+        *port =
+            ntohs(reinterpret_cast<sockaddr_in *>(&addr)->sin_port);  // same place in both families
         return fd;
     }
     if (fd >= 0)
