@@ -7,51 +7,42 @@
 
 namespace {
 
-// A socket for host and port, and their address for bind or connect.
-int open_socket(const std::string &host, int port, sockaddr_storage *addr, socklen_t *len)
+// A socket listening on host at *port (0: a free one, its number then put
+// in *port), or connected to it; -1 when that fails.
+int tcp_socket(const std::string &host, int *port, bool listening)
 {
-    *addr = {};
-    auto *v4 = reinterpret_cast<sockaddr_in *>(addr);
-    auto *v6 = reinterpret_cast<sockaddr_in6 *>(addr);
+    sockaddr_storage addr{};
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&addr);
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&addr);
     bool ipv6 = host.find(':') != std::string::npos;
-    addr->ss_family = ipv6 ? AF_INET6 : AF_INET;
-    (ipv6 ? v6->sin6_port : v4->sin_port) = htons(static_cast<uint16_t>(port));
-    *len = ipv6 ? sizeof *v6 : sizeof *v4;
-    if (inet_pton(addr->ss_family, host.c_str(),
-                  ipv6 ? static_cast<void *>(&v6->sin6_addr) : &v4->sin_addr) != 1)
-        return -1;
-    return socket(addr->ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    addr.ss_family = ipv6 ? AF_INET6 : AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(*port));  // where both families keep it
+    socklen_t len = ipv6 ? sizeof *v6 : sizeof *v4;
+    auto *sa = reinterpret_cast<sockaddr *>(&addr);
+    void *ip = ipv6 ? static_cast<void *>(&v6->sin6_addr) : &v4->sin_addr;
+    int fd = inet_pton(addr.ss_family, host.c_str(), ip) == 1
+                 ? socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0)
+                 : -1;
+    bool ok = fd >= 0 && (listening ? bind(fd, sa, len) == 0 && listen(fd, 16) == 0 &&
+                                          getsockname(fd, sa, &len) == 0
+                                    : connect(fd, sa, len) == 0);
+    if (ok && listening)
+        *port = ntohs(v4->sin_port);
+    if (!ok && fd >= 0)
+        close(fd);
+    return ok ? fd : -1;
 }
 
 }  // namespace
 
 int loopback_listen(const std::string &host, int *port)
 {
-    sockaddr_storage addr;
-    socklen_t len;
-    int fd = open_socket(host, *port, &addr, &len);
-    auto *sa = reinterpret_cast<sockaddr *>(&addr);
-    if (fd >= 0 && bind(fd, sa, len) == 0 && listen(fd, 16) == 0 &&
-        getsockname(fd, sa, &len) == 0) {
-        *port =
-            ntohs(reinterpret_cast<sockaddr_in *>(&addr)->sin_port);  // same place in both families
-        return fd;
-    }
-    if (fd >= 0)
-        close(fd);
-    return -1;
+    return tcp_socket(host, port, true);
 }
 
 int loopback_connect(const std::string &host, int port)
 {
-    sockaddr_storage addr;
-    socklen_t len;
-    int fd = open_socket(host, port, &addr, &len);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&addr), len) == 0)
-        return fd;
-    if (fd >= 0)
-        close(fd);
-    return -1;
+    return tcp_socket(host, &port, false);
 }
 
 bool loopback_answers(const std::string &host, int port)
