@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/ber.h"
 #include "ldap/ldap.h"
 #include "support/nlib.h"
 #include "support/static.h"
@@ -42,37 +43,12 @@ BENCHMARK(BM_EncodeSearchRequest);
 
 // A SearchResultEntry with ten attributes, as slapd sends it.
 static std::string search_entry() {
-    data_buf attributes;
-    data_init(&attributes);
-    static const char *const pairs[10][2] = {
-        {"objectClass", "inetOrgPerson"}, {"cn", "Jo Smith 000042"}, {"sn", "Smith"},
-        {"givenName", "Jo"}, {"mail", "jo.smith.000042@example.com"},
-        {"telephoneNumber", "+1 555 0100 042"}, {"title", "Engineer"}, {"l", "Springfield"},
-        {"departmentNumber", "s"}, {"uid", "user000042"}};
-    for (const auto &pair : pairs) {
-        data_buf attribute, values;
-        data_init(&attribute);
-        data_init(&values);
-        data_add_string(&attribute, pair[0]);
-        data_add_string(&values, pair[1]);
-        data_data(&attribute, &values, 0x31);
-        data_data(&attributes, &attribute, 0x30);
-        data_clear(&attribute);
-        data_clear(&values);
-    }
-    data_buf entry, message;
-    data_init(&entry);
-    data_init(&message);
-    data_add_ldapdn(&entry, "uid=user000042,ou=People,dc=example,dc=com");
-    data_data(&entry, &attributes, 0x30);
-    data_add_integer(&message, 2);
-    data_data(&message, &entry, 0x64);
-    data_add_upper(&message, 0x30);
-    std::string octets(reinterpret_cast<char *>(message.data), message.length);
-    data_clear(&attributes);
-    data_clear(&entry);
-    data_clear(&message);
-    return octets;
+    return ldap_entry_bytes(
+        2, "uid=user000042,ou=People,dc=example,dc=com",
+        {{"objectClass", {"inetOrgPerson"}}, {"cn", {"Jo Smith 000042"}}, {"sn", {"Smith"}},
+         {"givenName", {"Jo"}}, {"mail", {"jo.smith.000042@example.com"}},
+         {"telephoneNumber", {"+1 555 0100 042"}}, {"title", {"Engineer"}}, {"l", {"Springfield"}},
+         {"departmentNumber", {"s"}}, {"uid", {"user000042"}}});
 }
 
 static void BM_DecodeSearchEntry(benchmark::State &state) {

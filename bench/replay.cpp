@@ -13,10 +13,6 @@
 // Both listen on 127.0.0.1 at a free port, write its number to PORTFILE
 // once they accept connections, and serve one connection at a time until
 // they are killed.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -25,12 +21,14 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
-#include "bench/wire.h"
+#include "common/fake_server.h"
+#include "common/loopback.h"
+#include "common/tempdir.h"
 
 static std::string directory;
+static int upstream_port = 0;
 
 // Search requests differ only in their operation element, not in their ID.
 static std::string key_of(const std::string &op) {
@@ -41,155 +39,71 @@ static std::string key_of(const std::string &op) {
     return directory + "/" + name;
 }
 
-static bool send_all(int fd, const std::string &octets) {
-    for (size_t done = 0; done < octets.size();) {
-        ssize_t sent = send(fd, octets.data() + done, octets.size() - done, MSG_NOSIGNAL);
-        if (sent <= 0) return false;
-        done += sent;
-    }
-    return true;
+// Written whole under a temporary name, so that no reader sees a part.
+static void write_whole(const std::string &path, const std::string &content) {
+    std::string temporary = path + ".tmp";
+    std::ofstream(temporary, std::ios::binary) << content;
+    rename(temporary.c_str(), path.c_str());
 }
 
-// Takes every complete message off the front of buffer.
-template <typename Handler> static void each_message(std::string &buffer, Handler handle) {
-    size_t pos = 0, start = 0, length = 0, taken = 0;
-    int tag = 0;
-    while (wire_read(buffer, pos, tag, start, length)) {
-        handle(buffer.substr(taken, pos - taken));
-        taken = pos;
+// Whether a reply with this tag ends the exchange its request began: all
+// but entries, references and intermediate responses do.
+static bool is_final(int tag) { return tag != 0x64 && tag != 0x73 && tag != 0x79; }
+
+// Passes the request on to the server (one connection for each client,
+// left with its unbind) and gives back the server's replies to it, the
+// recording of a search on disk before the client can see its end.
+static std::string relay(const std::string &request) {
+    static int server = -1;
+    int id = 0, tag = 0, reply_id = 0, reply_tag = 0;
+    std::string op, reply, reply_op, replies;
+    if (!ldap_message_parts(request, &id, &tag, &op)) return "";
+    if (server < 0) server = loopback_connect("127.0.0.1", upstream_port);
+    bool sent = server >= 0 && write(server, request.data(), request.size()) == ssize_t(request.size());
+    if (sent && tag == 0x50) return "";  // an abandon has no answer
+    bool done = false;
+    while (sent && tag != 0x42 && !done &&
+           ber_read_element([](char *buf, size_t len) { return read(server, buf, len); }, &reply)) {
+        replies += reply;
+        done = ldap_message_parts(reply, &reply_id, &reply_tag, &reply_op) && reply_id == id &&
+               is_final(reply_tag);
     }
-    buffer.erase(0, taken);
+    if (done && tag == 0x63) write_whole(key_of(op), replies);
+    if (!done && server >= 0) {
+        close(server);
+        server = -1;
+    }
+    return replies;
 }
 
-static int listen_local(const char *port_file) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
-        listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
-        perror("replay: listen");
-        exit(1);
-    }
-    std::string temporary = std::string(port_file) + ".tmp";
-    std::ofstream(temporary) << ntohs(address.sin_port) << "\n";
-    rename(temporary.c_str(), port_file);
-    return fd;
-}
-
-static int connect_local(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// One client through the proxy: bytes go both ways unchanged.
-static void record_connection(int client, int upstream_port) {
-    int server = connect_local(upstream_port);
-    if (server < 0) {
-        close(client);
-        return;
-    }
-    std::string from_client, from_server, recording, file;
-    int search_id = -1;
-    char chunk[65536];
-    for (;;) {
-        pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) break;
-        if (fds[0].revents) {
-            ssize_t got = read(client, chunk, sizeof chunk);
-            if (got <= 0 || !send_all(server, std::string(chunk, got))) break;
-            from_client.append(chunk, got);
-            each_message(from_client, [&](const std::string &message) {
-                int id = 0, tag = 0;
-                std::string op;
-                if (wire_message(message, id, tag, op) && tag == 0x63) {
-                    search_id = id;
-                    file = key_of(op);
-                    recording.clear();
-                }
-            });
-        }
-        if (fds[1].revents) {
-            // The recording is on disk before the client can see its end.
-            ssize_t got = read(server, chunk, sizeof chunk);
-            if (got <= 0) break;
-            from_server.append(chunk, got);
-            each_message(from_server, [&](const std::string &message) {
-                int id = 0, tag = 0;
-                std::string op;
-                if (search_id < 0 || !wire_message(message, id, tag, op) || id != search_id) return;
-                recording += message;
-                if (tag == 0x65) {
-                    std::string temporary = file + ".tmp";
-                    std::ofstream(temporary, std::ios::binary) << recording;
-                    rename(temporary.c_str(), file.c_str());
-                    search_id = -1;
-                }
-            });
-            if (!send_all(client, std::string(chunk, got))) break;
-        }
-    }
-    close(server);
-    close(client);
-}
-
-// The recording with every message's ID replaced (when it differs).
+// The recording with every message's ID replaced; the recording itself when
+// its messages (which all share one ID) already have that one.
 static std::string with_id(const std::string &recording, int id) {
-    std::string copy = recording, out;
-    bool same = true;
-    each_message(copy, [&](const std::string &message) {
-        int old_id = 0, tag = 0;
-        std::string op;
-        if (!wire_message(message, old_id, tag, op)) return;
-        same = same && old_id == id;
-        out += wire_wrap(id, op);
-    });
-    return same ? recording : out;
+    std::string out, op;
+    int old_id = 0, tag = 0;
+    for (size_t pos = 0, start = 0; start = pos, ber_next(recording, &pos, &tag, nullptr);) {
+        if (!ldap_message_parts(recording.substr(start, pos - start), &old_id, &tag, &op)) continue;
+        if (old_id == id) return recording;
+        out += ldap_message(id, op);
+    }
+    return out;
 }
 
-static void serve_connection(int client) {
-    static std::map<std::string, std::string> loaded;
-    std::string buffer;
-    char chunk[65536];
-    bool open = true;
-    while (open) {
-        ssize_t got = read(client, chunk, sizeof chunk);
-        if (got <= 0) break;
-        buffer.append(chunk, got);
-        each_message(buffer, [&](const std::string &message) {
-            int id = 0, tag = 0;
-            std::string op;
-            if (!open || !wire_message(message, id, tag, op)) return;
-            if (tag == 0x60) {
-                open = send_all(client, wire_result(id, 0x61, 0));
-            } else if (tag == 0x63) {
-                std::string file = key_of(op);
-                if (!loaded.count(file)) {
-                    std::ifstream in(file, std::ios::binary);
-                    std::stringstream content;
-                    content << in.rdbuf();
-                    loaded[file] = content.str();
-                }
-                const std::string &recording = loaded[file];
-                open = send_all(client, recording.empty() ? wire_result(id, 0x65, 1)
-                                                          : with_id(recording, id));
-            } else if (tag == 0x42) {
-                open = false;
-            }
-        });
+// A bind succeeds, a search gets its recording (the search failing when
+// there is none), others nothing. Each stream is made once per message ID.
+static std::string serve(const std::string &request) {
+    static std::map<std::string, std::string> streams;
+    int id = 0, tag = 0;
+    std::string op;
+    if (!ldap_message_parts(request, &id, &tag, &op)) return "";
+    if (tag == 0x60) return ldap_result_bytes(0x61, id, 0);
+    if (tag != 0x63) return "";
+    std::string file = key_of(op), &stream = streams[file + " " + std::to_string(id)];
+    if (stream.empty()) {
+        std::string recording = read_file(file);
+        stream = recording.empty() ? ldap_result_bytes(0x65, id, 1) : with_id(recording, id);
     }
-    close(client);
+    return stream;
 }
 
 int main(int argc, char **argv) {
@@ -199,11 +113,13 @@ int main(int argc, char **argv) {
         return 2;
     }
     directory = argv[2];
-    int listener = listen_local(argv[3]);
-    for (;;) {
-        int client = accept(listener, nullptr, nullptr);
-        if (client < 0) continue;
-        if (record) record_connection(client, atoi(argv[4]));
-        else serve_connection(client);
+    upstream_port = record ? atoi(argv[4]) : 0;
+    FakeServer server;
+    if (!server.port()) {
+        perror("replay: listen");
+        return 1;
     }
+    server.answer_all(record ? relay : serve).start();
+    write_whole(argv[3], std::to_string(server.port()) + "\n");
+    server.wait();
 }

@@ -17,6 +17,7 @@ build=build-bench
 
 cmake -S bench -B "$build" -G Ninja >/dev/null
 cmake --build "$build" >/dev/null
+[ -x "$build/refclient" ] || { echo "bench: refclient needs libldap-dev (scripts/bench-deps.sh)" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/bench.XXXXXX)
 pids=()
@@ -68,7 +69,7 @@ measure() {
   for who in service reference; do : >"$work/$who.times"; : >"$work/$who.rss"; done
   for i in $(seq "$runs"); do
     for who in service reference; do
-      local program=$build/extern_book
+      local program=$build/addressbook/extern_book
       [ "$who" = reference ] && program=$build/refclient
       start=$EPOCHREALTIME
       /usr/bin/time -f %M -o "$work/rss" "$program" "$work/book.ini" <"$commands" >"$work/$who.out" || true
@@ -104,7 +105,7 @@ while [ ! -s "$work/record.port" ]; do sleep 0.05; done
 config "$(cat "$work/record.port")"
 for commands in search_m search_l; do
   # Both end with status 1 after EXIT, as the service always does.
-  "$build"/extern_book "$work/book.ini" <"$work/$commands" >/dev/null || true
+  "$build"/addressbook/extern_book "$work/book.ini" <"$work/$commands" >/dev/null || true
   "$build"/refclient "$work/book.ini" <"$work/$commands" >/dev/null || true
 done
 kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null || true

@@ -9,12 +9,38 @@
 #include <string>
 
 #include "addressbook/extern_book.h"
+#include "common/fake_server.h"
 #include "fuzz/common.h"
-#include "fuzz/fake_directory.h"
+
+static std::string entry(int id, const std::string &dn) {
+    return ldap_entry_bytes(id, dn, {{"cn", {"Jo Smith"}},
+                                     {"MAIL", {"jo@example.com", "j.smith@example.com"}},
+                                     {"telephoneNumber", {"+1 555 0100"}},
+                                     {"objectClass", {"top", "inetOrgPerson"}}});
+}
+
+// The directory: a bind succeeds; a search gets one entry named by its base
+// (base-object scope) or three fixed ones, then success.
+static std::string reply(const std::string &request) {
+    int id = 0, tag = 0;
+    std::string op, body, base, scope;
+    size_t pos = 0;
+    if (!ldap_message_parts(request, &id, &tag, &op)) return "";
+    if (tag == 0x60) return ldap_result_bytes(0x61, id, 0);
+    if (tag != 0x63 || !ber_next(op, &pos, &tag, &body)) return "";
+    pos = 0;
+    if (!ber_next(body, &pos, &tag, &base) || !ber_next(body, &pos, &tag, &scope)) return "";
+    if (scope == std::string(1, '\0')) return entry(id, base) + ldap_result_bytes(0x65, id, 0);
+    return entry(id, "cn=Jo Smith,ou=People,dc=example,dc=com") +
+           entry(id, "cn=Smith\\2C John,ou=People,dc=example,dc=com") +
+           entry(id, "uid=x\n!y,dc=example,dc=com") + ldap_result_bytes(0x65, id, 0);
+}
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzz_silence_stdout();
-    int port = fake_directory_start();
+    static FakeServer directory;
+    directory.answer_all(reply).start();
+    int port = directory.port();
     char path[] = "/tmp/fuzz_loop_XXXXXX";
     int fd = mkstemp(path);
     FILE *file = fd < 0 ? nullptr : fdopen(fd, "w");

@@ -1,27 +1,35 @@
-# The product's subsystem libraries for the separate projects under fuzz/ and
-# bench/, which build the same sources with their own compiler and flags.
-# Each folder's sources (main.cpp aside) become the static library
-# product_<folder>; a folder without sources yet gives an empty interface.
+# The product: one static library per subsystem folder, linked downwards
+# only, and the extern_book service. The root build, the fuzz targets and
+# the benchmarks all include this file and build the same sources, each with
+# its own compiler and flags. Each folder's sources (main.cpp aside) make
+# the library named after it; a folder without sources yet gives an empty
+# interface.
 get_filename_component(PRODUCT_ROOT ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 
 function(product_library name)
   file(GLOB sources CONFIGURE_DEPENDS ${PRODUCT_ROOT}/${name}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  set(scope PUBLIC)
   if(sources)
-    add_library(product_${name} STATIC ${sources})
-    target_include_directories(product_${name} PUBLIC ${PRODUCT_ROOT})
-    target_link_libraries(product_${name} PUBLIC ${ARGN})
+    add_library(${name} STATIC ${sources})
   else()
-    add_library(product_${name} INTERFACE)
-    target_include_directories(product_${name} INTERFACE ${PRODUCT_ROOT})
-    target_link_libraries(product_${name} INTERFACE ${ARGN})
+    add_library(${name} INTERFACE)
+    set(scope INTERFACE)
   endif()
+  # Every header is included by its folder: "support/nlib.h", "ldap/ldap.h", ...
+  target_include_directories(${name} ${scope} ${PRODUCT_ROOT})
+  target_link_libraries(${name} ${scope} ${ARGN})
 endfunction()
 
 find_package(OpenSSL 3 REQUIRED)
 
 product_library(support)
-product_library(channel product_support OpenSSL::SSL OpenSSL::Crypto)
-product_library(netaddr product_support resolv)
-product_library(ldap product_channel product_support)
-product_library(addressbook product_ldap product_channel product_netaddr product_support)
+product_library(channel support OpenSSL::SSL OpenSSL::Crypto)
+product_library(netaddr support resolv)
+product_library(ldap channel support)
+product_library(addressbook ldap channel netaddr support)
+
+# Built in addressbook/ of the build folder, beside its library.
+add_executable(extern_book ${PRODUCT_ROOT}/addressbook/main.cpp)
+target_link_libraries(extern_book PRIVATE addressbook)
+set_target_properties(extern_book PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/addressbook)

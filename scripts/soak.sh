@@ -67,8 +67,9 @@ field phone PHONE telephoneNumber false
 EOF
 
 echo "== one session of $commands mixed SEARCH and GET commands"
-g++ -std=c++17 -O2 -Wall -Wextra -o "$work/soak_driver" "$root/scripts/soak_driver.cpp"
-"$work/soak_driver" "$plain" "$work" "$commands" "$people"
+cmake -S "$root/bench" -B "$root/build-bench" -G Ninja >/dev/null
+cmake --build "$root/build-bench" --target soak_driver >/dev/null
+"$root/build-bench/soak_driver" "$plain" "$work" "$commands" "$people"
 
 echo "== a search of all $people entries under LeakSanitizer"
 cd "$work"

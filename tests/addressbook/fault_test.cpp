@@ -78,8 +78,7 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
     // pass for success (0) nor for the client's own failure (-1).
     auto done_coded = [](const std::string &code) {
         return [code](int id) {
-            return entries(id, 1) + ber_element(0x30, ber_integer(0x02, id) +
-                                                         ber_element(0x65, hex_bytes(code) + hex_bytes("04 00 04 00")));
+            return entries(id, 1) + ldap_message(id, ber_element(0x65, hex_bytes(code) + hex_bytes("04 00 04 00")));
         };
     };
     const Make junk[] = {
@@ -213,34 +212,21 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
         EXPECT_EQ(r.out, "Error: LDAP: Connect {Invalid Credentials - " + shown + "}\n-failure Failed to connect to host "
                          "{127.0.0.1:" + std::to_string(fake.port()) + "}" + reason + "\n");
     }
-    auto result = [](int tag, int id, int code, const std::string &matched, const std::string &text,
-                     const std::string &more = "") {
-        std::string op = ber_integer(0x0A, code) + ber_element(0x04, matched) + ber_element(0x04, text) + more;
-        return ber_element(0x30, ber_integer(0x02, id) + ber_element(tag, op));
-    };
-    auto attribute = [](const std::string &type, const std::vector<std::string> &values) {
-        std::string set;
-        for (const std::string &v : values)
-            set += ber_element(0x04, v);
-        return ber_element(0x30, ber_element(0x04, type) + ber_element(0x31, set));
-    };
     FakeServer fake;
-    answer(fake, [&](int id) { return result(0x61, id, 0, "", forged); });
-    answer(fake, [&](int id) { return result(0x65, id, 32, "", forged); });
-    answer(fake, [&](int id) { return result(0x65, id, 32, forged, ""); });
+    answer(fake, [&](int id) { return ldap_result_bytes(0x61, id, 0, forged); });
+    answer(fake, [&](int id) { return ldap_result_bytes(0x65, id, 32, forged); });
+    answer(fake, [&](int id) { return ldap_result_bytes(0x65, id, 32, "", forged); });
     answer(fake, [&](int id) {
-        std::string reference = ber_element(0x30, ber_integer(0x02, id) + ber_element(0x73, ber_element(0x04, forged)));
-        return entries(id, 1) + reference + result(0x65, id, 10, "", forged, ber_element(0xA3, ber_element(0x04, forged)));
+        std::string reference = ldap_message(id, ber_element(0x73, ber_element(0x04, forged)));
+        std::string referral = ber_element(0xA3, ber_element(0x04, forged));
+        return entries(id, 1) + reference + ldap_result_bytes(0x65, id, 10, forged, "", referral);
     });
-    answer(fake, [&](int) {
-        return result(0x78, 0, 2, "", forged, ber_element(0x8A, "1.3.6.1.4.1.1466.20036"));
-    });
-    answer(fake.next_connection(true), [&](int id) { return result(0x61, id, 0, "", forged); });
+    answer(fake, [&](int) { return ldap_result_bytes(0x78, 0, 2, forged, "", ber_element(0x8A, "1.3.6.1.4.1.1466.20036")); });
+    answer(fake.next_connection(true), [&](int id) { return ldap_result_bytes(0x61, id, 0, forged); });
     answer(fake, TWO);
     answer(fake, [&](int id) {
-        std::string attributes = attribute("", {"v"}) + attribute("mail", {"", forged, "b@x"}) + attribute("cn", {"c"});
-        std::string op = ber_element(0x04, "cn=a") + ber_element(0x30, attributes);
-        return ber_element(0x30, ber_integer(0x02, id) + ber_element(0x64, op)) + result(0x65, id, 0, "", "");
+        return ldap_entry_bytes(id, "cn=a", {{"", {"v"}}, {"mail", {"", forged, "b@x"}}, {"cn", {"c"}}}) +
+               ldap_result_bytes(0x65, id, 0);
     });
     fake.start();
 
@@ -254,18 +240,6 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
     EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "\nemail=\nemail=x  +success 99 located. -failure\x01\x7f\n"
                                                   "email=b@x\nname=c\n+success 'cn!3Da' located.\n"));
 }
-// Peak resident memory of a process, in kB.
-static long peak_kb(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    long value = -1;
-    while (status >> key && key != "VmHWM:")
-        status.ignore(1 << 20, '\n');
-    status >> value;
-    return value;
-}
-
 // A GET reads one entry and a search keeps a bounded number of referrals,
 // whatever the directory sends: 200,000 entries for the one, 500,000
 // references for the other cost no more memory than a few.
@@ -277,18 +251,18 @@ TEST(ScriptedDirectory, FloodsStayInBoundedMemory)
     answer(fake, BIND_OK);
     answer(fake, [](int id) { return entries(id, 1) + repeated(entries(id, 1), flood) + ldap_result_bytes(0x65, id, 0); });
     answer(fake, [&](int id) {
-        std::string reference = ber_element(0x30, ber_integer(0x02, id) + ber_element(0x73, ber_element(0x04, url)));
+        std::string reference = ldap_message(id, ber_element(0x73, ber_element(0x04, url)));
         return repeated(reference, 500000) + TWO(id);
     });
     fake.start();
     Book book(fake_config(fake));
-    [[maybe_unused]] long before = peak_kb(book.process().pid());
+    [[maybe_unused]] long before = process_status_kb(book.process().pid(), "VmHWM");
     EXPECT_EQ(book.ask("GET cn!3Da", 60000), "Error: the directory sent " + std::to_string(flood) +
                                                  " more entries for one base entry; the first is shown\n"
                                                  "name=a\n+success 'cn!3Da' located.\n");
     EXPECT_EQ(book.ask(ALL, 60000), TWO_FOUND);
 #ifndef __SANITIZE_ADDRESS__  // its allocator holds on to freed blocks
-    EXPECT_LT(peak_kb(book.process().pid()) - before, 20000);
+    EXPECT_LT(process_status_kb(book.process().pid(), "VmHWM") - before, 20000);
 #endif
 }
 

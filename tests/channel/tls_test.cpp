@@ -20,8 +20,7 @@ std::string error_of(chan_rec *chan) { return chan_error_string(chan) ? chan_err
 long long counted(const size_counter &c) { return (c.trillions * 1000000LL + c.millions) * 1000000LL + c.units; }
 
 std::string bind_request(int id, const std::string &dn, const std::string &password) {
-    std::string op = ber_integer(0x02, 3) + ber_element(0x04, dn) + ber_element(0x80, password);
-    return ber_element(0x30, ber_integer(0x02, id) + ber_element(0x60, op));
+    return ldap_message(id, ber_element(0x60, ber_integer(0x02, 3) + ber_element(0x04, dn) + ber_element(0x80, password)));
 }
 
 // Settings naming these files (null: unset), verifying unless told not to.
@@ -99,8 +98,7 @@ TEST_F(TlsSlapd, LdapsAndStartTlsBinds) {
     ASSERT_EQ(1, chan_open(&plain, "127.0.0.1", server->port(), 2));
     ASSERT_TRUE(plain.send(bind_request(1, root, password)));
     EXPECT_EQ(ldap_result_bytes(0x61, 1, 13, "TLS confidentiality required"), plain.message());
-    ASSERT_TRUE(plain.send(ber_element(0x30, ber_integer(0x02, 2) +
-                                                 ber_element(0x77, ber_element(0x80, "1.3.6.1.4.1.1466.20037")))));
+    ASSERT_TRUE(plain.send(ldap_message(2, ber_element(0x77, ber_element(0x80, "1.3.6.1.4.1.1466.20037")))));
     EXPECT_EQ(ldap_result_bytes(0x78, 2, 0), plain.message());
     ASSERT_EQ(1, chan_tls_start(&plain, context.tls, nullptr, 2)) << error_of(&plain);
     ASSERT_TRUE(plain.send(bind_request(3, root, password)));

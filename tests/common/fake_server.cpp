@@ -1,14 +1,14 @@
 #include "common/fake_server.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "common/loopback.h"
 
 namespace {
 
@@ -21,79 +21,10 @@ bool ready(int fd, short events = POLLIN)
 
 }  // namespace
 
-std::string ber_element(int tag, const std::string &content)
-{
-    std::string len(1, static_cast<char>(content.size()));
-    if (content.size() >= 128) {
-        len.clear();
-        for (size_t n = content.size(); n; n >>= 8)
-            len.insert(len.begin(), static_cast<char>(n & 0xFF));
-        len.insert(len.begin(), static_cast<char>(0x80 | len.size()));
-    }
-    return static_cast<char>(tag) + len + content;
-}
-
-std::string ber_integer(int tag, int value)
-{
-    std::string octets;
-    for (unsigned v = static_cast<unsigned>(value); octets.empty() || v; v >>= 8)
-        octets.insert(octets.begin(), static_cast<char>(v & 0xFF));
-    if (octets[0] & 0x80)
-        octets.insert(octets.begin(), '\0');
-    return ber_element(tag, octets);
-}
-
-std::string hex_bytes(const std::string &hex)
-{
-    std::string out, digit;
-    for (char c : hex)
-        if (isxdigit(static_cast<unsigned char>(c)) && (digit += c).size() == 2) {
-            out += static_cast<char>(std::stoi(digit, nullptr, 16));
-            digit.clear();
-        }
-    return out;
-}
-
-int ber_message_id(const std::string &m)
-{
-    // 30 <length> 02 <n> <ID octets>
-    if (m.size() < 2)
-        return 0;
-    size_t pos = 2 + (m[1] & 0x80 ? m[1] & 0x7F : 0);
-    if (pos + 2 > m.size() || m[pos] != 0x02)
-        return 0;
-    int id = 0;
-    for (size_t i = pos + 2; i < pos + 2 + static_cast<unsigned char>(m[pos + 1]) && i < m.size(); i++)
-        id = id * 256 + static_cast<unsigned char>(m[i]);
-    return id;
-}
-
-std::string ldap_result_bytes(int tag, int id, int code, const std::string &message)
-{
-    std::string op = ber_integer(0x0A, code) + ber_element(0x04, "") + ber_element(0x04, message);
-    return ber_element(0x30, ber_integer(0x02, id) + ber_element(tag, op));
-}
-
-std::string ldap_entry_bytes(int id, const std::string &dn, const std::string &type,
-                             const std::string &value)
-{
-    std::string attr = ber_element(0x04, type) + ber_element(0x31, ber_element(0x04, value));
-    std::string op = ber_element(0x04, dn) + ber_element(0x30, ber_element(0x30, attr));
-    return ber_element(0x30, ber_integer(0x02, id) + ber_element(0x64, op));
-}
-
 FakeServer::FakeServer()
 {
     signal(SIGPIPE, SIG_IGN);
-    listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    auto *sa = reinterpret_cast<sockaddr *>(&addr);
-    if (listen_fd_ >= 0 && bind(listen_fd_, sa, len) == 0 && listen(listen_fd_, 8) == 0 &&
-        getsockname(listen_fd_, sa, &len) == 0)
-        port_ = ntohs(addr.sin_port);
+    listen_fd_ = loopback_listen(host(), &port_);
 }
 
 FakeServer::~FakeServer()
@@ -154,8 +85,11 @@ ssize_t FakeServer::receive(char *buf, size_t len)
 
 bool FakeServer::transmit(const char *bytes, size_t len)
 {
+    for (ssize_t n; !session_ && len > 0; bytes += n, len -= static_cast<size_t>(n))
+        if ((n = ::send(conn_fd_, bytes, len, MSG_NOSIGNAL)) <= 0)
+            return false;
     if (!session_)
-        return ::send(conn_fd_, bytes, len, MSG_NOSIGNAL) == static_cast<ssize_t>(len);
+        return true;
     for (int n; !stopping_; ready(conn_fd_, POLLOUT))
         if ((n = SSL_write(session_, bytes, static_cast<int>(len))) > 0 ||
             SSL_get_error(session_, n) != SSL_ERROR_WANT_WRITE)
@@ -173,6 +107,12 @@ FakeServer &FakeServer::read_request() { return add(READ); }
 FakeServer &FakeServer::reply(Maker make) { return add(WRITE, std::move(make)); }
 FakeServer &FakeServer::close() { return add(CLOSE); }
 FakeServer &FakeServer::next_connection(bool keep_open) { return add(keep_open ? NEXT_KEPT : NEXT); }
+
+FakeServer &FakeServer::answer_all(Maker make)
+{
+    answer_ = std::move(make);
+    return *this;
+}
 
 FakeServer &FakeServer::send(const std::string &bytes, int chunk, int pause_ms)
 {
@@ -202,39 +142,31 @@ bool FakeServer::accept_one()
     return false;
 }
 
-bool FakeServer::read_exact(std::string *into, size_t count)
-{
-    char buf[4096];
-    for (ssize_t n; count > 0 && !stopping_;) {
-        if ((n = receive(buf, std::min(count, sizeof buf))) < 0)
-            continue;
-        if (n == 0)
-            return false;
-        into->append(buf, static_cast<size_t>(n));
-        count -= static_cast<size_t>(n);
-    }
-    return count == 0;
-}
-
-// Tag and first length octet, the long form's length octets, the content.
+// Reads until a whole message is there; a stop request ends the stream.
 bool FakeServer::read_message(std::string *message)
 {
-    message->clear();
-    if (!read_exact(message, 2))
-        return false;
-    size_t length = static_cast<unsigned char>((*message)[1]), octets = length & 0x7F;
-    if (length & 0x80) {
-        if (!read_exact(message, octets))
-            return false;
-        length = 0;
-        for (size_t i = 2; i < 2 + octets; i++)
-            length = length * 256 + static_cast<unsigned char>((*message)[i]);
-    }
-    return read_exact(message, length);
+    return ber_read_element([this](char *buf, size_t len) {
+        ssize_t n = -1;
+        while (!stopping_ && (n = receive(buf, len)) < 0) {
+        }
+        return stopping_ ? 0 : n;
+    }, message);
+}
+
+void FakeServer::answer_each()
+{
+    for (std::string request; accept_one();)
+        while (read_message(&request)) {
+            std::string answer = answer_(request);
+            if (!transmit(answer.data(), answer.size()))
+                break;
+        }
 }
 
 void FakeServer::play()
 {
+    if (answer_)
+        return answer_each();
     bool ok = accept_one();
     std::string last;
     for (size_t i = 0; ok && !stopping_ && i < steps_.size(); i++) {

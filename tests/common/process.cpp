@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 #include <utility>
 
@@ -125,4 +126,15 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::strin
     writer.join();
     result.status = child.wait(timeout_ms);
     return result;
+}
+
+long process_status_kb(pid_t pid, const std::string &field)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    long value = -1;
+    while (status >> key && key != field + ":")
+        status.ignore(1 << 20, '\n');
+    status >> value;
+    return value;
 }

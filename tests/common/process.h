@@ -41,3 +41,7 @@ struct ProcessResult {
 // Runs a program with input on its standard input (then closed).
 ProcessResult run_process(const std::vector<std::string> &argv, const std::string &cwd,
                           const std::string &input, int timeout_ms = 10000);
+
+// A figure in kB from /proc/PID/status ("VmHWM" the peak resident memory,
+// "VmRSS" the current); -1 when it cannot be read.
+long process_status_kb(pid_t pid, const std::string &field);

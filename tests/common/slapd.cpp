@@ -1,10 +1,7 @@
 #include "common/slapd.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +13,7 @@
 #include <thread>
 
 #include "common/certificates.h"
+#include "common/loopback.h"
 #include "common/process.h"
 
 namespace {
@@ -45,31 +43,7 @@ std::string base64_decode(const std::string &text)
     return out;
 }
 
-// Connects to host at port (true when it answers), or binds any free port
-// of 127.0.0.1 (its number).
-int loopback(const std::string &host, int port, bool connect_to)
-{
-    sockaddr_storage addr{};
-    auto *v4 = reinterpret_cast<sockaddr_in *>(&addr);
-    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&addr);
-    bool ipv6 = host.find(':') != std::string::npos;
-    addr.ss_family = ipv6 ? AF_INET6 : AF_INET;
-    (ipv6 ? v6->sin6_port : v4->sin_port) = htons(static_cast<uint16_t>(port));
-    inet_pton(addr.ss_family, host.c_str(), ipv6 ? static_cast<void *>(&v6->sin6_addr) : &v4->sin_addr);
-    socklen_t len = ipv6 ? sizeof *v6 : sizeof *v4;
-    int fd = socket(addr.ss_family, SOCK_STREAM, 0), result = 0;
-    auto *sa = reinterpret_cast<sockaddr *>(&addr);
-    if (connect_to)
-        result = connect(fd, sa, len) == 0;
-    else if (bind(fd, sa, len) == 0 && getsockname(fd, sa, &len) == 0)
-        result = ntohs(v4->sin_port);
-    close(fd);
-    return result;
-}
-
 }  // namespace
-
-int free_port() { return loopback("127.0.0.1", 0, false); }
 
 Slapd::Slapd(SlapdOptions options) : options_(std::move(options)) {}
 
@@ -143,7 +117,7 @@ bool Slapd::launch(bool new_port)
             _exit(127);
         }
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while ((!loopback(host(), port_, true) || (ldaps_port_ && !loopback("127.0.0.1", ldaps_port_, true))) &&
+        while ((!loopback_answers(host(), port_) || (ldaps_port_ && !loopback_answers("127.0.0.1", ldaps_port_))) &&
                pid_ > 0) {
             if (waitpid(pid_, nullptr, WNOHANG) == pid_)
                 pid_ = -1;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/loopback.h"
 #include "common/tempdir.h"
 
 struct SlapdOptions {
@@ -75,6 +76,3 @@ private:
     int port_ = 0, ldaps_port_ = 0;
     pid_t pid_ = -1;
 };
-
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int free_port();

@@ -23,10 +23,10 @@ std::string value(const std::string &content)
 // empty) as "result estimate cookie".
 std::string read_page(const std::string &controls)
 {
-    std::string done = ber_integer(0x02, 3) + ber_element(0x65, hex_bytes("0a0100 0400 0400"));
+    std::string done = ber_element(0x65, hex_bytes("0a0100 0400 0400"));
     lresult *received = nullptr;
-    List message = decode_message(
-        ber_element(0x30, done + (controls.empty() ? "" : ber_element(0xA0, controls))), &received);
+    List message =
+        decode_message(ldap_message(3, done + (controls.empty() ? "" : ber_element(0xA0, controls))), &received);
     List owned(received);
     ldap_page page;
     ldap_page_init(&page);

@@ -82,8 +82,7 @@ TEST_F(UpdateFake, ReferralAndWrongReply)
     // A ModifyResponse, code 10, with a referral to two URLs; an AddResponse to a delete.
     fake.read_request().reply(bind_ok).read_request().reply([](const std::string &req) {
         std::string urls = ber_element(4, "ldap1") + ber_element(4, "ldap2");
-        std::string result = hex_bytes("0A 01 0A 04 00 04 00") + ber_element(0xA3, urls);
-        return ber_element(0x30, ber_integer(2, ber_message_id(req)) + ber_element(0x67, result));
+        return ldap_result_bytes(0x67, ber_message_id(req), 10, "", "", ber_element(0xA3, urls));
     });
     fake.read_request().reply(
         [](const std::string &req) { return ldap_result_bytes(0x69, ber_message_id(req), 0); });
