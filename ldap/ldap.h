@@ -70,6 +70,10 @@ struct lresult_node {
     void *value;         // int cell, text (zero after it), or nested lresult
     int size;            // content length on the wire
     signed char choice;  // low four identifier bits, -1 for universal primitives
+    // 1 when node and value are one allocation: a primitive's value right
+    // after its node, or a constructed element's node right after its nested
+    // list. Set by the decoder; read when the node is released.
+    unsigned char shared;
 };
 
 struct lresult {

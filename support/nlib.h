@@ -10,8 +10,33 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 
 #define NLIB_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+
+// ---------------------------------------------------------------------------
+// When memory runs out (the rule of every layer)
+//
+// No exception leaves a public function. Memory taken with malloc, calloc,
+// realloc or strdup is checked where it is taken. A public function whose
+// body allocates through the C++ library (std::string, std::vector, new)
+// runs that body under oom_guard, which turns std::bad_alloc into the
+// failure the function already reports for lack of memory: its failure
+// code, a null result, or an "Out of Memory" text on its record. Below that
+// boundary code lets the exception pass, so what it holds must free itself
+// (RAII); a callback handed to a C-style function must never throw.
+
+// Returns body(); when body throws std::bad_alloc, returns on_no_memory()
+// instead, which must not allocate through the C++ library.
+template <class Body, class Fallback>
+auto oom_guard(Body body, Fallback on_no_memory) -> decltype(body())
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        return on_no_memory();
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Formatted output and message sinks (format.cpp, sinks.cpp)

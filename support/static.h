@@ -38,6 +38,7 @@ void *static_remove(static_list *list);
 int static_clear(static_list *list);
 int static_clear_dealloc(static_list *list);
 int static_clear_struct(static_list *list, void (*clear_fn)(void *item));
+int static_clear_release(static_list *list, void (*release_fn)(void *item));
 int static_emsg(static_list *list, const char *format, ...) NLIB_PRINTF(2, 3);
 int static_dmsg(static_list *list, const char *format, ...) NLIB_PRINTF(2, 3);
 
