@@ -168,6 +168,7 @@ void display_dn(FILE *out, const char *coded_dn);
 char *code_dn(const char *dn);
 char *uncode_dn(const char *coded_dn);
 // Writes "name=value" lines for the attributes of entry that fields map to.
-void build_user_info(FILE *out, lresult *entry);
+// Returns 1; 0, with nothing written, when memory runs out.
+int build_user_info(FILE *out, lresult *entry);
 
 #endif
