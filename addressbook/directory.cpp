@@ -133,9 +133,18 @@ int book_start(FILE *out)
     ldap_init(&ldap, emsg, debugging ? dmsg : nullptr);
     ldap_set_timeouts(&ldap, book_setting(INI_CONNECT_TIMEOUT, 0), book_setting(INI_TIMEOUT, 0));
     if (!book_connect()) {
-        std::string line = "-failure Failed to connect to host {" + first_server() + "}(" +
-                           book_error() + ")";
-        s_write_line(out, "", line.c_str());
+        oom_guard(
+            [&] {
+                std::string line = "-failure Failed to connect to host {" + first_server() + "}(" +
+                                   book_error() + ")";
+                s_write_line(out, "", line.c_str());
+            },
+            [&] {
+                char line[INI_SIZE * 2 + 64];  // both settings fit
+                lprintf(line, sizeof line, "-failure Failed to connect to host {%s:%s}(Out of Memory)",
+                        ini[INI_HOST], ini[INI_PORT]);
+                s_write_line(out, "", line);
+            });
         fflush(out);
         return 0;
     }

@@ -49,8 +49,12 @@ char *code_dn(const char *dn)
     static std::vector<char> coded(1);
     const unsigned char *p = reinterpret_cast<const unsigned char *>(dn ? dn : "");
     size_t most = 3 * strlen(reinterpret_cast<const char *>(p)) + 1;
-    if (coded.size() < most)
-        coded.resize(most);
+    bool room = coded.size() >= most || oom_guard([&] {
+                    coded.resize(most);
+                    return true;
+                }, [] { return false; });
+    if (!room)
+        return nullptr;
     char *out = coded.data();
     for (; *p; p++) {
         // Three octets always fit: each byte before took at most three.
@@ -67,6 +71,14 @@ char *uncode_dn(const char *coded_dn)
     static std::string dn;
     dn.clear();
     const unsigned char *p = reinterpret_cast<const unsigned char *>(coded_dn ? coded_dn : "");
+    // The DN is never longer than its coded form: once this room is there,
+    // nothing below allocates.
+    bool room = oom_guard([&] {
+        dn.reserve(strlen(reinterpret_cast<const char *>(p)));
+        return true;
+    }, [] { return false; });
+    if (!room)
+        return nullptr;
     while (*p) {
         // A '!' without two characters after it stands for itself, and so
         // does one that would give a zero byte, which would cut the DN short.

@@ -110,7 +110,8 @@ struct book_server_list {
 // and anything, ignored) or srv:DOMAIN. A value without entries (null
 // included) gives one bare entry with an empty host. Returns 1, or 0 with
 // list empty and error set when an entry cannot be read (bad or missing
-// port, unclosed '[', empty host, other scheme). The list owns its texts.
+// port, unclosed '[', empty host, other scheme) or memory runs out ("out of
+// memory"). The list owns its texts.
 int book_servers_parse(book_server_list *list, const char *value, int default_port);
 // Frees what list holds and zeroes it; null is ignored.
 void book_servers_clear(book_server_list *list);
@@ -158,15 +159,18 @@ const char *book_error();
 // SEARCH and GET (search.cpp, get.cpp, dn_coding.cpp)
 
 // SEARCH: is_and 1 for AND, 0 for OR; entries from..to (1-based, to below 1
-// for no limit) are listed. Writes the whole reply, unflushed.
+// for no limit) are listed. Writes the whole reply, unflushed; when memory
+// runs out, "-failure no result available." alone.
 void generate_search(FILE *out, int is_and, int from, int to, const char *conditions);
-// GET of one coded DN. Writes the whole reply, unflushed.
+// GET of one coded DN. Writes the whole reply, unflushed; when memory runs
+// out, "-failure 'CODED' Failed {Out of Memory}." alone.
 void display_dn(FILE *out, const char *coded_dn);
 // The one-line coded form of a DN and its inverse; each result lives in the
-// function's own buffer until its next call.
+// function's own buffer until its next call. Null when memory runs out.
 char *code_dn(const char *dn);
 char *uncode_dn(const char *coded_dn);
 // Writes "name=value" lines for the attributes of entry that fields map to.
-void build_user_info(FILE *out, lresult *entry);
+// Returns 1; 0, with nothing written, when memory runs out.
+int build_user_info(FILE *out, lresult *entry);
 
 #endif

@@ -1,5 +1,7 @@
 // GET: reads the entry of one coded DN and writes a "field=value" line for
 // every value of every attribute that a configured field maps to.
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "addressbook/extern_book.h"
@@ -14,26 +16,41 @@ static const display_field *field_for(const char *attribute)
     return nullptr;
 }
 
-// A value holding line breaks would end its reply line early and could pass
-// for a status line: each carriage return and line feed is sent as a blank.
-static std::string one_line(const char *value)
+// "name=value" on one line. A value holding line breaks would end its reply
+// line early and could pass for a status line: each carriage return and
+// line feed is sent as a blank.
+static void write_value(FILE *out, const char *name, const char *value)
 {
-    std::string line(value);
-    for (char &c : line)
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    return line;
+    fprintf(out, "%s=", name);
+    while (*value) {
+        size_t run = strcspn(value, "\r\n");
+        fwrite(value, 1, run, out);
+        value += run;
+        if (*value) {
+            fputc(' ', out);
+            value++;
+        }
+    }
+    fputc('\n', out);
 }
 
-void build_user_info(FILE *out, lresult *entry)
+int build_user_info(FILE *out, lresult *entry)
 {
-    for (char *attribute = ldap_first_attribute(entry); attribute;
-         attribute = ldap_next_attribute(entry)) {
-        const display_field *field = field_for(attribute);
-        char **values = field ? ldap_get_values(entry, attribute) : nullptr;
-        for (; values && *values; values++)
-            fprintf(out, "%s=%s\n", field->name, one_line(*values).c_str());
+    // The first pass makes every value list (the entry keeps them), the
+    // second writes: memory that runs out leaves no reply half written.
+    for (int writing = 0; writing < 2; writing++) {
+        for (char *attribute = ldap_first_attribute(entry); attribute;
+             attribute = ldap_next_attribute(entry)) {
+            const display_field *field = field_for(attribute);
+            errno = 0;
+            char **values = field ? ldap_get_values(entry, attribute) : nullptr;
+            if (!values && errno == ENOMEM)
+                return 0;
+            for (; writing && values && *values; values++)
+                write_value(out, field->name, *values);
+        }
     }
+    return 1;
 }
 
 namespace {
@@ -67,10 +84,19 @@ int keep_first(void *context, lresult *entry)
 
 }  // namespace
 
-void display_dn(FILE *out, const char *coded_dn)
+// The failure line of a GET that ran out of memory before writing anything.
+static void no_memory(FILE *out, const char *coded)
 {
-    const char *coded = coded_dn ? coded_dn : "";
-    std::string dn = uncode_dn(coded);
+    fprintf(out, "-failure '%s' Failed {Out of Memory}.\n", coded);
+}
+
+// display_dn without its guard.
+static void get_entry(FILE *out, const char *coded)
+{
+    const char *uncoded = uncode_dn(coded);
+    if (!uncoded)
+        return no_memory(out, coded);
+    std::string dn = uncoded;
     base_entry kept;
     int result = book_search(dn.c_str(), 0, nullptr, nullptr, keep_first, &kept);
     if (result != 0) {
@@ -83,11 +109,18 @@ void display_dn(FILE *out, const char *coded_dn)
              kept.more);
     int found = 0;
     if (kept.entry && ldap_get_dn(kept.entry)) {
-        build_user_info(out, kept.entry);
+        if (!build_user_info(out, kept.entry))
+            return no_memory(out, coded);
         found++;
     }
     if (found)
         fprintf(out, "+success '%s' located.\n", coded);
     else
         fprintf(out, "-failure '%s' Failed.\n", coded);
+}
+
+void display_dn(FILE *out, const char *coded_dn)
+{
+    const char *coded = coded_dn ? coded_dn : "";
+    oom_guard([&] { get_entry(out, coded); }, [&] { no_memory(out, coded); });
 }

@@ -128,15 +128,21 @@ int list_entry(void *context, lresult *entry)
     const char *dn = ldap_get_dn(entry);
     if (number < list->from || (list->to >= 1 && number > list->to) || !dn)
         return 0;
+    const char *coded = code_dn(dn);
+    if (!coded) {
+        list->broken = true;
+        return 0;
+    }
     if (list->written++)
         list->append(",\n");
-    list->append(code_dn(dn));
+    list->append(coded);
     return 0;
 }
 
 }  // namespace
 
-void generate_search(FILE *out, int is_and, int from, int to, const char *conditions)
+// generate_search without its guard.
+static void run_search(FILE *out, int is_and, int from, int to, const char *conditions)
 {
     std::string filter;
     if (!build_filter(out, is_and, conditions, &filter))
@@ -163,4 +169,11 @@ void generate_search(FILE *out, int is_and, int from, int to, const char *condit
     } else {
         fputs("-failure none located.\n", out);
     }
+}
+
+void generate_search(FILE *out, int is_and, int from, int to, const char *conditions)
+{
+    // Memory runs out before anything is written: the reply is the failure line alone.
+    oom_guard([&] { run_search(out, is_and, from, to, conditions); },
+              [&] { fputs("-failure no result available.\n", out); });
 }

@@ -113,18 +113,16 @@ static bool read_entry(const std::string &entry, int default_port, book_server *
 }
 
 // Empties list and keeps text as its failure; returns 0.
-static int refuse(book_server_list *list, const std::string &text)
+static int refuse(book_server_list *list, const char *text)
 {
     book_servers_clear(list);
-    list->error = strdup(text.c_str());
+    list->error = strdup(text);
     return 0;
 }
 
-int book_servers_parse(book_server_list *list, const char *value, int default_port)
+// book_servers_parse of an emptied list, without its guard.
+static int parse_servers(book_server_list *list, const char *value, int default_port)
 {
-    if (!list)
-        return 0;
-    book_servers_clear(list);
     std::string text = value ? value : "";
     std::vector<std::string> entries;
     for (size_t start = text.find_first_not_of(SEPARATORS); start != std::string::npos;) {
@@ -144,10 +142,19 @@ int book_servers_parse(book_server_list *list, const char *value, int default_po
     for (const std::string &entry : entries) {
         std::string why;
         if (!read_entry(entry, default_port, &list->servers[list->count], &why))
-            return refuse(list, why + " in server entry \"" + entry + "\"");
+            return refuse(list, (why + " in server entry \"" + entry + "\"").c_str());
         list->count++;
     }
     return 1;
+}
+
+int book_servers_parse(book_server_list *list, const char *value, int default_port)
+{
+    if (!list)
+        return 0;
+    book_servers_clear(list);
+    return oom_guard([&] { return parse_servers(list, value, default_port); },
+                     [&] { return refuse(list, "out of memory"); });
 }
 
 void book_servers_clear(book_server_list *list)

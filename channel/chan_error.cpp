@@ -57,6 +57,12 @@ void chan_set_errorf(chan_rec *chan, const char *format, ...)
     chan_set_error(chan, text);
 }
 
+int chan_no_memory(chan_rec *chan)
+{
+    chan_set_error(chan, "Out of Memory");
+    return 0;
+}
+
 void chan_set_syserror(chan_rec *chan)
 {
     chan_drop_error(chan);

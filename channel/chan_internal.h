@@ -14,11 +14,13 @@
 #include "support/nlib.h"
 
 // Error text: drop frees it; set replaces it with a copy (null when the copy
-// cannot be made); setf formats first; set_syserror stores chan_texterror().
+// cannot be made); setf formats first; set_syserror stores chan_texterror();
+// no_memory stores "Out of Memory" and returns 0, for an operation's failure.
 void chan_drop_error(chan_rec *chan);
 void chan_set_error(chan_rec *chan, const char *text);
 void chan_set_errorf(chan_rec *chan, const char *format, ...) NLIB_PRINTF(2, 3);
 void chan_set_syserror(chan_rec *chan);
+int chan_no_memory(chan_rec *chan);
 
 // One entry in the connection log, flushed; nothing while the log is closed.
 void chan_log(const char *format, ...) NLIB_PRINTF(1, 2);

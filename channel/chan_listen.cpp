@@ -20,22 +20,10 @@ static bool first_address(const char *name, int port, chan_address *local)
     return true;
 }
 
-int chan_bind(chan_rec *chan, const char *addr, int port, int backlog)
+// Listens on the first address of the lower-cased name; 1, or 0 with the
+// channel's text set.
+static int bind_listening(chan_rec *chan, const char *name, int port, int backlog)
 {
-    if (!chan)
-        return 0;
-    chan_drop_error(chan);
-    if (!addr) {
-        chan_set_error(chan, "Could not open net -- no IP Address");
-        return 0;
-    }
-    char name[512];
-    lprintf(name, sizeof name, "%s", addr);
-    if (port == 0) {
-        chan_set_error(chan, "Could not open net -- no Port");
-        return 0;
-    }
-    s_strlwr(name);
     // "all": every IPv4 interface.
     chan_address local;
     if (!first_address(s_stricmp(name, "all") == 0 ? "0.0.0.0" : name, port, &local)) {
@@ -65,6 +53,29 @@ int chan_bind(chan_rec *chan, const char *addr, int port, int backlog)
     return 1;
 }
 
+int chan_bind(chan_rec *chan, const char *addr, int port, int backlog)
+{
+    if (!chan)
+        return 0;
+    chan_drop_error(chan);
+    if (!addr) {
+        chan_set_error(chan, "Could not open net -- no IP Address");
+        return 0;
+    }
+    char name[512];
+    lprintf(name, sizeof name, "%s", addr);
+    if (port == 0) {
+        chan_set_error(chan, "Could not open net -- no Port");
+        return 0;
+    }
+    s_strlwr(name);
+    return oom_guard([&] { return bind_listening(chan, name, port, backlog); },
+                     [&] {
+                         chan_close(chan);
+                         return chan_no_memory(chan);
+                     });
+}
+
 int chan_bind_local(chan_rec *chan, char *addr, int port)
 {
     if (!chan)
@@ -80,7 +91,11 @@ int chan_bind_local(chan_rec *chan, char *addr, int port)
     }
     s_strlwr(addr);
     chan_address local;
-    if (!first_address(addr, port, &local)) {
+    int found = oom_guard([&] { return first_address(addr, port, &local) ? 1 : 0; },
+                          [] { return -1; });
+    if (found < 0)
+        return chan_no_memory(chan);
+    if (!found) {
         chan_set_errorf(chan, "gethostbyname failed. {%s}", addr);
         return 0;
     }
@@ -114,6 +129,7 @@ chan_rec *chan_accept(chan_rec *chan)
     chan_rec *accepted = static_cast<chan_rec *>(malloc(sizeof *accepted));
     if (!accepted) {
         close(fd);
+        chan_no_memory(chan);
         return nullptr;
     }
     chan_init(accepted);

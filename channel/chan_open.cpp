@@ -72,19 +72,26 @@ int chan_open(chan_rec *chan, const char *host, int port, int timeout)
     char name[512];
     lprintf(name, 511, "%s", host);
     s_strlwr(name);
-
-    std::vector<chan_address> addresses = chan_resolve(name, port);
-    if (addresses.empty()) {
-        chan_set_errorf(chan, "gethostbyname failed. {%s}", name);
-        return 0;
-    }
-    int connected = connect_any(chan, addresses, timeout);
-    if (connected <= 0) {
-        chan_set_error(chan, connected < 0 ? "Failed to open socket correctly." : "Connection to Socket Failed.");
-        return 0;
-    }
-    chan_log("%sConnection Made: %s:%d {%d}%s", "\n", name, port, chan->sock, "\n");
-    chan->remoteip = strdup(name);
-    return 1;
+    return oom_guard(
+        [&] {
+            std::vector<chan_address> addresses = chan_resolve(name, port);
+            if (addresses.empty()) {
+                chan_set_errorf(chan, "gethostbyname failed. {%s}", name);
+                return 0;
+            }
+            int connected = connect_any(chan, addresses, timeout);
+            if (connected <= 0) {
+                chan_set_error(chan, connected < 0 ? "Failed to open socket correctly."
+                                                   : "Connection to Socket Failed.");
+                return 0;
+            }
+            chan_log("%sConnection Made: %s:%d {%d}%s", "\n", name, port, chan->sock, "\n");
+            chan->remoteip = strdup(name);
+            return 1;
+        },
+        [&] {
+            chan_close(chan);
+            return chan_no_memory(chan);
+        });
 }
 

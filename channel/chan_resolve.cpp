@@ -3,6 +3,7 @@
 #include <netdb.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "channel/chan_internal.h"
@@ -50,13 +51,14 @@ std::vector<chan_address> chan_resolve(const char *host, int port)
     } else {
         hints.ai_family = AF_UNSPEC;
     }
-    addrinfo *list = nullptr;
-    if (getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0)
+    addrinfo *first = nullptr;
+    if (getaddrinfo(text.c_str(), nullptr, &hints, &first) != 0)
         return found;
-    for (addrinfo *entry = list; entry; entry = entry->ai_next)
+    // Freed also when a push_back runs out of memory.
+    std::unique_ptr<addrinfo, void (*)(addrinfo *)> list(first, freeaddrinfo);
+    for (addrinfo *entry = first; entry; entry = entry->ai_next)
         if (entry->ai_family == AF_INET || entry->ai_family == AF_INET6)
             found.push_back(with_port(entry->ai_addr, entry->ai_addrlen, port));
-    freeaddrinfo(list);
     return found;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "channel/chan_internal.h"
@@ -81,6 +82,41 @@ static std::string handshake(chan_rec *chan, SSL *ssl, const std::string &host, 
     }
 }
 
+// Starts the session on the open, plain channel; 1, or 0 with the session
+// freed (also when memory runs out on the way) and why in *why.
+static int start_session(chan_rec *chan, chan_tls *tls, const char *host, int timeout_sec,
+                         std::string *why)
+{
+    std::string name = host ? host : chan->remoteip ? chan->remoteip : "";
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2);
+    // Pending bytes came unprotected, maybe from an attacker.
+    bool usable = tls && chan->pending_len <= 0;
+    std::unique_ptr<SSL, void (*)(SSL *)> ssl(usable ? SSL_new(tls->ctx) : nullptr, SSL_free);
+    if (!tls)
+        *why = "no TLS context";
+    else if (!usable)
+        *why = "bytes arrived before the handshake";
+    else if (!ssl)
+        *why = "out of memory";
+    else {
+        BIO *bio = chan_tls_bio(chan->sock);
+        if (bio)
+            SSL_set_bio(ssl.get(), bio, bio);
+        *why = !bio ? "out of memory" : name_peer(ssl.get(), name, tls->verify);
+    }
+    if (why->empty() && !chan_block(chan, 0))
+        *why = strerror(errno);
+    if (why->empty())
+        *why = handshake(chan, ssl.get(), name, timeout_sec < 1 ? 1 : timeout_sec);
+    if (!why->empty())
+        return 0;
+    chan->tls = ssl.release();
+    chan_log("TLS Started: %s %s {%d}%s", SSL_get_version(chan->tls), SSL_get_cipher_name(chan->tls),
+             chan->sock, "\n");
+    return 1;
+}
+
 int chan_tls_start(chan_rec *chan, chan_tls *tls, const char *host, int timeout_sec)
 {
     if (!chan)
@@ -90,41 +126,24 @@ int chan_tls_start(chan_rec *chan, chan_tls *tls, const char *host, int timeout_
         chan_set_error(chan, chan->tls ? "TLS is already running on this connection" : "Socket Not Open");
         return 0;
     }
-    std::string name = host ? host : chan->remoteip ? chan->remoteip : "";
-    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
-        name = name.substr(1, name.size() - 2);
-    std::string why;
-    SSL *ssl = nullptr;
-    if (!tls)
-        why = "no TLS context";
-    else if (chan->pending_len > 0)  // they came unprotected, maybe from an attacker
-        why = "bytes arrived before the handshake";
-    else if (!(ssl = SSL_new(tls->ctx)))
-        why = "out of memory";
-    if (ssl) {
-        BIO *bio = chan_tls_bio(chan->sock);
-        if (bio)
-            SSL_set_bio(ssl, bio, bio);
-        why = !bio ? "out of memory" : name_peer(ssl, name, tls->verify);
-    }
-    if (why.empty() && !chan_block(chan, 0))
-        why = strerror(errno);
-    if (why.empty())
-        why = handshake(chan, ssl, name, timeout_sec < 1 ? 1 : timeout_sec);
-    if (why.empty()) {
-        chan->tls = ssl;
-        chan_log("TLS Started: %s %s {%d}%s", SSL_get_version(ssl), SSL_get_cipher_name(ssl), chan->sock,
-                 "\n");
-        return 1;
-    }
-    SSL_free(ssl);
-    ERR_clear_error();
-    chan_close(chan);
-    // One line of text, whatever the host name held.
-    for (char &c : why)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
-    chan_set_errorf(chan, "TLS handshake failed: %s", why.c_str());
-    return 0;
+    return oom_guard(
+        [&] {
+            std::string why;
+            if (start_session(chan, tls, host, timeout_sec, &why))
+                return 1;
+            ERR_clear_error();
+            chan_close(chan);
+            // One line of text, whatever the host name held.
+            for (char &c : why)
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                    c = '?';
+            chan_set_errorf(chan, "TLS handshake failed: %s", why.c_str());
+            return 0;
+        },
+        [&] {
+            ERR_clear_error();
+            chan_close(chan);
+            chan_set_error(chan, "TLS handshake failed: out of memory");
+            return 0;
+        });
 }
-

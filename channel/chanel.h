@@ -44,41 +44,100 @@ extern FILE *socket_record;
 // 510 characters and lower-cased, becomes remoteip.
 // chan_close (and chan_clear) of a TLS channel sends a close_notify if the
 // socket takes it at once, then frees the session.
+//
+// A null chan makes every operation fail (0, or null) without effect. The
+// record owns its texts; a text a function hands back stays the record's
+// and lasts until its next operation.
+
+// errno: the reason of the last failed system call.
 int tcp_error();
+// Makes a write to a closed connection fail instead of ending the process
+// (SIGPIPE ignored); returns 1.
 int check_winstock();
+// Closes the connection log and opens attach_path(dir, file) for appending
+// in its place. 1 when a path was given (the log stays closed if it cannot
+// be opened), 0 for an empty path.
 int set_logfile(const char *dir, const char *file);
+// Makes the record empty and not open, with waits of 30 seconds.
 void chan_init(chan_rec *chan);
+// Closes the channel when open and releases every text and pending byte;
+// the record (the caller's) can be opened again.
 void chan_clear(chan_rec *chan);
+// The text of the last failed operation, or null.
 char *chan_error_string(chan_rec *chan);
+// strerror of errno, newly allocated (the caller frees it); null when
+// memory runs out.
 char *chan_texterror();
+// Returns 1 once connected (at once when already open); 0 with the text
+// set: no port, a host that does not resolve, no connection within the
+// time, or "Out of Memory".
 int chan_open(chan_rec *chan, const char *host, int port, int timeout);
+// 1 when the open channel was closed; 0 when it was not open, or close
+// failed (text set). The last error text goes either way.
 int chan_close(chan_rec *chan);
+// Blocking (flag non-zero) or non-blocking mode, and TCP_NODELAY on or off.
+// 1, or 0 when not open (or, for the mode, with the text set).
 int chan_block(chan_rec *chan, int flag);
 int chan_nodelay(chan_rec *chan, int flag);
+// How long each wait for the connection lasts from now on.
 void chan_timeout(chan_rec *chan, int sec, int usec);
+// 1 when the channel holds an open descriptor, else 0.
 int chan_isopen(chan_rec *chan);
+// 1 when text holds no ASCII letter (it is read as an address number,
+// null too), else 0.
 int check_string_digit(const char *text);
 // Waits: 1 readable, 2 writable (chan_check only), 0 time-out, -1 failure
 // (also for a channel that is not open). Any descriptor the record holds.
-// Bytes a TLS session holds already count as readable.
+// Bytes a TLS session holds already count as readable. Null chan: 0.
 int chan_check(chan_rec *chan, int sec, int usec);
 int chan_check_read(chan_rec *chan, int sec, int usec);
 
 // Input and output (chan_io.cpp). chan_write delivers every byte or fails;
 // chan_read takes from the socket only what len still needs.
+//
+// wait non-zero: each wait for the socket lasts at most the channel's
+// time-out. wait 0: the call blocks until it is done (a read first puts the
+// socket in blocking mode).
+
+// Writes all len bytes. 1 when sent (len 0 too, even for a null chan); 0 with
+// the text set (null bytes, negative len, not open, the peer gone, or the
+// socket full through 60 waits in a row); -1 when a wait itself failed.
 int chan_write(chan_rec *chan, const void *bytes, int len, int wait);
+// One read of at most len bytes straight from the socket or TLS session
+// (bytes kept in pending are not looked at): the count read; 0 at the end
+// of the stream, for len 0, or on failure (text set); -2 when the wait for
+// data expired.
 int chan_read_internal(chan_rec *chan, void *buf, int len, int wait);
+// Exactly len bytes, through pending: len; 0 at the end of the stream or on
+// failure (bytes read so far stay pending for the next call; out of memory
+// for them is "Memory Allocation Error 'chan_read'"); -2 when a wait expired.
 int chan_read(chan_rec *chan, void *out, int len, int wait);
 
 // Listening side and addresses (chan_listen.cpp). Binding takes the host's
 // first address, IPv6 or IPv4; "all" is every IPv4 interface.
+
+// Listens on addr and port (a descriptor held before is closed). 1, or 0
+// with the text set; out of memory: "Out of Memory".
 int chan_bind(chan_rec *chan, const char *addr, int port, int backlog);
+// Binds the open socket to a local address before it connects; addr is
+// lower-cased in place. 1, or 0 with the text set.
 int chan_bind_local(chan_rec *chan, char *addr, int port);
+// Takes the next connection (waiting for it on a blocking socket) as a new
+// channel, which the caller owns (chan_clear, then free); null with the listening channel's
+// text set on failure ("Out of Memory" included).
 chan_rec *chan_accept(chan_rec *chan);
+// The address text of the local and of the far end, kept in the record (a
+// remoteip given by chan_open is the host as written there); null when not
+// open, not known (text set) or memory runs out.
 char *chan_localip(chan_rec *chan);
 char *chan_remoteip(chan_rec *chan);
 
 // Line readers (chan_readln.cpp): newly allocated lines without line end.
+// The caller frees them. Reads go by 1023 bytes, or by one byte
+// (chan_readln_char, which leaves what follows the line unread); wait as
+// above. At the end of the stream or on failure: the text pending without
+// line end, or null. A zero byte ends the text of its read; memory running
+// out loses the piece or line at hand.
 char *chan_readln(chan_rec *chan, int wait);
 char *chan_readln_char(chan_rec *chan, int wait);
 

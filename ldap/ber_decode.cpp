@@ -32,6 +32,7 @@ lresult_node *node_new(int type, int size, int choice, size_t payload)
     node->size = size;
     node->choice = static_cast<signed char>(choice);
     node->value = payload ? node + 1 : nullptr;
+    node->shared = payload ? 1 : 0;
     return node;
 }
 
@@ -105,7 +106,7 @@ int decode_constructed(ldap_handle *ldap, const data_element &e, lresult *target
         return -1;
     }
     // The nested list and its node share one allocation, the node after the
-    // list: freeing the list releases both (see lresult.cpp).
+    // list: freeing the list releases both.
     auto *nested = static_cast<lresult *>(malloc(sizeof(lresult) + sizeof(lresult_node)));
     if (!nested) {
         set_error(target, NO_MEMORY);
@@ -125,6 +126,7 @@ int decode_constructed(ldap_handle *ldap, const data_element &e, lresult *target
     node->value = nested;
     node->size = e.length;
     node->choice = static_cast<signed char>(e.tag & 0x0F);
+    node->shared = 1;
     if (static_add(&target->items, node) < 0) {
         lresult_clear(nested);
         free(nested);

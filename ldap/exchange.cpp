@@ -250,7 +250,7 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
         if (!ldap->chan)
             return error_result("LDAP Chanel not setup");
         if (!reserve(ldap, READ_PIECE + 2))
-            return nullptr;
+            return error_result("Out of Memory");
         unsigned char *end = ldap->rx_data + ldap->rx_start + ldap->rx_len;
         int count = read_before_deadline(ldap, end);
         if (count == 0)

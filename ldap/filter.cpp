@@ -16,6 +16,20 @@ struct compiler {
     bool refused = false;
 };
 
+// A buffer for one element under construction, released however the
+// compilation ends (std::bad_alloc passes through it).
+struct scratch_buf : data_buf {
+    scratch_buf() { data_init(this); }
+    ~scratch_buf() { data_clear(this); }
+};
+
+// Marks out failed, as copying a failed buffer into it does.
+void fail(data_buf *out)
+{
+    data_buf failed = {0, -1, nullptr};
+    data_add_data(out, &failed);
+}
+
 bool is_blank(char c)
 {
     return c == ' ' || c == '\t';
@@ -54,8 +68,7 @@ void put_substrings(data_buf *out, const std::string &name, const char *value, s
         if (value[i] == '*')
             stars.push_back(value + i);
 
-    data_buf pieces;
-    data_init(&pieces);
+    scratch_buf pieces;
     const char *end = value + count;
     if (stars.front() != value)
         put_primitive(&pieces, 0x80, unescape(value, stars.front() - value));
@@ -69,8 +82,7 @@ void put_substrings(data_buf *out, const std::string &name, const char *value, s
     if (pieces.length == 0)  // nothing but stars, as in "**"
         put_primitive(&pieces, 0x81, std::string());
 
-    data_buf scratch;
-    data_init(&scratch);
+    scratch_buf scratch;
     put_primitive(&scratch, 0x04, name);
     data_wrap(&scratch, &pieces, 0x30);
     data_wrap(out, &scratch, 0xA4);
@@ -88,8 +100,7 @@ void put_extensible(data_buf *out, const char *name, const std::string &value)
     const char *rule_end = strchr(rule, ':');
     std::string rule_text(rule, rule_end ? rule_end - rule : strlen(rule));
 
-    data_buf scratch;
-    data_init(&scratch);
+    scratch_buf scratch;
     if (!rule_text.empty())
         put_primitive(&scratch, 0x81, rule_text);
     if (!type.empty())
@@ -140,8 +151,7 @@ void compile_attribute(data_buf *out, char *item)
         put_extensible(out, item, octets);
         return;
     }
-    data_buf scratch;
-    data_init(&scratch);
+    scratch_buf scratch;
     put_primitive(&scratch, 0x04, name);
     put_primitive(&scratch, 0x04, octets);
     data_wrap(out, &scratch, 0xA0 | choice);
@@ -181,11 +191,9 @@ int compile_list(compiler *state, data_buf *out, char *text, int depth)
         const char *wrappers = "&|!";
         const char *logic = *item ? strchr(wrappers, *item) : nullptr;
         if (logic) {
-            data_buf scratch;
-            data_init(&scratch);
+            scratch_buf scratch;
             if (compile_list(state, &scratch, item + 1, depth + 1) > 0)
                 data_data(out, &scratch, 0xA0 + static_cast<int>(logic - wrappers));
-            data_clear(&scratch);
         } else {
             compile_attribute(out, item);
         }
@@ -210,34 +218,45 @@ int data_cvt_search(data_buf *out, const char *text, int use_default)
         return 0;
     if (!text)
         return use_default ? data_cvt_search(out, "(objectClass)", 0) : 0;
-    std::string copy(text);
-    compiler state;
-    data_buf filter;
-    data_init(&filter);
-    int count = compile_list(&state, &filter, &copy[0], 0);
-    if (state.refused)
-        count = 0;
-    else
-        data_add_data(out, &filter);
-    data_clear(&filter);
-    return count;
+    return oom_guard(
+        [&] {
+            std::string copy(text);
+            compiler state;
+            scratch_buf filter;
+            int count = compile_list(&state, &filter, &copy[0], 0);
+            if (state.refused)
+                return 0;
+            data_add_data(out, &filter);
+            return count;
+        },
+        [&] {
+            fail(out);
+            return 0;
+        });
 }
 
 int data_cvt_attrib(data_buf *out, const char *text)
 {
     if (!text)
         return 0;
-    int count = 0;
-    const char *piece = text;
-    for (;;) {
-        while (is_blank(*piece))
-            piece++;
-        const char *comma = strchr(piece, ',');
-        size_t length = comma ? static_cast<size_t>(comma - piece) : strlen(piece);
-        put_primitive(out, 0x04, std::string(piece, length));
-        count++;
-        if (!comma)
-            return count;
-        piece = comma + 1;
-    }
+    return oom_guard(
+        [&] {
+            int count = 0;
+            const char *piece = text;
+            for (;;) {
+                while (is_blank(*piece))
+                    piece++;
+                const char *comma = strchr(piece, ',');
+                size_t length = comma ? static_cast<size_t>(comma - piece) : strlen(piece);
+                put_primitive(out, 0x04, std::string(piece, length));
+                count++;
+                if (!comma)
+                    return count;
+                piece = comma + 1;
+            }
+        },
+        [&] {
+            fail(out);
+            return 0;
+        });
 }

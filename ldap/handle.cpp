@@ -71,15 +71,17 @@ const char *result_name(int code)
     return "unknown";
 }
 
+// A referral that cannot be kept (one too many, or no memory for it) is
+// still counted: the operation then reports referrals all the same.
 void add_referral(ldap_handle *ldap, const char *url)
 {
-    if (url && static_size(&ldap->referrals) >= LDAP_MAX_REFERRALS) {
-        ldap->referrals_dropped++;
+    if (!url)
         return;
-    }
-    char *copy = url ? strdup(url) : nullptr;
-    if (copy && static_add(&ldap->referrals, copy) < 0)
+    char *copy = static_size(&ldap->referrals) < LDAP_MAX_REFERRALS ? strdup(url) : nullptr;
+    if (!copy || static_add(&ldap->referrals, copy) < 0) {
         free(copy);
+        ldap->referrals_dropped++;
+    }
 }
 
 // "LDAP: " and the formatted text, cut to fit 1024 octets.

@@ -31,18 +31,37 @@ struct data_buf {
     unsigned char *data;  // the encoding, with one spare octet after it
 };
 
+// Every function below ignores a null buffer. The buffer owns its octets.
+
+// An empty buffer (it owns nothing yet); data_clear frees the octets and
+// makes it empty again, a failed one included.
 void data_init(data_buf *buf);
 void data_clear(data_buf *buf);
+// An element by hand: data_start appends the identifier octet and the
+// length, data_add the count octets of content (nothing for null octets or
+// a count below 1), data_end the spare zero octet after them.
 void data_start(data_buf *buf, int id, int length);
 void data_add(data_buf *buf, const void *octets, int count);
 void data_end(data_buf *buf);
+// Appends the octets of src as the content of one element with identifier
+// id; a failed src fails dst.
 void data_data(data_buf *dst, const data_buf *src, int id);
 // Appends inner to dst as the content of an element with identifier id,
 // then clears inner: the usual way to close a constructed element.
 void data_wrap(data_buf *dst, data_buf *inner, int id);
+// Appends the octets of src as they are; a failed src fails dst.
 void data_add_data(data_buf *dst, const data_buf *src);
+// The whole buffer becomes the content of one element with identifier id.
 void data_add_upper(data_buf *buf, int id);
+// The same for a protocolOp: identifier tag | 0x40 (APPLICATION; the
+// caller's 0x20 says constructed). An empty buffer becomes an empty
+// primitive element, 0x20 cleared.
 void data_upper_app(data_buf *buf, int tag);
+// Whole elements: an INTEGER of value read as unsigned, in the fewest
+// octets (a zero first when the top bit is set); a BOOLEAN, 0xFF or 0x00;
+// an ENUMERATED of the low octet of value; an OCTET STRING of text (empty
+// for null; an LDAPDN is one too) or of count octets (empty for null octets
+// or a negative count); an IA5String of text.
 void data_add_integer(data_buf *buf, uint32_t value);
 void data_add_bool(data_buf *buf, int flag);
 void data_add_enum(data_buf *buf, int value);
@@ -54,12 +73,16 @@ void data_add_IA5string(data_buf *buf, const char *text);
 // ---------------------------------------------------------------------------
 // Filter and attribute-list encoding (filter.cpp)
 
-// Compiles a textual filter; a null text with use_default non-zero compiles
-// "(objectClass)". Returns the number of top-level items. Values may carry
-// backslash-hex-hex escapes; and/or/not nested more than 48 deep are refused
-// (nothing appended, 0 returned).
+// Compiles a textual filter (the text is not changed) and appends it to
+// out; a null text with use_default non-zero compiles "(objectClass)".
+// Returns the number of top-level items. Values may carry backslash-hex-hex
+// escapes; and/or/not nested more than 48 deep are refused (nothing
+// appended, 0 returned). Null out or text: 0. When memory runs out, out is
+// failed and 0 returned.
 int data_cvt_search(data_buf *out, const char *text, int use_default);
-// Appends one OCTET STRING per comma-separated name; returns their number.
+// Appends one OCTET STRING per comma-separated name (blanks before a name
+// skipped); returns their number, 0 for a null text. When memory runs out,
+// out is failed and 0 returned.
 int data_cvt_attrib(data_buf *out, const char *text);
 
 // ---------------------------------------------------------------------------
@@ -70,6 +93,10 @@ struct lresult_node {
     void *value;         // int cell, text (zero after it), or nested lresult
     int size;            // content length on the wire
     signed char choice;  // low four identifier bits, -1 for universal primitives
+    // 1 when node and value are one allocation: a primitive's value right
+    // after its node, or a constructed element's node right after its nested
+    // list. Set by the decoder; read when the node is released.
+    unsigned char shared;
 };
 
 struct lresult {
@@ -81,21 +108,46 @@ struct lresult {
     char **values;       // owned vector of value texts, built on demand
 };
 
+// What a decoding that found junk answers instead of a list.
 #define LRESULT_INVALID (reinterpret_cast<lresult *>(static_cast<intptr_t>(-1)))
 
+// Every function below takes a null list or LRESULT_INVALID as an empty
+// one (0, -1 for a choice, or null). Positions count from 0 in wire order;
+// one out of range finds nothing. What a getter hands back stays the
+// list's and lasts as long as its element.
+
+// An empty list (it owns nothing yet); lresult_clear releases every element
+// (nested lists too), the error text and the value vectors, leaving the
+// record (the caller's) empty; lresult_remove releases one element.
 void lresult_init(lresult *list);
 void lresult_clear(lresult *list);
 void lresult_remove(lresult *list, int position);
+// The APPLICATION tag number, the message ID, the number of elements.
 int lresult_application(const lresult *list);
 int lresult_id(const lresult *list);
 int lresult_size(lresult *list);
+// The kind of element at position: 1 integer (BOOLEAN, INTEGER,
+// ENUMERATED), 2 text (BIT, OCTET, PrintableString, IA5String), 3 nested
+// list (constructed), 4 tagged primitive (read as text), 0 none or other.
 int lresult_check(lresult *list, int position);
+// The element's node.
 lresult_node *lresult_get(lresult *list, int position);
+// The low four identifier bits, -1 for a universal primitive; and the value
+// of any other element (a nested list for a constructed one), its length in
+// *size (size may be null); null and 0 for a universal primitive.
 int lresult_get_choice(lresult *list, int position);
 void *lresult_get_choice_data(lresult *list, int position, int *size);
+// The nested list of a constructed element; null for another kind. With
+// remove 0 it stays the list's. With remove 1 the element is taken out and
+// the nested list is the caller's: lresult_clear and free it (or
+// ldap_free_message).
 lresult *lresult_get_result(lresult *list, int position, int remove);
+// An integer element's value; 0 for another kind.
 int lresult_get_int(lresult *list, int position);
+// A text or tagged element's octets, two zeros after them (the octets may
+// hold zeros too); null for another kind or empty content.
 char *lresult_get_char(lresult *list, int position);
+// The content length; one more for text and tagged elements (a terminator).
 int lresult_get_size(lresult *list, int position);
 
 // ---------------------------------------------------------------------------
@@ -109,20 +161,47 @@ struct data_element {
     int header;                    // identifier and length octets
 };
 
+// The header of the element at octets (count of them readable): its tag,
+// content length and first content octet. An open-ended length (0x80)
+// reads as empty content. Length -2 and content null when the header or
+// the content would run past count (or octets is null). Nothing allocated.
 data_element data_break_down(const unsigned char *octets, int count);
 data_element data_break_down_length(const unsigned char *octets, int count);
+// Decodes one broken-down element onto the end of target. Returns the
+// octets used; -1 for junk or no memory (target->error tells which) or a
+// null target; 0 for a null element.
 int ldap_decode_BD(ldap_handle *ldap, const data_element *element, lresult *target);
+// One LDAPMessage: a new list of its operation's elements, with its
+// application and id set; *controls (when controls is given) a new list of
+// its controls, or null. The caller frees both (ldap_free_message). Null
+// for null octets or a message of another shape; LRESULT_INVALID for junk,
+// and when memory runs out: a decoding is whole or none.
 lresult *ldap_decode_data(ldap_handle *ldap, const unsigned char *octets, int count,
                           lresult **controls);
+// One element of any kind in a new list (the caller's); a lone SEQUENCE
+// gives the list of its children. Null for null octets; LRESULT_INVALID
+// for junk or no memory.
 lresult *ldap_decode_data_input(ldap_handle *ldap, const unsigned char *octets, int count);
 
 // ---------------------------------------------------------------------------
 // Protocol trace log (trace.cpp). Files are created exclusively, mode 0600;
 // bind credentials are written as ********.
 
+// Traces every message of the handle into files in dir (the text is
+// copied); null stops the trace, as does memory running out for the copy.
 void ldap_set_log(ldap_handle *ldap, const char *dir);
+// Writes one trace file, "LDAP_<id>-<direction>_XXXXXX", holding controls
+// (null: "NO CONTROL") and message (null or LRESULT_INVALID: "NO CMD");
+// both stay the caller's. Nothing without a trace directory. Memory
+// running out cuts the file short.
 void ldap_log_data(ldap_handle *ldap, const char *direction, lresult *message, lresult **controls);
+// Creates "<dir>/<stem>_XXXXXX" and opens it for writing (the caller
+// closes it); its name goes to path, which may be null. Null for an empty
+// or null dir, a name that would not fit, or a failed creation.
 FILE *log_file(const char *dir, const char *stem, char *path /* 512 octets */);
+// Writes the tree of list on stream, each line after prefix (null: none),
+// octet strings that hold BER decoded too; null list or stream: nothing.
+// Memory running out cuts it short.
 void lresult_log(lresult *list, FILE *stream, const char *prefix);
 
 // ---------------------------------------------------------------------------
@@ -154,7 +233,7 @@ struct ldap_handle {
     int connect_timeout;  // seconds for ldap_connect's attempt; 0: 20
     int read_timeout;     // seconds of each wait on its channels; 0: 30
     int timed_out;        // the last operation failed because time ran out
-    int referrals_dropped;  // referrals beyond LDAP_MAX_REFERRALS, counted only
+    int referrals_dropped;  // referrals not kept (too many, or no memory), counted only
     chan_tls *tls;          // TLS context of ldap_connect (borrowed), or null
     int tls_mode;           // LDAP_TLS_OFF, LDAP_TLS_STARTTLS or LDAP_TLS_LDAPS
 };
@@ -167,7 +246,13 @@ enum { LDAP_TLS_OFF, LDAP_TLS_STARTTLS, LDAP_TLS_LDAPS };
 // hold them all.
 #define LDAP_MAX_REFERRALS 1000
 
+// An empty handle (no host, no channel; it owns nothing yet) reporting to
+// emsg and dmsg (null: silent); ldap_clear releases what it comes to hold.
+// Every function taking a handle takes a null one as a failure (-1, 0 or
+// null) without effect.
 void ldap_init(ldap_handle *ldap, msg_fn emsg, msg_fn dmsg);
+// "LDAP: " and the text (cut to 1023 octets in all) to the handle's sink.
+// Return 1, also without a sink; 0 for a null handle.
 int ldap_emsg(ldap_handle *ldap, const char *format, ...) NLIB_PRINTF(2, 3);
 int ldap_dmsg(ldap_handle *ldap, const char *format, ...) NLIB_PRINTF(2, 3);
 
@@ -192,12 +277,23 @@ struct ldap_cr {
     unsigned char *value;  // owned, or null
 };
 
+// An empty list; ldap_mod_clear releases its items, values and mod_text and
+// leaves it empty. Null is ignored by every function here.
 void ldap_mod_init(ldap_mod *mod);
 void ldap_mod_clear(ldap_mod *mod);
+// The item of type (matched ignoring case; appended when missing) gets the
+// operation and value (copied; null: none) as its only value.
+// ldap_mod_add_value appends a value (an item it adds gets operation 0).
+// A null type is ignored; memory running out leaves the item or value out.
 void ldap_mod_add(ldap_mod *mod, int operation, const char *type, const char *value);
 void ldap_mod_add_value(ldap_mod *mod, const char *type, const char *value);
+// A new control of type (copied), without value: the caller frees it with
+// ldap_cr_clear. Null when memory runs out.
 ldap_cr *ldap_cr_init(const char *type, int critical);
+// Replaces the control's value by a copy of length octets (null data or a
+// negative length: an empty value); memory running out keeps the old one.
 void ldap_cr_set(ldap_cr *cr, const void *data, int length);
+// Frees the control and what it holds.
 void ldap_cr_clear(ldap_cr *cr);
 
 // ---------------------------------------------------------------------------
@@ -266,9 +362,20 @@ struct ldap_request {
     static_list *urls;
 };
 
+// Builds request (with the controls, ldap_cr records; null: none) and
+// writes it in one piece under msgid (0: the next ID). 1 when sent; 0 for
+// a null handle, channel or request, an operation never sent, no memory,
+// or a failed write (the channel's text tells).
 int ldap_send(ldap_handle *ldap, const ldap_request *request, int msgid, static_list *controls);
+// The same for an operation op already encoded in body, which is turned
+// into the operation's element (constructed or not) on the way.
 int ldap_send_data(ldap_handle *ldap, int op, data_buf *body, int constructed, int msgid,
                    static_list *controls);
+// The next message, decoded into a new list (and *controls_out, when
+// given, into another or null); the caller frees both. Null after a
+// time-out (ldap_timed_out), junk (see above) or a failed read. An error
+// result (application -1, its text in error) when the server closed the
+// connection, there is no channel, or memory runs out for the bytes.
 lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out);
 // Clears and frees a received message (null and LRESULT_INVALID ignored).
 void ldap_free_message(lresult *message);
@@ -280,7 +387,10 @@ void ldap_free_message(lresult *message);
 // records an error result of the exchange (application -1) as code -1 with
 // the text "Error - <its text>".
 
+// The server of the next ldap_connect (host copied; null, or memory
+// running out, leaves none).
 void ldap_setup(ldap_handle *ldap, const char *host, int port);
+// The wait bound of the open channel (chan_timeout); nothing without one.
 void ldap_timeout(ldap_handle *ldap, int seconds, int microseconds);
 // Time-outs of the channels ldap_connect opens from now on: connect_sec
 // bounds the connection attempt, read_sec each wait for data, the bind's
@@ -300,11 +410,26 @@ void ldap_set_tls(ldap_handle *ldap, chan_tls *tls, int mode);
 // null). Such a connection is not worth retrying on: its server is slow or
 // silent, not gone.
 int ldap_timed_out(ldap_handle *ldap);
+// Connects to the server of ldap_setup and binds simply as dn. Returns the
+// bind's result code (0 bound; after a refusal the channel stays, unbound),
+// or -1: no server set, no memory, no connection, or the bind not sent
+// (channel released) or not answered.
 int ldap_connect(ldap_handle *ldap, const char *dn, const char *password);
+// Sends an unbind, reads the server's answer (it closes), then closes and
+// releases the channel; the referrals go too. 1 when closed; 0 when
+// there was no channel or closing failed (recorded).
 int ldap_disconnect(ldap_handle *ldap);
+// Disconnects and releases all the handle holds (host, trace directory,
+// referrals, outcome); it stays ready for use with the same sinks.
 void ldap_clear(ldap_handle *ldap);
+// The last outcome: its code (0 none, -1 local failure, else the LDAP
+// result code; -1 for a null handle) and its text (the handle's, until the
+// next operation; null when none).
 int ldap_error(ldap_handle *ldap);
 char *ldap_error_str(ldap_handle *ldap);
+// Records the outcome of result: success clears it; a result code is kept
+// with "<name> - <diagnostic>" and reported as "text {...}"; a null result
+// records text with code -1.
 void ldap_log(ldap_handle *ldap, const char *text, lresult *result);
 
 // ---------------------------------------------------------------------------
@@ -312,6 +437,9 @@ void ldap_log(ldap_handle *ldap, const char *text, lresult *result);
 
 // Searches and appends every entry to results, which it initialises: clear
 // a list used before with ldap_clear_result_list, or its entries are lost.
+// The entries are the list's. Returns as ldap_search_each; -1 ("Out of
+// Memory") with the list empty when an entry could not be kept. A null
+// results: 0, nothing done.
 int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
                 int time_limit, int types_only, const char *filter, const char *attributes,
                 static_list *results);
@@ -319,17 +447,31 @@ int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int s
 // it (the callback then owns it: lresult_clear and free), 0 to have it freed.
 typedef int (*ldap_entry_fn)(void *context, lresult *entry);
 // The same search with nothing held: each entry goes to on_entry as soon as
-// it is decoded. A result of -1 voids the entries handed so far.
+// it is decoded; on_entry must not throw. Returns the server's result code
+// (10 as well when referrals were gathered, ldap_first_referral) or -1 for
+// a failure on the client's side (no reply, a lost connection, no memory;
+// a null handle or callback), which voids the entries handed so far.
 int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
                      int time_limit, int types_only, const char *filter, const char *attributes,
                      ldap_entry_fn on_entry, void *context);
+// Frees every entry and empties the list; null is ignored.
 void ldap_clear_result_list(static_list *results);
+// The first and next entry of a result list; null at its end (or for null).
 lresult *ldap_first_entry(static_list *results);
 lresult *ldap_next_entry(static_list *results);
+// An entry's DN; the entry's text, null when it has none.
 char *ldap_get_dn(lresult *entry);
+// The type of the entry's first and next attribute ("" for an empty type;
+// the entry keeps the place); the entry's text, null after the last.
 char *ldap_first_attribute(lresult *entry);
 char *ldap_next_attribute(lresult *entry);
+// The values of the first attribute of type (ignoring case) as a vector
+// ended by null ("" for an empty value), made once and kept by the entry.
+// Null when there is no such attribute or it holds no value list; null
+// with errno ENOMEM when memory runs out.
 char **ldap_get_values(lresult *entry, const char *type);
+// The referral URLs the last operation gathered, first and next; the
+// handle's texts, null at the end.
 char *ldap_first_referral(ldap_handle *ldap);
 char *ldap_next_referral(ldap_handle *ldap);
 
@@ -419,6 +561,11 @@ const char *ldap_ad_reason(const char *diagnostic);
 // ---------------------------------------------------------------------------
 // Update operations (update.cpp)
 
+// One request, one reply: the result code (10 with referrals gathered; 5
+// and 6 compare false and true), or -1 (a null dn or mod, nothing sent; a
+// request not sent, or no reply of its kind). The referrals of the handle are
+// emptied first. ldap_rdn's new_superior may be null. ldap_abandon sends
+// its request only: 0, or -1 when it could not.
 int ldap_modify(ldap_handle *ldap, const char *dn, ldap_mod *mod);
 int ldap_add(ldap_handle *ldap, const char *dn, ldap_mod *mod);
 int ldap_del(ldap_handle *ldap, const char *dn);
@@ -430,7 +577,14 @@ int ldap_abandon(ldap_handle *ldap, int msgid);
 // ---------------------------------------------------------------------------
 // Server-side responses (server.cpp)
 
+// Makes the handle answer on chan, an accepted channel that stays the
+// caller's (a channel held before is released). 1, or 0 for a null chan.
 int ldap_server(ldap_handle *ldap, chan_rec *chan);
+// Responses of type op with an LDAPResult (referrals, URL texts, make the
+// code 10), and: a responseName and value (24), controls (ldap_cr list); a
+// SearchResultEntry of fields already encoded; a SearchResultReference.
+// All arguments stay the caller's. 0 when sent; -1 with the failure
+// recorded on the handle.
 int ldap_response(ldap_handle *ldap, int op, int code, const char *matched_dn, int msgid,
                   const char *error_message, static_list *referrals);
 int ldap_ext_response(ldap_handle *ldap, int op, int code, const char *matched_dn, int msgid,
@@ -445,7 +599,13 @@ int ldap_search_reference(ldap_handle *ldap, static_list *urls, int msgid);
 // ---------------------------------------------------------------------------
 // DN utilities (dn.cpp)
 
+// 0 when each comma-separated part holds '=' and the last a value after it;
+// 18 for null, empty, an octet outside 0x20..0x7E or a part without '='.
+// Escapes are not read here: every comma splits.
 int dn_check(const char *dn);
+// The first RDN (before the first comma no backslash escapes; cut to 511
+// octets), and what follows that comma (leading blanks skipped). Null for
+// null, for no parent, and when memory runs out.
 char *dn_to_top(const char *dn);     // newly allocated; caller frees
 char *dn_to_parent(const char *dn);  // newly allocated; caller frees
 

@@ -11,31 +11,24 @@ bool is_list(const lresult *list)
     return list && list != LRESULT_INVALID;
 }
 
-// The decoder saves allocations: a text or integer cell may sit right after
-// its node, and a constructed element's node right after its nested list.
-// Such parts are released with the block that holds them.
-bool node_inside_list(const lresult_node *node)
+// Releases one element. A shared node is one block with its value: the
+// nested list's block, the node right after the list, for a constructed
+// element; the node's own, the value right after it, for a primitive one.
+void node_release(void *item)
 {
-    return node->value && static_cast<const void *>(node) ==
-                              static_cast<const void *>(static_cast<lresult *>(node->value) + 1);
-}
-
-void node_release(lresult_node *node)
-{
+    auto *node = static_cast<lresult_node *>(item);
     if (!node)
         return;
-    if (node->type == 16) {
-        auto *nested = static_cast<lresult *>(node->value);
-        bool inside = node_inside_list(node);
-        if (is_list(nested)) {
-            lresult_clear(nested);
-            free(nested);
-        }
-        if (inside)
-            return;
-    } else if (node->value != static_cast<void *>(node + 1)) {
-        free(node->value);
+    void *value = node->value;
+    bool nested = node->type == 16 && is_list(static_cast<lresult *>(value));
+    if (nested)
+        lresult_clear(static_cast<lresult *>(value));
+    if (node->shared) {
+        free(nested ? value : node);
+        return;
     }
+    if (nested || node->type != 16)
+        free(value);
     free(node);
 }
 
@@ -77,12 +70,9 @@ void lresult_clear(lresult *list)
         return;
     free(list->error);
     list->error = nullptr;
-    int count = static_size(&list->items);
-    for (int i = 0; i < count; i++)
-        node_release(static_cast<lresult_node *>(static_get_num(&list->items, i)));
+    static_clear_release(&list->items, node_release);
     free(list->values);
     list->values = nullptr;
-    static_clear(&list->items);
 }
 
 void lresult_remove(lresult *list, int position)
@@ -144,7 +134,7 @@ lresult *lresult_get_result(lresult *list, int position, int remove)
     auto *nested = static_cast<lresult *>(node->value);
     if (remove) {
         static_remove_num(&list->items, position);
-        if (!node_inside_list(node))
+        if (!node->shared)  // else it goes with the nested list, now the caller's
             free(node);
     }
     return nested;

@@ -11,19 +11,12 @@ char *copy_text(const char *text)
     return text ? strdup(text) : nullptr;
 }
 
-void values_clear(static_list *values)
+// Releases what an item holds; the item itself is its list's to free.
+void item_clear(void *item)
 {
-    int count = static_size(values);
-    for (int i = 0; i < count; i++)
-        free(static_get_num(values, i));
-    static_clear(values);
-}
-
-void item_release(ldap_mod_item *item)
-{
-    values_clear(&item->values);
-    free(item->type);
-    free(item);
+    auto *mod_item = static_cast<ldap_mod_item *>(item);
+    static_clear_dealloc(&mod_item->values);
+    free(mod_item->type);
 }
 
 ldap_mod_item *mod_find(ldap_mod *mod, const char *type)
@@ -49,7 +42,8 @@ ldap_mod_item *mod_item(ldap_mod *mod, int operation, const char *type)
     item->type = strdup(type);
     static_init(&item->values, nullptr);
     if (!item->type || static_add(&mod->items, item) < 0) {
-        item_release(item);
+        item_clear(item);
+        free(item);
         return nullptr;
     }
     return item;
@@ -80,10 +74,7 @@ void ldap_mod_clear(ldap_mod *mod)
         return;
     free(mod->mod_text);
     mod->mod_text = nullptr;
-    int count = static_size(&mod->items);
-    for (int i = 0; i < count; i++)
-        item_release(static_cast<ldap_mod_item *>(static_get_num(&mod->items, i)));
-    static_clear(&mod->items);
+    static_clear_struct(&mod->items, item_clear);
 }
 
 void ldap_mod_add(ldap_mod *mod, int operation, const char *type, const char *value)
@@ -93,7 +84,7 @@ void ldap_mod_add(ldap_mod *mod, int operation, const char *type, const char *va
     ldap_mod_item *item = mod_find(mod, type);
     if (item) {
         item->operation = operation;
-        values_clear(&item->values);
+        static_clear_dealloc(&item->values);
     } else {
         item = mod_item(mod, operation, type);
     }

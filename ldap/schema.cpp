@@ -7,7 +7,7 @@
 // refused, never half-kept.
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -250,21 +250,30 @@ int ldap_schema_add(ldap_schema *schema, const char *description, int length)
     if (!description)
         length = 0;
     size_t size = length < 0 ? s_strlen(description) : static_cast<size_t>(length);
-    try {
-        std::vector<std::string> keys;
-        key_map *map = keys_of(schema);
-        if (!map)
-            schema->keys = map = new key_map();
-        if (description && parse_description(description, size, &keys) &&
-            schema->types < MAX_TYPES && map->size() + keys.size() <= MAX_KEYS) {
+    bool kept = oom_guard(
+        [&] {
+            std::vector<std::string> keys;
+            key_map *map = keys_of(schema);
+            if (!map)
+                schema->keys = map = new key_map();
+            if (!description || !parse_description(description, size, &keys) ||
+                schema->types >= MAX_TYPES || map->size() + keys.size() > MAX_KEYS)
+                return false;
             // A name some earlier type has already taken stays that type's.
             for (std::string &key : keys)
                 map->emplace(std::move(key), schema->types);
             schema->types++;
-            return 0;
-        }
-    } catch (const std::bad_alloc &) {
-    }
+            return true;
+        },
+        [&] {
+            // Names kept before memory ran out would stand for the next type.
+            if (key_map *map = keys_of(schema))
+                for (auto at = map->begin(); at != map->end();)
+                    at = at->second == schema->types ? map->erase(at) : std::next(at);
+            return false;
+        });
+    if (kept)
+        return 0;
     schema->refused++;
     return -1;
 }
@@ -273,12 +282,12 @@ int ldap_schema_type(const ldap_schema *schema, const char *name)
 {
     if (!schema || !keys_of(schema) || !name || ldap_attr_type_length(name) > MAX_KEY)
         return -1;
-    try {
-        auto found = keys_of(schema)->find(lookup_key(name));
-        return found == keys_of(schema)->end() ? -1 : found->second;
-    } catch (const std::bad_alloc &) {
-        return -1;
-    }
+    return oom_guard(
+        [&] {
+            auto found = keys_of(schema)->find(lookup_key(name));
+            return found == keys_of(schema)->end() ? -1 : found->second;
+        },
+        [] { return -1; });
 }
 
 int ldap_schema_same(const ldap_schema *schema, const char *a, const char *b)

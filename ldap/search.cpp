@@ -1,4 +1,5 @@
 // The search operation and the walkers over its entries and attributes.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,7 +85,7 @@ int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, 
     }
     ldap_log(ldap, "Search", message);
     if (ldap->referrals_dropped)
-        ldap_dmsg(ldap, "kept %d referrals, dropped %d more", LDAP_MAX_REFERRALS,
+        ldap_dmsg(ldap, "kept %d referrals, dropped %d more", static_size(&ldap->referrals),
                   ldap->referrals_dropped);
     if (message->application != LDAP_SEARCH_DONE || message->id != msgid) {
         ldap_free_message(message);
@@ -93,16 +94,30 @@ int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, 
     int code = lresult_get_int(message, 0);
     if (code == 10)
         ldap_gather_referrals(ldap, message, 3, 0);
-    else if (static_size(&ldap->referrals) > 0)
+    else if (static_size(&ldap->referrals) > 0 || ldap->referrals_dropped)
         code = 10;
     ldap_free_message(message);
     return code;
 }
 
-static int keep_in_list(void *results, lresult *entry)
+namespace {
+
+// The list ldap_search fills, and whether an entry could not be kept.
+struct result_keeper {
+    static_list *results;
+    bool lost;
+};
+
+int keep_in_list(void *context, lresult *entry)
 {
-    return static_add(static_cast<static_list *>(results), entry) >= 0;
+    auto *keeper = static_cast<result_keeper *>(context);
+    if (entry && static_add(keeper->results, entry) >= 0)
+        return 1;
+    keeper->lost = entry != nullptr;
+    return 0;
 }
+
+}  // namespace
 
 int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
                 int time_limit, int types_only, const char *filter, const char *attributes,
@@ -112,8 +127,14 @@ int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int s
         return 0;
     static_init(results, nullptr);
     static_setup(results, RESULT_STEP);
+    result_keeper keeper = {results, false};
     int code = ldap_search_each(ldap, base, scope, deref, size_limit, time_limit, types_only,
-                                filter, attributes, keep_in_list, results);
+                                filter, attributes, keep_in_list, &keeper);
+    // A list that misses an entry is no answer.
+    if (keeper.lost && code != -1) {
+        ldap_set_error(ldap, "Out of Memory", -1);
+        code = -1;
+    }
     if (code == -1)
         ldap_clear_result_list(results);
     return code;
@@ -121,11 +142,7 @@ int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int s
 
 void ldap_clear_result_list(static_list *results)
 {
-    if (!results)
-        return;
-    for (int i = 0; i < static_size(results); i++)
-        ldap_free_message(static_cast<lresult *>(static_get_num(results, i)));
-    static_clear(results);
+    static_clear_struct(results, [](void *entry) { lresult_clear(static_cast<lresult *>(entry)); });
 }
 
 lresult *ldap_first_entry(static_list *results)
@@ -177,8 +194,10 @@ char **ldap_get_values(lresult *entry, const char *type)
         return values->values;
     int count = lresult_size(values);
     char **vector = static_cast<char **>(calloc(static_cast<size_t>(count) + 1, sizeof(char *)));
-    if (!vector)
+    if (!vector) {
+        errno = ENOMEM;
         return nullptr;
+    }
     for (int i = 0; i < count; i++)
         vector[i] = text_at(values, i);
     values->values = vector;

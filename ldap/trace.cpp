@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -125,16 +126,17 @@ void print_node(const lresult_node *node, int position, FILE *out, const std::st
         print_data(out, prefix, node, masked);
         if (masked || depth >= TRACE_MAX_DEPTH)
             return;
-        lresult *decoded = ldap_decode_data_input(
-            nullptr, static_cast<const unsigned char *>(node->value), node->size);
+        // Released by its holder, also when memory runs out while printing.
+        std::unique_ptr<lresult, void (*)(lresult *)> decoded(
+            ldap_decode_data_input(nullptr, static_cast<const unsigned char *>(node->value),
+                                   node->size),
+            ldap_free_message);
         if (!decoded) {
             fprintf(out, "%s     (encoded)\n", p);
-        } else if (decoded == LRESULT_INVALID) {
+        } else if (decoded.get() == LRESULT_INVALID) {
             fprintf(out, "%s     (dresult = -1)\n", p);
         } else {
-            print_list(decoded, out, inner, depth + 1, MASK_NONE);
-            lresult_clear(decoded);
-            free(decoded);
+            print_list(decoded.get(), out, inner, depth + 1, MASK_NONE);
         }
     } else if (node->type >= 0x80 && node->size != 0 && node->value) {
         print_data(out, prefix, node, masked);
@@ -216,7 +218,7 @@ FILE *log_file(const char *dir, const char *stem, char *path)
 
 void lresult_log(lresult *list, FILE *stream, const char *prefix)
 {
-    print_list(list, stream, prefix ? prefix : "", 0, MASK_NONE);
+    oom_guard([&] { print_list(list, stream, prefix ? prefix : "", 0, MASK_NONE); }, [] {});
 }
 
 void ldap_log_data(ldap_handle *ldap, const char *direction, lresult *message, lresult **controls)
@@ -234,15 +236,20 @@ void ldap_log_data(ldap_handle *ldap, const char *direction, lresult *message, l
     if (!out)
         return;
 
-    fputs("Control\n-------\n", out);
-    if (controls)
-        print_list(*controls, out, "", 0, MASK_NONE);
-    else
-        fputs(" NO CONTROL\n", out);
-    fputs("\nCommand\n-------\n", out);
-    if (valid)
-        print_list(message, out, "", 0, message->application == 0 ? MASK_BIND : MASK_NONE);
-    else
-        fputs(" NO CMD\n", out);
+    // Out of memory while printing: the file is cut short.
+    oom_guard(
+        [&] {
+            fputs("Control\n-------\n", out);
+            if (controls)
+                print_list(*controls, out, "", 0, MASK_NONE);
+            else
+                fputs(" NO CONTROL\n", out);
+            fputs("\nCommand\n-------\n", out);
+            if (valid)
+                print_list(message, out, "", 0, message->application == 0 ? MASK_BIND : MASK_NONE);
+            else
+                fputs(" NO CMD\n", out);
+        },
+        [] {});
     fclose(out);
 }

@@ -180,7 +180,8 @@ char *net_addr_port(const char *address) {
     return joined;
 }
 
-char *net_extra_only(const char *address) {
+// The display name or comment beside the address, in extra.
+static char *find_extra(const char *address) {
     static char extra[PART_SIZE];
     if (!address) return nullptr;
     std::string out;
@@ -227,7 +228,8 @@ char *net_extra_only(const char *address) {
     return give(extra, out);
 }
 
-char *net_extra_only_old(const char *address) {
+// The earlier form of the same.
+static char *find_extra_old(const char *address) {
     static char extra[PART_SIZE];
     if (!address) return nullptr;
     const char *text = address + std::strspn(address, " ");
@@ -245,4 +247,12 @@ char *net_extra_only_old(const char *address) {
         if (!out.empty() && (out[0] == '"' || out[0] == '(')) out.erase(0, 1);
     }
     return give(extra, out.empty() ? std::string(text) : out);
+}
+
+char *net_extra_only(const char *address) {
+    return oom_guard([&] { return find_extra(address); }, []() -> char * { return nullptr; });
+}
+
+char *net_extra_only_old(const char *address) {
+    return oom_guard([&] { return find_extra_old(address); }, []() -> char * { return nullptr; });
 }

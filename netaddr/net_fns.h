@@ -12,7 +12,8 @@
 // stay valid until that function is called again (which may be given one as
 // input): copy what you keep.
 // Results are cut to fit: 493 characters for the cleaned forms, 511 for the
-// parts, 1023 for the joined forms.
+// parts, 1023 for the joined forms. A function that runs out of memory
+// answers as when it finds nothing (null, 0, or a refused list).
 #ifndef NETADDR_NET_FNS_H
 #define NETADDR_NET_FNS_H
 

@@ -2,6 +2,8 @@
 // as hostile input, and the order RFC 2782 gives its targets.
 #include "netaddr/net_fns.h"
 
+#include "support/nlib.h"
+
 #include <arpa/nameser.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -25,11 +27,9 @@ static int refuse(srv_list *list, const std::string &text)
     return 0;
 }
 
-int srv_parse(srv_list *list, const unsigned char *answer, int length, const char *name)
+// srv_parse of an emptied list, without its guard.
+static int parse_answer(srv_list *list, const unsigned char *answer, int length, const char *name)
 {
-    if (!list)
-        return 0;
-    srv_clear(list);
     const std::string queried = name ? name : "";
     const std::string malformed = "malformed SRV answer for " + queried;
     ns_msg msg;
@@ -114,14 +114,13 @@ void srv_order(srv_list *list, long (*pick)(long upper))
     }
 }
 
-int srv_lookup(srv_list *list, const char *service, const char *domain, int timeout)
+// srv_lookup of an emptied list, without its guard.
+static int look_up(srv_list *list, const char *service, const char *domain, int timeout)
 {
-    if (!list)
-        return 0;
-    srv_clear(list);
     if (!service || !*service || !domain || !*domain)
         return refuse(list, "no SRV service or domain given");
     std::string name = std::string(service) + "." + domain;
+    std::vector<unsigned char> answer(65536);  // before the resolver: nothing may throw while it is open
     struct __res_state state;
     memset(&state, 0, sizeof state);
     if (res_ninit(&state) != 0)
@@ -130,7 +129,6 @@ int srv_lookup(srv_list *list, const char *service, const char *domain, int time
         state.retrans = timeout;
         state.retry = 1;
     }
-    std::vector<unsigned char> answer(65536);
     int length = res_nquery(&state, name.c_str(), ns_c_in, ns_t_srv, answer.data(), int(answer.size()));
     int error = state.res_h_errno;
     res_nclose(&state);
@@ -143,6 +141,32 @@ int srv_lookup(srv_list *list, const char *service, const char *domain, int time
         return 0;
     srv_order(list, nullptr);
     return 1;
+}
+
+// Empties list and keeps the failure text of memory run out; returns 0.
+static int no_memory(srv_list *list)
+{
+    srv_clear(list);
+    list->error = strdup("out of memory for SRV records");
+    return 0;
+}
+
+int srv_parse(srv_list *list, const unsigned char *answer, int length, const char *name)
+{
+    if (!list)
+        return 0;
+    srv_clear(list);
+    return oom_guard([&] { return parse_answer(list, answer, length, name); },
+                     [&] { return no_memory(list); });
+}
+
+int srv_lookup(srv_list *list, const char *service, const char *domain, int timeout)
+{
+    if (!list)
+        return 0;
+    srv_clear(list);
+    return oom_guard([&] { return look_up(list, service, domain, timeout); },
+                     [&] { return no_memory(list); });
 }
 
 void srv_clear(srv_list *list)

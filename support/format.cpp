@@ -289,12 +289,17 @@ int lvprintf(char *out, int size, const char *format, va_list args)
     out[0] = '\0';
     arg_list a;
     va_copy(a.ap, args);
-    const char *p = format;
-    while (const char *pct = strchr(p, '%')) {
-        o.put(p, size_t(pct - p));
-        p = do_directive(o, pct, a);
-    }
-    o.put(p, strlen(p));
+    // Out of memory for a long directive or conversion: the text ends before it.
+    oom_guard(
+        [&] {
+            const char *p = format;
+            while (const char *pct = strchr(p, '%')) {
+                o.put(p, size_t(pct - p));
+                p = do_directive(o, pct, a);
+            }
+            o.put(p, strlen(p));
+        },
+        [] {});
     va_end(a.ap);
     return o.len;
 }

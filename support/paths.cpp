@@ -64,11 +64,15 @@ char *attach_ext(const char *name, const char *extension)
     static char buf[PATH_SIZE];
     if (!name)
         return nullptr;
-    std::string joined = name;
-    if (extension && extension[0])
-        joined += (extension[0] == '.' ? "" : ".") + std::string(extension);
-    lcpy(buf, joined.c_str(), PATH_SIZE);
-    return buf[0] == '.' ? nullptr : none_when_empty(buf);
+    return oom_guard(
+        [&] {
+            std::string joined = name;
+            if (extension && extension[0])
+                joined += (extension[0] == '.' ? "" : ".") + std::string(extension);
+            lcpy(buf, joined.c_str(), PATH_SIZE);
+            return buf[0] == '.' ? nullptr : none_when_empty(buf);
+        },
+        []() -> char * { return nullptr; });
 }
 
 char *strip_ext(const char *name)

@@ -3,9 +3,9 @@
 // writer of every output line that may carry text from outside the process.
 #include "support/nlib.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 const char *dmsg_setting = nullptr;
 
@@ -28,20 +28,24 @@ int s_write_line(FILE *out, const char *prefix, const char *text)
 {
     if (!out || !text)
         return 0;
-    if (!prefix)
-        prefix = "";
     size_t length = strlen(text);
     if (length > 0 && text[length - 1] == '\n')
         length--;
-    std::string line(prefix);
-    line.append(text, length);
-    for (size_t i = strlen(prefix); i < line.size(); i++) {
-        unsigned char c = static_cast<unsigned char>(line[i]);
-        if (c < 0x20 || c == 0x7F)
-            line[i] = ' ';
+    // Written in pieces through a buffer of its own, never allocated: a
+    // status line must go out even when memory has run out.
+    size_t written = prefix ? fwrite(prefix, 1, strlen(prefix), out) : 0;
+    char piece[256];
+    for (size_t at = 0; at < length;) {
+        size_t count = std::min(sizeof piece, length - at);
+        for (size_t i = 0; i < count; i++) {
+            unsigned char c = static_cast<unsigned char>(text[at + i]);
+            piece[i] = c < 0x20 || c == 0x7F ? ' ' : static_cast<char>(c);
+        }
+        written += fwrite(piece, 1, count, out);
+        at += count;
     }
-    line += '\n';
-    return static_cast<int>(fwrite(line.data(), 1, line.size(), out));
+    written += fwrite("\n", 1, 1, out);
+    return static_cast<int>(written);
 }
 
 int emsg(const char *format, ...)

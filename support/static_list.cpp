@@ -19,6 +19,21 @@ void empty_list(static_list *list)
     list->cursor = -1;
 }
 
+// Hands every item to fn (when given), frees it unless fn took it over, and
+// empties the list.
+void release_items(static_list *list, const char *operation, void (*fn)(void *item),
+                   bool free_items)
+{
+    static_check(list, operation);
+    for (int i = 0; i < list->count; i++) {
+        if (fn)
+            fn(list->items[i]);
+        if (free_items)
+            free(list->items[i]);
+    }
+    empty_list(list);
+}
+
 // The list's sinks: the caller's text after "STATIC: ", handed on as "%s".
 int list_message(static_list *list, bool debug, const char *format, va_list args)
 {
@@ -184,10 +199,7 @@ int static_clear_dealloc(static_list *list)
 {
     if (!list)
         return -3;
-    static_check(list, "dealloc");
-    for (int i = 0; i < list->count; i++)
-        free(list->items[i]);
-    empty_list(list);
+    release_items(list, "dealloc", nullptr, true);
     return 1;
 }
 
@@ -195,11 +207,15 @@ int static_clear_struct(static_list *list, void (*clear_fn)(void *item))
 {
     if (!list || !clear_fn)
         return 0;
-    for (int i = 0; i < list->count; i++) {
-        clear_fn(list->items[i]);
-        free(list->items[i]);
-    }
-    empty_list(list);
+    release_items(list, "clear_struct", clear_fn, true);
+    return 1;
+}
+
+int static_clear_release(static_list *list, void (*release_fn)(void *item))
+{
+    if (!list || !release_fn)
+        return 0;
+    release_items(list, "clear_release", release_fn, false);
     return 1;
 }
 

@@ -95,11 +95,11 @@ unsigned int s_strlen(const char *s)
 char *valid_file(const char *name)
 {
     static char result[PATH_SIZE];
-    std::string clean(name ? name : "", name ? strnlen(name, PATH_SIZE - 1) : 0);
-    for (char &c : clean)
-        if (c == '\t' || c == '\r' || c == '\n')
-            c = '_';
-    return lcpy(result, clean.c_str(), PATH_SIZE);
+    lcpy(result, name ? name : "", PATH_SIZE);
+    for (char *p = result; *p; p++)
+        if (*p == '\t' || *p == '\r' || *p == '\n')
+            *p = '_';
+    return result;
 }
 
 // The result is always the first 511 characters of the full join: a
@@ -108,23 +108,27 @@ char *valid_file(const char *name)
 char *attach_path(const char *dir, const char *file)
 {
     static char result[PATH_SIZE];
-    std::string d(dir ? dir : "", dir ? strnlen(dir, PATH_SIZE - 1) : 0);
-    std::string f = (file && *file) ? valid_file(file) : "";
-    std::string path = d;
-    if (!d.empty() && !f.empty()) {
-        if (path.back() == '/' && f[0] == '/')
-            path.pop_back();
-        else if (path.back() != '/' && f[0] != '/')
-            path += '/';
-        if (f.size() > 1 && f[1] == ':' && f[0] != '/' && path.back() == '/')
-            path.pop_back();
-        path += f;
-    } else if (!d.empty() && path.back() != '/') {
-        path += '/';
-    } else if (d.empty()) {
-        path = f;
-    }
-    return lcpy(result, path.c_str(), PATH_SIZE);
+    return oom_guard(
+        [&] {
+            std::string d(dir ? dir : "", dir ? strnlen(dir, PATH_SIZE - 1) : 0);
+            std::string f = (file && *file) ? valid_file(file) : "";
+            std::string path = d;
+            if (!d.empty() && !f.empty()) {
+                if (path.back() == '/' && f[0] == '/')
+                    path.pop_back();
+                else if (path.back() != '/' && f[0] != '/')
+                    path += '/';
+                if (f.size() > 1 && f[1] == ':' && f[0] != '/' && path.back() == '/')
+                    path.pop_back();
+                path += f;
+            } else if (!d.empty() && path.back() != '/') {
+                path += '/';
+            } else if (d.empty()) {
+                path = f;
+            }
+            return lcpy(result, path.c_str(), PATH_SIZE);
+        },
+        [] { return lcpy(result, "", PATH_SIZE); });
 }
 
 

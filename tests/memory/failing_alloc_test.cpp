@@ -1,0 +1,235 @@
+// SEARCH, GET and the decoder when memory runs out. Each run fails the Nth
+// allocation of the test's thread (N = 1, 2, ... until a run needs fewer),
+// through malloc, calloc and realloc replaced below; operator new takes its
+// memory from them. Every run must end cleanly: the reply of a run without
+// failure or one failure line, a decoding whole or none, and each block
+// taken during the run released. Built without the sanitizers only: they
+// bring an allocator of their own.
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "addressbook/extern_book.h"
+#include "common/fake_server.h"
+#include "common/slapd.h"
+
+extern "C" {
+void *__libc_malloc(size_t size);
+void *__libc_calloc(size_t count, size_t size);
+void *__libc_realloc(void *block, size_t size);
+void __libc_free(void *block);
+}
+
+namespace {
+
+// While armed, the thread's allocations are counted and the Nth fails; the
+// blocks taken meanwhile are tracked until leaked() looks at them.
+struct {
+    pthread_t thread;
+    bool armed, tracking, failed;
+    long count, fail_at;
+    bool and_after;  // every allocation from the Nth on fails, not the Nth alone
+    void *live[4096];
+    int live_count;
+} plan;
+
+bool ours() { return plan.tracking && pthread_equal(pthread_self(), plan.thread); }
+
+bool fail_now()
+{
+    if (!ours() || !plan.armed || ++plan.count < plan.fail_at ||
+        (plan.count > plan.fail_at && !plan.and_after))
+        return false;
+    return plan.failed = true;
+}
+
+void *track(void *block)
+{
+    if (block && ours() && plan.armed && plan.live_count < 4096)
+        plan.live[plan.live_count++] = block;
+    return block;
+}
+
+void forget(void *block)
+{
+    for (int i = 0; block && ours() && i < plan.live_count; i++)
+        if (plan.live[i] == block) {
+            plan.live[i] = plan.live[--plan.live_count];
+            return;
+        }
+}
+
+}  // namespace
+
+extern "C" void *malloc(size_t size) { return fail_now() ? nullptr : track(__libc_malloc(size)); }
+extern "C" void *calloc(size_t count, size_t size)
+{
+    return fail_now() ? nullptr : track(__libc_calloc(count, size));
+}
+extern "C" void *realloc(void *block, size_t size)
+{
+    if (fail_now())
+        return nullptr;
+    void *moved = __libc_realloc(block, size);
+    if (moved || size == 0)
+        forget(block);
+    return track(moved);
+}
+extern "C" void free(void *block)
+{
+    forget(block);
+    __libc_free(block);
+}
+
+namespace {
+
+// Blocks of the last run still held, less the kept ones (buffers the
+// product keeps on purpose); ends the tracking.
+int leaked(std::initializer_list<const void *> kept)
+{
+    int count = plan.live_count;
+    for (const void *block : kept)
+        for (int i = 0; block && i < plan.live_count; i++)
+            count -= plan.live[i] == block;
+    plan.tracking = false;
+    return count;
+}
+
+// Runs step with its Nth allocation failing (and those after it, with
+// and_after) and has check(n, last) judge the run, for N = 1, 2, ... up to
+// the last run, the first that fails none.
+template <class Step, class Check>
+void each_failure(bool and_after, Step step, Check check)
+{
+    for (long n = 1; n < 20000; n++) {
+        plan = {pthread_self(), true, true, false, 0, n, and_after, {}, 0};
+        step();
+        plan.armed = false;
+        bool last = !plan.failed;
+        check(n, last);
+        if (last)
+            return;
+    }
+    ADD_FAILURE() << "a run that never ends its allocations";
+}
+
+// The tree as the trace prints it; "" for none.
+std::string text_of(lresult *list)
+{
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    lresult_log(list, out, "");
+    fclose(out);
+    std::string result(text, size);
+    free(text);
+    return result;
+}
+
+bool one_failure_line(const std::string &reply)
+{
+    return reply.rfind("-failure", 0) == 0 && reply.find('\n') == reply.size() - 1;
+}
+
+}  // namespace
+
+TEST(FailingAllocation, SearchAndGetEndCleanly)
+{
+    SlapdOptions options;
+    options.ldif = {"tests/data/book.ldif", "tests/data/referral.ldif"};
+    Slapd slapd(options);
+    ASSERT_TRUE(slapd.start()) << slapd.error();
+    TempDir dir;
+    std::string path = dir.write(
+        "extern_book.ini",
+        "host 127.0.0.1\nport " + std::to_string(slapd.port()) + "\nmanager_dn " + options.rootdn +
+            "\nmanager_pass " + options.rootpw + "\nbase_dn ou=People," + options.suffix +
+            "\nscope LDAP_SCOPE_SUBTREE\nfield fullname STRING cn true\nfield surname STRING sn true\n"
+            "field email STRING mail true\nfield phone PHONE telephoneNumber false\n");
+    ASSERT_TRUE(ini_init(ini, &display_data_length));
+    ASSERT_TRUE(ini_load(path.c_str(), ini, &display_data_length));
+    // Unbuffered into a fixed buffer: writing the reply takes no memory.
+    static char reply[65536];
+    FILE *out = fmemopen(reply, sizeof reply, "w");
+    setvbuf(out, nullptr, _IONBF, 0);
+    ASSERT_TRUE(book_start(out));
+    ldap.emsg = nullptr;  // the replies tell how each run ended
+
+    auto run = [&](const char *command) {
+        rewind(out);
+        char line[1024];
+        lcpy(line, command, sizeof line);
+        book_command(out, line);
+    };
+    // Each reply is kept until the last run, whose reply all others must
+    // match unless they are one failure line. The loops that fail every later
+    // allocation come first, before any DN was coded or uncoded: the growth
+    // of those buffers fails too.
+    for (bool and_after : {true, false})
+        for (const char *command : {"SEARCH OR 1-0 surname=Tester,email=alice@example.com",
+                                    "GET cn!3DAlice!20Archer!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom"})
+            // From no connection (the command connects), and on a bound one.
+            for (bool connected : {false, true}) {
+                std::vector<std::string> replies;
+                each_failure(
+                    and_after,
+                    [&] {
+                        plan.armed = false;
+                        if (connected) {
+                            ldap_setup(&ldap, ini[INI_HOST], book_number(ini[INI_PORT]));
+                            ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]);
+                        }
+                        plan.armed = true;
+                        run(command);
+                    },
+                    [&](long n, bool last) {
+                        ldap_clear(&ldap);
+                        EXPECT_EQ(leaked({code_dn(""), uncode_dn("")}), 0) << command << " N=" << n;
+                        replies.push_back(std::string(reply, static_cast<size_t>(ftell(out))));
+                        if (!last)
+                            return;
+                        const std::string &whole = replies.back();
+                        EXPECT_EQ(whole.find("+success"), whole.rfind('\n', whole.size() - 2) + 1) << whole;
+                        for (size_t i = 0; i < replies.size(); i++)
+                            EXPECT_TRUE(replies[i] == whole || one_failure_line(replies[i]))
+                                << command << " N=" << i + 1 << ":\n" << replies[i];
+                    });
+            }
+    fclose(out);
+}
+
+TEST(FailingAllocation, DecodingIsWholeOrNone)
+{
+    // An entry; a referral answer with a paged-results control; a primitive
+    // operation, which only the general decoder reads.
+    std::string paged = ber_element(0x04, ber_element(0x30, ber_integer(0x02, 0) + ber_element(0x04, "c")));
+    std::string control = ber_element(0x30, ber_element(0x04, "1.2.840.113556.1.4.319") + paged);
+    std::string done = ber_integer(0x0A, 10) + ber_element(0x04, "") + ber_element(0x04, "") +
+                       ber_element(0xA3, ber_element(0x04, "ldap://elsewhere/"));
+    for (const std::string &message :
+         {ldap_entry_bytes(2, "cn=Alice Archer,ou=People,dc=example,dc=com", "mail", "alice@example.com"),
+          ber_element(0x30, ber_integer(0x02, 3) + ber_element(0x65, done) + ber_element(0xA0, control)),
+          hex_bytes("30 0a 02 01 04 4a 05 63 6e 3d 78 79")}) {
+        const auto *octets = reinterpret_cast<const unsigned char *>(message.data());
+        int size = static_cast<int>(message.size());
+        lresult *controls = nullptr, *decoded = ldap_decode_data(nullptr, octets, size, &controls);
+        const std::string expected = text_of(decoded) + text_of(controls);
+        ldap_free_message(decoded);
+        ldap_free_message(controls);
+        for (bool and_after : {false, true})
+            each_failure(
+                and_after, [&] { decoded = ldap_decode_data(nullptr, octets, size, &controls); },
+                [&](long n, bool) {
+                    bool whole = decoded && decoded != LRESULT_INVALID;
+                    std::string got = whole ? text_of(decoded) + text_of(controls) : "";
+                    EXPECT_TRUE(whole ? got == expected : !controls) << "N=" << n << "\n" << got;
+                    ldap_free_message(decoded);
+                    ldap_free_message(controls);
+                    EXPECT_EQ(leaked({}), 0) << "N=" << n;
+                });
+    }
+}
