@@ -86,7 +86,7 @@ int ldap_connect(ldap_handle *ldap, const char *dn, const char *password)
     bind.version = 3;
     bind.name = dn;
     bind.password = password;
-    int msgid = ldap_send_request(ldap, &bind);
+    int msgid = ldap_send_request(ldap, &bind, nullptr);
     if (!msgid) {
         ldap_log(ldap, "Failed to send 'LDAP_BIND_REQUEST'", nullptr);
         ldap_release_channel(ldap);
@@ -95,7 +95,7 @@ int ldap_connect(ldap_handle *ldap, const char *dn, const char *password)
     // The answer must come within one read time-out, however its octets
     // arrive and whatever else the server sends meanwhile.
     ldap_set_deadline(ldap, chan->timeout_sec > 0 ? chan->timeout_sec : 1);
-    lresult *reply = ldap_receive_reply(ldap, msgid);
+    lresult *reply = ldap_receive_reply(ldap, msgid, nullptr);
     ldap_set_deadline(ldap, 0);
     if (!reply) {
         ldap_log(ldap, "LDAP server failed to return back 'BIND_RESPONSE' {NULL}", nullptr);
@@ -116,7 +116,7 @@ int ldap_disconnect(ldap_handle *ldap)
         return 0;
     ldap_request unbind = {};
     unbind.op = LDAP_UNBIND_REQUEST;
-    if (ldap_send_request(ldap, &unbind)) {
+    if (ldap_send_request(ldap, &unbind, nullptr)) {
         // The server answers an unbind by closing the connection; only
         // something else is worth recording.
         lresult *reply = ldap_receive(ldap, nullptr);

@@ -35,11 +35,11 @@ void answer(FakeServer &fake, Make make)
     fake.read_request().reply([make](const std::string &request) { return make(ber_message_id(request)); });
 }
 
-// Entries cn=a, cn=b, ... of a search.
-std::string entries(int id, int count)
+// Entries cn=a, cn=b, ... (from cn=first on) of a search.
+std::string entries(int id, int count, char first = 'a')
 {
     std::string out;
-    for (char c = 'a'; c < 'a' + count; c++)
+    for (char c = first; c < first + count; c++)
         out += ldap_entry_bytes(id, std::string("cn=") + c, "cn", std::string(1, c));
     return out;
 }
@@ -54,6 +54,28 @@ std::string repeated(const std::string &piece, int count)
 }
 
 const Make BIND_OK = [](int id) { return ldap_result_bytes(0x61, id, 0); };
+
+// The reading of the schema after a bind, refused.
+void schema_refused(FakeServer &fake)
+{
+    answer(fake, [](int id) { return ldap_result_bytes(0x65, id, 50, "no schema for you"); });
+}
+
+void bind_ok(FakeServer &fake)
+{
+    answer(fake, BIND_OK);
+    schema_refused(fake);
+}
+
+// A SearchResultDone of success with the paged-results control: the next
+// page's cookie, or a malformed control value.
+std::string page_done(int id, const std::string &cookie, bool malformed = false)
+{
+    std::string value = ber_element(0x30, ber_integer(0x02, 0) + ber_element(0x04, cookie));
+    std::string control = ber_element(0x04, "1.2.840.113556.1.4.319") + ber_element(0x04, malformed ? "junk" : value);
+    return ber_element(0x30, ber_integer(0x02, id) + ber_element(0x65, hex_bytes("0a 01 00 04 00 04 00")) +
+                                 ber_element(0xA0, ber_element(0x30, control)));
+}
 const Make TWO = [](int id) { return entries(id, 2) + ldap_result_bytes(0x65, id, 0); };
 const std::string ALL = "SEARCH AND 1-0 name=*";
 const std::string TWO_FOUND = "cn!3Da,\ncn!3Db" + located(2);
@@ -106,9 +128,10 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
         done_coded("04 00"),
     };
     FakeServer fake;
-    answer(fake, BIND_OK);
+    bind_ok(fake);
     answer(fake, [](int id) { return entries(id, 3) + ldap_result_bytes(0x65, id, 3, "out of time"); });
     answer(fake, [](int id) { return ldap_result_bytes(0x65, id, 3, "out of time"); });
+    answer(fake, [](int id) { return entries(id, 2) + ldap_result_bytes(0x65, id, 11, "look-through limit"); });
     // Junk for the search, on a connection left open: refused at once. The
     // bind of the one retry gets junk too, on a connection also left open:
     // the command fails without waiting for an answer to its unbind. The
@@ -116,7 +139,7 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
     for (const Make &make : junk) {
         answer(fake, make);
         answer(fake.next_connection(true), make);
-        answer(fake.next_connection(true), BIND_OK);
+        bind_ok(fake.next_connection(true));
         answer(fake, TWO);
     }
     fake.start();
@@ -124,10 +147,13 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
     Book book(fake_config(fake, QUICK));
     const std::string limit = "Error: LDAP: Search {Time Limit Exceeded - out of time}\n";
     book.converse({{"SEARCH AND 2-0 name=*", limit + "cn!3Db,\ncn!3Dc" + located(3)},
-                   {ALL, limit + NONE}});
-    // A search asks for DNs only, with the configured time limit.
-    EXPECT_TRUE(ends_with(fake.requests().at(1), hex_bytes("02 01 01 01 01 00 87 02") + "cn" +
-                                                     hex_bytes("30 05 04 03") + "1.1"));
+                   {ALL, limit + NONE},
+                   {ALL, "Error: LDAP: Search {Admin Limit Exceeded - look-through limit}\n" + TWO_FOUND}});
+    // A search asks for DNs only, with the configured time limit, and for
+    // the first page of 500 entries with a control that is not critical.
+    EXPECT_TRUE(ends_with(fake.requests().at(2), hex_bytes("02 01 01 01 01 00 87 02") + "cn" +
+                                                     hex_bytes("30 05 04 03") + "1.1" + hex_bytes("a0 27 30 25 04 16") +
+                                                     "1.2.840.113556.1.4.319" + hex_bytes("01 01 00 04 08 30 06 02 02 01 f4 04 00")));
     for (size_t i = 0; i < std::size(junk); i++) {
         auto start = Clock::now();
         EXPECT_TRUE(ends_with(book.ask(ALL), NONE)) << "junk " << i;
@@ -161,10 +187,21 @@ TEST(ScriptedDirectory, EveryWaitIsBounded)
         EXPECT_LT(seconds_since(start), 2.0);
     }
 
+    // A schema read answered drop by drop holds start-up for one wait at most.
+    {
+        FakeServer fake;
+        answer(fake, BIND_OK);
+        fake.read_request().send(ldap_entry_bytes(2, "", "subschemaSubentry", "cn=Subschema"), 1, 300);
+        fake.start();
+        auto start = Clock::now();
+        Book book(fake_config(fake, QUICK));
+        EXPECT_LT(seconds_since(start), 1.8);
+    }
+
     // In a command: the re-bind after a lost connection, a silent search and
     // a dripping one. Each fails within its bound, without a second try; the
     // next command connects afresh and is served.
-    const std::string dripped = TWO(2);
+    const std::string dripped = TWO(3);  // after the bind (1) and the schema read (2)
     const struct {
         const char *what;
         std::function<void(FakeServer &)> script;
@@ -179,14 +216,14 @@ TEST(ScriptedDirectory, EveryWaitIsBounded)
         // Lost after 1.8 s: the second try has only what is left of three.
         {"retry within the command's deadline", [&](FakeServer &f) {
              f.read_request().send(dripped.substr(0, 18), 1, 100).close().next_connection();
-             answer(f, BIND_OK);
+             bind_ok(f);
              f.read_request().send(dripped, 1, 100); }, 2.8, 3.5},
     };
     for (const auto &row : rows) {
         FakeServer fake;
-        answer(fake, BIND_OK);
+        bind_ok(fake);
         row.script(fake);
-        answer(fake.next_connection(true), BIND_OK);
+        bind_ok(fake.next_connection(true));
         answer(fake, TWO);
         fake.start();
         Book book(fake_config(fake, QUICK));
@@ -204,14 +241,24 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
 {
     const std::string forged = "x\r\n+success 99 located.\n-failure\x01\x7f";
     const std::string shown = "x  +success 99 located. -failure  ";
-    {
+    // A refused bind, its text shown with what an Active Directory sub-code
+    // in it means (the text cut to leave room for that).
+    const std::string ad = "80090308: LdapErr: DSID-0C09042A, comment: AcceptSecurityContext error, data ";
+    const std::pair<std::string, std::string> refusals[] = {
+        {forged, shown},
+        {ad + "532, v3839", ad + "532, v3839 (password expired)"},
+        {ad + "775, v3839\r\n+success", ad + "775, v3839  +success (account locked out)"},
+        {ad + "0, v3839", ad + "0, v3839"},
+        {std::string(600, 'x') + " data 533", std::string(400, 'x') + " (account disabled)"},
+    };
+    for (const auto &refusal : refusals) {
         FakeServer fake;
-        answer(fake, [&](int id) { return ldap_result_bytes(0x61, id, 49, forged); });
+        answer(fake, [&](int id) { return ldap_result_bytes(0x61, id, 49, refusal.first); });
         fake.start();
         ProcessResult r = run_book(fake_config(fake), "COMMANDS\n");
-        std::string reason = "(Invalid Credentials - " + shown + ")";
-        EXPECT_EQ(r.out, "Error: LDAP: Connect {Invalid Credentials - " + shown + "}\n-failure Failed to connect to host "
-                         "{127.0.0.1:" + std::to_string(fake.port()) + "}" + reason + "\n");
+        std::string reason = "Invalid Credentials - " + refusal.second;
+        EXPECT_EQ(r.out, "Error: LDAP: Connect {" + reason + "}\n-failure Failed to connect to host "
+                         "{127.0.0.1:" + std::to_string(fake.port()) + "}(" + reason + ")\n");
     }
     auto result = [](int tag, int id, int code, const std::string &matched, const std::string &text,
                      const std::string &more = "") {
@@ -226,6 +273,7 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
     };
     FakeServer fake;
     answer(fake, [&](int id) { return result(0x61, id, 0, "", forged); });
+    schema_refused(fake);
     answer(fake, [&](int id) { return result(0x65, id, 32, "", forged); });
     answer(fake, [&](int id) { return result(0x65, id, 32, forged, ""); });
     answer(fake, [&](int id) {
@@ -236,6 +284,7 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
         return result(0x78, 0, 2, "", forged, ber_element(0x8A, "1.3.6.1.4.1.1466.20036"));
     });
     answer(fake.next_connection(true), [&](int id) { return result(0x61, id, 0, "", forged); });
+    schema_refused(fake);
     answer(fake, TWO);
     answer(fake, [&](int id) {
         std::string attributes = attribute("", {"v"}) + attribute("mail", {"", forged, "b@x"}) + attribute("cn", {"c"});
@@ -250,10 +299,68 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
     EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), error + "-failure 'cn!3Da' Failed {No Such Object - " + shown + "}.\n"));
     EXPECT_TRUE(ends_with(book.ask(ALL), "cn!3Da" + located(1)));
     EXPECT_TRUE(ends_with(book.ask(ALL), TWO_FOUND));
-    // Values keep all but their line ends.
+    // Values keep all but their line ends. GET names the attributes it
+    // wants, and pages not.
     EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "\nemail=\nemail=x  +success 99 located. -failure\x01\x7f\n"
                                                   "email=b@x\nname=c\n+success 'cn!3Da' located.\n"));
+    EXPECT_TRUE(ends_with(fake.requests().back(), hex_bytes("30 0a 04 02") + "cn" + hex_bytes("04 04") + "mail"));
 }
+// A directory that pages: its pages are listed as one search. Paging that
+// does not advance, or outlasts the command's deadline, ends with what came;
+// a garbled control or a lost connection voids what came, and the search is
+// tried once more, from the first page.
+TEST(ScriptedDirectory, PagesListedAsOneSearch)
+{
+    auto page = [](int count, char first, const std::string &cookie, bool malformed = false) {
+        return [=](int id) { return entries(id, count, first) + page_done(id, cookie, malformed); };
+    };
+    auto first_page = [](FakeServer &f) {
+        f.read_request().reply([](const std::string &request) {
+            int id = ber_message_id(request);  // an empty cookie: the first page
+            return ends_with(request, hex_bytes("01 f4 04 00")) ? TWO(id) : ldap_result_bytes(0x65, id, 1);
+        });
+    };
+    const std::string loop = "Error: LDAP: Search {Loop Detect - ", a_to_e = "cn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(5);
+    const struct {
+        const char *what;
+        std::function<void(FakeServer &)> script;
+        std::string reply;
+    } rows[] = {
+        {"to the empty cookie", [&](FakeServer &f) { answer(f, page(2, 'a', "1")); answer(f, page(2, 'c', "2"));
+                                                    answer(f, page(1, 'e', "")); answer(f, TWO); }, a_to_e},
+        {"a cookie again", [&](FakeServer &f) { answer(f, page(2, 'a', "1")); answer(f, page(2, 'c', "2"));
+                                               answer(f, page(1, 'e', "1")); answer(f, TWO); },
+         loop + "the directory repeated a cookie on page 3}\n" + a_to_e},
+        {"pages without entries", [&](FakeServer &f) { answer(f, page(2, 'a', "1"));
+                                                      for (const char *cookie : {"2", "3", "4"}) answer(f, page(0, 'c', cookie));
+                                                      answer(f, TWO); },
+         loop + "3 pages in a row brought no entry}\n" + TWO_FOUND},
+        // Pages of 1.5 s each: the third outlasts the command's 3 s.
+        {"past the deadline", [&](FakeServer &f) { answer(f, page(1, 'a', "1"));
+                                                  f.read_request().send(page(1, 'b', "2")(4), 10, 250);
+                                                  f.read_request().send(page(1, 'c', "3")(5), 10, 250);
+                                                  bind_ok(f.next_connection(true)); answer(f, TWO); },
+         "Error: LDAP: Search {Time Limit Exceeded - time ran out on page 3 of a paged search}\n"
+         "cn!3Da,\ncn!3Db,\ncn!3Dc" + located(3)},
+        {"a garbled control", [&](FakeServer &f) { answer(f, page(2, 'c', "1", true));
+                                                  bind_ok(f.next_connection(true)); first_page(f); answer(f, TWO); }, TWO_FOUND},
+        {"the connection lost", [&](FakeServer &f) { answer(f, page(2, 'c', "1")); f.read_request().close().next_connection();
+                                                    bind_ok(f); first_page(f); answer(f, TWO); },
+         "Error: LDAP: Search {Error - Connection Closed by LDAP server}\n" + TWO_FOUND},
+    };
+    for (const auto &row : rows) {
+        FakeServer fake;
+        bind_ok(fake);
+        row.script(fake);
+        fake.start();
+        Book book(fake_config(fake, QUICK));
+        auto start = Clock::now();
+        EXPECT_EQ(book.ask(ALL), row.reply) << row.what;
+        EXPECT_LT(seconds_since(start), 3.6) << row.what;
+        EXPECT_EQ(book.ask(ALL), TWO_FOUND) << row.what;
+    }
+}
+
 // Peak resident memory of a process, in kB.
 static long peak_kb(pid_t pid)
 {
@@ -274,7 +381,7 @@ TEST(ScriptedDirectory, FloodsStayInBoundedMemory)
     const int flood = 200000;
     const std::string url = "ldap://elsewhere.example.com/" + std::string(70, 'u');
     FakeServer fake;
-    answer(fake, BIND_OK);
+    bind_ok(fake);
     answer(fake, [](int id) { return entries(id, 1) + repeated(entries(id, 1), flood) + ldap_result_bytes(0x65, id, 0); });
     answer(fake, [&](int id) {
         std::string reference = ber_element(0x30, ber_integer(0x02, id) + ber_element(0x73, ber_element(0x04, url)));

@@ -99,4 +99,19 @@ TEST_F(PagingSlapd, AnswersPageByPage)
     ldap_page_clear(&page);
     EXPECT_EQ(4, pages);
     EXPECT_EQ(7u, dns.size());  // ou=People and the six below it
+
+    // ldap_search_paged does the same, the pages handed on as one search;
+    // from the suffix, the referral object's reference makes the result 10.
+    auto collect = [](void *context, lresult *entry) {
+        static_cast<std::vector<std::string> *>(context)->push_back(ldap_get_dn(entry));
+        return 0;
+    };
+    std::vector<std::string> paged;
+    EXPECT_EQ(0, ldap_search_paged(&h, search.base, 2, 0, 0, 0, 0, search.filter, "1.1", 2, collect, &paged));
+    EXPECT_EQ(dns, std::set<std::string>(paged.begin(), paged.end()));
+    EXPECT_EQ(7u, paged.size());
+    paged.clear();
+    EXPECT_EQ(10, ldap_search_paged(&h, "dc=example,dc=com", 2, 0, 0, 0, 0, search.filter, "1.1", 1, collect, &paged));
+    EXPECT_EQ(9u, paged.size());
+    EXPECT_NE(nullptr, ldap_first_referral(&h));
 }
