@@ -40,6 +40,9 @@ TEST(Config, Loading)
     // setting, nor does a long value end the reading.
     const std::string comment = "#" + std::string(12000, 'c') + " field injected STRING mail true\n";
     const std::string long_value = "manager_pass " + std::string(10000, 'p') + "\nhost h\n";
+    std::string deepest = "(cn=a)";
+    for (int i = 0; i < LDAP_FILTER_MAX_DEPTH; i++)
+        deepest = "(!" + deepest + ")";
     const struct {
         std::string text;
         int slot;
@@ -55,6 +58,9 @@ TEST(Config, Loading)
         {"full_name first\n" + long_value, INI_MANAGER_PASS, std::string(511, 'p')},
         {long_value, INI_HOST, "h"},
         {"port 65535x\nConnect_Timeout 3600\ntime_limit 1\n", INI_CONNECT_TIMEOUT, "3600"},
+        {"page_size 100000\npage_size 0\n", INI_PAGE_SIZE, "0"},
+        {"search_filter (&(objectClass=user)(!(objectClass=computer)))\n", INI_SEARCH_FILTER,
+         "(&(objectClass=user)(!(objectClass=computer)))"},
         // Reading stops, quietly, at a key without value or a blank line.
         {"port\nhost h\n", INI_HOST, ""},
         {"   \t \nhost h\n", INI_HOST, ""},
@@ -79,6 +85,13 @@ TEST(Config, Loading)
         {"TIME_LIMIT 3601\nhost h\n", "-failure malformed ini setting (time_limit 3601)"},
         {"connect_timeout +5\n", "-failure malformed ini setting (connect_timeout +5)"},
         {"timeout " + std::string(600, '1') + "\n", "-failure malformed ini setting (timeout " + std::string(600, '1') + ")"},
+        {"page_size 100001\n", "-failure malformed ini setting (page_size 100001)"},
+        {"page_size 5x\n", "-failure malformed ini setting (page_size 5x)"},
+        // A base filter must be one whole filter (see FilterCheck), leaving
+        // room for the SEARCH's "(&" around it.
+        {"search_filter objectClass=person\n", "-failure malformed ini setting (search_filter objectClass=person)"},
+        {"search_filter (cn=a)(cn=b)\n", "-failure malformed ini setting (search_filter (cn=a)(cn=b))"},
+        {"search_filter " + deepest + "\n", "-failure malformed ini setting (search_filter " + deepest + ")"},
         // A file that cannot be opened: its path cut to 100.
         {"", "-failure Cannot open file /nonexistent/" + std::string(87, 'd') + ", No such file or directory\n"},
     };
