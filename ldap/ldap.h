@@ -52,7 +52,7 @@ void data_add_binary(data_buf *buf, const void *octets, int count);
 void data_add_IA5string(data_buf *buf, const char *text);
 
 // ---------------------------------------------------------------------------
-// Filter and attribute-list encoding (filter.cpp)
+// Filter and attribute-list encoding (filter.cpp, filter_check.cpp)
 
 // And/or/not nesting the filter compiler takes at most.
 #define LDAP_FILTER_MAX_DEPTH 48
