@@ -89,7 +89,8 @@ void display_dn(FILE *out, const char *coded_dn)
     const char *coded = coded_dn ? coded_dn : "";
     std::string dn = uncode_dn(coded);
     base_entry kept;
-    int result = book_search(dn.c_str(), 0, nullptr, mapped_attributes().c_str(), 0, keep_first, &kept);
+    std::string attributes = mapped_attributes();
+    int result = book_search(dn.c_str(), 0, nullptr, attributes.c_str(), 0, keep_first, &kept);
     if (result != 0) {
         std::string line = std::string("-failure '") + coded + "' Failed {" + book_error() + "}.";
         s_write_line(out, "", line.c_str());

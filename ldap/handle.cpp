@@ -166,7 +166,8 @@ void ldap_log(ldap_handle *ldap, const char *text, lresult *result)
     char line[512];
     // Active Directory explains a refused bind only by a sub-code inside its
     // text: its meaning is added in words, after a text cut to leave room.
-    const char *reason = result->application == LDAP_BIND_RESPONSE ? ldap_ad_reason(detail) : nullptr;
+    const char *reason =
+        result->application == LDAP_BIND_RESPONSE ? ldap_ad_reason(detail) : nullptr;
     if (reason)
         lprintf(line, sizeof line, "%s - %.400s (%s)", result_name(code), detail, reason);
     else

@@ -57,7 +57,8 @@ int stop_paging(ldap_handle *ldap, int code, const char *text)
 int time_ran_out(ldap_handle *ldap, int page)
 {
     char text[128];
-    lprintf(text, sizeof text, "Time Limit Exceeded - time ran out on page %d of a paged search", page);
+    lprintf(text, sizeof text, "Time Limit Exceeded - time ran out on page %d of a paged search",
+            page);
     ldap->timed_out = 1;
     return stop_paging(ldap, TIME_LIMIT_EXCEEDED, text);
 }
@@ -108,7 +109,8 @@ int page_through(ldap_handle *ldap, const ldap_request *search, int page_size,
         }
         if (read == 0 || !state.page.cookie)
             return code;
-        if (!state.cookies.insert(fingerprint(state.page.cookie, state.page.cookie_length)).second) {
+        uint64_t cookie = fingerprint(state.page.cookie, state.page.cookie_length);
+        if (!state.cookies.insert(cookie).second) {
             char text[128];
             lprintf(text, sizeof text, "Loop Detect - the directory repeated a cookie on page %d",
                     state.pages);
@@ -147,8 +149,10 @@ int ldap_search_paged(ldap_handle *ldap, const char *base, int scope, int deref,
     search.attributes = attributes;
     int code;
     try {
-        code = page_size > 0 ? page_through(ldap, &search, page_size, on_entry, context)
-                             : ldap_search_request(ldap, &search, nullptr, nullptr, on_entry, context);
+        if (page_size > 0)
+            code = page_through(ldap, &search, page_size, on_entry, context);
+        else
+            code = ldap_search_request(ldap, &search, nullptr, nullptr, on_entry, context);
     } catch (const std::bad_alloc &) {
         ldap_log(ldap, "Out of memory for the paged search", nullptr);
         code = -1;

@@ -234,7 +234,8 @@ struct read_bounds {
     msg_fn emsg;
 
     explicit read_bounds(ldap_handle *handle)
-        : ldap(handle), limit_ms(handle ? handle->limit_ms : 0), emsg(handle ? handle->emsg : nullptr)
+        : ldap(handle), limit_ms(handle ? handle->limit_ms : 0),
+          emsg(handle ? handle->emsg : nullptr)
     {
         if (!ldap)
             return;
@@ -347,7 +348,8 @@ int ldap_schema_read(ldap_schema *schema, ldap_handle *ldap)
                            });
     if (code != 0 || !subentry)
         return read_failed(schema, code, "Could not read the subschema subentry's name", ldap);
-    code = read_values(ldap, subentry, "(objectClass=subschema)", "attributeTypes", bounds.seconds(),
+    code = read_values(ldap, subentry, "(objectClass=subschema)", "attributeTypes",
+                       bounds.seconds(),
                        [&](const char *description) { ldap_schema_add(schema, description, -1); });
     free(subentry);
     if (code != 0)
