@@ -69,7 +69,12 @@ static bool tls_verify_value(const char *value)
 // A path; whether it can be used shows when the TLS context is made.
 static bool path_value(const char *value) { return *value != '\0'; }
 
-static bool filter_value(const char *value) { return *value != '\0'; }
+// One whole filter that leaves room for the SEARCH's own "(&" around it.
+static bool filter_value(const char *value)
+{
+    int depth = ldap_filter_check(value);
+    return depth >= 0 && depth < LDAP_FILTER_MAX_DEPTH;
+}
 
 static const setting_rule SETTING_RULES[] = {
     {INI_CONNECT_TIMEOUT, seconds_value},

@@ -88,12 +88,14 @@ static int try_servers(const char *value)
 // when that is set and none of the first took the bind. Returns 1 when bound.
 static int book_connect()
 {
-    if (try_servers(ini[INI_HOST]) == 0)
-        return 1;
-    if (!ini[INI_HOST2][0])
-        return 0;
-    dmsg("cannot use %s (%s), trying %s", ini[INI_HOST], book_error(), ini[INI_HOST2]);
-    return try_servers(ini[INI_HOST2]) == 0;
+    int bound = try_servers(ini[INI_HOST]) == 0;
+    if (!bound && ini[INI_HOST2][0]) {
+        dmsg("cannot use %s (%s), trying %s", ini[INI_HOST], book_error(), ini[INI_HOST2]);
+        bound = try_servers(ini[INI_HOST2]) == 0;
+    }
+    if (bound)
+        book_read_schema(&ldap);
+    return bound;
 }
 
 // "HOST:PORT" of the first server of "host", as the start-up failure names
@@ -122,6 +124,7 @@ static void book_drop_connection()
 {
     ldap_timeout(&ldap, 0, 0);
     ldap_disconnect(&ldap);
+    book_forget_schema();
 }
 
 int book_start(FILE *out)
@@ -166,21 +169,22 @@ void book_end_command()
 }
 
 int book_search(const char *base, int scope, const char *filter, const char *attributes,
-                ldap_entry_fn on_entry, void *context)
+                int page_size, ldap_entry_fn on_entry, void *context)
 {
     int time_limit = book_setting(INI_TIME_LIMIT, TIME_LIMIT);
-    int result = ldap_search_each(&ldap, base, scope, 0, 0, time_limit, 0, filter, attributes,
-                                  on_entry, context);
-    if (result != -1)
-        return result;
+    int result = ldap_search_paged(&ldap, base, scope, 0, 0, time_limit, 0, filter, attributes,
+                                   page_size, on_entry, context);
     // A server that is slow or silent is not asked again: that would only
-    // double the wait. The connection is dropped; the next command makes
-    // a new one.
+    // double the wait. The connection is dropped (a paged search that kept
+    // what came may have left a page half-read); the next command makes a
+    // new one.
     if (ldap_timed_out(&ldap)) {
         dmsg("the directory did not answer in time (%s)", book_error());
         book_drop_connection();
-        return -1;
+        return result;
     }
+    if (result != -1)
+        return result;
     // The connection is gone or can no longer be trusted. One fresh
     // connection, one more try, within what is left of the command's time.
     dmsg("directory connection lost (%s), reconnecting", book_error());
@@ -194,8 +198,8 @@ int book_search(const char *base, int scope, const char *filter, const char *att
     }
     dmsg("reconnected to %s:%d", ldap.host, ldap.port);
     on_entry(context, nullptr);
-    result = ldap_search_each(&ldap, base, scope, 0, 0, time_limit, 0, filter, attributes,
-                              on_entry, context);
+    result = ldap_search_paged(&ldap, base, scope, 0, 0, time_limit, 0, filter, attributes,
+                               page_size, on_entry, context);
     if (result == -1 && ldap_timed_out(&ldap))
         book_drop_connection();
     return result;

@@ -143,17 +143,35 @@ int book_start(FILE *out);
 // its search time limit, one wait for data and one connection attempt.
 void book_begin_command();
 void book_end_command();
-// ldap_search_each on the process-wide connection with the given base,
-// scope, filter and attribute list (null: all), and the configured time
-// limit (30 seconds by default). When the connection was lost (closed,
-// reset, junk, a notice of disconnection), reconnects once as book_start
-// does, calls on_entry(context, null) to void the entries handed so far, and
-// searches once more. After a time-out it drops the connection instead, so
-// that the next command connects afresh.
+// ldap_search_paged on the process-wide connection with the given base,
+// scope, filter, attribute list (null: all) and page size (0: no paging),
+// and the configured time limit (30 seconds by default). When the
+// connection was lost (closed, reset, junk, a notice of disconnection),
+// reconnects once as book_start does, calls on_entry(context, null) to void
+// the entries handed so far, and searches once more, from the first page.
+// After a time-out (even one after which a paged search kept what came) it
+// drops the connection instead, so that the next command connects afresh.
 int book_search(const char *base, int scope, const char *filter, const char *attributes,
-                ldap_entry_fn on_entry, void *context);
+                int page_size, ldap_entry_fn on_entry, void *context);
 // The text of the connection's last failure; "(NULL)" when none is recorded.
 const char *book_error();
+
+// ---------------------------------------------------------------------------
+// Attribute types of the directory (attributes.cpp)
+
+// Reads the attribute types of the directory's schema on the connection
+// just bound, within one wait for data and the command's deadline; when it
+// cannot be read, attribute types compare by name only. Failures are written
+// as Debug: lines at most.
+void book_read_schema(ldap_handle *handle);
+// Forgets the schema read for the last connection (as when it is dropped):
+// attribute types then compare by name until the next one reads its own.
+void book_forget_schema();
+// 1 when the attribute description the directory returned names what a
+// field's attribute names: the same type (its name ignoring case, an alias
+// or its OID, as the schema read says) with the same options, compared
+// ignoring case; else 0 (also for null).
+int book_same_attribute(const char *configured, const char *returned);
 
 // ---------------------------------------------------------------------------
 // SEARCH and GET (search.cpp, get.cpp, dn_coding.cpp)

@@ -7,13 +7,30 @@
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
 
-// The first field that maps to the attribute, ignoring case.
+// The first field that maps to the attribute description the directory
+// returned.
 static const display_field *field_for(const char *attribute)
 {
     for (const display_field *field = display_data; field && field->name; field++)
-        if (s_stricmp(field->attribute, attribute) == 0)
+        if (book_same_attribute(field->attribute, attribute))
             return field;
     return nullptr;
+}
+
+// The attributes GET asks for: those of the fields, each once, by the names
+// the configuration gives them ("dn" is no attribute). Operational ones come
+// only when named. "1.1" (none at all) when no field maps to one.
+static std::string mapped_attributes()
+{
+    std::string names;
+    for (const display_field *field = display_data; field && field->name; field++) {
+        bool named = s_stricmp(field->attribute, "dn") == 0;
+        for (const display_field *before = display_data; !named && before != field; before++)
+            named = s_stricmp(before->attribute, field->attribute) == 0;
+        if (!named)
+            names += (names.empty() ? "" : ",") + std::string(field->attribute);
+    }
+    return names.empty() ? "1.1" : names;
 }
 
 // "name=value" on one line. A value holding line breaks would end its reply
@@ -98,7 +115,8 @@ static void get_entry(FILE *out, const char *coded)
         return no_memory(out, coded);
     std::string dn = uncoded;
     base_entry kept;
-    int result = book_search(dn.c_str(), 0, nullptr, nullptr, keep_first, &kept);
+    std::string attributes = mapped_attributes();
+    int result = book_search(dn.c_str(), 0, nullptr, attributes.c_str(), 0, keep_first, &kept);
     if (result != 0) {
         std::string line = std::string("-failure '") + coded + "' Failed {" + book_error() + "}.";
         s_write_line(out, "", line.c_str());

@@ -9,6 +9,7 @@
 
 static const size_t TERM_MAX = 511;     // characters of one "(attribute=value)"
 static const size_t FILTER_MAX = 10249; // characters of the whole filter
+static const int PAGE_SIZE = 500;       // entries per page unless page_size says otherwise
 
 static const display_field *field_named(const std::string &name)
 {
@@ -153,13 +154,20 @@ static void run_search(FILE *out, int is_and, int from, int to, const char *cond
         fputs("-failure none located.\n", out);
         return;
     }
+    // The base filter counts against no limit: a SEARCH is taken or refused
+    // alike whatever the configuration.
+    if (ini[INI_SEARCH_FILTER][0])
+        filter = std::string("(&") + ini[INI_SEARCH_FILTER] + filter + ")";
     listing list(from, to);
     int scope = book_number(ini[INI_SCOPE]);
     // Only DNs are listed: "1.1" asks the server for no attributes at all.
-    int result = book_search(ini[INI_BASE_DN], scope, filter.c_str(), "1.1", list_entry, &list);
-    // Entries that came before a time or size limit, or beside referrals that
-    // the service cannot follow, are still the answer.
-    bool listed = result == 0 || ((result == 3 || result == 4 || result == 10) && list.found > 0);
+    int result = book_search(ini[INI_BASE_DN], scope, filter.c_str(), "1.1",
+                             book_setting(INI_PAGE_SIZE, PAGE_SIZE), list_entry, &list);
+    // Entries that came before a time, size or administrative limit, beside
+    // referrals that the service cannot follow, or before a paging that did
+    // not advance (54), are still the answer.
+    bool stopped = result == 3 || result == 4 || result == 10 || result == 11 || result == 54;
+    bool listed = result == 0 || (stopped && list.found > 0);
     if (list.broken) {
         fputs("-failure no result available.\n", out);
     } else if (listed && list.found > 0) {

@@ -1,5 +1,6 @@
-// The filter compiler and the attribute-list encoder on arbitrary texts. A
-// compiled filter must decode again as a well-formed element sequence.
+// The filter compiler, its strict reading and the attribute-list encoder on
+// arbitrary texts. A compiled filter must decode again as a well-formed
+// element sequence.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -30,6 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         pos += element.header + element.length;
     }
     data_clear(&out);
+
+    // A filter the strict reading takes compiles to one element, and is
+    // taken one level deeper inside an "and" too.
+    int depth = ldap_filter_check(text.c_str());
+    if (depth > LDAP_FILTER_MAX_DEPTH || (depth >= 0 && items != 1)) abort();
+    if (depth >= 0 && depth < LDAP_FILTER_MAX_DEPTH &&
+        ldap_filter_check(("(&" + text + "(x=y))").c_str()) != depth + 1)
+        abort();
 
     data_buf names;
     data_init(&names);

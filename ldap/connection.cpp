@@ -73,14 +73,14 @@ void ldap_set_tls(ldap_handle *ldap, chan_tls *tls, int mode)
 static lresult *exchange_once(ldap_handle *ldap, const ldap_request *request, const char *unsent,
                               const char *missing)
 {
-    int msgid = ldap_send_request(ldap, request);
+    int msgid = ldap_send_request(ldap, request, nullptr);
     if (!msgid) {
         ldap_log(ldap, unsent, nullptr);
         return nullptr;
     }
     int wait = ldap->chan->timeout_sec;
     ldap_set_deadline(ldap, wait > 0 ? wait : 1);
-    lresult *reply = ldap_receive_reply(ldap, msgid);
+    lresult *reply = ldap_receive_reply(ldap, msgid, nullptr);
     ldap_set_deadline(ldap, 0);
     if (!reply)
         ldap_log(ldap, missing, nullptr);
@@ -181,7 +181,7 @@ int ldap_disconnect(ldap_handle *ldap)
         return 0;
     ldap_request unbind = {};
     unbind.op = LDAP_UNBIND_REQUEST;
-    if (ldap_send_request(ldap, &unbind)) {
+    if (ldap_send_request(ldap, &unbind, nullptr)) {
         // The server answers an unbind by closing the connection; only
         // something else is worth recording.
         lresult *reply = ldap_receive(ldap, nullptr);

@@ -286,20 +286,27 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
     return result;
 }
 
-int ldap_send_request(ldap_handle *ldap, const ldap_request *request)
+int ldap_send_request(ldap_handle *ldap, const ldap_request *request, static_list *controls)
 {
     ldap->timed_out = 0;
     int msgid = next_message_id();
-    return ldap_send(ldap, request, msgid, nullptr) ? msgid : 0;
+    return ldap_send(ldap, request, msgid, controls) ? msgid : 0;
 }
 
-lresult *ldap_receive_reply(ldap_handle *ldap, int msgid)
+lresult *ldap_receive_reply(ldap_handle *ldap, int msgid, lresult **controls_out)
 {
     for (;;) {
-        lresult *message = ldap_receive(ldap, nullptr);
-        if (!message || message->application == -1 || message->id == msgid || message->id == 0)
+        lresult *controls = nullptr;
+        lresult *message = ldap_receive(ldap, &controls);
+        if (!message || message->application == -1 || message->id == msgid || message->id == 0) {
+            if (controls_out)
+                *controls_out = controls;
+            else
+                ldap_free_message(controls);
             return message;
+        }
         ldap_dmsg(ldap, "dropped a reply to message %d while waiting for %d", message->id, msgid);
         ldap_free_message(message);
+        ldap_free_message(controls);
     }
 }

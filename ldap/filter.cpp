@@ -8,10 +8,6 @@
 
 namespace {
 
-// And/or/not nesting beyond this is refused: the whole filter compiles to
-// nothing, which keeps the compiler's recursion and the encoded depth bounded.
-const int FILTER_MAX_DEPTH = 48;
-
 struct compiler {
     bool refused = false;
 };
@@ -164,7 +160,9 @@ int compile_list(compiler *state, data_buf *out, char *text, int depth)
     char *p = strchr(text, '(');
     if (!p)
         return 0;
-    if (depth > FILTER_MAX_DEPTH) {
+    // Deeper nesting is refused: the whole filter compiles to nothing, which
+    // keeps the compiler's recursion and the encoded depth bounded.
+    if (depth > LDAP_FILTER_MAX_DEPTH) {
         state->refused = true;
         return 0;
     }

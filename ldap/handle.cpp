@@ -166,7 +166,14 @@ void ldap_log(ldap_handle *ldap, const char *text, lresult *result)
     if (!detail && code != -1)
         detail = lresult_get_char(result, 1);
     char line[512];
-    lprintf(line, sizeof line, "%s - %s", result_name(code), detail);
+    // Active Directory explains a refused bind only by a sub-code inside its
+    // text: its meaning is added in words, after a text cut to leave room.
+    const char *reason =
+        result->application == LDAP_BIND_RESPONSE ? ldap_ad_reason(detail) : nullptr;
+    if (reason)
+        lprintf(line, sizeof line, "%s - %.400s (%s)", result_name(code), detail, reason);
+    else
+        lprintf(line, sizeof line, "%s - %s", result_name(code), detail);
     ldap_set_error(ldap, line, code);
     ldap_emsg(ldap, "%s {%s}", text, ldap->error_text);
 }

@@ -71,15 +71,31 @@ void data_add_binary(data_buf *buf, const void *octets, int count);
 void data_add_IA5string(data_buf *buf, const char *text);
 
 // ---------------------------------------------------------------------------
-// Filter and attribute-list encoding (filter.cpp)
+// Filter and attribute-list encoding (filter.cpp, filter_check.cpp)
+
+// And/or/not nesting the filter compiler takes at most.
+#define LDAP_FILTER_MAX_DEPTH 48
 
 // Compiles a textual filter (the text is not changed) and appends it to
 // out; a null text with use_default non-zero compiles "(objectClass)".
 // Returns the number of top-level items. Values may carry backslash-hex-hex
-// escapes; and/or/not nested more than 48 deep are refused (nothing
-// appended, 0 returned). Null out or text: 0. When memory runs out, out is
-// failed and 0 returned.
+// escapes; and/or/not nested more than LDAP_FILTER_MAX_DEPTH deep are
+// refused (nothing appended, 0 returned). The compiler is lenient: it makes
+// what it can of any text. Null out or text: 0. When memory runs out, out
+// is failed and 0 returned.
 int data_cvt_search(data_buf *out, const char *text, int use_default);
+// Checks that text is one whole filter written as RFC 4515 writes it, which
+// data_cvt_search compiles to exactly what it says: nothing before or after
+// it, no blank outside a value, an attribute description (a name or numeric
+// OID, options after ';') before every operator, '*' only in values of '='
+// and no value of stars only but "*", no unescaped parenthesis, every
+// backslash followed by two hexadecimal digits, no value ending in a blank
+// or tab (the compiler drops those), '&' and '|' with at least one filter,
+// '!' with exactly one, an extensible match with a type or a matching rule.
+// Returns the depth of its and/or/not nesting (0 for a single item), or -1
+// when it is no such filter, is nested more than LDAP_FILTER_MAX_DEPTH
+// deep, or is null.
+int ldap_filter_check(const char *text);
 // Appends one OCTET STRING per comma-separated name (blanks before a name
 // skipped); returns their number, 0 for a null text. When memory runs out,
 // out is failed and 0 returned.
@@ -476,7 +492,7 @@ char *ldap_first_referral(ldap_handle *ldap);
 char *ldap_next_referral(ldap_handle *ldap);
 
 // ---------------------------------------------------------------------------
-// Simple paged results (paging.cpp)
+// Simple paged results (paging.cpp, paged_search.cpp)
 //
 // A search sent with the control of ldap_page_control returns one page of
 // entries; its SearchResultDone carries the server's control, whose cookie
@@ -506,6 +522,31 @@ void ldap_page_clear(ldap_page *page);
 // unread, present 0). The controls stay the caller's.
 int ldap_page_read(ldap_page *page, lresult *controls);
 
+// Pages a paged search gives up after when none of them brought an entry
+// while the server's cookie stayed non-empty.
+#define LDAP_IDLE_PAGES 3
+
+// ldap_search_each page by page (paged_search.cpp). With page_size above 0
+// each request carries the paged-results control for page_size entries and
+// the cookie of the page before, until the server's cookie comes back
+// empty; the entries of all pages go to on_entry as those of one search.
+// page_size 0 sends no control. A server that returns no paged-results
+// control has answered whole, as to any search. Returns as
+// ldap_search_each: the result code of the page that ended the search (10
+// when referrals were gathered), or -1, which voids the entries handed so
+// far: the connection was lost or sent junk (a garbled paged-results
+// control too), or time ran out on the first page. When the paging cannot
+// go on, what came is kept, and the reason recorded on the handle and
+// reported to its error sink:
+// - time runs out after the first page (the handle's limit, or a page's
+//   time limit and one read time-out): 3, with ldap_timed_out set; part of
+//   a reply may be left unread, so the connection is not worth keeping;
+// - the paging does not advance: the server sends a cookie it sent before,
+//   or LDAP_IDLE_PAGES pages in a row without an entry: 54 (Loop Detect).
+int ldap_search_paged(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                      int time_limit, int types_only, const char *filter, const char *attributes,
+                      int page_size, ldap_entry_fn on_entry, void *context);
+
 // ---------------------------------------------------------------------------
 // Attribute types of the directory's schema (schema.cpp)
 //
@@ -534,7 +575,9 @@ void ldap_schema_clear(ldap_schema *schema);
 int ldap_schema_add(ldap_schema *schema, const char *description, int length);
 // Reads the attribute types from the server into the schema, replacing what
 // it held: the root DSE's subschemaSubentry, then that entry's
-// attributeTypes, each search given 10 seconds. Returns 0 when read
+// attributeTypes. Both searches together take at most one wait for data of
+// the handle's channel (and end by the handle's limit); their failures go
+// to the handle's debug sink, not its error sink. Returns 0 when read
 // (unreadable descriptions are only counted), else the failed search's
 // result code or -1, with the reason in schema->error; the schema is then
 // empty, so names compare ignoring case only.

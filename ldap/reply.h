@@ -20,15 +20,30 @@ int ldap_build_message(data_buf *message, const ldap_request *request, int msgid
 int ldap_wrap_message(data_buf *message, int op, data_buf *body, int constructed, int msgid,
                       static_list *controls);
 
-// Takes the next message ID and sends the request under it; returns the ID,
-// or 0 when the request could not be sent.
-int ldap_send_request(ldap_handle *ldap, const ldap_request *request);
+// Takes the next message ID and sends the request under it with the
+// controls (ldap_cr records; null for none); returns the ID, or 0 when the
+// request could not be sent.
+int ldap_send_request(ldap_handle *ldap, const ldap_request *request, static_list *controls);
 
 // The next message that belongs to the request with ID msgid: replies to
 // other requests are dropped; an error result of the exchange and an
 // unsolicited notification (ID 0) are returned as they are. Null when
-// nothing came (time-out, or an undecodable message).
-lresult *ldap_receive_reply(ldap_handle *ldap, int msgid);
+// nothing came (time-out, or an undecodable message). The controls of the
+// message returned go to *controls_out (null when it had none; the caller
+// frees them), or are freed when controls_out is null.
+lresult *ldap_receive_reply(ldap_handle *ldap, int msgid, lresult **controls_out);
+
+// One search request, sent with the controls (null for none), and its
+// replies: each entry goes to on_entry as it is decoded, references (and
+// the URLs of a result 10) are added to the handle's referrals, which it
+// does not empty first. A time limit in the request bounds the wait for the
+// replies by that and one read time-out more. Returns the result code of
+// the SearchResultDone (referrals not counted in), or -1 when none came or
+// something else did; the outcome is recorded on the handle. The
+// SearchResultDone's controls go to *done_controls (null when it had none,
+// or the result is -1; the caller frees them) when that is not null.
+int ldap_search_request(ldap_handle *ldap, const ldap_request *search, static_list *controls,
+                        lresult **done_controls, ldap_entry_fn on_entry, void *context);
 
 // Gives the operation that starts now `seconds` to receive its replies
 // (0: no deadline, each wait bounded only by the channel's time-out and the

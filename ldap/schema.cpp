@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ldap/ldap.h"
+#include "ldap/reply.h"
 
 namespace {
 
@@ -21,7 +22,6 @@ const size_t MAX_KEYS = 65536;   // names and OIDs kept, over all types
 const int MAX_TYPE_KEYS = 32;    // names and OID of one type
 const int MAX_KEY = 128;         // octets of one name or OID
 const int MAX_DEPTH = 8;         // parentheses open at once in a description
-const int READ_TIME_LIMIT = 10;  // seconds for each of the two searches
 
 // Lower-cased name or OID -> type number.
 using key_map = std::unordered_map<std::string, int>;
@@ -213,10 +213,10 @@ int read_failed(ldap_schema *schema, int code, const char *what, ldap_handle *ld
 // take. The search's result code, or -1 when no value came.
 template <class Take>
 int read_values(ldap_handle *ldap, const char *base, const char *filter, const char *attribute,
-                Take take)
+                int time_limit, Take take)
 {
     static_list results;
-    int code = ldap_search(ldap, base, 0, 0, 0, READ_TIME_LIMIT, 0, filter, attribute, &results);
+    int code = ldap_search(ldap, base, 0, 0, 0, time_limit, 0, filter, attribute, &results);
     char **values = code == 0 ? ldap_get_values(ldap_first_entry(&results), attribute) : nullptr;
     int count = 0;
     for (; values && values[count]; count++)
@@ -224,6 +224,40 @@ int read_values(ldap_handle *ldap, const char *base, const char *filter, const c
     ldap_clear_result_list(&results);
     return code ? code : count ? 0 : -1;
 }
+
+// For the time of a schema read: all of it within one wait for data of the
+// handle's channel (and within the handle's own limit), its searches'
+// failures reported to the debug sink only. Both are restored at the end.
+struct read_bounds {
+    ldap_handle *ldap;
+    long long limit_ms;
+    msg_fn emsg;
+
+    explicit read_bounds(ldap_handle *handle)
+        : ldap(handle), limit_ms(handle ? handle->limit_ms : 0),
+          emsg(handle ? handle->emsg : nullptr)
+    {
+        if (!ldap)
+            return;
+        ldap->emsg = ldap->dmsg;
+        long long wait_ms = seconds() * 1000LL;
+        if (ldap_limit_left(ldap) > wait_ms)
+            ldap_set_limit(ldap, wait_ms);
+    }
+    ~read_bounds()
+    {
+        if (!ldap)
+            return;
+        ldap->limit_ms = limit_ms;
+        ldap->emsg = emsg;
+    }
+    // The channel's wait for data, in whole seconds (at least 1).
+    int seconds() const
+    {
+        int wait = ldap && ldap->chan ? ldap->chan->timeout_sec : 0;
+        return wait > 0 ? wait : 1;
+    }
+};
 
 }  // namespace
 
@@ -314,14 +348,17 @@ int ldap_schema_read(ldap_schema *schema, ldap_handle *ldap)
     if (!schema)
         return -1;
     schema_reset(schema);
+    read_bounds bounds(ldap);
     char *subentry = nullptr;
-    int code = read_values(ldap, "", "(objectClass=*)", "subschemaSubentry", [&](const char *dn) {
-        if (!subentry)
-            subentry = strdup(dn);
-    });
+    int code = read_values(ldap, "", "(objectClass=*)", "subschemaSubentry", bounds.seconds(),
+                           [&](const char *dn) {
+                               if (!subentry)
+                                   subentry = strdup(dn);
+                           });
     if (code != 0 || !subentry)
         return read_failed(schema, code, "Could not read the subschema subentry's name", ldap);
     code = read_values(ldap, subentry, "(objectClass=subschema)", "attributeTypes",
+                       bounds.seconds(),
                        [&](const char *description) { ldap_schema_add(schema, description, -1); });
     free(subentry);
     if (code != 0)

@@ -30,13 +30,13 @@ char *text_at(lresult *list, int position)
 }  // namespace
 
 // Hands the entries of search msgid to on_entry and gathers its references;
-// returns the message that ends it (normally its SearchResultDone), or null
-// when none came.
+// returns the message that ends it (normally its SearchResultDone, its
+// controls in *controls), or null when none came.
 static lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_fn on_entry,
-                               void *context)
+                               void *context, lresult **controls)
 {
     for (;;) {
-        lresult *message = ldap_receive_reply(ldap, msgid);
+        lresult *message = ldap_receive_reply(ldap, msgid, controls);
         if (!message || message->id != msgid)
             return message;
         if (message->application == LDAP_SEARCH_ENTRY) {
@@ -48,56 +48,53 @@ static lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_fn on_en
         } else {
             return message;
         }
+        ldap_free_message(*controls);
+        *controls = nullptr;
     }
 }
 
-int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
-                     int time_limit, int types_only, const char *filter, const char *attributes,
-                     ldap_entry_fn on_entry, void *context)
+int ldap_search_request(ldap_handle *ldap, const ldap_request *search, static_list *controls,
+                        lresult **done_controls, ldap_entry_fn on_entry, void *context)
 {
-    if (!ldap || !on_entry)
-        return -1;
-    ldap_clear_referrals(ldap);
-    ldap_request request = {};
-    request.op = LDAP_SEARCH_REQUEST;
-    request.base = base;
-    request.scope = scope;
-    request.deref = deref;
-    request.size_limit = size_limit;
-    request.time_limit = time_limit;
-    request.types_only = types_only;
-    request.filter = filter;
-    request.attributes = attributes;
-    int msgid = ldap_send_request(ldap, &request);
+    if (done_controls)
+        *done_controls = nullptr;
+    int msgid = ldap_send_request(ldap, search, controls);
     if (!msgid) {
         ldap_log(ldap, "Failed to send 'LDAP_SEARCH_REQUEST'", nullptr);
         return -1;
     }
     // The server ends the search itself after time_limit seconds; one more
     // read time-out is the most its answer may take beyond that.
-    if (time_limit > 0 && ldap->chan)
-        ldap_set_deadline(ldap, time_limit + ldap->chan->timeout_sec);
-    lresult *message = receive_search(ldap, msgid, on_entry, context);
+    if (search->time_limit > 0 && ldap->chan)
+        ldap_set_deadline(ldap, search->time_limit + ldap->chan->timeout_sec);
+    lresult *received = nullptr;
+    lresult *message = receive_search(ldap, msgid, on_entry, context, &received);
     ldap_set_deadline(ldap, 0);
     if (!message) {
         ldap_log(ldap, "LDAP server failed to return back 'LDAP_SEARCH_RESPONCE' {NULL}", nullptr);
         return -1;
     }
     ldap_log(ldap, "Search", message);
-    if (ldap->referrals_dropped)
-        ldap_dmsg(ldap, "kept %d referrals, dropped %d more", static_size(&ldap->referrals),
-                  ldap->referrals_dropped);
-    if (message->application != LDAP_SEARCH_DONE || message->id != msgid) {
-        ldap_free_message(message);
-        return -1;
+    int code = -1;
+    if (message->application == LDAP_SEARCH_DONE && message->id == msgid) {
+        code = lresult_get_int(message, 0);
+        if (code == 10)
+            ldap_gather_referrals(ldap, message, 3, 0);
     }
-    int code = lresult_get_int(message, 0);
-    if (code == 10)
-        ldap_gather_referrals(ldap, message, 3, 0);
-    else if (static_size(&ldap->referrals) > 0 || ldap->referrals_dropped)
-        code = 10;
     ldap_free_message(message);
+    if (code >= 0 && done_controls)
+        *done_controls = received;
+    else
+        ldap_free_message(received);
     return code;
+}
+
+int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                     int time_limit, int types_only, const char *filter, const char *attributes,
+                     ldap_entry_fn on_entry, void *context)
+{
+    return ldap_search_paged(ldap, base, scope, deref, size_limit, time_limit, types_only, filter,
+                             attributes, 0, on_entry, context);
 }
 
 namespace {

@@ -39,10 +39,10 @@ int request_reply(ldap_handle *ldap, const ldap_request *request, bool complete)
     const update_kind *kind = kinds;
     while (kind->request != request->op)
         kind++;
-    int msgid = ldap_send_request(ldap, request);
+    int msgid = ldap_send_request(ldap, request, nullptr);
     if (!msgid)
         return -1;
-    lresult *reply = ldap_receive_reply(ldap, msgid);
+    lresult *reply = ldap_receive_reply(ldap, msgid, nullptr);
     if (!reply) {
         ldap_log(ldap, kind->no_reply, nullptr);
         return -1;
@@ -118,5 +118,5 @@ int ldap_abandon(ldap_handle *ldap, int msgid)
     ldap_request request = {};
     request.op = LDAP_ABANDON_REQUEST;
     request.abandon_id = msgid;
-    return ldap_send_request(ldap, &request) ? 0 : -1;
+    return ldap_send_request(ldap, &request, nullptr) ? 0 : -1;
 }

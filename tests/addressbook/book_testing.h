@@ -72,7 +72,9 @@ private:
 };
 
 // The suite's slapd serves tests/data/book.ldif and a referral object beside
-// ou=People, and gives ordinary users three entries per search at most.
+// ou=People. It gives ordinary users three entries per search at most; the
+// reader as many as it asks for page by page, and result 11 to a search that
+// no index narrows to six entries or fewer (sn and objectClass are indexed).
 class BookTest : public ::testing::Test {
 protected:
     static SlapdOptions options()
@@ -80,6 +82,9 @@ protected:
         SlapdOptions book;
         book.ldif = {"tests/data/book.ldif", "tests/data/referral.ldif"};
         book.sizelimit = 3;
+        book.database_lines = {"index sn,objectClass eq",
+                               "limits dn.exact=\"" SLAPD_READER_DN "\" size.soft=3 size.hard=3 "
+                               "size.pr=unlimited size.prtotal=unlimited size.unchecked=6"};
         return book;
     }
     static void start(const SlapdOptions &options) { slapd = new Slapd(options); slapd->start(); }

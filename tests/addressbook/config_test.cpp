@@ -40,6 +40,9 @@ TEST(Config, Loading)
     // setting, nor does a long value end the reading.
     const std::string comment = "#" + std::string(12000, 'c') + " field injected STRING mail true\n";
     const std::string long_value = "manager_pass " + std::string(10000, 'p') + "\nhost h\n";
+    std::string deepest = "(cn=a)";
+    for (int i = 0; i < LDAP_FILTER_MAX_DEPTH; i++)
+        deepest = "(!" + deepest + ")";
     const struct {
         std::string text;
         int slot;
@@ -55,6 +58,9 @@ TEST(Config, Loading)
         {"full_name first\n" + long_value, INI_MANAGER_PASS, std::string(511, 'p')},
         {long_value, INI_HOST, "h"},
         {"port 65535x\nConnect_Timeout 3600\ntime_limit 1\n", INI_CONNECT_TIMEOUT, "3600"},
+        {"page_size 100000\npage_size 0\n", INI_PAGE_SIZE, "0"},
+        {"search_filter (&(objectClass=user)(!(objectClass=computer)))\n", INI_SEARCH_FILTER,
+         "(&(objectClass=user)(!(objectClass=computer)))"},
         // Reading stops, quietly, at a key without value or a blank line.
         {"port\nhost h\n", INI_HOST, ""},
         {"   \t \nhost h\n", INI_HOST, ""},
@@ -87,6 +93,9 @@ TEST(Config, Loading)
         {"tls starttls\ntls_key_file /etc/hostname\n", "-failure malformed ini setting (tls_key_file /etc/hostname)"},
         {"host a:70000\n", "-failure malformed ini setting (host a:70000)"},
         {"host2 b, [::1\n", "-failure malformed ini setting (host2 b, [::1)"},
+        // A base filter: one whole filter, with room for the SEARCH's "(&".
+        {"search_filter objectClass=person\n", "-failure malformed ini setting (search_filter objectClass=person)"},
+        {"search_filter " + deepest + "\n", "-failure malformed ini setting (search_filter " + deepest + ")"},
         // A file that cannot be opened: its path cut to 100.
         {"", "-failure Cannot open file /nonexistent/" + std::string(87, 'd') + ", No such file or directory\n"},
     };

@@ -8,43 +8,15 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <chrono>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
 #include <thread>
 
-#include "book_testing.h"
-#include "common/fake_server.h"
+#include "scripted_directory.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-using Make = std::function<std::string(int id)>;
-
-double seconds_since(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The next request, answered by what make builds for its message ID.
-void answer(FakeServer &fake, Make make)
-{
-    fake.read_request().reply([make](const std::string &request) { return make(ber_message_id(request)); });
-}
-
-// Entries cn=a, cn=b, ... of a search.
-std::string entries(int id, int count)
-{
-    std::string out;
-    for (char c = 'a'; c < 'a' + count; c++)
-        out += ldap_entry_bytes(id, std::string("cn=") + c, "cn", std::string(1, c));
-    return out;
-}
-
-std::string repeated(const std::string &piece, int count)
+static std::string repeated(const std::string &piece, int count)
 {
     std::string out;
     out.reserve(piece.size() * static_cast<size_t>(count));
@@ -52,20 +24,6 @@ std::string repeated(const std::string &piece, int count)
         out += piece;
     return out;
 }
-
-const Make BIND_OK = [](int id) { return ldap_result_bytes(0x61, id, 0); };
-const Make TWO = [](int id) { return entries(id, 2) + ldap_result_bytes(0x65, id, 0); };
-const std::string ALL = "SEARCH AND 1-0 name=*";
-const std::string TWO_FOUND = "cn!3Da,\ncn!3Db" + located(2);
-// Short waits: one second each, so a whole command may take three.
-const std::string QUICK = "connect_timeout 1\ntimeout 1\ntime_limit 1\n";
-
-std::string fake_config(const FakeServer &fake, const std::string &more = "")
-{
-    return "host 127.0.0.1\nport " + std::to_string(fake.port()) + "\nfield name STRING cn true\n" + more;
-}
-
-}  // namespace
 
 TEST(ScriptedDirectory, FaultsFailOneCommandEach)
 {
@@ -105,9 +63,10 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
         done_coded("04 00"),
     };
     FakeServer fake;
-    answer(fake, BIND_OK);
+    bind_ok(fake);
     answer(fake, [](int id) { return entries(id, 3) + ldap_result_bytes(0x65, id, 3, "out of time"); });
     answer(fake, [](int id) { return ldap_result_bytes(0x65, id, 3, "out of time"); });
+    answer(fake, [](int id) { return entries(id, 2) + ldap_result_bytes(0x65, id, 11, "look-through limit"); });
     // Junk for the search, on a connection left open: refused at once. The
     // bind of the one retry gets junk too, on a connection also left open:
     // the command fails without waiting for an answer to its unbind. The
@@ -115,7 +74,7 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
     for (const Make &make : junk) {
         answer(fake, make);
         answer(fake.next_connection(true), make);
-        answer(fake.next_connection(true), BIND_OK);
+        bind_ok(fake.next_connection(true));
         answer(fake, TWO);
     }
     fake.start();
@@ -123,10 +82,13 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
     Book book(fake_config(fake, QUICK));
     const std::string limit = "Error: LDAP: Search {Time Limit Exceeded - out of time}\n";
     book.converse({{"SEARCH AND 2-0 name=*", limit + "cn!3Db,\ncn!3Dc" + located(3)},
-                   {ALL, limit + NONE}});
-    // A search asks for DNs only, with the configured time limit.
-    EXPECT_TRUE(ends_with(fake.requests().at(1), hex_bytes("02 01 01 01 01 00 87 02") + "cn" +
-                                                     hex_bytes("30 05 04 03") + "1.1"));
+                   {ALL, limit + NONE},
+                   {ALL, "Error: LDAP: Search {Admin Limit Exceeded - look-through limit}\n" + TWO_FOUND}});
+    // A search asks for DNs only, with the configured time limit, and for
+    // the first page of 500 entries with a control that is not critical.
+    EXPECT_TRUE(ends_with(fake.requests().at(2), hex_bytes("02 01 01 01 01 00 87 02") + "cn" +
+                                                     hex_bytes("30 05 04 03") + "1.1" + hex_bytes("a0 27 30 25 04 16") +
+                                                     "1.2.840.113556.1.4.319" + hex_bytes("01 01 00 04 08 30 06 02 02 01 f4 04 00")));
     for (size_t i = 0; i < std::size(junk); i++) {
         auto start = Clock::now();
         EXPECT_TRUE(ends_with(book.ask(ALL), NONE)) << "junk " << i;
@@ -160,10 +122,20 @@ TEST(ScriptedDirectory, EveryWaitIsBounded)
         EXPECT_LT(seconds_since(start), 3.0);
     }
 
+    {  // a schema read answered drop by drop holds start-up for one wait at most
+        FakeServer fake;
+        answer(fake, BIND_OK);
+        fake.read_request().send(ldap_entry_bytes(2, "", "subschemaSubentry", "cn=Subschema"), 1, 300);
+        fake.start();
+        auto start = Clock::now();
+        Book book(fake_config(fake, QUICK));
+        EXPECT_LT(seconds_since(start), 1.8);
+    }
+
     // In a command: the re-bind after a lost connection, a silent search and
     // a dripping one. Each fails within its bound, without a second try; the
     // next command connects afresh and is served.
-    const std::string dripped = TWO(2);
+    const std::string dripped = TWO(3);  // after the bind (1) and the schema read (2)
     const struct {
         const char *what;
         std::function<void(FakeServer &)> script;
@@ -178,14 +150,14 @@ TEST(ScriptedDirectory, EveryWaitIsBounded)
         // Lost after 1.9 s: the second try has only what is left of three.
         {"retry within the command's deadline", [&](FakeServer &f) {
              f.read_request().send(dripped.substr(0, 20), 1, 100).close().next_connection();
-             answer(f, BIND_OK);
+             bind_ok(f);
              f.read_request().send(dripped, 1, 100); }, 2.8, 3.6},
     };
     for (const auto &row : rows) {
         FakeServer fake;
-        answer(fake, BIND_OK);
+        bind_ok(fake);
         row.script(fake);
-        answer(fake.next_connection(true), BIND_OK);
+        bind_ok(fake.next_connection(true));
         answer(fake, TWO);
         fake.start();
         Book book(fake_config(fake, QUICK));
@@ -203,17 +175,26 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
 {
     const std::string forged = "x\r\n+success 99 located.\n-failure\x01\x7f";
     const std::string shown = "x  +success 99 located. -failure  ";
-    {
+    // A refused bind, its text shown with what an Active Directory sub-code
+    // in it means (the text cut to leave room for that).
+    const std::string ad = "80090308: LdapErr: DSID-0C09042A, comment: AcceptSecurityContext error, data ";
+    const std::pair<std::string, std::string> refusals[] = {
+        {forged, shown},
+        {ad + "532, v3839", ad + "532, v3839 (password expired)"},
+        {ad + "775, v3839\r\n+success", ad + "775, v3839  +success (account locked out)"},
+        {std::string(600, 'x') + " data 533", std::string(400, 'x') + " (account disabled)"},
+    };
+    for (const auto &refusal : refusals) {
         FakeServer fake;
-        answer(fake, [&](int id) { return ldap_result_bytes(0x61, id, 49, forged); });
+        answer(fake, [&](int id) { return ldap_result_bytes(0x61, id, 49, refusal.first); });
         fake.start();
         ProcessResult r = run_book(fake_config(fake), "COMMANDS\n");
-        std::string reason = "(Invalid Credentials - " + shown + ")";
-        EXPECT_EQ(r.out, "Error: LDAP: Connect {Invalid Credentials - " + shown + "}\n-failure Failed to connect to host "
-                         "{127.0.0.1:" + std::to_string(fake.port()) + "}" + reason + "\n");
+        std::string reason = "Invalid Credentials - " + refusal.second;
+        EXPECT_EQ(r.out, "Error: LDAP: Connect {" + reason + "}\n-failure Failed to connect to host "
+                         "{127.0.0.1:" + std::to_string(fake.port()) + "}(" + reason + ")\n");
     }
     FakeServer fake;
-    answer(fake, [&](int id) { return ldap_result_bytes(0x61, id, 0, forged); });
+    bind_ok(fake, [&](int id) { return ldap_result_bytes(0x61, id, 0, forged); });
     answer(fake, [&](int id) { return ldap_result_bytes(0x65, id, 32, forged); });
     answer(fake, [&](int id) { return ldap_result_bytes(0x65, id, 32, "", forged); });
     answer(fake, [&](int id) {
@@ -222,7 +203,7 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
         return entries(id, 1) + reference + ldap_result_bytes(0x65, id, 10, forged, "", referral);
     });
     answer(fake, [&](int) { return ldap_result_bytes(0x78, 0, 2, forged, "", ber_element(0x8A, "1.3.6.1.4.1.1466.20036")); });
-    answer(fake.next_connection(true), [&](int id) { return ldap_result_bytes(0x61, id, 0, forged); });
+    bind_ok(fake.next_connection(true), [&](int id) { return ldap_result_bytes(0x61, id, 0, forged); });
     answer(fake, TWO);
     answer(fake, [&](int id) {
         return ldap_entry_bytes(id, "cn=a", {{"", {"v"}}, {"mail", {"", forged, "b@x"}}, {"cn", {"c"}}}) +
@@ -236,9 +217,11 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
     EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), error + "-failure 'cn!3Da' Failed {No Such Object - " + shown + "}.\n"));
     EXPECT_TRUE(ends_with(book.ask(ALL), "cn!3Da" + located(1)));
     EXPECT_TRUE(ends_with(book.ask(ALL), TWO_FOUND));
-    // Values keep all but their line ends.
+    // Values keep all but their line ends. GET names the attributes it
+    // wants, and pages not.
     EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "\nemail=\nemail=x  +success 99 located. -failure\x01\x7f\n"
                                                   "email=b@x\nname=c\n+success 'cn!3Da' located.\n"));
+    EXPECT_TRUE(ends_with(fake.requests().back(), hex_bytes("30 0a 04 02") + "cn" + hex_bytes("04 04") + "mail"));
 }
 // A GET reads one entry and a search keeps a bounded number of referrals,
 // whatever the directory sends: 200,000 entries for the one, 500,000
@@ -248,7 +231,7 @@ TEST(ScriptedDirectory, FloodsStayInBoundedMemory)
     const int flood = 200000;
     const std::string url = "ldap://elsewhere.example.com/" + std::string(70, 'u');
     FakeServer fake;
-    answer(fake, BIND_OK);
+    bind_ok(fake);
     answer(fake, [](int id) { return entries(id, 1) + repeated(entries(id, 1), flood) + ldap_result_bytes(0x65, id, 0); });
     answer(fake, [&](int id) {
         std::string reference = ldap_message(id, ber_element(0x73, ber_element(0x04, url)));

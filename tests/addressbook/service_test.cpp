@@ -28,11 +28,12 @@ std::string listing(const std::vector<std::string> &coded, size_t from = 1, size
     return text;
 }
 
-// The coded DNs slapd finds below ou=People, in the order it sends them.
+// The coded DNs slapd finds below ou=People, in the order it sends them
+// page by page.
 std::vector<std::string> found(const Slapd &server, const std::string &filter)
 {
     std::vector<std::string> coded;
-    for (const std::string &dn : server.search_dns("ou=People,dc=example,dc=com", "sub", filter))
+    for (const std::string &dn : server.search_dns("ou=People,dc=example,dc=com", "sub", filter, 500))
         coded.push_back(code_dn(dn.c_str()));
     return coded;
 }
@@ -107,23 +108,54 @@ TEST_F(Service, Conversation)
     });
 }
 
-TEST_F(Service, SizeLimitReferralsAndSecondHost)
+// Limits, paging, the base filter and attributes found by any name: each row
+// a session of its own, as the reader unless it says otherwise.
+TEST_F(Service, PagingLimitsBaseFilterAndNames)
 {
     std::vector<std::string> testers = found(*slapd, "(sn=Tester)");
     ASSERT_EQ(testers.size(), 5u);
-    {
-        // The ordinary user is limited to three entries (result 4), reached
-        // through the second host.
-        Book &book = greeted(FIELDS + "manager_dn " SLAPD_READER_DN "\nmanager_pass " SLAPD_READER_PW
-                                      "\nhost 127.0.0.2\nhost2 127.0.0.1\n");
-        std::string limit = "Error: LDAP: Search {Size Limit Exceeded - (NULL)}\n";
-        book.converse({{"SEARCH AND 2-0 surname=Tester", limit + listing(testers, 2, 3) + located(3)},
-                       {"SEARCH AND 6-0 surname=Tester", limit + located(3)}});
+    std::string changed;
+    ASSERT_EQ(slapd->ldapsearch("cn=Alice Archer,ou=People,dc=example,dc=com", "base", "(cn=*)",
+                                {"modifyTimestamp"}, &changed), 0);
+    changed = changed.substr(changed.find("modifyTimestamp: ") + 17);
+    changed.resize(changed.find('\n') + 1);
+    const std::string reader = FIELDS + "manager_dn " SLAPD_READER_DN "\nmanager_pass " SLAPD_READER_PW "\n";
+    const std::string size_limit = "Error: LDAP: Search {Size Limit Exceeded - (NULL)}\n";
+    const std::string suffix = FIELDS + "base_dn " + slapd->options().suffix + "\n";
+    const struct {
+        std::string more, command, reply;
+    } rows[] = {
+        // Unpaged, the reader gets three entries (result 4), reached through
+        // the second host; paged, all of them, in ranges across pages.
+        {reader + "page_size 0\nhost 127.0.0.2\nhost2 127.0.0.1\n", "SEARCH AND 2-0 surname=Tester",
+         size_limit + listing(testers, 2, 3) + located(3)},
+        {reader + "page_size 0\n", "SEARCH AND 6-0 surname=Tester", size_limit + located(3)},
+        {reader, "SEARCH AND 1-0 surname=Tester", listing(testers) + located(5)},
+        {reader + "page_size 2\n", "SEARCH AND 2-4 surname=Tester", listing(testers, 2, 4) + located(5)},
+        {reader + "page_size 1\n", "SEARCH AND 5-9 surname=Tester", listing(testers, 5) + located(5)},
+        {reader + "page_size 100000\n", "SEARCH AND 1-0 fullname=*",
+         "Error: LDAP: Search {Admin Limit Exceeded - (NULL)}\n" + NONE},
+        // From the suffix, the referral object ends the search with result 10.
+        {suffix, "SEARCH AND 1-2 surname=Tester", listing(testers, 1, 2) + located(5)},
+        {suffix, "SEARCH AND 1-0 surname=Nobody", NONE},
+        {FIELDS + "search_filter (!(title=QA))\n", "SEARCH OR 1-0 surname=Tester,fullname=*Archer",
+         listing(found(*slapd, "(&(!(title=QA))(|(sn=Tester)(cn=*Archer)))")) + located(1)},
+        {FIELDS + "search_filter (objectClass=person)\n", "SEARCH AND 1-0 no conditions", NONE},
+        // Any name of a type, the schema's alias or OID; operational types
+        // when named; options only as named.
+        {"field common STRING commonName false\nfield last STRING surname false\n"
+         "field mailbox STRING rfc822Mailbox false\nfield cell STRING mobileTelephoneNumber false\n"
+         "field changed STRING modifyTimestamp false\nfield id STRING dn false\n",
+         "GET " + ALICE, "common=Alice Archer\nlast=Archer\nmailbox=alice@example.com\n"
+         "mailbox=a.archer@example.org\ncell=+1 555 0201\nchanged=" + changed +
+         "+success '" + ALICE + "' located.\n"},
+        {"field oid STRING 2.5.4.3 false\nfield german STRING CommonName;Lang-DE false\nfield cn STRING cn false\n",
+         "GET " + ALICE, "oid=Alice Archer\ngerman=Alice Bogen\n+success '" + ALICE + "' located.\n"},
+    };
+    for (const auto &row : rows) {
+        ProcessResult r = run(row.more, row.command + "\n");
+        EXPECT_EQ(r.out, GREETING + row.reply) << row.more << row.command;
     }
-    // From the suffix, the referral object ends the search with result 10.
-    Book &book = greeted(FIELDS + "base_dn " + slapd->options().suffix + "\n");
-    book.converse({{"SEARCH AND 1-2 surname=Tester", listing(testers, 1, 2) + located(5)},
-                   {"SEARCH AND 1-0 surname=Nobody", NONE}});
 }
 
 TEST_F(Service, StartupFailures)

@@ -158,11 +158,13 @@ void Slapd::stop()
 
 int Slapd::ldapsearch(const std::string &base, const std::string &scope,
                       const std::string &filter, const std::vector<std::string> &attributes,
-                      std::string *output) const
+                      std::string *output, int page_size) const
 {
     std::vector<std::string> argv = {find_tool("ldapsearch"), "-x", "-H", url(), "-D", options_.rootdn,
                                      "-w", options_.rootpw, "-b", base, "-s", scope, "-LLL",
                                      "-o", "ldif-wrap=no", filter};
+    if (page_size > 0)
+        argv.insert(argv.end() - 1, {"-E", "pr=" + std::to_string(page_size) + "/noprompt"});
     if (options_.tls) {  // StartTLS, trusting the test CA and showing the client certificate
         const TestCertificates &certs = test_certificates();
         argv.insert(argv.begin() + 2, "-ZZ");
@@ -176,10 +178,10 @@ int Slapd::ldapsearch(const std::string &base, const std::string &scope,
 }
 
 std::vector<std::string> Slapd::search_dns(const std::string &base, const std::string &scope,
-                                           const std::string &filter) const
+                                           const std::string &filter, int page_size) const
 {
     std::string text, line;
-    ldapsearch(base, scope, filter, {"1.1"}, &text);
+    ldapsearch(base, scope, filter, {"1.1"}, &text, page_size);
     std::vector<std::string> dns;
     std::stringstream lines(text);
     while (std::getline(lines, line))

@@ -58,12 +58,14 @@ public:
     const SlapdOptions &options() const { return options_; }
 
     // ldapsearch bound as the rootdn (-LLL, no wrapping), attribute names
-    // after the filter; returns its exit status.
+    // after the filter, paged when page_size is above 0; returns its exit status.
     int ldapsearch(const std::string &base, const std::string &scope, const std::string &filter,
-                   const std::vector<std::string> &attributes, std::string *output) const;
-    // The DNs found, as slapd spells them, in the order it sends them.
+                   const std::vector<std::string> &attributes, std::string *output,
+                   int page_size = 0) const;
+    // The DNs found, as slapd spells them, in the order it sends them: that
+    // of a paged search (by entry) when page_size is above 0.
     std::vector<std::string> search_dns(const std::string &base, const std::string &scope,
-                                        const std::string &filter) const;
+                                        const std::string &filter, int page_size = 0) const;
 
 private:
     bool launch(bool new_port);

@@ -10,6 +10,32 @@ TEST(FilterCompile, StandardFormsMatchIndependentEncoder)
         int count = -1;
         EXPECT_EQ(r.second, filter_hex(r.first, 0, &count)) << r.first;
         EXPECT_EQ(1, count) << r.first;
+        EXPECT_LE(0, ldap_filter_check(r.first)) << r.first;  // the strict reading takes them all
+    }
+}
+
+// The strict reading refuses what the compiler would only guess at: text
+// around or between filters, blanks outside values or ending them, unbalanced
+// or unescaped parentheses, bad escapes, stars it would take for substrings,
+// missing operators and operands.
+TEST(FilterCheck, WholeFiltersOnly)
+{
+    const std::pair<const char *, int> cases[] = {
+        {"(cn=Fred)", 0}, {"(&(objectClass=user)(!(objectClass=computer)))", 2}, {"(cn;lang-de=a\\29)", 0},
+        {"(2.5.4.3=*)", 0}, {"(cn=)", 0}, {"(cn:DN:=x)", 0}, {"(cn= x)", 0}, {"(|(a=1)(&(b=2)(c=3)))", 2},
+        {"", -1}, {"cn=Fred", -1}, {" (cn=Fred)", -1}, {"(cn=Fred) ", -1}, {"(a=1)(b=2)", -1}, {"( cn=a)", -1},
+        {"(cn =a)", -1}, {"(&(a=1) (b=2))", -1}, {"(cn=a )", -1}, {"(cn=\t)", -1}, {"(cn=Fred", -1},
+        {"(&(cn=a)", -1}, {"(cn=Fred))", -1}, {"(cn=a(b)c)", -1}, {"(cn=a\\2)", -1}, {"(cn=a\\zz)", -1},
+        {"(cn>=a*)", -1}, {"(cn~=*)", -1}, {"(cn:=a*)", -1}, {"(cn=**)", -1}, {"(cn)", -1}, {"(=x)", -1},
+        {"(cn<x)", -1}, {"(&)", -1}, {"(|)", -1}, {"(!(a=1)(b=2))", -1}, {"(!)", -1}, {"(:=x)", -1},
+        {"(:dn:=x)", -1}, {"(1=x)", -1}, {"(c_n=x)", -1}, {"(cn;=x)", -1}, {nullptr, -1}};
+    for (const auto &c : cases)
+        EXPECT_EQ(c.second, ldap_filter_check(c.first)) << (c.first ? c.first : "null");
+    for (int levels : {LDAP_FILTER_MAX_DEPTH, LDAP_FILTER_MAX_DEPTH + 1}) {
+        std::string filter = "(cn=a)";
+        for (int i = 0; i < levels; i++)
+            filter = "(!" + filter + ")";
+        EXPECT_EQ(levels > LDAP_FILTER_MAX_DEPTH ? -1 : levels, ldap_filter_check(filter.c_str()));
     }
 }
 

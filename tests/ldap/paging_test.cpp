@@ -1,5 +1,5 @@
 // Paged results: the request control's octets, the reading of hostile
-// response controls, and a search slapd answers page by page.
+// response controls, and a paged search slapd answers page by page.
 #include <set>
 
 #include "ldap_testing.h"
@@ -66,37 +66,20 @@ TEST(Paging, RequestControlAndResponses)
 class PagingSlapd : public SlapdSuite {};
 
 // Two entries a page, each page asked for with the cookie of the one before,
-// until slapd sends an empty cookie.
+// until slapd sends an empty cookie; from the suffix, a reference on an
+// early page makes the result 10.
 TEST_F(PagingSlapd, AnswersPageByPage)
 {
-    ldap_request search = {};
-    search.op = LDAP_SEARCH_REQUEST;
-    search.base = "ou=People,dc=example,dc=com";
-    search.scope = 2;
-    search.filter = "(objectClass=*)";
-    search.attributes = "1.1";
-    std::set<std::string> dns;
-    ldap_page page;
-    ldap_page_init(&page);
-    int pages = 0;
-    for (bool more = true; more && pages < 10; pages++) {
-        static_list controls;
-        static_init(&controls, nullptr);
-        ldap_cr *cr = ldap_page_control(2, page.cookie, page.cookie_length);
-        static_add(&controls, cr);
-        EXPECT_EQ(1, ldap_send(&h, &search, 0, &controls));
-        ldap_cr_clear(cr);
-        static_clear(&controls);
-        lresult *received = nullptr;
-        List message;
-        while (message.reset(ldap_receive(&h, &received)),
-               message && message->application == LDAP_SEARCH_ENTRY)
-            dns.insert(ldap_get_dn(message.get()));
-        List owned(received);
-        EXPECT_EQ(0, lresult_get_int(message.get(), 0));
-        more = ldap_page_read(&page, received) == 1 && page.cookie;
-    }
-    ldap_page_clear(&page);
-    EXPECT_EQ(4, pages);
-    EXPECT_EQ(7u, dns.size());  // ou=People and the six below it
+    std::multiset<std::string> dns;
+    auto collect = [](void *context, lresult *entry) {
+        static_cast<std::multiset<std::string> *>(context)->insert(ldap_get_dn(entry));
+        return 0;
+    };
+    int first = xmsg_id;
+    EXPECT_EQ(0, ldap_search_paged(&h, "ou=People,dc=example,dc=com", 2, 0, 0, 0, 0, "(objectClass=*)", "1.1", 2,
+                                   collect, &dns));
+    EXPECT_EQ(4, xmsg_id - first);  // requests
+    EXPECT_EQ(7u, std::set<std::string>(dns.begin(), dns.end()).size());  // ou=People and the six below it
+    EXPECT_EQ(7u, dns.size());                                              // each once
+    EXPECT_EQ(10, ldap_search_paged(&h, "dc=example,dc=com", 2, 0, 0, 0, 0, "(objectClass=*)", "1.1", 1, collect, &dns));
 }

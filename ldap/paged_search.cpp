@@ -1,0 +1,167 @@
+// Paged searches: one search asked for page by page with the paged-results
+// control, each page's cookie asking for the next, and the entries of all
+// pages handed on as those of one search. The cookies come from the server
+// and are hostile like the rest of its octets: the paging ends as soon as
+// they stop advancing, and all pages share the handle's time.
+#include <cstdint>
+#include <new>
+#include <unordered_set>
+
+#include "ldap/ldap.h"
+#include "ldap/reply.h"
+
+namespace {
+
+const int LOOP_DETECT = 54;
+const int TIME_LIMIT_EXCEEDED = 3;
+
+// What a paged search keeps from page to page. Of the cookies sent it keeps
+// only a fingerprint each: a server may make a cookie as large as a message.
+struct paging {
+    ldap_entry_fn on_entry;
+    void *context;
+    int entries = 0;  // entries of the page being received
+    int pages = 0;    // pages asked for so far
+    int idle = 0;     // pages in a row without an entry
+    ldap_page page;   // the server's control of the last page
+    std::unordered_set<uint64_t> cookies;
+
+    paging(ldap_entry_fn fn, void *ctx) : on_entry(fn), context(ctx) { ldap_page_init(&page); }
+    ~paging() { ldap_page_clear(&page); }
+};
+
+int count_entry(void *context, lresult *entry)
+{
+    auto *state = static_cast<paging *>(context);
+    state->entries++;
+    return state->on_entry(state->context, entry);
+}
+
+// FNV-1a over the cookie's octets.
+uint64_t fingerprint(const unsigned char *octets, int length)
+{
+    uint64_t hash = 14695981039346656037ull;
+    for (int i = 0; i < length; i++)
+        hash = (hash ^ octets[i]) * 1099511628211ull;
+    return hash;
+}
+
+// Records and reports why the paging stopped with what came; returns code.
+int stop_paging(ldap_handle *ldap, int code, const char *text)
+{
+    ldap_set_error(ldap, text, code);
+    ldap_emsg(ldap, "Search {%s}", text);
+    return code;
+}
+
+int time_ran_out(ldap_handle *ldap, int page)
+{
+    char text[128];
+    lprintf(text, sizeof text, "Time Limit Exceeded - time ran out on page %d of a paged search",
+            page);
+    ldap->timed_out = 1;
+    return stop_paging(ldap, TIME_LIMIT_EXCEEDED, text);
+}
+
+// Asks for the page after the cookie of state->page. The page's result
+// code, or -1; its SearchResultDone's controls go to *done_controls.
+int request_page(ldap_handle *ldap, const ldap_request *search, int page_size, paging *state,
+                 lresult **done_controls)
+{
+    *done_controls = nullptr;
+    ldap_cr *control = ldap_page_control(page_size, state->page.cookie, state->page.cookie_length);
+    static_list controls;
+    static_init(&controls, nullptr);
+    int code = -1;
+    if (control && static_add(&controls, control) >= 0)
+        code = ldap_search_request(ldap, search, &controls, done_controls, count_entry, state);
+    else
+        ldap_log(ldap, "Out of memory for the paged-results control", nullptr);
+    static_clear(&controls);
+    ldap_cr_clear(control);
+    return code;
+}
+
+// The pages of the search until the last one, or until the paging stops.
+int page_through(ldap_handle *ldap, const ldap_request *search, int page_size,
+                 ldap_entry_fn on_entry, void *context)
+{
+    paging state(on_entry, context);
+    for (;;) {
+        state.entries = 0;
+        lresult *controls = nullptr;
+        int code = request_page(ldap, search, page_size, &state, &controls);
+        state.pages++;
+        // On the first page nothing tells a paging server from one that
+        // ignores the control: a time-out there fails as an unpaged one does.
+        if (code == -1)
+            return state.pages > 1 && ldap_timed_out(ldap) ? time_ran_out(ldap, state.pages) : -1;
+        int read = ldap_page_read(&state.page, controls);
+        ldap_free_message(controls);
+        if (code != 0)
+            return code;
+        if (read < 0) {
+            // Junk inside a reply: the connection cannot be trusted any more.
+            chan_close(ldap->chan);
+            ldap_drop_received(ldap);
+            ldap_log(ldap, "The directory's paged-results control cannot be read", nullptr);
+            return -1;
+        }
+        if (read == 0 || !state.page.cookie)
+            return code;
+        uint64_t cookie = fingerprint(state.page.cookie, state.page.cookie_length);
+        if (!state.cookies.insert(cookie).second) {
+            char text[128];
+            lprintf(text, sizeof text, "Loop Detect - the directory repeated a cookie on page %d",
+                    state.pages);
+            return stop_paging(ldap, LOOP_DETECT, text);
+        }
+        state.idle = state.entries ? 0 : state.idle + 1;
+        if (state.idle == LDAP_IDLE_PAGES) {
+            char text[128];
+            lprintf(text, sizeof text, "Loop Detect - %d pages in a row brought no entry",
+                    LDAP_IDLE_PAGES);
+            return stop_paging(ldap, LOOP_DETECT, text);
+        }
+        if (ldap_limit_left(ldap) <= 0)
+            return time_ran_out(ldap, state.pages + 1);
+    }
+}
+
+}  // namespace
+
+int ldap_search_paged(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                      int time_limit, int types_only, const char *filter, const char *attributes,
+                      int page_size, ldap_entry_fn on_entry, void *context)
+{
+    if (!ldap || !on_entry || page_size < 0)
+        return -1;
+    ldap_clear_referrals(ldap);
+    ldap_request search = {};
+    search.op = LDAP_SEARCH_REQUEST;
+    search.base = base;
+    search.scope = scope;
+    search.deref = deref;
+    search.size_limit = size_limit;
+    search.time_limit = time_limit;
+    search.types_only = types_only;
+    search.filter = filter;
+    search.attributes = attributes;
+    int code = oom_guard(
+        [&] {
+            return page_size > 0
+                       ? page_through(ldap, &search, page_size, on_entry, context)
+                       : ldap_search_request(ldap, &search, nullptr, nullptr, on_entry, context);
+        },
+        [&] {
+            ldap_log(ldap, "Out of Memory", nullptr);
+            return -1;
+        });
+    if (ldap->referrals_dropped)
+        ldap_dmsg(ldap, "kept %d referrals, dropped %d more", static_size(&ldap->referrals),
+                  ldap->referrals_dropped);
+    // A referral lost to memory is a referral all the same.
+    if (code >= 0 && code != 10 && (static_size(&ldap->referrals) > 0 || ldap->referrals_dropped))
+        code = 10;
+    return code;
+}
