@@ -204,14 +204,6 @@ void ldap_drop_received(ldap_handle *ldap)
     ldap->rx_size = 0;
 }
 
-void ldap_free_message(lresult *message)
-{
-    if (!message || message == LRESULT_INVALID)
-        return;
-    lresult_clear(message);
-    free(message);
-}
-
 int ldap_send(ldap_handle *ldap, const ldap_request *request, int msgid, static_list *controls)
 {
     if (msgid == 0)

@@ -137,6 +137,10 @@ struct lresult {
 // record (the caller's) empty; lresult_remove releases one element.
 void lresult_init(lresult *list);
 void lresult_clear(lresult *list);
+// Clears and frees a list allocated by the decoder, such as a received
+// message or a list taken out with lresult_get_result (null and
+// LRESULT_INVALID ignored).
+void ldap_free_message(lresult *message);
 void lresult_remove(lresult *list, int position);
 // The APPLICATION tag number, the message ID, the number of elements.
 int lresult_application(const lresult *list);
@@ -393,8 +397,6 @@ int ldap_send_data(ldap_handle *ldap, int op, data_buf *body, int constructed, i
 // result (application -1, its text in error) when the server closed the
 // connection, there is no channel, or memory runs out for the bytes.
 lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out);
-// Clears and frees a received message (null and LRESULT_INVALID ignored).
-void ldap_free_message(lresult *message);
 
 // ---------------------------------------------------------------------------
 // Connection life cycle (connection.cpp)

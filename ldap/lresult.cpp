@@ -165,3 +165,11 @@ int lresult_get_size(lresult *list, int position)
     int kind = node_kind(node);
     return kind == KIND_TEXT || kind == KIND_CONTEXT ? node->size + 1 : node->size;
 }
+
+void ldap_free_message(lresult *message)
+{
+    if (!message || message == LRESULT_INVALID)
+        return;
+    lresult_clear(message);
+    free(message);
+}

@@ -1,8 +1,9 @@
-// Paged searches: one search asked for page by page with the paged-results
-// control, each page's cookie asking for the next, and the entries of all
-// pages handed on as those of one search. The cookies come from the server
-// and are hostile like the rest of its octets: the paging ends as soon as
-// they stop advancing, and all pages share the handle's time.
+// The search operations: a search asked for page by page with the
+// paged-results control (each page's cookie asking for the next, the
+// entries of all pages handed on as those of one search), in one request,
+// or into a list. The cookies come from the server and are hostile like the
+// rest of its octets: the paging ends as soon as they stop advancing, and
+// all pages share the handle's time.
 #include <cstdint>
 #include <new>
 #include <unordered_set>
@@ -163,5 +164,56 @@ int ldap_search_paged(ldap_handle *ldap, const char *base, int scope, int deref,
     // A referral lost to memory is a referral all the same.
     if (code >= 0 && code != 10 && (static_size(&ldap->referrals) > 0 || ldap->referrals_dropped))
         code = 10;
+    return code;
+}
+
+int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                     int time_limit, int types_only, const char *filter, const char *attributes,
+                     ldap_entry_fn on_entry, void *context)
+{
+    return ldap_search_paged(ldap, base, scope, deref, size_limit, time_limit, types_only, filter,
+                             attributes, 0, on_entry, context);
+}
+
+namespace {
+
+// Entries arrive in bulk: grow the result list by more than the default step.
+const int RESULT_STEP = 128;
+
+// The list ldap_search fills, and whether an entry could not be kept.
+struct result_keeper {
+    static_list *results;
+    bool lost;
+};
+
+int keep_in_list(void *context, lresult *entry)
+{
+    auto *keeper = static_cast<result_keeper *>(context);
+    if (entry && static_add(keeper->results, entry) >= 0)
+        return 1;
+    keeper->lost = entry != nullptr;
+    return 0;
+}
+
+}  // namespace
+
+int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                int time_limit, int types_only, const char *filter, const char *attributes,
+                static_list *results)
+{
+    if (!results)
+        return 0;
+    static_init(results, nullptr);
+    static_setup(results, RESULT_STEP);
+    result_keeper keeper = {results, false};
+    int code = ldap_search_each(ldap, base, scope, deref, size_limit, time_limit, types_only,
+                                filter, attributes, keep_in_list, &keeper);
+    // A list that misses an entry is no answer.
+    if (keeper.lost && code != -1) {
+        ldap_set_error(ldap, "Out of Memory", -1);
+        code = -1;
+    }
+    if (code == -1)
+        ldap_clear_result_list(results);
     return code;
 }

@@ -1,4 +1,5 @@
-// The search operation and the walkers over its entries and attributes.
+// One search request and its replies, and the walkers over the entries
+// and attributes a search hands out.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -7,9 +8,6 @@
 #include "ldap/reply.h"
 
 namespace {
-
-// Entries arrive in bulk: grow the result list by more than the default step.
-const int RESULT_STEP = 128;
 
 lresult *attribute_at(lresult *entry, int index)
 {
@@ -86,54 +84,6 @@ int ldap_search_request(ldap_handle *ldap, const ldap_request *search, static_li
         *done_controls = received;
     else
         ldap_free_message(received);
-    return code;
-}
-
-int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
-                     int time_limit, int types_only, const char *filter, const char *attributes,
-                     ldap_entry_fn on_entry, void *context)
-{
-    return ldap_search_paged(ldap, base, scope, deref, size_limit, time_limit, types_only, filter,
-                             attributes, 0, on_entry, context);
-}
-
-namespace {
-
-// The list ldap_search fills, and whether an entry could not be kept.
-struct result_keeper {
-    static_list *results;
-    bool lost;
-};
-
-int keep_in_list(void *context, lresult *entry)
-{
-    auto *keeper = static_cast<result_keeper *>(context);
-    if (entry && static_add(keeper->results, entry) >= 0)
-        return 1;
-    keeper->lost = entry != nullptr;
-    return 0;
-}
-
-}  // namespace
-
-int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
-                int time_limit, int types_only, const char *filter, const char *attributes,
-                static_list *results)
-{
-    if (!results)
-        return 0;
-    static_init(results, nullptr);
-    static_setup(results, RESULT_STEP);
-    result_keeper keeper = {results, false};
-    int code = ldap_search_each(ldap, base, scope, deref, size_limit, time_limit, types_only,
-                                filter, attributes, keep_in_list, &keeper);
-    // A list that misses an entry is no answer.
-    if (keeper.lost && code != -1) {
-        ldap_set_error(ldap, "Out of Memory", -1);
-        code = -1;
-    }
-    if (code == -1)
-        ldap_clear_result_list(results);
     return code;
 }
 
