@@ -30,11 +30,7 @@ std::string nested(int levels)
 
 TEST(BerDecode, WorkedMessages)
 {
-    ldap_handle ldap;
-    ldap_init(&ldap, log_message, log_message);
-    logged_messages.clear();
-    EXPECT_EQ("1/5/3", shape(decode_message(BIND_OK_5, nullptr, &ldap)));
-    EXPECT_EQ(std::vector<std::string>{"LDAP: decoded 14 data: {5}{no error}"}, logged_messages);
+    EXPECT_EQ("1/5/3", shape(decode_message(BIND_OK_5)));
 
     // Controls are handed out separately, or null when there are none.
     lresult *controls = nullptr;
