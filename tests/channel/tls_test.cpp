@@ -92,11 +92,9 @@ TEST_F(TlsSlapd, LdapsAndStartTlsBinds) {
     EXPECT_EQ(hex_bytes("30 0c 02 01 01 61 07 0a 01 00 04 00 04 00"), std::string(reply, 14));
     EXPECT_EQ(chan_close(&ldaps) * 10 + chan_close(&ldaps) + chan_ssl(&ldaps), 10);
 
-    // StartTLS on the plain port: the bind is refused before, taken after.
+    // StartTLS on the plain port (where slapd refuses binds without TLS).
     Client plain;
     ASSERT_EQ(1, chan_open(&plain, "127.0.0.1", server->port(), 2));
-    ASSERT_TRUE(plain.send(bind_request(1, root, password)));
-    EXPECT_EQ(ldap_result_bytes(0x61, 1, 13, "TLS confidentiality required"), plain.message());
     ASSERT_TRUE(plain.send(ber_element(0x30, ber_integer(0x02, 2) +
                                                  ber_element(0x77, ber_element(0x80, "1.3.6.1.4.1.1466.20037")))));
     EXPECT_EQ(ldap_result_bytes(0x78, 2, 0), plain.message());

@@ -115,6 +115,10 @@ TEST(StaticList, CursorInsertionAndRemoval) {
     static_get_num(&l.list, 1);  // cursor on R, at 2
     EXPECT_EQ(static_remove_num(&l.list, 1), Q);
     EXPECT_EQ(static_current(&l.list), 1);
+    static_add_pos(&l.list, Q, 1);
+    l.list.cursor = 1;  // on Q, which goes: the cursor stays, on R
+    EXPECT_EQ(static_remove_num(&l.list, 1), Q);
+    EXPECT_EQ(static_current(&l.list), 1);
     EXPECT_EQ(static_remove_num(&l.list, 5), static_remove_num(&l.list, -1));
     EXPECT_EQ(static_remove_num(&l.list, 1), R);  // under the cursor, and last
     EXPECT_EQ(l.texts() + std::to_string(static_current(&l.list)), "P0");
