@@ -39,7 +39,8 @@ TEST(Format, ConversionsRefusedDirectivesAndLongTexts) {
     const std::string big(5000, 'q'), too_long = "%" + std::string(510, '1') + "d",
                       fits = "%" + std::string(507, '0') + "3d";  // 510 characters
     const std::string cases[][2] = {
-        {fmt(64, "%s|%.*s|%*.*s|%S|%C|a%cb", (char *)nullptr, -1, "abc", 5, 2, "abc", "w", 66, 0), "(NULL)||   ab|w|B|ab"},
+        {fmt(64, "%s|%.*s|%*.*s|%S|%C|a%cb", (char *)nullptr, -1, "abc", 5, 2, "abc", "w", 66, 0),
+         "(NULL)||   ab|w|B|ab"},
         {fmt(64, "[%*d|%-*d|%0*d]", -4, 7, 4, 7, 4, 7), "[7|7   |0007]"},
         {fmt(64, "%%|100%") + fmt(64, "a%-5"), "%|100%a%-5"},  // a format ending inside a directive
         // Length modifiers take arguments of their own width; %p and %n pointers.
@@ -121,7 +122,8 @@ std::string texts(size_counter c) {  // "full|k|space"
 }
 
 TEST(Size, CarriesAndTexts) {
-    size_counter c = {999999, 0, 0}, doubled = {600000, 999999, 7}, top = {999999, 999999, 4294967294u}, one = {1, 0, 0};
+    size_counter c = {999999, 0, 0}, doubled = {600000, 999999, 7}, one = {1, 0, 0};
+    size_counter top = {999999, 999999, 4294967294u};
     size_add(&c, 4294967295u);
     size_add_size(&doubled, &doubled);  // a counter added to itself
     EXPECT_EQ(texts(c) + " " + texts(doubled), "4295967294|4295967|4295M 15999999200000|15999999200|15T");
@@ -130,7 +132,8 @@ TEST(Size, CarriesAndTexts) {
     size_counter edge = {0, 0, 1000000};
     EXPECT_EQ(size_maxed(&edge) + size_maxed(nullptr), 0);
     size_add_size(&top, &one);  // the top part prints unsigned
-    EXPECT_EQ(texts(top) + " " + std::to_string(size_maxed(&top)), "4294967295000000000000|4294967295000000000|4294967295T 1");
+    EXPECT_EQ(texts(top) + " " + std::to_string(size_maxed(&top)),
+              "4294967295000000000000|4294967295000000000|4294967295T 1");
 }
 
 }  // namespace

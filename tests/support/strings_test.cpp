@@ -122,8 +122,8 @@ TEST(Paths, FileNamesJoinsAndParts) {
         {text(strip_filename(strip_filename("a/b/c"))), "a/b/"}, {text(remove_path("/home/u/notes.txt", 1)), "u"},
         {text(remove_path(remove_path("/a/b/c/d", 0), 0)), "/a/"},
         {std::to_string(s_strlen(update_path(long_path.c_str())) + s_strlen(strip_ext(long_path.c_str()))), "1022"},
-        {ext("archive.tar.gz"), "archive.tar|gz"}, {ext("dir.d/file"), "dir|d/file"}, {ext("x.") + ext("abc."), "x.|abc|"},
-        {ext(".profile"), "|profile"},
+        {ext("archive.tar.gz"), "archive.tar|gz"}, {ext("dir.d/file"), "dir|d/file"},
+        {ext("x.") + ext("abc."), "x.|abc|"}, {ext(".profile"), "|profile"},
         // Only backslash references fold, each fold searching on from the cut.
         {update_path(update_path("/u/l/..\\x")), "/u\\x"}, {update_path("/a/.\\b"), "/a\\b"},
         {update_path("lib/..\\x"), "lib/..\\x"}, {update_path("/a/b/c/..\\..\\x"), "/a/b\\..\\x"},
