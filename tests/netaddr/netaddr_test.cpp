@@ -103,7 +103,7 @@ TEST(NetAddr, SeparatorCleanedAddressAndParts) {
         {"\"Jo Smith\" <&lt;jo@mail:25>", "jo", "mail", "25"}, {"&LT;&Gt;jo@mail&gt;", "jo", "mail", "0"},
         {"a@b@c", "a@b", "c", "0"},  // of two at signs the second splits
         {"jo@mail_srv_1.example:x", "jo", "mail.srv.1.example", "0"}, {"&lt;@mail:110", nullptr, "mail", "110"},
-        {"jo@mail,x:25", "jo", "mail", "25"},  // the port search goes on past ','
+        {"jo@mail/x:25", "jo", "mail", "0"}, {"jo@mail,x:25", "jo", "mail", "25"},  // the port search passes ','
         {"jo@mail:2147483647", "jo", "mail", "2147483647"}, {"jo@mail:2147483648", "jo", "mail", "0"},
     };
     for (const auto &p : parts)
@@ -118,7 +118,7 @@ TEST(NetAddr, SeparatorCleanedAddressAndParts) {
         {"\t Jo \t<jo@mail>  ", "Jo", "\t Jo"}, {"Jo jo@mail   (x)", "Jo (x)", "Jo (x"},
         {"a@b@c (x)", "(x)", "x"},  // a blank only after kept text
         {"\"a <b>, c\" <jo@mail>", "a <b>, c", "a <b>, c"}, {"  <jo@mail:25>  ", nullptr, "<jo@mail:25>  "},
-        {"Jo \x1bX<Y\x1b <jo@mail>", "Jo \x1bX<Y\x1b", "Jo \x1bX<Y\x1b"},
+        {"Jo \x1bX<Y\x1b <jo@mail>", "Jo \x1bX<Y\x1b", "Jo \x1bX<Y\x1b"}, {"\"\" <jo@mail>", nullptr, "\"\" <jo@mail>"},
     };
     for (const auto &c : extras)
         EXPECT_EQ(str(net_extra_only(c[0])) + "|" + str(net_extra_only_old(c[0])), str(c[1]) + "|" + str(c[2]));

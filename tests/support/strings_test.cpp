@@ -123,14 +123,14 @@ TEST(Paths, FileNamesJoinsAndParts) {
         {text(remove_path(remove_path("/a/b/c/d", 0), 0)), "/a/"},
         {std::to_string(s_strlen(update_path(long_path.c_str())) + s_strlen(strip_ext(long_path.c_str()))), "1022"},
         {ext("archive.tar.gz"), "archive.tar|gz"}, {ext("dir.d/file"), "dir|d/file"},
-        {ext("x.") + ext("abc."), "x.|abc|"}, {ext(".profile"), "|profile"},
+        {ext("x.") + ext("abc."), "x.|abc|"}, {ext(".profile") + ext("README"), "|profileREADME|"},
         // Only backslash references fold, each fold searching on from the cut.
         {update_path(update_path("/u/l/..\\x")), "/u\\x"}, {update_path("/a/.\\b"), "/a\\b"},
         {update_path("lib/..\\x"), "lib/..\\x"}, {update_path("/a/b/c/..\\..\\x"), "/a/b\\..\\x"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c[0], c[1]);
-    const void *none[] = {attach_ext(".hidden", "t"), attach_ext(nullptr, "t"), point_ext("d.d/f"),
+    const void *none[] = {attach_ext(".hidden", "t"), attach_ext(nullptr, "t"), point_ext("d.d/f"), point_ext("x"),
                           strip_filename("notes.txt"), remove_path("/n.t", 0)};
     for (const void *result : none)
         EXPECT_EQ(result, nullptr);
