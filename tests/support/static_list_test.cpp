@@ -37,11 +37,8 @@ struct text_list {
 char P[] = "P", Q[] = "Q", R[] = "R";
 
 TEST(StaticList, GrowthClearingAndMessages) {
-    text_list l, big;
+    text_list l;
     EXPECT_EQ(static_add(&l.list, nullptr) + static_add(nullptr, P) + static_static(&l.list, nullptr), -7);
-    for (intptr_t i = 1; i <= 100000; i++)  // growing step by step (ASan sees every slot)
-        ASSERT_EQ(static_add(&big.list, (void *)i), i - 1);
-    EXPECT_EQ(static_get_num(&big.list, 99999), (void *)100000);
 
     static_setup(&l.list, 3);  // clearing, messages, and a list that cannot grow
     static strings cleared;
