@@ -51,6 +51,7 @@ TEST(StaticList, GrowthClearingAndMessages) {
     logged_messages.clear();
     EXPECT_EQ(static_emsg(&l.list, "bad %d of %s", 3, "x") + static_dmsg(&l.list, "silent"), 2);
     static_debug(&l.list, log_message);
+    static_dmsg(&l.list, "loud");
     static_emsg(&l.list, "%s", std::string(3000, 'm').c_str());
     l.list.count = INT_MAX / 2;  // a list that cannot grow: adds fail and leave it intact
     l.list.spare = 0;
@@ -58,7 +59,7 @@ TEST(StaticList, GrowthClearingAndMessages) {
     EXPECT_EQ(l.list.count, INT_MAX / 2);
     l.list.count = 1;
     l.list.spare = 2;
-    EXPECT_EQ(logged_messages, (strings{"STATIC: bad 3 of x", "STATIC: " + std::string(1015, 'm'),
+    EXPECT_EQ(logged_messages, (strings{"STATIC: bad 3 of x", "STATIC: loud", "STATIC: " + std::string(1015, 'm'),
                                         "STATIC: Memory Allocation Error in 'static_add'",
                                         "STATIC: Memory Allocation Error in 'static_add'"}));
     EXPECT_EQ(l.texts(), "P");
