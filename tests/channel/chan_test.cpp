@@ -17,7 +17,7 @@
 
 #include "channel/chanel.h"
 #include "common/private_resolver.h"
-#include "common/slapd.h"
+#include "common/slapd.h"  // free_port
 #include "common/tempdir.h"
 
 namespace {
@@ -37,8 +37,8 @@ std::string read_exact(chan_rec *chan, int len) {
 }
 
 // The next line as a string; "<null>" when the reader hands out nothing.
-std::string next_line(chan_rec *chan, char *(*reader)(chan_rec *, int) = chan_readln, int wait = 1) {
-    std::unique_ptr<char, decltype(&free)> line(reader(chan, wait), free);
+std::string next_line(chan_rec *chan, char *(*reader)(chan_rec *, int) = chan_readln) {
+    std::unique_ptr<char, decltype(&free)> line(reader(chan, 1), free);
     return line ? line.get() : "<null>";
 }
 
@@ -91,25 +91,18 @@ TEST(ChanOpen, OpenBindAndAccept) {
     for (int timeout : {5, 0}) {  // refused, with and without a connect time-out: never reported as open
         EXPECT_EQ(outcome(&chan, chan_open(&chan, "127.0.0.1", port, timeout)), "0 Connection to Socket Failed.");
         EXPECT_EQ(chan_isopen(&chan) + chan_close(&chan), 0);
-        EXPECT_EQ(nullptr, chan.remoteip);
     }
     Listener listener;
     ASSERT_EQ(1, chan_open(&chan, "LOCALHOST", listener.port, 5)) << error_of(&chan);
     EXPECT_EQ(std::string(chan_remoteip(&chan)) + " " + chan_localip(&chan), "localhost 127.0.0.1");
-    EXPECT_TRUE(fcntl(chan.sock, F_GETFD) & FD_CLOEXEC);
     EXPECT_EQ(1, chan_open(&chan, UNRESOLVABLE.c_str(), 0, 5));  // already open: nothing is tried
-    EXPECT_FALSE(fcntl(chan.sock, F_GETFL) & O_NONBLOCK);  // the connection ends in blocking mode
-    EXPECT_EQ(1, chan_close(&chan));
-    ASSERT_EQ(1, chan_open(&chan, "127.0.0.1", listener.port, 0)) << error_of(&chan);
-    EXPECT_STREQ("127.0.0.1", chan.remoteip);
+    // Closed on exec, and back in blocking mode after the timed connect.
+    EXPECT_TRUE((fcntl(chan.sock, F_GETFD) & FD_CLOEXEC) && !(fcntl(chan.sock, F_GETFL) & O_NONBLOCK));
 
     Chan bound;
     char upper[] = "LOCALHOST";
     EXPECT_EQ(outcome(&bound, chan_bind(&bound, nullptr, 0, 5)), "0 Could not open net -- no IP Address");
     EXPECT_EQ(outcome(&bound, chan_bind(&bound, "127.0.0.1", 0, 5)), "0 Could not open net -- no Port");
-    EXPECT_EQ(outcome(&bound, chan_bind(&bound, UNRESOLVABLE.c_str(), 4000, 5)), NOT_RESOLVED);
-    EXPECT_EQ(outcome(&bound, chan_bind_local(&bound, nullptr, 1)), "0 Local Bind Failed -- no IP Address");
-    EXPECT_EQ(outcome(&bound, chan_bind_local(&bound, upper, 0)), "0 Local Bind Failed -- no Port");
     EXPECT_EQ(outcome(&bound, chan_bind_local(&bound, upper, free_port())), "0 Socket Not Open");
     EXPECT_EQ(outcome(&bound, chan_accept(&bound) != nullptr), "0 Socket Not Open");
     // A port in use: the unbound socket stays in the channel, and
@@ -140,17 +133,13 @@ struct Silent {
 };
 
 TEST(ChanOpen, Ipv6AddressesAndTexts) {
-    SlapdOptions options;
-    options.hosts = {"::1"};
-    Slapd slapd(options);
-    ASSERT_TRUE(slapd.start()) << slapd.error();
-    for (const char *host : {"::1", "[::1]", "0:0::1"}) {
-        Chan chan;
-        EXPECT_EQ(outcome(&chan, chan_open(&chan, host, slapd.port(), 5)), "1 ") << host;
-        EXPECT_EQ(std::string(chan_remoteip(&chan)) + " " + chan_localip(&chan), std::string(host) + " ::1");
-    }
     Pair pair("::1", "::1");  // the peer's address in its usual text form
     EXPECT_STREQ("::1", chan_remoteip(pair.server));
+    for (const char *host : {"[::1]", "0:0::1"}) {
+        Chan chan;
+        EXPECT_EQ(outcome(&chan, chan_open(&chan, host, pair.listener.port, 5)), "1 ") << host;
+        EXPECT_EQ(std::string(chan_remoteip(&chan)) + " " + chan_localip(&chan), std::string(host) + " ::1");
+    }
 
     int port = free_port();
     Silent silent("::1", port);  // nothing answers: given up at the time-out
@@ -182,22 +171,18 @@ TEST(ChanOpen, NextAddressOfAName) {
 TEST(ChanIo, ArgumentsClosedChannelsAndWaits) {
     Chan chan;
     char buf[4];
-    EXPECT_EQ(0, chan_write(&chan, nullptr, 3, 1));
-    EXPECT_EQ(outcome(&chan, chan_write(&chan, nullptr, 0, 1)), "1 Trying to Send Invalid Data");  // the text stays
+    EXPECT_EQ(outcome(&chan, chan_write(&chan, nullptr, 3, 1)), "0 Trying to Send Invalid Data");
     EXPECT_EQ(outcome(&chan, chan_write(&chan, "abc", 3, 1)), "0 Socket Not Open");
-    EXPECT_EQ(outcome(&chan, chan_read_internal(&chan, nullptr, 4, 1)),
-              "0 Invalid Data variable in 'chan_read_internal'");
     EXPECT_EQ(outcome(&chan, chan_read(&chan, nullptr, 4, 1)), "0 Invalid Data variable in 'chan_read'");
     EXPECT_EQ(outcome(&chan, chan_read(&chan, buf, 4, 1)), "0 Socket Not Open");
-    EXPECT_EQ(outcome(&chan, chan_check(&chan, 0, 0)), "-1 Socket Not Open");
-    EXPECT_EQ(-1, chan_check_read(&chan, 0, 0));
+    EXPECT_EQ(outcome(&chan, chan_check(&chan, 0, 0)) + std::to_string(chan_check_read(&chan, 0, 0)),
+              "-1 Socket Not Open-1");
 
     Pair pair;
     EXPECT_EQ(outcome(&pair.client, chan_check_read(&pair.client, 0, 50000)), "0 setting timeout failed");
     EXPECT_EQ(outcome(&pair.client, chan_check(&pair.client, 0, 0)), "2 ");  // idle: writable
     pair.server_send("x");
     EXPECT_EQ(chan_check_read(&pair.client, 2, 0) + chan_check(&pair.client, 2, 0), 2);
-    EXPECT_EQ(outcome(&pair.client, chan_check(&pair.client, -1, 0)), "-1 Invalid argument");
     chan_close(pair.server);  // a peer that closed: the write fails, and no SIGPIPE ends the process
     int result = 1;
     for (int i = 0; i < 100 && result == 1; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
@@ -255,7 +240,6 @@ TEST(ChanIo, TimedExactAndLineReads) {
     EXPECT_EQ(outcome(&pair.client, chan_read_internal(&pair.client, buf, 16, 1)),
               "-2 setting timeout failed (0/50000)");
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
-    EXPECT_EQ(read_exact(&pair.client, 4), "-2");
     // Each read has the socket in the mode it needs, whatever came before.
     pair.server_send("!");
     EXPECT_EQ(1, chan_read_internal(&pair.client, buf, 16, 0));
@@ -273,13 +257,10 @@ TEST(ChanIo, TimedExactAndLineReads) {
     EXPECT_EQ(read_exact(&pair.client, 10), std::string("mnopq\0stu\0", 10));
     EXPECT_EQ(nullptr, pair.client.pending);
     // End of stream before the count is reached: the bytes stay pending.
-    chan_timeout(pair.server, -5, 2);  // a negative time-out: writes without waiting
-    EXPECT_EQ(1, chan_write(pair.server, "xyz", 3, 1));
+    pair.server_send("xyz");
     chan_close(pair.server);
     EXPECT_EQ(read_exact(&pair.client, 10) + error_of(&pair.client), "0");
     EXPECT_STREQ("xyz", pair.client.pending);
-    for (int wait : {1, 0})
-        EXPECT_EQ(outcome(&pair.client, chan_read_internal(&pair.client, buf, 16, wait)), "0 ");
 
     // Line reads: line ends, zero bytes, time-outs and the end of the stream.
     Pair lines, other;
@@ -308,8 +289,6 @@ TEST(ChanIo, TimedExactAndLineReads) {
     EXPECT_EQ("one", next_line(&other.client, chan_readln_char));
     EXPECT_EQ(nullptr, other.client.pending);
     EXPECT_EQ(read_exact(&other.client, 4), "two\n");
-    chan_close(other.server);
-    EXPECT_EQ("<null>", next_line(&other.client, chan_readln_char, 0));
 }
 
 // One entry of each kind: bind, connection, write (its text up to a zero

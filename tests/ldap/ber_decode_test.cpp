@@ -1,4 +1,6 @@
 // The BER decoder and the decoded lists with their accessors.
+#include <climits>
+
 #include "ldap_testing.h"
 
 namespace {
@@ -30,11 +32,7 @@ std::string nested(int levels)
 
 TEST(BerDecode, WorkedMessages)
 {
-    ldap_handle ldap;
-    ldap_init(&ldap, log_message, log_message);
-    logged_messages.clear();
-    EXPECT_EQ("1/5/3", shape(decode_message(BIND_OK_5, nullptr, &ldap)));
-    EXPECT_EQ(std::vector<std::string>{"LDAP: decoded 14 data: {5}{no error}"}, logged_messages);
+    EXPECT_EQ("1/5/3", shape(decode_message(BIND_OK_5)));
 
     // Controls are handed out separately, or null when there are none.
     lresult *controls = nullptr;
@@ -56,6 +54,7 @@ TEST(BerDecode, ElementKindsAndAccessors)
     const std::tuple<const char *, int, int, int, int, int, const char *> cases[] = {
         {"02 02 FF FF", 2, -1, 1, 2, 65535, nullptr},
         {"02 05 00 FF FF FF FF", 2, -1, 1, 5, -1, nullptr},
+        {"02 05 01 00 00 00 00", 2, -1, 1, 5, INT_MIN, nullptr},  // 2^32 is not 0
         {"04 05 68 65 6C 6C 6F", 4, -1, 2, 6, 0, "hello"},
         {"87 02 63 6E", 0x87, 7, 4, 3, 0, "cn"},   // tagged primitives hold text
         {"78 02 04 00", 16, 8, 3, 2, 0, nullptr},  // choice from the low four bits

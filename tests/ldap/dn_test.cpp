@@ -15,7 +15,7 @@ TEST(Dn, CheckAndCut)
 {
     for (const char *good : {"cn=a,", "=a", "cn=,o=b", "cn=Smith John,o=b c"})
         EXPECT_EQ(0, dn_check(good)) << good;
-    for (const char *bad : {"", "cn", "a,b=c", "cn=a,o=", "cn=a\tx", "cn=J\xc3\xbcrgen",
+    for (const char *bad : {"", "cn", "a,b=c", "cn=a,o=", "cn=a\tx", "cn=a\x7f", "cn=J\xc3\xbcrgen",
                             "cn=a\\,b,o=c", "cn=a,,o=b", static_cast<const char *>(nullptr)})
         EXPECT_EQ(18, dn_check(bad)) << (bad ? bad : "null");
 

@@ -92,7 +92,7 @@ TEST(ExchangeBroken, Streams)
         {BIND_OK_1.substr(0, 7), "Connection Closed by LDAP server", 7},  // then a close
         {"220 mail.example.com ready\r\n", nullptr, 0},                   // not a message
         {hex_bytes("30 84 04 00 00 01") + padding, nullptr, 0},           // over 64 MiB
-        {hex_bytes("30 85 01 00 00 00 00") + padding, nullptr, 0},        // five length octets
+        {hex_bytes("30 89 01 00 00 00 00 00 00 00 00") + padding, nullptr, 0},  // nine length octets
         {BIND_OK_1.substr(0, 5), nullptr, 5},
     };
     for (const auto &c : cases) {

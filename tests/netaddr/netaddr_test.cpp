@@ -102,9 +102,8 @@ TEST(NetAddr, SeparatorCleanedAddressAndParts) {
     const char *parts[][4] = {  // address, user, host, port
         {"\"Jo Smith\" <&lt;jo@mail:25>", "jo", "mail", "25"}, {"&LT;&Gt;jo@mail&gt;", "jo", "mail", "0"},
         {"a@b@c", "a@b", "c", "0"},  // of two at signs the second splits
-        {"jo@mail_srv_1.example:x", "jo", "mail.srv.1.example", "0"}, {"mail:110", nullptr, nullptr, "110"},
-        {"&lt;@mail", nullptr, "mail", "0"}, {"jo@mail/x:25", "jo", "mail", "0"},
-        {"jo@mail,x:25", "jo", "mail", "25"},  // the port search goes on past ','
+        {"jo@mail_srv_1.example:x", "jo", "mail.srv.1.example", "0"}, {"&lt;@mail:110", nullptr, "mail", "110"},
+        {"jo@mail/x:25", "jo", "mail", "0"}, {"jo@mail,x:25", "jo", "mail", "25"},  // the port search passes ','
         {"jo@mail:2147483647", "jo", "mail", "2147483647"}, {"jo@mail:2147483648", "jo", "mail", "0"},
     };
     for (const auto &p : parts)
@@ -116,8 +115,8 @@ TEST(NetAddr, SeparatorCleanedAddressAndParts) {
         EXPECT_EQ(str(net_addr_only(bad)) + str(net_addr_port(bad)), "(null)(null)") << str(bad);
 
     const char *extras[][3] = {  // address, net_extra_only, net_extra_only_old
-        {"\"Jo Smith\" <jo@mail>", "Jo Smith", "Jo Smith"}, {"\t Jo \t<jo@mail>  ", "Jo", "\t Jo"},
-        {"Jo jo@mail   (x)", "Jo (x)", "Jo (x"}, {"a@b@c (x)", "(x)", "x"},  // a blank only after kept text
+        {"\t Jo \t<jo@mail>  ", "Jo", "\t Jo"}, {"Jo jo@mail   (x)", "Jo (x)", "Jo (x"},
+        {"a@b@c (x)", "(x)", "x"},  // a blank only after kept text
         {"\"a <b>, c\" <jo@mail>", "a <b>, c", "a <b>, c"}, {"  <jo@mail:25>  ", nullptr, "<jo@mail:25>  "},
         {"Jo \x1bX<Y\x1b <jo@mail>", "Jo \x1bX<Y\x1b", "Jo \x1bX<Y\x1b"}, {"\"\" <jo@mail>", nullptr, "\"\" <jo@mail>"},
     };

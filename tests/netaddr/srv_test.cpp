@@ -26,10 +26,12 @@ std::string srv_name(const std::string &domain) { return "_ldap._tcp." + domain;
 }  // namespace
 
 TEST(SrvLookup, AnswersOfTheNameServer) {
-    // One SRV record owned by the question's name, its data given in hex.
-    auto raw = [](const char *domain, const std::string &data) {
-        return dns_reply(srv_name(domain), 33, 1, hex_bytes("c00c 0021 0001 0000003c" + data));
+    // SRV records owned by the question's name, their data given in hex.
+    // (Reading past the answer and looping names are the srv fuzz target's.)
+    auto raw = [](const char *domain, const std::string &data, int count = 1) {
+        return dns_reply(srv_name(domain), 33, count, hex_bytes(data));
     };
+    const std::string head = "c00c 0021 0001 0000003c ";
     std::string cut = dns_srv_reply(srv_name("cut.test"), {{0, 0, 389, "a.cut.test"}});
     std::string label(60, 'a'), long_name = label + "." + label + "." + label + "." + label + "." + label;
     const struct {
@@ -42,9 +44,11 @@ TEST(SrvLookup, AnswersOfTheNameServer) {
         {"none.test", dns_srv_reply(srv_name("none.test"), {{0, 0, 0, "."}}),
          "service not available at _ldap._tcp.none.test (SRV target \".\")"},
         {"cut.test", cut.substr(0, cut.size() - 3), "malformed SRV answer for _ldap._tcp.cut.test"},
-        // The target (at offset 0x38) points at itself.
-        {"loop.test", raw("loop.test", "0008 0000 0000 0185 c038"), "malformed SRV answer for _ldap._tcp.loop.test"},
-        {"short.test", raw("short.test", "0006 0000 0000 0185"), "malformed SRV answer for _ldap._tcp.short.test"},
+        // Data too short for the fixed fields, or a target running past the data.
+        {"short.test", raw("short.test", head + "0006 0000 0000 0185"),
+         "malformed SRV answer for _ldap._tcp.short.test"},
+        {"over.test", raw("over.test", head + "0008 0000 0000 0185 0161 " + head + "0008 0000 0000 0185 c00c", 2),
+         "malformed SRV answer for _ldap._tcp.over.test"},
         {"long.test", dns_srv_reply(srv_name("long.test"), {{0, 0, 389, long_name}}),  // 306 octets
          "malformed SRV answer for _ldap._tcp.long.test"},
         {"many.test", dns_srv_reply(srv_name("many.test"), std::vector<DnsSrv>(65, {0, 0, 389, "a.many.test"})),

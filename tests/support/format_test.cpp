@@ -14,7 +14,7 @@
 namespace {
 
 std::string fmt(int size, const char *format, ...) {
-    std::vector<char> out(size_t(size > 0 ? size : 1), 'Z');
+    std::vector<char> out(size_t(size), 'Z');
     va_list args;
     va_start(args, format);
     int n = lvprintf(out.data(), size, format, args);
@@ -27,46 +27,39 @@ std::string fmt(int size, const char *format, ...) {
 #pragma GCC diagnostic ignored "-Wformat"
 
 TEST(Format, ConversionsRefusedDirectivesAndLongTexts) {
-    char out[16] = "untouched";
+    char out[32] = "untouched";
     EXPECT_EQ(lprintf(out, 0, "a") + lprintf(out, -5, "a") + lprintf(nullptr, 9, "a") + lprintf(out, 9, nullptr), 0);
     EXPECT_STREQ(out, "untouched");
-    EXPECT_EQ(fmt(64, "%s|%.*s|%d", (char *)nullptr, 2, (char *)nullptr, 9), "(NULL)|(NULL)|9");
-    EXPECT_EQ(fmt(64, "[%.*s|%*.*s]", -1, "abc", 5, 2, "abc"), "[|   ab]");
-    EXPECT_EQ(fmt(64, "[%*d|%-*d|%0*d]", -4, 7, 4, 7, 4, 7), "[7|7   |0007]");
-    EXPECT_EQ(fmt(64, "%%|%d|100%", 5) + fmt(64, "a%-5"), "%|5|100%a%-5");
-    EXPECT_EQ(fmt(64, "%S|%C", "wide", 66), "wide|B");
-    EXPECT_EQ(fmt(64, "a%cb%3c", 0, 0), "ab  ");  // a zero byte ends a conversion's text
-    // Length modifiers take arguments of their own width; %p and %n pointers.
-    EXPECT_EQ(fmt(96, "%ld %lld %zu %jd %td %hd %hhu %Lf", -5000000000L, 9000000000LL, size_t(1) << 40,
-                  intmax_t(-1), ptrdiff_t(-7000000000LL), 70000, 300, 2.5L),
-              "-5000000000 9000000000 1099511627776 -1 -7000000000 4464 44 2.500000");
-    EXPECT_EQ(fmt(64, "%p", (void *)0x123456789abcULL), "0x123456789abc");
+    EXPECT_EQ(lprintf(out, sizeof out, out + 4), 5);  // literal text from the buffer itself
+    EXPECT_STREQ(out, "uched");
     long long wide = -1;
     int narrow = -1;
     EXPECT_EQ(fmt(64, "ab%lln%n%d", &wide, &narrow, 3), "ab3");
     EXPECT_EQ(wide + narrow, 0);
-    char self[32] = "0123456789";
-    EXPECT_EQ(lprintf(self, sizeof self, self + 4), 6);  // literal text from the buffer itself
-    EXPECT_STREQ(self, "456789");
-
-    // Directives it will not take are copied as written, their argument consumed.
-    EXPECT_EQ(fmt(64, "%2$d|%d", 1, 2), "%2$d|2");
-    EXPECT_EQ(fmt(64, "%**d|%d", 5, 6, 7), "%**d|7");
-    EXPECT_EQ(fmt(64, "%Ld|%hs|%d", 1, "x", 2), "%Ld|%hs|2");
-    std::string too_long = "%" + std::string(510, '1') + "d";
-    EXPECT_EQ(fmt(1024, (too_long + "|%d").c_str(), 1, 2), too_long + "|2");
-    std::string fits = "%" + std::string(507, '0') + "3d";  // 510 characters
-    EXPECT_EQ(fmt(64, (fits + "|%d").c_str(), 1, 2), "001|2");
-
-    // Long conversions are cut only by the output.
-    std::string big(5000, 'q');
-    EXPECT_EQ(fmt(8000, "<%s>", big.c_str()), "<" + big + ">");
-    EXPECT_EQ(fmt(8000, "%3000d", 1).size(), 3000u);
-    EXPECT_EQ(fmt(20, "%.1000f", 1.0), "1." + std::string(17, '0'));
+    const std::string big(5000, 'q'), too_long = "%" + std::string(510, '1') + "d",
+                      fits = "%" + std::string(507, '0') + "3d";  // 510 characters
+    const std::string cases[][2] = {
+        {fmt(64, "%s|%.*s|%*.*s|%S|%C|a%cb", (char *)nullptr, -1, "abc", 5, 2, "abc", "w", 66, 0),
+         "(NULL)||   ab|w|B|ab"},
+        {fmt(64, "[%*d|%-*d|%0*d]", -4, 7, 4, 7, 4, 7), "[7|7   |0007]"},
+        {fmt(64, "%%|100%") + fmt(64, "a%-5"), "%|100%a%-5"},  // a format ending inside a directive
+        // Length modifiers take arguments of their own width; %p and %n pointers.
+        {fmt(96, "%ld %lld %zu %jd %td %hd %hhu %Lf %p", -5000000000L, 9000000000LL, size_t(1) << 40, intmax_t(-1),
+             ptrdiff_t(-7000000000LL), 70000, 300, 2.5L, (void *)0x123456789abcULL),
+         "-5000000000 9000000000 1099511627776 -1 -7000000000 4464 44 2.500000 0x123456789abc"},
+        // Directives it will not take are copied as written, their argument consumed.
+        {fmt(64, "%2$d|%**d|%Ld|%hs|%d", 1, 5, 6, 1, "x", 2), "%2$d|%**d|%Ld|%hs|2"},
+        {fmt(1024, (too_long + "|%d").c_str(), 1, 2), too_long + "|2"},
+        {fmt(64, (fits + "|%d").c_str(), 1, 2), "001|2"},
+        // Long conversions are cut only by the output.
+        {fmt(8000, "<%s>", big.c_str()), "<" + big + ">"},
+        {fmt(20, "%.1000f", 1.0), "1." + std::string(17, '0')},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c[0], c[1]);
     char dst[2048] = "head:";
-    EXPECT_EQ(s_fstrcat(dst, "%d-%s", 7, "x"), dst);
-    s_fstrcat(dst, "%s", big.c_str());
-    EXPECT_EQ(std::string(dst), "head:7-x" + big.substr(0, 1023));
+    EXPECT_EQ(s_fstrcat(dst, "%d-%s", 7, big.c_str()), dst);
+    EXPECT_EQ(std::string(dst), "head:7-" + big.substr(0, 1021));
 }
 
 // At every size a random format gives the longest prefix of its full result
@@ -103,19 +96,20 @@ TEST(Format, EveryPrefixStaysInBounds) {
     }
 }
 
+// Debug lines only while the setting is "true"; control characters become
+// blanks, so a text can never start a line of its own.
 TEST(Sinks, ErrorAndDebugLines) {
     const char *saved = dmsg_setting;
     testing::internal::CaptureStdout();
-    dmsg_setting = nullptr;  // read at every call: only "true" prints
-    EXPECT_EQ(emsg("x") + emsg(nullptr) + dmsg("off"), 9);
-    emsg("y\n");
+    dmsg_setting = nullptr;
+    EXPECT_EQ(emsg("x\r\x7f\n") + emsg(nullptr) + dmsg("off"), 11);
     dmsg_setting = "true";
     EXPECT_EQ(dmsg("on %d", 1), 12);
     emsg("%s", std::string(2000, 'k').c_str());
     fflush(stdout);
     dmsg_setting = saved;
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Error: x\nError: y\nDebug: on 1\nError: " + std::string(1023, 'k') + "\n");
+              "Error: x  \nDebug: on 1\nError: " + std::string(1023, 'k') + "\n");
 }
 
 std::string texts(size_counter c) {  // "full|k|space"
@@ -129,16 +123,17 @@ std::string texts(size_counter c) {  // "full|k|space"
 
 TEST(Size, CarriesAndTexts) {
     size_counter c = {999999, 0, 0}, doubled = {600000, 999999, 7}, one = {1, 0, 0};
+    size_counter top = {999999, 999999, 4294967294u};
     size_add(&c, 4294967295u);
     size_add_size(&doubled, &doubled);  // a counter added to itself
     EXPECT_EQ(texts(c) + " " + texts(doubled), "4295967294|4295967|4295M 15999999200000|15999999200|15T");
     EXPECT_EQ(texts({1000, 0, 0}) + " " + texts({1001, 0, 0}) + " " + texts({1, 5, 0}),
               "1000|1|1000 1001|1|1k 5000001|5000|5M");  // lower parts always in full width
-    size_counter edge = {0, 0, 1000000}, top = {999999, 999999, 4294967294u};
+    size_counter edge = {0, 0, 1000000};
     EXPECT_EQ(size_maxed(&edge) + size_maxed(nullptr), 0);
     size_add_size(&top, &one);  // the top part prints unsigned
-    EXPECT_EQ(texts(top), "4294967295000000000000|4294967295000000000|4294967295T");
-    EXPECT_EQ(size_maxed(&top), 1);
+    EXPECT_EQ(texts(top) + " " + std::to_string(size_maxed(&top)),
+              "4294967295000000000000|4294967295000000000|4294967295T 1");
 }
 
 }  // namespace

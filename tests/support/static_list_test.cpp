@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cstring>
 #include <random>
@@ -38,29 +37,15 @@ struct text_list {
 char P[] = "P", Q[] = "Q", R[] = "R";
 
 TEST(StaticList, GrowthClearingAndMessages) {
-    text_list l, big;
-    for (int i = 0; i < 6; i++) {  // room for 5 at the first append, for 10 at the sixth
-        ASSERT_EQ(static_add(&l.list, P), i);
-        EXPECT_EQ(l.list.count + l.list.spare, i < 5 ? 5 : 10);
-    }
+    text_list l;
     EXPECT_EQ(static_add(&l.list, nullptr) + static_add(nullptr, P) + static_static(&l.list, nullptr), -7);
-    EXPECT_EQ(static_add_empty(&l.list), 6);
 
-    auto start = std::chrono::steady_clock::now();
-    for (intptr_t i = 1; i <= 100000; i++)
-        ASSERT_EQ(static_add(&big.list, (void *)i), i - 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-    EXPECT_EQ(static_get_num(&big.list, 99999), (void *)100000);
-
-    static_clear(&l.list);  // clearing, messages, and a list that cannot grow
-    static_setup(&l.list, 3);
-    static_add(&l.list, strdup("a"));
-    EXPECT_EQ(static_clear_dealloc(&l.list), 1);  // LeakSanitizer sees the items go
+    static_setup(&l.list, 3);  // clearing, messages, and a list that cannot grow
     static strings cleared;
     static_add(&l.list, strdup("x"));
     static_add(&l.list, strdup("y"));
     EXPECT_EQ(static_clear_struct(&l.list, [](void *item) { cleared.push_back((char *)item); }), 1);
-    EXPECT_EQ(cleared, (strings{"x", "y"}));  // in order, each item freed after it
+    EXPECT_EQ(cleared, (strings{"x", "y"}));  // in order, each item freed after it (LeakSanitizer)
     EXPECT_EQ(static_add(&l.list, P) + l.list.spare, 2);  // empty again, its step still 3
 
     logged_messages.clear();
@@ -75,8 +60,8 @@ TEST(StaticList, GrowthClearingAndMessages) {
     l.list.count = 1;
     l.list.spare = 2;
     EXPECT_EQ(logged_messages, (strings{"STATIC: bad 3 of x", "STATIC: loud", "STATIC: " + std::string(1015, 'm'),
-                                 "STATIC: Memory Allocation Error in 'static_add'",
-                                 "STATIC: Memory Allocation Error in 'static_add'"}));
+                                        "STATIC: Memory Allocation Error in 'static_add'",
+                                        "STATIC: Memory Allocation Error in 'static_add'"}));
     EXPECT_EQ(l.texts(), "P");
 }
 
@@ -92,9 +77,8 @@ TEST(StaticList, CursorInsertionAndRemoval) {
     // static_back wraps once through -1; static_forward never does; neither
     // leaves the cursor outside -1 .. count - 1.
     const int moves[][5] = {  // from, steps, forward, result, cursor
-        {0, 2, 0, 1, 2},   {0, 1, 0, -4, -1}, {-1, 1, 0, 1, 2},   {-1, 100, 0, -4, -1},
-        {0, -5, 0, -4, -1}, {-1, 1, 1, 1, 0}, {0, 2, 1, 1, 2},    {-1, 4, 1, -4, -1},
-        {1, -9, 1, -4, -1}, {2, INT_MAX, 1, -4, -1},
+        {0, 2, 0, 1, 2}, {0, 1, 0, -4, -1}, {-1, 100, 0, -4, -1}, {0, -5, 0, -4, -1},
+        {-1, 1, 1, 1, 0}, {-1, 4, 1, -4, -1}, {2, INT_MAX, 1, -4, -1},
     };
     for (const auto &m : moves) {
         l.list.cursor = m[0];
@@ -109,13 +93,12 @@ TEST(StaticList, CursorInsertionAndRemoval) {
     EXPECT_EQ(ab.list.cursor, 3);  // still on B
     EXPECT_EQ(static_add_pos(&ab.list, (void *)"E", 99), 4);
     EXPECT_EQ(static_add_pos(&ab.list, nullptr, 0) + static_add_pos(&ab.list, P, -1), -2);
-    EXPECT_EQ(static_add_pos_empty(&ab.list, nullptr, 0) + static_add_pos_empty(&ab.list, nullptr, ab.list.count), -1);
+    EXPECT_EQ(static_add_pos_empty(&ab.list, nullptr, 0), 0);
     ab.list.cursor = 2;
     EXPECT_EQ(static_add_current(&ab.list, (void *)"C"), 2);  // in front of A
     EXPECT_EQ(static_get(&ab.list), (void *)"A");
     ab.list.cursor = -1;
-    EXPECT_EQ(static_add_current(&ab.list, (void *)"Z"), 7);
-    EXPECT_EQ(ab.list.cursor, 7);  // left on the appended item
+    EXPECT_EQ(static_add_current(&ab.list, (void *)"Z") + ab.list.cursor, 14);  // appended, the cursor on it
     EXPECT_EQ(ab.texts(), "(none)|X|C|A|Y|B|E|Z");
     for (const char *d : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"})  // growing under the moving items
         ASSERT_EQ(static_add_pos(&grown.list, (void *)d, 0), 0);
@@ -130,6 +113,10 @@ TEST(StaticList, CursorInsertionAndRemoval) {
     static_get_num(&l.list, 1);  // cursor on R, at 2
     EXPECT_EQ(static_remove_num(&l.list, 1), Q);
     EXPECT_EQ(static_current(&l.list), 1);
+    static_add_pos(&l.list, Q, 1);
+    l.list.cursor = 1;  // on Q, which goes: the cursor stays, on R
+    EXPECT_EQ(static_remove_num(&l.list, 1), Q);
+    EXPECT_EQ(static_current(&l.list), 1);
     EXPECT_EQ(static_remove_num(&l.list, 5), static_remove_num(&l.list, -1));
     EXPECT_EQ(static_remove_num(&l.list, 1), R);  // under the cursor, and last
     EXPECT_EQ(l.texts() + std::to_string(static_current(&l.list)), "P0");
@@ -138,18 +125,16 @@ TEST(StaticList, CursorInsertionAndRemoval) {
 TEST(StaticList, AppendingTokenizingAndTextSorts) {
     text_list target({"A"}), other({"B", "C"}), empty, l({"beta", "Alpha", "gamma", "alpha", "Be"});
     EXPECT_EQ(static_static(&target.list, &empty.list) + static_static(&target.list, &other.list), 2);
-    EXPECT_EQ(static_static(&target.list, &target.list), 1);
+    EXPECT_EQ(static_static(&target.list, &target.list), 1);  // a list appended to itself
     EXPECT_EQ(target.texts(), "A|B|C|A|B|C");
     for (int k = 6; k < 40; k++)  // the grown array takes further appends
         ASSERT_EQ(static_add(&target.list, P), k);
 
-    // text, delimiters, tokens, count
-    const char *tokens[][4] = {{"a,,b", ",", "a|b", "2"}, {"a,", ",", "a|", "2"}, {"", ",", "", "0"}};
-    for (const auto &t : tokens) {
+    for (const auto &t : {std::pair<const char *, const char *>{"a,,b", "a|b/2"}, {"a,", "a|/2"}, {"", "/0"}}) {
         text_list split;
-        EXPECT_EQ(static_tok(&split.list, t[0], t[1]), 1);
-        EXPECT_EQ(split.texts() + "/" + std::to_string(split.list.count), t[2] + std::string("/") + t[3]) << t[0];
-        static_clear_dealloc(&split.list);
+        EXPECT_EQ(static_tok(&split.list, t.first, ","), 1);
+        EXPECT_EQ(split.texts() + "/" + std::to_string(split.list.count), t.second) << t.first;
+        static_clear_dealloc(&split.list);  // LeakSanitizer sees the items go
     }
 
     logged_messages.clear();
@@ -161,8 +146,7 @@ TEST(StaticList, AppendingTokenizingAndTextSorts) {
 TEST(StaticListDeathTest, UseBeforeInitEndsTheProcess) {
     static_list l = {};
     l.magic = 31999;
-    EXPECT_EXIT(static_size(&l), testing::ExitedWithCode(1), "Error Using Static List before Init: size");
-    EXPECT_EXIT(static_add_pos(&l, P, 0), testing::ExitedWithCode(1), "before Init: add_pos");
+    EXPECT_EXIT(static_add_pos(&l, P, 0), testing::ExitedWithCode(1), "Error Using Static List before Init: add_pos");
 }
 
 long comparisons;
@@ -198,29 +182,13 @@ std::vector<int> sort_as_list(const std::vector<int> &values) {
 }
 
 TEST(Sort, ExchangeAtAnyAlignmentAndFastSorts) {
-    unsigned char buf[64];
-    for (int size : {0, 1, 3, 4, 8, 11}) {
-        for (int offset : {0, 1, 3}) {
-            for (int k = 0; k < 64; k++)
-                buf[k] = (unsigned char)k;
-            exchange(buf + offset, buf + 32 + offset, size);
-            for (int k = 0; k <= size; k++) {  // and nothing past the blocks
-                ASSERT_EQ(buf[offset + k], k < size ? 32 + offset + k : offset + k) << size;
-                ASSERT_EQ(buf[32 + offset + k], k < size ? offset + k : 32 + offset + k);
-            }
-        }
-    }
-
-    // Both sorts sort (myqsort also 12-byte elements) in n log n comparisons
-    // on random values and on the shapes that break a naive quicksort; the
-    // list's sort then has nothing left for its final pass.
-    struct record12 {
-        int key;
-        char tag[8];
-    } records[] = {{3, "c"}, {1, "a"}, {4, "d"}, {2, "b"}};
-    myqsort(records, 4, sizeof(record12), compare_ints);  // by the leading key
-    EXPECT_EQ(std::string(records[0].tag) + records[1].tag + records[2].tag + records[3].tag, "abcd");
-
+    // Both sorts sort (myqsort also 7-byte elements: a word and three odd
+    // bytes exchanged, unaligned) in n log n comparisons on random values and
+    // on the shapes that break a naive quicksort; the list's sort then has
+    // nothing left for its final pass.
+    char records[][7] = {{3, 0, 0, 0, 'c', 'C', 'c'}, {1, 0, 0, 0, 'a', 'A', 'a'}, {2, 0, 0, 0, 'b', 'B', 'b'}};
+    myqsort(records, 3, 7, compare_ints);  // by the leading key
+    EXPECT_EQ(std::string(&records[0][0], 21), std::string("\1\0\0\0aAa\2\0\0\0bBb\3\0\0\0cCc", 21));
     std::mt19937 rng(3);
     const int n = 100000;
     for (int shape = 0; shape < 5; shape++) {
@@ -232,8 +200,7 @@ TEST(Sort, ExchangeAtAnyAlignmentAndFastSorts) {
         myqsort(copy.data(), n, sizeof(int), compare_ints);
         EXPECT_TRUE(std::is_sorted(copy.begin(), copy.end()) && comparisons < 40L * n) << shape;
         comparisons = 0;
-        EXPECT_EQ(sort_as_list(values), copy) << shape;
-        EXPECT_LT(comparisons, 40L * n) << shape;
+        EXPECT_TRUE(sort_as_list(values) == copy && comparisons < 40L * n) << shape;
         EXPECT_EQ(logged_messages, (strings{"STATIC: Sorting 100000 items", "STATIC: Exited on cycle 0/99999"}));
     }
 }

@@ -37,13 +37,10 @@ TEST(Strings, CopiesNeverPassTheirBound) {
         }
     }
     // ncpy and ncat count characters: the caller gives n + 1 bytes.
-    char buf[8];
-    memset(buf, 'z', sizeof buf);
+    char buf[8] = "zzzzzzz";
     EXPECT_EQ(ncpy(buf, "abcdef", 3), buf + 3);
     EXPECT_EQ(std::string(buf, 5), std::string("abc\0z", 5));
-    EXPECT_STREQ(ncpy(buf, "xyz", -3), "");  // negative counts copy nothing
-    EXPECT_STREQ(ncat(lcat(buf, "ab", 8), "xyz", -3), "ab");
-    EXPECT_STREQ(ncat(buf, "def", 3), "abd");
+    EXPECT_STREQ(ncat(ncpy(buf, "xyz", -3), "xyz", -3), "");  // negative counts copy nothing
     EXPECT_STREQ(ncat(s_strcpy(buf, "abcdef"), "x", 2), "ab");  // the zero at dst[n] cuts a longer text
 
     char *grown = s_stradd(s_stradd(nullptr, "x"), "y");
@@ -81,8 +78,7 @@ TEST(Strings, ComparisonsSearchesAndTokens) {
         {s_stricmp(nullptr, nullptr), 1},    {s_strnicmp(":DN:x", ":dn:", 4), 0},
         {s_strnicmp(":d", ":dn:", 4), 1},    {s_strnicmp("abc", "ABD", -1), -1},
         {s_strcmp("\xe9", "a") < 0, 1},      {s_strcmp("a\xe9", "aa") > 0, 1},  // signed, then unsigned
-        {s_atoi("  -17xyz"), -17},           {s_atoi("99999999999"), INT_MAX},  // saturates
-        {s_atol("-99999999999"), INT_MIN},   {s_strchr(hay, 0) - hay, 4},
+        {s_atoi("99999999999"), INT_MAX},    {s_atol("-99999999999"), INT_MIN},  // saturate
         {s_stristr(hay, "ab") - hay, 2},     {s_strchr_japan(escaped, 'b') - escaped, 4},
         {s_strchr_japan(latin, 0xe9) - latin, 1},
         {s_stristr(hay, "aabb") || s_stristr(hay, "") || s_strchr_japan(escaped, 27) || s_strchr(nullptr, 'a'), 0},
@@ -112,37 +108,30 @@ TEST(Strings, ComparisonsSearchesAndTokens) {
 
 TEST(Paths, FileNamesJoinsAndParts) {
     // Long inputs: the result is the first 511 characters.
-    std::string d510(510, 'd'), d511(511, 'd'), f700(700, 'f'), n510(510, 'n');
-    std::string long_path = "/" + std::string(700, 'd') + "/" + f700 + ".e";
+    std::string d510(510, 'd'), d511(511, 'd'), n510(510, 'n');
+    std::string long_path = "/" + std::string(700, 'd') + "/" + std::string(700, 'f') + ".e";
     auto ext = [](const char *name) { return text(strip_ext(name)) + "|" + text(get_ext(name)); };
     const std::string cases[][2] = {
-        {valid_file(valid_file("a\tb\r\n")), "a_b__"},
+        {valid_file(valid_file("a\tb\r\n")), "a_b__"},  // a result may be handed back
         {valid_file(std::string(600, 'n').c_str()), std::string(511, 'n')},
         {attach_path("/var/log", "x.log"), "/var/log/x.log"}, {attach_path("/var/log/", "/x.log"), "/var/log/x.log"},
         {attach_path(nullptr, "a\tb"), "a_b"},   {attach_path("/tmp/", "C:x"), "/tmpC:x"},
         {attach_path(d511.c_str(), "f"), d511},  {attach_path(d510.c_str(), "file"), d510 + "/"},
-        {attach_path("/d", f700.c_str()), "/d/" + f700.substr(0, 508)},
-        {text(attach_ext("report", ".txt")), "report.txt"}, {text(attach_ext(n510.c_str(), "txt")), n510 + "."},
-        {text(point_ext("a.tar.gz")), ".gz"},   {text(strip_path("/home/u/notes.txt", 1)), "notes"},
-        {text(strip_filename("/c")), "/"},       {text(remove_path("/home/u/notes.txt", 1)), "u"},
-        // A result may be handed back.
-        {text(strip_ext(strip_ext("a.b.c"))), "a"}, {text(strip_path(strip_path("/x/y/z", 0), 0)), "z"},
-        {text(strip_filename(strip_filename("a/b/c"))), "a/b/"},
+        {text(attach_ext("a", attach_ext("b", "c"))), "a.b.c"}, {text(attach_ext(n510.c_str(), "txt")), n510 + "."},
+        {text(point_ext("a.tar.gz")), ".gz"},   {text(strip_path(strip_path("/x/y/z.t", 0), 1)), "z"},
+        {text(strip_filename(strip_filename("a/b/c"))), "a/b/"}, {text(remove_path("/home/u/notes.txt", 1)), "u"},
         {text(remove_path(remove_path("/a/b/c/d", 0), 0)), "/a/"},
-        {text(attach_ext("a", attach_ext("b", "c"))), "a.b.c"}, {text(update_path(update_path("/u/l/..\\x"))), "/u\\x"},
         {std::to_string(s_strlen(update_path(long_path.c_str())) + s_strlen(strip_ext(long_path.c_str()))), "1022"},
-        {text(strip_filename(long_path.c_str())), "/"},  // the cut drops the second '/'
-        {ext("archive.tar.gz"), "archive.tar|gz"}, {ext("README"), "README|"}, {ext("dir.d/file"), "dir|d/file"},
-        {ext("abc."), "abc|"}, {ext("x."), "x.|"}, {ext(".profile"), "|profile"},
+        {ext("archive.tar.gz"), "archive.tar|gz"}, {ext("dir.d/file"), "dir|d/file"},
+        {ext("x.") + ext("abc."), "x.|abc|"}, {ext(".profile") + ext("README"), "|profileREADME|"},
         // Only backslash references fold, each fold searching on from the cut.
-        {update_path("/usr/lib/..\\x"), "/usr\\x"}, {update_path("/a/.\\b"), "/a\\b"},
-        {update_path("/usr/lib/../x"), "/usr/lib/../x"}, {update_path("lib/..\\x"), "lib/..\\x"},
-        {update_path("/a/b/c/..\\..\\x"), "/a/b\\..\\x"}, {update_path("/a/b/..\\c/..\\x"), "\\x"},
+        {update_path(update_path("/u/l/..\\x")), "/u\\x"}, {update_path("/a/.\\b"), "/a\\b"},
+        {update_path("lib/..\\x"), "lib/..\\x"}, {update_path("/a/b/c/..\\..\\x"), "/a/b\\..\\x"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c[0], c[1]);
-    const void *none[] = {attach_ext(".hidden", "t"), attach_ext(nullptr, "t"), point_ext("d.d/f"),
-                          point_ext("x"), strip_filename("notes.txt"), remove_path("/n.t", 0)};
+    const void *none[] = {attach_ext(".hidden", "t"), attach_ext(nullptr, "t"), point_ext("d.d/f"), point_ext("x"),
+                          strip_filename("notes.txt"), remove_path("/n.t", 0)};
     for (const void *result : none)
         EXPECT_EQ(result, nullptr);
 }
@@ -157,13 +146,11 @@ std::string xhref(const std::string &in) {
 TEST(Encoders, CodingsAndScrambler) {
     const std::string cases[][2] = {
         {not_encode(not_encode("a=b")), "a!213Db"},  // it may code its own result
-        {utoken_encode("a b=!\x7f\x80\xff\x01"), "a!20b=!!7F!80!FF!01"},
-        {utoken_encode("+<>():;\"&%#?\\/`'@~"), "!2B!3C!3E!28!29!3A!3B!22!26!25!23!3F!5C!2F!60!27!40!7E"},
-        {utoken_encode("AZaz09-_.,[]{}|^$*"), "AZaz09-_.,[]{}|^$*"},
+        {utoken_encode("a b=!\x7f\x80\xff\x01+<>():;\"&%#?\\/`'@~AZaz09-_.,[]{}|^$*"),
+         "a!20b=!!7F!80!FF!01!2B!3C!3E!28!29!3A!3B!22!26!25!23!3F!5C!2F!60!27!40!7EAZaz09-_.,[]{}|^$*"},
         {not_encode((std::string(1019, 'a') + "  ").c_str()), std::string(1019, 'a') + "!20"},
-        {utoken_decode("a!20b!4a!4A"), "a bJJ"}, {utoken_decode("a!2!zz!"), "a!2!zz!"}, {utoken_decode("!!41"), "!A"},
-        {xhref("a b.c/?="), "a%20b%2Ec/?="},
-        {xhref("+<>():;\"&%,'#\n\r\\"), "%2B%3C%3E%28%29%3A%3B%22%26%25%2C%27%23%0A%0D%5C"},
+        {utoken_decode("a!20b!4a!4A"), "a bJJ"}, {utoken_decode("a!2!zz!!!41"), "a!2!zz!!A"},
+        {xhref("a b.c/?=+<>():;\"&%,'#\n\r\\"), "a%20b%2Ec/?=%2B%3C%3E%28%29%3A%3B%22%26%25%2C%27%23%0A%0D%5C"},
         // After an escape byte the text passes in groups of three; a group
         // that starts with an escape byte returns to encoding.
         {xhref("a\x1b$Babcd\x1b(B ."), "a\x1b$Babcd\x1b(B%20%2E"}, {xhref("\x1b. ..\x1b"), "\x1b. ..\x1b"},
