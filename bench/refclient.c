@@ -258,10 +258,15 @@ int main(int argc, char **argv) {
         return 1;
     }
     /* liblber reads each message's header and body with reads of their own;
-     * a read-ahead layer under it takes what the socket holds at once. */
+     * a read-ahead layer under it takes what the socket holds at once. Over
+     * TLS the library below reads each record's header and body the same
+     * way: a second read-ahead layer goes under it, on the socket. */
     Sockbuf *sockbuf = NULL;
-    if (ldap_get_option(ld, LDAP_OPT_SOCKBUF, &sockbuf) == LDAP_OPT_SUCCESS && sockbuf)
+    if (ldap_get_option(ld, LDAP_OPT_SOCKBUF, &sockbuf) == LDAP_OPT_SUCCESS && sockbuf) {
         ber_sockbuf_add_io(sockbuf, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_TRANSPORT, NULL);
+        if (strcasecmp(tls, "off"))
+            ber_sockbuf_add_io(sockbuf, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER, NULL);
+    }
     printf("+success LDAP External Address Book\n");
     fflush(stdout);
 

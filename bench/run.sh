@@ -7,7 +7,7 @@
 # with the cost of the TLS handshake.
 #
 #   bench/run.sh [RUNS]          (default 5; PEOPLE=200000 people in the directory;
-#                                 HANDSHAKE_RUNS=3*RUNS for the start-up jobs)
+#                                 HANDSHAKE_RUNS=3*RUNS for the start-up jobs (e))
 #
 # Needs slapd, ldap-utils, libldap-dev and libbenchmark-dev; run by hand on
 # a quiet machine, never in CI.
@@ -45,14 +45,14 @@ TLSCertificateFile $work/tls/server.pem
 TLSCertificateKeyFile $work/tls/server.key
 TLSCipherSuite NORMAL:-VERS-ALL:+VERS-TLS1.3:-CIPHER-ALL:+AES-256-GCM:-GROUP-ALL:+GROUP-X25519"
 
-# The configuration both clients read, for a server on port $1, TLS $2
-# (off, starttls or ldaps; default off). A plain one names no TLS file, for
-# which the service would make a TLS context at start-up.
+# config FILE PORT [TLS]: the configuration both clients read, for a server
+# on PORT, TLS off (the default), starttls or ldaps. A plain one names no TLS
+# file, for which the service would make a TLS context at start-up.
 config() {
-  local tls=${2:-off}
-  cat >"$work/book.ini" <<INI
+  local tls=${3:-off}
+  cat >"$1" <<INI
 host 127.0.0.1
-port $1
+port $2
 base_dn ou=People,dc=example,dc=com
 scope LDAP_SCOPE_SUBTREE
 manager_dn cn=Manager,dc=example,dc=com
@@ -63,7 +63,7 @@ field phone STRING telephoneNumber true
 field group STRING departmentNumber true
 field title STRING title false
 INI
-  [ "$tls" = off ] || printf 'tls %s\ntls_ca_file %s\n' "$tls" "$work/tls/ca.pem" >>"$work/book.ini"
+  [ "$tls" = off ] || printf 'tls %s\ntls_ca_file %s\n' "$tls" "$work/tls/ca.pem" >>"$1"
 }
 
 # What each client negotiates, as a second slapd with the same TLS lines
@@ -73,12 +73,11 @@ mkdir "$work/check"
 slapd_conf "$work/check" "cn=Manager,dc=example,dc=com" 268435456 "$tls_lines"
 slapd_log_level=stats slapd_start "$work/check" data/sample.ldif ldaps
 pids+=("$slapd_pid")
+config "$work/check/starttls.ini" "$slapd_port" starttls
+config "$work/check/ldaps.ini" "$slapd_ldaps_port" ldaps
 for tls in starttls ldaps; do
-  port=$slapd_port
-  [ "$tls" = ldaps ] && port=$slapd_ldaps_port
-  config "$port" "$tls"
   for program in extern_book refclient; do
-    echo EXIT | "$build/$program" "$work/book.ini" >/dev/null || true
+    echo EXIT | "$build/$program" "$work/check/$tls.ini" >/dev/null || true
   done
 done
 kill "$slapd_pid"; wait "$slapd_pid" 2>/dev/null || true
@@ -104,67 +103,73 @@ rm "$work/data.ldif"
 # median COLUMN < FILE: the median of one column of runstat's lines.
 median() { awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# measure NAME COMMANDS [COUNT]: COUNT (default RUNS) alternating runs of the
-# service and the reference on the command file; one table row of medians.
-# Sets last to the service's "wall CPU RSS" and both to "wall CPU" of the
-# service, then of the reference (seconds).
+# measure COMMANDS COUNT NAME CONFIG [NAME CONFIG...]: COUNT rounds, each
+# running the service and then the reference on the command file with each
+# configuration in turn, so that the machine's changing load falls on all
+# alike; one table row of medians per configuration. The outputs of the
+# K-th configuration are left in $work/K.service.out and K.reference.out.
+# Sets last to the last service's "wall CPU RSS" and costs[K] to "wall CPU"
+# of the K-th service, then of its reference (seconds).
 rows=()
+costs=()
 measure() {
-  local name=$1 commands=$2 count=${3:-$runs} who i
-  for who in service reference; do : >"$work/$who.runs"; done
+  local commands=$1 count=$2 i k who program
+  shift 2
+  local -a names=() configs=()
+  while [ $# -gt 0 ]; do names+=("$1"); configs+=("$2"); shift 2; done
+  for k in "${!names[@]}"; do : >"$work/$k.service.runs"; : >"$work/$k.reference.runs"; done
   for i in $(seq "$count"); do
-    for who in service reference; do
-      local program=$build/extern_book
-      [ "$who" = reference ] && program=$build/refclient
-      "$build"/runstat "$work/run" "$program" "$work/book.ini" <"$commands" >"$work/$who.out" || true
-      cat "$work/run" >>"$work/$who.runs"
+    for k in "${!names[@]}"; do
+      for who in service reference; do
+        program=$build/extern_book
+        [ "$who" = reference ] && program=$build/refclient
+        "$build"/runstat "$work/run" "$program" "${configs[k]}" <"$commands" >"$work/$k.$who.out" || true
+        cat "$work/run" >>"$work/$k.$who.runs"
+      done
     done
   done
+  for k in "${!names[@]}"; do row "${names[k]}" "$work/$k"; costs[k]=$both; done
+}
+
+# row NAME PREFIX: the table row of PREFIX.service.* against PREFIX.reference.*.
+row() {
+  local name=$1 prefix=$2 column same=yes
   local -a s=() r=()
-  local column same=yes
   for column in 1 2 3; do
-    s[column]=$(median "$column" <"$work/service.runs")
-    r[column]=$(median "$column" <"$work/reference.runs")
+    s[column]=$(median "$column" <"$prefix.service.runs")
+    r[column]=$(median "$column" <"$prefix.reference.runs")
   done
-  cmp -s "$work/service.out" "$work/reference.out" || same=NO
-  [ "$same" = yes ] || diff "$work/service.out" "$work/reference.out" | head -5 >&2
+  cmp -s "$prefix.service.out" "$prefix.reference.out" || same=NO
+  [ "$same" = yes ] || diff "$prefix.service.out" "$prefix.reference.out" | head -5 >&2
   rows+=("$(awk -v n="$name" -v sw="${s[1]}" -v rw="${r[1]}" -v sc="${s[2]}" -v rc="${r[2]}" \
                 -v sm="${s[3]}" -v rm="${r[3]}" -v same="$same" 'BEGIN {
-    printf "%-34s %8.1f %8.1f %5.2f %8.1f %8.1f %5.2f %7.1f %7.1f %5.2f  %s", n, sw * 1000, rw * 1000,
+    printf "%-31s %8.1f %8.1f %5.2f %8.1f %8.1f %5.2f %6.1f %6.1f %5.2f  %s", n, sw * 1000, rw * 1000,
            sw / rw, sc * 1000, rc * 1000, sc / rc, sm / 1024, rm / 1024, sm / rm, same }')")
-  echo "$name: $(wc -l <"$work/service.out") reply lines" >&2
+  echo "$name: $(wc -l <"$prefix.service.out") reply lines" >&2
   last="${s[1]} ${s[2]} ${s[3]}"
   both="${s[1]} ${s[2]} ${r[1]} ${r[2]}"
 }
 
-config "$slapd_port"
+plain=$work/plain.ini starttls=$work/starttls.ini ldaps=$work/ldaps.ini
+config "$plain" "$slapd_port"
+config "$starttls" "$slapd_port" starttls
+config "$ldaps" "$slapd_ldaps_port" ldaps
 printf 'SEARCH AND 1-0 group=s\nEXIT\n' >"$work/search_s"
-measure "(a) SEARCH 10,000, slapd" "$work/search_s"
+measure "$work/search_s" "$runs" "(a) SEARCH 10,000" "$plain"
 # The GETs name the first 1,000 people as SEARCH listed them.
-{ sed -n '2,1001p' "$work/reference.out" | sed 's/,$//; s/^/GET /'; echo EXIT; } >"$work/gets"
-measure "(c) 1,000 GET, slapd" "$work/gets"
-
-# TLS: the search five times in one session, and the GETs, over StartTLS,
-# with the same search over plain LDAP beside it.
+{ sed -n '2,1001p' "$work/0.reference.out" | sed 's/,$//; s/^/GET /'; echo EXIT; } >"$work/gets"
+measure "$work/gets" "$runs" "(c) 1,000 GET" "$plain" "(c) 1,000 GET, StartTLS" "$starttls"
+# The search five times in one session.
 { for _ in 1 2 3 4 5; do echo 'SEARCH AND 1-0 group=s'; done; echo EXIT; } >"$work/search_s5"
-measure "(d) SEARCH 10,000 x5, plain" "$work/search_s5"
-config "$slapd_port" starttls
-measure "(d) SEARCH 10,000 x5, StartTLS" "$work/search_s5"
-measure "(e) 1,000 GET, StartTLS" "$work/gets"
-# The handshake: start-up (connect, TLS, bind) and one GET, then EXIT.
+measure "$work/search_s5" "$runs" "(d) SEARCH 10,000 x5" "$plain" "(d) SEARCH 10,000 x5, StartTLS" "$starttls"
+# The handshake: start-up (connect, TLS, bind), one GET and EXIT, against
+# the same over plain LDAP.
 { sed -n 1p "$work/gets"; echo EXIT; } >"$work/get1"
-declare -A startup
-for tls in off starttls ldaps; do
-  port=$slapd_port label=plain
-  [ "$tls" = starttls ] && label=StartTLS
-  [ "$tls" = ldaps ] && port=$slapd_ldaps_port label=LDAPS
-  config "$port" "$tls"
-  measure "(f) start-up + 1 GET, $label" "$work/get1" "$handshake_runs"
-  startup[$label]=$both
-done
-handshake=$(for label in StartTLS LDAPS; do
-  echo "${startup[plain]} ${startup[$label]}" | awk -v t="$label" '{
-    printf "(f) %s over plain: service +%.1f ms wall, +%.1f ms CPU; reference +%.1f ms wall, +%.1f ms CPU\n",
+measure "$work/get1" "$handshake_runs" "(e) start-up + 1 GET" "$plain" \
+  "(e) start-up + 1 GET, StartTLS" "$starttls" "(e) start-up + 1 GET, LDAPS" "$ldaps"
+handshake=$(for k in 1 2; do
+  echo "${costs[0]} ${costs[k]}" | awk -v t="$([ "$k" = 1 ] && echo StartTLS || echo LDAPS)" '{
+    printf "(e) %s over plain: service %+.1f ms wall, %+.1f ms CPU; reference %+.1f ms wall, %+.1f ms CPU\n",
            t, ($5 - $1) * 1000, ($6 - $2) * 1000, ($7 - $3) * 1000, ($8 - $4) * 1000 }'
 done)
 
@@ -175,27 +180,27 @@ mkdir -p "$work/streams"
 "$build"/replay record "$work/streams" "$work/record.port" "$slapd_port" &
 pids+=("$!")
 while [ ! -s "$work/record.port" ]; do sleep 0.05; done
-config "$(cat "$work/record.port")"
+config "$work/record.ini" "$(cat "$work/record.port")"
 for commands in search_m search_l; do
   # Both end with status 1 after EXIT, as the service always does.
-  "$build"/extern_book "$work/book.ini" <"$work/$commands" >/dev/null || true
-  "$build"/refclient "$work/book.ini" <"$work/$commands" >/dev/null || true
+  "$build"/extern_book "$work/record.ini" <"$work/$commands" >/dev/null || true
+  "$build"/refclient "$work/record.ini" <"$work/$commands" >/dev/null || true
 done
 kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null || true
 pids=()
 "$build"/replay serve "$work/streams" "$work/replay.port" &
 pids+=("$!")
 while [ ! -s "$work/replay.port" ]; do sleep 0.05; done
-config "$(cat "$work/replay.port")"
-measure "(b) SEARCH 100,000, replay" "$work/search_m"
+config "$work/replay.ini" "$(cat "$work/replay.port")"
+measure "$work/search_m" "$runs" "(b) SEARCH 100,000, replay" "$work/replay.ini"
 half=$last
-measure "(b) SEARCH 200,000, replay" "$work/search_l"
+measure "$work/search_l" "$runs" "(b) SEARCH 200,000, replay" "$work/replay.ini"
 growth=$(awk -v h="$half" -v f="$last" 'BEGIN { split(h, a); split(f, b)
   printf "service, 200,000 against 100,000 people: time x%.2f, peak RSS x%.2f", b[1] / a[1], b[3] / a[3] }')
 
 echo
-echo "== service against the libldap reference (median of $runs runs, (f) of $handshake_runs; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
-printf '%-34s %8s %8s %5s %8s %8s %5s %7s %7s %5s  %s\n' job "svc ms" "ref ms" ratio \
+echo "== service against the libldap reference (median of $runs runs, (e) of $handshake_runs; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
+printf '%-31s %8s %8s %5s %8s %8s %5s %6s %6s %5s  %s\n' job "svc ms" "ref ms" ratio \
   "svc CPU" "ref CPU" ratio "svc MB" "ref MB" ratio identical
 printf '%s\n' "${rows[@]}"
 echo "$growth"
