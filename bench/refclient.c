@@ -1,8 +1,9 @@
 /* The yardstick: SEARCH and GET of the address-book service's line protocol
  * written as a libldap user would write them. It reads the service's
- * configuration file (host, port, bind DN and password, base, scope, fields)
- * and command lines on standard input, and answers exactly as the service
- * does for the commands it knows (SEARCH, GET, EXIT).
+ * configuration file (host, port, bind DN and password, base, scope, fields,
+ * and the tls_* keys: StartTLS or LDAPS with the same authority, checks and
+ * TLS 1.2 floor) and command lines on standard input, and answers exactly as
+ * the service does for the commands it knows (SEARCH, GET, EXIT).
  *
  *   refclient extern_book.ini < commands
  */
@@ -24,6 +25,9 @@ struct field {
 
 static char host[512], port[32], bind_dn[512], password[512], base_dn[512];
 static int scope;
+/* tls: "off", "starttls" or "ldaps"; the rest as the service reads them. */
+static char tls[16] = "off", tls_ca_file[512], tls_ca_dir[512], tls_verify[16] = "demand",
+            tls_cert_file[512], tls_key_file[512];
 static struct field fields[MAX_FIELDS];
 static int field_count;
 
@@ -51,6 +55,14 @@ static int load_config(const char *path) {
         else if (!strcmp(key, "manager_dn")) snprintf(bind_dn, sizeof bind_dn, "%s", value);
         else if (!strcmp(key, "manager_pass")) snprintf(password, sizeof password, "%s", value);
         else if (!strcmp(key, "base_dn")) snprintf(base_dn, sizeof base_dn, "%s", value);
+        else if (!strcmp(key, "tls")) snprintf(tls, sizeof tls, "%s", value);
+        else if (!strcmp(key, "tls_ca_file")) snprintf(tls_ca_file, sizeof tls_ca_file, "%s", value);
+        else if (!strcmp(key, "tls_ca_dir")) snprintf(tls_ca_dir, sizeof tls_ca_dir, "%s", value);
+        else if (!strcmp(key, "tls_verify")) snprintf(tls_verify, sizeof tls_verify, "%s", value);
+        else if (!strcmp(key, "tls_cert_file"))
+            snprintf(tls_cert_file, sizeof tls_cert_file, "%s", value);
+        else if (!strcmp(key, "tls_key_file"))
+            snprintf(tls_key_file, sizeof tls_key_file, "%s", value);
         else if (!strcmp(key, "scope"))
             scope = !strcmp(value, "LDAP_SCOPE_SUBTREE") ? LDAP_SCOPE_SUBTREE
                     : !strcmp(value, "LDAP_SCOPE_ONELEVEL") ? LDAP_SCOPE_ONELEVEL
@@ -199,28 +211,62 @@ static void get(LDAP *ld, const char *coded) {
     else printf("-failure '%s' Failed.\n", coded);
 }
 
+/* The handle's own TLS context from the tls_* settings, made before it
+ * connects; 0 when one of them is refused. */
+static int set_tls(LDAP *ld) {
+    int demand = strcasecmp(tls_verify, "never") ? LDAP_OPT_X_TLS_DEMAND : LDAP_OPT_X_TLS_NEVER;
+    int floor = LDAP_OPT_X_TLS_PROTOCOL_TLS1_2, is_server = 0;
+    const struct {
+        int option;
+        const char *value;
+    } files[] = {{LDAP_OPT_X_TLS_CACERTFILE, tls_ca_file},
+                 {LDAP_OPT_X_TLS_CACERTDIR, tls_ca_dir},
+                 {LDAP_OPT_X_TLS_CERTFILE, tls_cert_file},
+                 {LDAP_OPT_X_TLS_KEYFILE, tls_key_file}};
+    for (size_t i = 0; i < sizeof files / sizeof files[0]; i++)
+        if (*files[i].value && ldap_set_option(ld, files[i].option, files[i].value) != LDAP_OPT_SUCCESS)
+            return 0;
+    return ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS &&
+           ldap_set_option(ld, LDAP_OPT_X_TLS_PROTOCOL_MIN, &floor) == LDAP_OPT_SUCCESS &&
+           ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &is_server) == LDAP_OPT_SUCCESS;
+}
+
+/* Connects (StartTLS first or LDAPS when tls says so) and binds; 1 when
+ * bound. */
+static int connect_and_bind(LDAP **ld) {
+    int starttls = !strcasecmp(tls, "starttls"), ldaps = !strcasecmp(tls, "ldaps");
+    char url[600];
+    snprintf(url, sizeof url, "%s://%s:%s", ldaps ? "ldaps" : "ldap", host, port);
+    int version = LDAP_VERSION3;
+    struct berval secret = {strlen(password), password};
+    return ldap_initialize(ld, url) == LDAP_SUCCESS &&
+           ldap_set_option(*ld, LDAP_OPT_PROTOCOL_VERSION, &version) == LDAP_OPT_SUCCESS &&
+           (!(starttls || ldaps) || set_tls(*ld)) &&
+           (!starttls || ldap_start_tls_s(*ld, NULL, NULL) == LDAP_SUCCESS) &&
+           ldap_sasl_bind_s(*ld, bind_dn, LDAP_SASL_SIMPLE, &secret, NULL, NULL, NULL) ==
+               LDAP_SUCCESS;
+}
+
 int main(int argc, char **argv) {
     if (!load_config(argc > 1 ? argv[1] : "extern_book.ini")) {
         printf("-failure Cannot open file %.100s\n", argc > 1 ? argv[1] : "extern_book.ini");
         return 0;
     }
-    char url[600];
-    snprintf(url, sizeof url, "ldap://%s:%s", host, port);
     LDAP *ld = NULL;
-    int version = LDAP_VERSION3;
-    struct berval secret = {strlen(password), password};
-    if (ldap_initialize(&ld, url) != LDAP_SUCCESS ||
-        ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version) != LDAP_OPT_SUCCESS ||
-        ldap_sasl_bind_s(ld, bind_dn, LDAP_SASL_SIMPLE, &secret, NULL, NULL, NULL) !=
-            LDAP_SUCCESS) {
+    if (!connect_and_bind(&ld)) {
         printf("-failure Failed to connect to host {%s:%s}\n", host, port);
         return 1;
     }
     /* liblber reads each message's header and body with reads of their own;
-     * a read-ahead layer under it takes what the socket holds at once. */
+     * a read-ahead layer under it takes what the socket holds at once. Over
+     * TLS the library below reads each record's header and body the same
+     * way: a second read-ahead layer goes under it, on the socket. */
     Sockbuf *sockbuf = NULL;
-    if (ldap_get_option(ld, LDAP_OPT_SOCKBUF, &sockbuf) == LDAP_OPT_SUCCESS && sockbuf)
+    if (ldap_get_option(ld, LDAP_OPT_SOCKBUF, &sockbuf) == LDAP_OPT_SUCCESS && sockbuf) {
         ber_sockbuf_add_io(sockbuf, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_TRANSPORT, NULL);
+        if (strcasecmp(tls, "off"))
+            ber_sockbuf_add_io(sockbuf, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER, NULL);
+    }
     printf("+success LDAP External Address Book\n");
     fflush(stdout);
 

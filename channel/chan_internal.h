@@ -83,12 +83,15 @@ inline ssize_t chan_raw_send(chan_rec *chan, const void *bytes, size_t len, int 
     return chan->tls ? chan_tls_send(chan, bytes, len, flags) : send(chan->sock, bytes, len, flags);
 }
 
-// 1 when the channel's TLS session holds decrypted bytes not yet read: a
-// wait must not ask the socket then, which may stay silent.
+// 1 when the channel's TLS session can hand out bytes (or report a failure)
+// without reading the socket: decrypted bytes not yet read, or a whole
+// record among the bytes its BIO read ahead. A wait must not ask the socket
+// then, which may stay silent.
 int chan_tls_buffered(const chan_rec *chan);
 
-// A socket BIO for the channel's descriptor whose writes never raise
-// SIGPIPE; null when it cannot be made (chan_tls_io.cpp).
+// A socket BIO for the channel's descriptor that reads ahead (up to 16 KiB
+// at a time) and whose writes never raise SIGPIPE; null when it cannot be
+// made (chan_tls_io.cpp). The BIO owns its buffer; freeing it frees that.
 struct bio_st *chan_tls_bio(int fd);
 
 // Sends a close_notify if the socket takes it at once, frees the session

@@ -6,27 +6,50 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
+#include <cstring>
+#include <new>
 
 #include "channel/chan_internal.h"
 
-static int descriptor(BIO *bio) { return int(intptr_t(BIO_get_data(bio))); }
+// The socket beneath a session, read ahead. The library reads each record's
+// header and then its body, one system call each; a directory's records are
+// mostly far smaller than what the socket holds (a search sends one per
+// entry), so the BIO reads what is there at once and hands it out in the
+// pieces asked for.
+struct socket_io {
+    int fd;
+    bool held_only;     // reads must not touch the socket (a peek at what is held)
+    size_t start, end;  // the held bytes: buffer[start, end)
+    char buffer[16384];
+};
+
+static socket_io *io_of(BIO *bio) { return static_cast<socket_io *>(BIO_get_data(bio)); }
 
 // Both report a call that would block (or was interrupted) as one to retry,
 // which the session turns into a want-read or want-write.
 static int bio_read(BIO *bio, char *buf, int len)
 {
     BIO_clear_retry_flags(bio);
-    ssize_t n = read(descriptor(bio), buf, size_t(len));
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-        BIO_set_retry_read(bio);
+    socket_io *io = io_of(bio);
+    if (io->start == io->end) {
+        ssize_t n = io->held_only ? -1 : read(io->fd, io->buffer, sizeof io->buffer);
+        if (n < 0 && (io->held_only || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            BIO_set_retry_read(bio);
+        if (n <= 0)
+            return int(n);
+        io->start = 0;
+        io->end = size_t(n);
+    }
+    size_t n = std::min(size_t(len), io->end - io->start);
+    memcpy(buf, io->buffer + io->start, n);
+    io->start += n;
     return int(n);
 }
 
 static int bio_write(BIO *bio, const char *bytes, int len)
 {
     BIO_clear_retry_flags(bio);
-    ssize_t n = send(descriptor(bio), bytes, size_t(len), MSG_NOSIGNAL);
+    ssize_t n = send(io_of(bio)->fd, bytes, size_t(len), MSG_NOSIGNAL);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         BIO_set_retry_write(bio);
     return int(n);
@@ -35,6 +58,13 @@ static int bio_write(BIO *bio, const char *bytes, int len)
 // Writes go out at once: a flush has nothing to do.
 static long bio_ctrl(BIO *, int command, long, void *) { return command == BIO_CTRL_FLUSH; }
 
+static int bio_destroy(BIO *bio)
+{
+    delete io_of(bio);
+    BIO_set_data(bio, nullptr);
+    return 1;
+}
+
 BIO *chan_tls_bio(int fd)
 {
     // Made once and kept for the life of the process.
@@ -42,17 +72,23 @@ BIO *chan_tls_bio(int fd)
         BIO_METHOD *made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
                                         "channel socket");
         if (made && (!BIO_meth_set_read(made, bio_read) || !BIO_meth_set_write(made, bio_write) ||
-                     !BIO_meth_set_ctrl(made, bio_ctrl))) {
+                     !BIO_meth_set_ctrl(made, bio_ctrl) || !BIO_meth_set_destroy(made, bio_destroy))) {
             BIO_meth_free(made);
             made = nullptr;
         }
         return made;
     }();
-    BIO *bio = method ? BIO_new(method) : nullptr;
-    if (bio) {
-        BIO_set_data(bio, reinterpret_cast<void *>(intptr_t(fd)));
-        BIO_set_init(bio, 1);
+    socket_io *io = method ? new (std::nothrow) socket_io : nullptr;
+    BIO *bio = io ? BIO_new(method) : nullptr;
+    if (!bio) {
+        delete io;
+        return nullptr;
     }
+    io->fd = fd;
+    io->held_only = false;
+    io->start = io->end = 0;
+    BIO_set_data(bio, io);
+    BIO_set_init(bio, 1);
     return bio;
 }
 
@@ -83,11 +119,20 @@ static ssize_t failure(chan_rec *chan, int code, int saved_errno, bool reading)
     return -1;
 }
 
+// SSL_get_error needs an empty error queue before the call it explains.
+// Clearing costs as much when the queue is already empty (about a tenth of
+// reading a small record), so it is cleared only when it holds something.
+static void empty_error_queue()
+{
+    if (ERR_peek_error())
+        ERR_clear_error();
+}
+
 static ssize_t transfer(chan_rec *chan, void *buf, size_t len, bool reading)
 {
     SSL *ssl = chan->tls;
     for (;;) {
-        ERR_clear_error();
+        empty_error_queue();
         size_t done = 0;
         int ok = reading ? SSL_read_ex(ssl, buf, len, &done) : SSL_write_ex(ssl, buf, len, &done);
         int saved_errno = errno;
@@ -123,7 +168,24 @@ ssize_t chan_tls_send(chan_rec *chan, const void *bytes, size_t len, int flags)
     return transfer(chan, const_cast<void *>(bytes), len, false);
 }
 
-int chan_tls_buffered(const chan_rec *chan) { return chan->tls && SSL_pending(chan->tls) > 0; }
+int chan_tls_buffered(const chan_rec *chan)
+{
+    SSL *ssl = chan->tls;
+    if (!ssl || SSL_pending(ssl) > 0)
+        return ssl != nullptr;
+    socket_io *io = io_of(SSL_get_rbio(ssl));
+    if (io->start == io->end)
+        return 0;
+    // The bytes read ahead may make a whole record or only part of one: a
+    // peek that may use them but not the socket tells which.
+    io->held_only = true;
+    empty_error_queue();
+    char byte;
+    size_t got;
+    int ready = SSL_peek_ex(ssl, &byte, 1, &got) || SSL_get_error(ssl, 0) != SSL_ERROR_WANT_READ;
+    io->held_only = false;
+    return ready;
+}
 
 void chan_tls_end(chan_rec *chan)
 {

@@ -107,6 +107,11 @@ static int start_session(chan_rec *chan, chan_tls *tls, const char *host, int ti
     }
     if (why->empty() && !chan_block(chan, 0))
         *why = strerror(errno);
+    // The handshake's last flight and the first request go out back to
+    // back: with Nagle's algorithm the request would wait for the peer's
+    // delayed acknowledgement (40 ms on Linux) before it left.
+    if (why->empty())
+        chan_nodelay(chan, 1);
     if (why->empty())
         *why = handshake(chan, ssl.get(), name, timeout_sec < 1 ? 1 : timeout_sec);
     if (!why->empty())

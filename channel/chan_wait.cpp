@@ -1,5 +1,5 @@
-// Readiness waits on a channel: readable (also when TLS holds bytes already
-// decrypted), writable, or neither in time.
+// Readiness waits on a channel: readable (also when TLS holds bytes it can
+// hand out without the socket), writable, or neither in time.
 #include <cerrno>
 #include <cstdint>
 #include <ctime>

@@ -88,7 +88,8 @@ int chan_isopen(chan_rec *chan);
 int check_string_digit(const char *text);
 // Waits: 1 readable, 2 writable (chan_check only), 0 time-out, -1 failure
 // (also for a channel that is not open). Any descriptor the record holds.
-// Bytes a TLS session holds already count as readable. Null chan: 0.
+// Bytes a TLS session holds already (decrypted, or a whole record read
+// ahead) count as readable. Null chan: 0.
 int chan_check(chan_rec *chan, int sec, int usec);
 int chan_check_read(chan_rec *chan, int sec, int usec);
 

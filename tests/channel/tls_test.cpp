@@ -4,6 +4,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -168,22 +169,24 @@ TEST(TlsSettings, UnusableSettingsAreNamed) {
     EXPECT_EQ("Socket Not Open", error_of(&closed));
 }
 
-// Messages batched into one TLS record are read one by one while the socket
-// stays idle (none waits for the time-out); a message split over many
-// records, line reads, a timed-out read, and close_notify as end of stream.
+// Messages batched into one TLS record, and a record read ahead but not yet
+// decrypted, are read one by one while the socket stays idle (none waits for
+// the time-out); a message split over many records, line reads, a timed-out
+// read, and close_notify as end of stream.
 TEST(TlsFake, BytesHeldByTheSessionAreReadWithoutWaiting) {
     const TestCertificates &certs = test_certificates();
     const std::string first = ldap_result_bytes(0x61, 1, 0), second = ldap_result_bytes(0x65, 2, 0, "done"),
                       third = ldap_entry_bytes(3, "cn=x", "cn", "x"), long_one = ldap_entry_bytes(4, "cn=y", "cn", std::string(300, 'y'));
     FakeServer fake;
     ASSERT_TRUE(fake.use_tls(certs.server_cert, certs.server_key));
-    fake.read_request().send(first + second + third).read_request().send(long_one, 7).send("one\ntwo\n").close();
+    fake.read_request().send(first + second + third, int(first.size() + second.size())).read_request().send(long_one, 7).send("one\ntwo\n").close();
     fake.start();
     Context context(settings(certs.ca.c_str()));
     Client client;
     ASSERT_EQ(1, client.start(fake.port(), context.tls)) << error_of(&client);
     const std::string request = bind_request(1, "cn=me", "pw");
     ASSERT_TRUE(client.send(request));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // both records arrive before the first read
 
     auto begun = std::chrono::steady_clock::now();
     EXPECT_EQ(first, client.read(int(first.size())));
@@ -192,6 +195,7 @@ TEST(TlsFake, BytesHeldByTheSessionAreReadWithoutWaiting) {
     std::string buf(second.size(), '\0');
     EXPECT_EQ(int(second.size()), chan_read_internal(&client, &buf[0], int(buf.size()), 1));
     EXPECT_EQ(second, buf);
+    EXPECT_EQ(1, chan_check_read(&client, 2, 0));  // third's record, held as it came with the first
     EXPECT_EQ(third, client.read(int(third.size()), 0));
     EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(1));
     chan_timeout(&client, 0, 50000);
