@@ -138,6 +138,11 @@ rows+=("$row")
 growth=$(awk -v h="$half" -v f="$last" 'BEGIN { split(h, a); split(f, b)
   printf "service, 200,000 against 100,000 people: time x%.2f, peak RSS x%.2f", b[1] / a[1], b[2] / a[2] }')
 
+# Three SEARCHes in one session, against the reference and the floor
+# reader (bench/replay_x3.sh), at least 7 runs.
+. bench/replay_x3.sh
+replay_x3 "$build" "$work" "$work/book.ini" "$(cat "$work/replay.port")" $((runs > 7 ? runs : 7))
+
 echo
 echo "== service against the libldap reference (median of $runs runs; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
 printf '%-28s %8s %8s %6s %9s %9s %6s  %s\n' job "svc s" "ref s" ratio "svc MB" "ref MB" ratio identical
@@ -147,3 +152,5 @@ echo
 echo "== the service paged against unpaged (median of $runs runs)"
 printf '%-28s %8s %8s %6s %9s %9s %6s  %s\n' job "paged s" "whole s" ratio "paged MB" "whole MB" ratio identical
 printf '%s\n' "${paging[@]}"
+echo
+printf '%s\n' "${x3_table[@]}"

@@ -9,37 +9,32 @@
 
 namespace {
 
-int checked(const data_element &e, int depth);
-
-// Whether the decoder takes every child of the constructed element e.
+// Whether the decoder takes every child of the constructed element e, whose
+// children it meets at depth.
 bool children_checked(const data_element &e, int depth)
 {
     for (int pos = 0; pos < e.length;) {
         data_element child = ber_header(e.content + pos, e.length - pos);
-        int used = child.length == -2 ? -1 : checked(child, depth);
-        if (used < 0)
+        int type = 0, choice = 0;
+        if (child.length == -2)
             return false;
-        pos += used;
+        switch (ber_kind_of(static_cast<int>(child.tag), &type, &choice)) {
+        case BER_NESTED:
+            if (depth >= DECODE_MAX_DEPTH || !children_checked(child, depth + 1))
+                return false;
+            break;
+        case BER_OPEN_SEQUENCE:
+            // Its header alone: its content is read as further children.
+            pos += child.header;
+            continue;
+        case BER_JUNK:
+            return false;
+        default:
+            break;
+        }
+        pos += child.header + child.length;
     }
     return true;
-}
-
-// The octets the decoder takes for element e at depth, or -1 where it finds
-// junk.
-int checked(const data_element &e, int depth)
-{
-    int type = 0, choice = 0;
-    switch (ber_kind_of(static_cast<int>(e.tag & 0xFF), &type, &choice)) {
-    case BER_NESTED:
-        return depth < DECODE_MAX_DEPTH && children_checked(e, depth + 1) ? e.header + e.length
-                                                                          : -1;
-    case BER_OPEN_SEQUENCE:
-        return e.header;
-    case BER_JUNK:
-        return -1;
-    default:
-        return e.header + e.length;
-    }
 }
 
 }  // namespace
