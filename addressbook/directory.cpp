@@ -168,12 +168,12 @@ void book_end_command()
     ldap_set_limit(&ldap, 0);
 }
 
-int book_search(const char *base, int scope, const char *filter, const char *attributes,
-                int page_size, ldap_entry_fn on_entry, void *context)
+// One search (search(false)), and the one retry of book_search on a fresh
+// connection (search(true)).
+template <typename Search>
+static int search_with_retry(Search search)
 {
-    int time_limit = book_setting(INI_TIME_LIMIT, TIME_LIMIT);
-    int result = ldap_search_paged(&ldap, base, scope, 0, 0, time_limit, 0, filter, attributes,
-                                   page_size, on_entry, context);
+    int result = search(false);
     // A server that is slow or silent is not asked again: that would only
     // double the wait. The connection is dropped (a paged search that kept
     // what came may have left a page half-read); the next command makes a
@@ -197,10 +197,32 @@ int book_search(const char *base, int scope, const char *filter, const char *att
         return -1;
     }
     dmsg("reconnected to %s:%d", ldap.host, ldap.port);
-    on_entry(context, nullptr);
-    result = ldap_search_paged(&ldap, base, scope, 0, 0, time_limit, 0, filter, attributes,
-                               page_size, on_entry, context);
+    result = search(true);
     if (result == -1 && ldap_timed_out(&ldap))
         book_drop_connection();
     return result;
+}
+
+int book_search(const char *base, int scope, const char *filter, const char *attributes,
+                int page_size, ldap_entry_fn on_entry, void *context)
+{
+    int time_limit = book_setting(INI_TIME_LIMIT, TIME_LIMIT);
+    return search_with_retry([&](bool again) {
+        if (again)
+            on_entry(context, nullptr);
+        return ldap_search_paged(&ldap, base, scope, 0, 0, time_limit, 0, filter, attributes,
+                                 page_size, on_entry, context);
+    });
+}
+
+int book_search_dns(const char *base, int scope, const char *filter, int page_size,
+                    ldap_dn_fn on_dn, void *context)
+{
+    int time_limit = book_setting(INI_TIME_LIMIT, TIME_LIMIT);
+    return search_with_retry([&](bool again) {
+        if (again)
+            on_dn(context, nullptr, -1);
+        return ldap_search_dns(&ldap, base, scope, 0, 0, time_limit, filter, page_size, on_dn,
+                               context);
+    });
 }

@@ -23,46 +23,57 @@ static int digit_value(unsigned char c)
 namespace {
 
 // Every byte's coded form, looked up instead of tested: SEARCH codes the DN
-// of each entry it lists.
-struct coded_byte {
-    char text[3];
-    unsigned char length;
-};
-
+// of each entry it lists. The fourth octet of each is the length of the
+// form, so that the four are copied as one word.
 struct coding_table {
-    coded_byte bytes[256];
+    unsigned char bytes[256][4];
     coding_table()
     {
         static const char HEX[] = "0123456789ABCDEF";
-        for (int c = 0; c < 256; c++)
-            bytes[c] = kept_as_is(static_cast<unsigned char>(c))
-                           ? coded_byte{{static_cast<char>(c), 0, 0}, 1}
-                           : coded_byte{{'!', HEX[c >> 4], HEX[c & 15]}, 3};
+        for (int c = 0; c < 256; c++) {
+            unsigned char *code = bytes[c];
+            if (kept_as_is(static_cast<unsigned char>(c))) {
+                code[0] = static_cast<unsigned char>(c);
+                code[3] = 1;
+            } else {
+                code[0] = '!';
+                code[1] = static_cast<unsigned char>(HEX[c >> 4]);
+                code[2] = static_cast<unsigned char>(HEX[c & 15]);
+                code[3] = 3;
+            }
+        }
     }
 };
 
 }  // namespace
 
-char *code_dn(const char *dn)
+size_t code_dn_into(char *out, const char *dn, size_t length)
 {
     static const coding_table table;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(dn);
+    char *start = out;
+    for (size_t i = 0; i < length; i++) {
+        // Four octets always fit: each byte before took at most three, and
+        // the room holds one more.
+        const unsigned char *code = table.bytes[p[i]];
+        memcpy(out, code, 4);
+        out += code[3];
+    }
+    return static_cast<size_t>(out - start);
+}
+
+char *code_dn(const char *dn)
+{
     static std::vector<char> coded(1);
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(dn ? dn : "");
-    size_t most = 3 * strlen(reinterpret_cast<const char *>(p)) + 1;
-    bool room = coded.size() >= most || oom_guard([&] {
-                    coded.resize(most);
+    const char *text = dn ? dn : "";
+    size_t length = strlen(text);
+    bool room = coded.size() >= 3 * length + 1 || oom_guard([&] {
+                    coded.resize(3 * length + 1);
                     return true;
                 }, [] { return false; });
     if (!room)
         return nullptr;
-    char *out = coded.data();
-    for (; *p; p++) {
-        // Three octets always fit: each byte before took at most three.
-        const coded_byte &code = table.bytes[*p];
-        memcpy(out, code.text, 3);
-        out += code.length;
-    }
-    *out = 0;
+    coded[code_dn_into(coded.data(), text, length)] = 0;
     return coded.data();
 }
 

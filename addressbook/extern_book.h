@@ -153,6 +153,10 @@ void book_end_command();
 // drops the connection instead, so that the next command connects afresh.
 int book_search(const char *base, int scope, const char *filter, const char *attributes,
                 int page_size, ldap_entry_fn on_entry, void *context);
+// The same through ldap_search_dns: each entry's DN goes to on_dn, and
+// on_dn(context, null, -1) voids the DNs handed before a retry.
+int book_search_dns(const char *base, int scope, const char *filter, int page_size,
+                    ldap_dn_fn on_dn, void *context);
 // The text of the connection's last failure; "(NULL)" when none is recorded.
 const char *book_error();
 
@@ -187,6 +191,10 @@ void display_dn(FILE *out, const char *coded_dn);
 // function's own buffer until its next call. Null when memory runs out.
 char *code_dn(const char *dn);
 char *uncode_dn(const char *coded_dn);
+// Writes the coded form of the length octets at dn (zeros too) to out,
+// which has room for 3 * length + 1 octets, without a terminator; returns
+// the octets written.
+size_t code_dn_into(char *out, const char *dn, size_t length);
 // Writes "name=value" lines for the attributes of entry that fields map to.
 // Returns 1; 0, with nothing written, when memory runs out.
 int build_user_info(FILE *out, lresult *entry);

@@ -7,9 +7,9 @@
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
 
-static const size_t TERM_MAX = 511;     // characters of one "(attribute=value)"
-static const size_t FILTER_MAX = 10249; // characters of the whole filter
-static const int PAGE_SIZE = 500;       // entries per page unless page_size says otherwise
+static const size_t TERM_MAX = 511;      // characters of one "(attribute=value)"
+static const size_t FILTER_MAX = 10249;  // characters of the whole filter
+static const int PAGE_SIZE = 500;        // entries per page unless page_size says otherwise
 
 static const display_field *field_named(const std::string &name)
 {
@@ -80,64 +80,146 @@ static bool build_filter(FILE *out, int is_and, const char *conditions, std::str
 
 namespace {
 
-// The reply lines of a search, built while its entries arrive: a search
-// that fails half-way must list nothing. The text grows with realloc, which
-// remaps a large block instead of copying it, so a long listing costs about
-// its own size.
-struct listing {
-    int from, to;         // the range asked for
-    int found = 0;        // entries received
-    int written = 0;      // DNs listed
-    char *text = nullptr; // the coded DNs, ",\n" between them
-    size_t length = 0, room = 0;
-    bool broken = false;  // memory ran out: the listing is incomplete
+// Output gathered in a block of its own and written a block at a time.
+class staging {
+  public:
+    explicit staging(FILE *out) : out_(out) {}
+    ~staging() { fwrite(block_, 1, used_, out_); }
 
-    listing(int first, int last) : from(first), to(last) {}
-    ~listing() { free(text); }
-
-    void append(const char *piece)
+    void put(const char *octets, size_t count)
     {
-        size_t count = strlen(piece);
-        if (length + count >= room && !broken) {
-            size_t grown = room ? 2 * room : 65536;
-            while (grown <= length + count)
-                grown *= 2;
-            char *bigger = static_cast<char *>(realloc(text, grown));
-            broken = !bigger;
-            if (bigger) {
-                text = bigger;
-                room = grown;
-            }
+        for (size_t piece; count > 0; octets += piece, count -= piece) {
+            if (used_ == BLOCK)
+                flush();
+            piece = count < BLOCK - used_ ? count : BLOCK - used_;
+            memcpy(block_ + used_, octets, piece);
+            used_ += piece;
         }
-        if (broken)
-            return;
-        memcpy(text + length, piece, count + 1);
-        length += count;
+    }
+
+    void put_coded(const char *dn, size_t count)
+    {
+        for (size_t piece; count > 0; dn += piece, count -= piece) {
+            if (BLOCK - used_ < 3)
+                flush();
+            piece = count < (BLOCK - used_) / 3 ? count : (BLOCK - used_) / 3;
+            used_ += code_dn_into(block_ + used_, dn, piece);
+        }
+    }
+
+  private:
+    static const size_t BLOCK = 65536;
+    static char block_[BLOCK + 1];  // code_dn_into's spare octet after it
+    FILE *out_;
+    size_t used_ = 0;
+
+    void flush()
+    {
+        fwrite(block_, 1, used_, out_);
+        used_ = 0;
     }
 };
 
-int list_entry(void *context, lresult *entry)
+char staging::block_[BLOCK + 1];
+
+// The reply lines of a search, built while its entries arrive: a search
+// that fails half-way must list nothing. The DNs are kept as they came, and
+// coded only as they are written out (the coded form is up to three times
+// as long); a DN that ends with the search base is kept without it, as
+// nearly all do. Each is one record: its length times two, plus one when
+// the base was cut off, in base-128 digits (the low first, the top bit set
+// on all but the last), then its octets. The text doubles its room as it
+// grows, so a long listing costs about its own size.
+struct listing {
+    int from, to;          // the range asked for
+    int found = 0;         // entries received
+    std::string base;      // the search base, as it ends DNs
+    std::string coded;     // its coded form
+    char *text = nullptr;  // the records
+    size_t length = 0, room = 0;
+    bool broken = false;  // memory ran out: the listing is incomplete
+
+    listing(int first, int last, const char *search_base) : from(first), to(last)
+    {
+        // Without memory for the coded base, no DN is kept without it.
+        const char *base_coded = code_dn(search_base);
+        if (base_coded) {
+            base = search_base;
+            coded = base_coded;
+        }
+    }
+    ~listing() { free(text); }
+
+    // Room for count more octets; false when memory ran out.
+    bool reserve(size_t count)
+    {
+        if (length + count < room || broken)
+            return !broken;
+        size_t grown = room ? 2 * room : 65536;
+        while (grown <= length + count)
+            grown *= 2;
+        char *bigger = static_cast<char *>(realloc(text, grown));
+        broken = !bigger;
+        if (bigger) {
+            text = bigger;
+            room = grown;
+        }
+        return !broken;
+    }
+
+    void add(const char *dn, size_t count)
+    {
+        bool cut = !base.empty() && count >= base.size() &&
+                   memcmp(dn + count - base.size(), base.data(), base.size()) == 0;
+        if (cut)
+            count -= base.size();
+        // Ten base-128 digits hold any size_t.
+        if (!reserve(count + 10))
+            return;
+        for (size_t header = count * 2 + cut;; header >>= 7) {
+            text[length++] = static_cast<char>(header < 0x80 ? header : (header & 0x7F) | 0x80);
+            if (header < 0x80)
+                break;
+        }
+        memcpy(text + length, dn, count);
+        length += count;
+    }
+
+    // The coded DNs, ",\n" between them.
+    void write(FILE *out) const
+    {
+        staging stage(out);
+        for (size_t at = 0; at < length;) {
+            if (at > 0)
+                stage.put(",\n", 2);
+            size_t header = 0;
+            int shift = 0;
+            unsigned char digit;
+            do {
+                digit = static_cast<unsigned char>(text[at++]);
+                header |= static_cast<size_t>(digit & 0x7F) << shift;
+                shift += 7;
+            } while (digit & 0x80);
+            stage.put_coded(text + at, header >> 1);
+            at += header >> 1;
+            if (header & 1)
+                stage.put(coded.data(), coded.size());
+        }
+    }
+};
+
+void list_dn(void *context, const char *dn, int length)
 {
     auto *list = static_cast<listing *>(context);
-    if (!entry) {
-        list->found = list->written = 0;
+    if (length < 0) {
+        list->found = 0;
         list->length = 0;
         list->broken = false;
-        return 0;
+        return;
     }
     int number = ++list->found;
-    const char *dn = ldap_get_dn(entry);
-    if (number < list->from || (list->to >= 1 && number > list->to) || !dn)
-        return 0;
-    const char *coded = code_dn(dn);
-    if (!coded) {
-        list->broken = true;
-        return 0;
-    }
-    if (list->written++)
-        list->append(",\n");
-    list->append(coded);
-    return 0;
+    if (number >= list->from && (list->to < 1 || number <= list->to) && dn)
+        list->add(dn, static_cast<size_t>(length));
 }
 
 }  // namespace
@@ -158,11 +240,12 @@ static void run_search(FILE *out, int is_and, int from, int to, const char *cond
     // alike whatever the configuration.
     if (ini[INI_SEARCH_FILTER][0])
         filter = std::string("(&") + ini[INI_SEARCH_FILTER] + filter + ")";
-    listing list(from, to);
+    listing list(from, to, ini[INI_BASE_DN]);
     int scope = book_number(ini[INI_SCOPE]);
-    // Only DNs are listed: "1.1" asks the server for no attributes at all.
-    int result = book_search(ini[INI_BASE_DN], scope, filter.c_str(), "1.1",
-                             book_setting(INI_PAGE_SIZE, PAGE_SIZE), list_entry, &list);
+    // Only DNs are listed: the server is asked for no attributes at all, and
+    // the entries' DNs are read as they lie, without decoding them.
+    int result = book_search_dns(ini[INI_BASE_DN], scope, filter.c_str(),
+                                 book_setting(INI_PAGE_SIZE, PAGE_SIZE), list_dn, &list);
     // Entries that came before a time, size or administrative limit, beside
     // referrals that the service cannot follow, or before a paging that did
     // not advance (54), are still the answer.
@@ -171,8 +254,7 @@ static void run_search(FILE *out, int is_and, int from, int to, const char *cond
     if (list.broken) {
         fputs("-failure no result available.\n", out);
     } else if (listed && list.found > 0) {
-        if (list.length)
-            fwrite(list.text, 1, list.length, out);
+        list.write(out);
         fprintf(out, "\n+success %d located.\n", list.found);
     } else {
         fputs("-failure none located.\n", out);

@@ -215,6 +215,11 @@ measure "$work/search_l" "$runs" "(b) SEARCH 200,000, replay" "$work/replay.ini"
 growth=$(awk -v h="$half" -v f="$last" 'BEGIN { split(h, a); split(f, b)
   printf "service, 200,000 against 100,000 people: time x%.2f, peak RSS x%.2f", b[1] / a[1], b[3] / a[3] }')
 
+# Three SEARCHes in one session, against the reference and the floor
+# reader (bench/replay_x3.sh), at least 7 runs.
+. bench/replay_x3.sh
+replay_x3 "$build" "$work" "$work/replay.ini" "$(cat "$work/replay.port")" $((runs > 7 ? runs : 7))
+
 echo
 echo "== service against the libldap reference (median of $runs runs, (e) of $handshake_runs; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
 printf '%-31s %8s %8s %5s %8s %8s %5s %6s %6s %5s  %s\n' job "svc ms" "ref ms" ratio \
@@ -224,3 +229,5 @@ echo "$growth"
 echo "$handshake"
 echo "$paging"
 echo "TLS as slapd saw it: $tls_seen"
+echo
+printf '%s\n' "${x3_table[@]}"

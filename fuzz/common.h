@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ldap/ldap.h"
 
@@ -20,6 +22,20 @@ void fuzz_walk(lresult *list);
 void fuzz_walk_entry(lresult *list);
 // Releases a decoded list; tolerates null and LRESULT_INVALID.
 void fuzz_release(lresult *list);
+// A channel whose peer sends a reply stream, one piece per read (sequenced
+// packets keep the piece boundaries): in pieces of the given sizes, cycled
+// (none: the whole stream at once), then the end of the connection.
+// Requests written to the channel are never read.
+class FuzzStream {
+public:
+    FuzzStream(const uint8_t *stream, size_t length, std::vector<size_t> sizes);
+    ~FuzzStream();  // waits for the peer, then closes and clears the channel
+    chan_rec chan;
+
+private:
+    int peer_ = -1;
+    std::thread sender_;
+};
 // Sends the process's standard output to /dev/null (services write their
 // replies and failure lines there).
 void fuzz_silence_stdout();

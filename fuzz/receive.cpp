@@ -2,26 +2,10 @@
 // ldap_receive through a real socket, one piece per read. The first input
 // octet gives the number of piece sizes that follow (up to 8, cycled); the
 // rest is the stream the server sends before it closes the connection.
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 #include "fuzz/common.h"
-
-static void send_pieces(int fd, const uint8_t *stream, size_t length,
-                        std::vector<size_t> sizes) {
-    size_t pos = 0;
-    for (size_t i = 0; pos < length; i++) {
-        size_t piece = sizes.empty() ? length - pos : sizes[i % sizes.size()];
-        if (piece > length - pos) piece = length - pos;
-        if (send(fd, stream + pos, piece, MSG_NOSIGNAL) < 0) break;  // the reader gave up
-        pos += piece;
-    }
-    shutdown(fd, SHUT_WR);
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0) return 0;
@@ -32,18 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t *stream = data + 1 + count;
     size_t length = size - 1 - count;
 
-    // Sequenced packets keep the piece boundaries: each read takes one piece.
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds) != 0) abort();
-    std::thread server(send_pieces, fds[1], stream, length, sizes);
-
-    chan_rec chan;
-    chan_init(&chan);
-    chan.sock = static_cast<uint16_t>(fds[0]);
-    chan_timeout(&chan, 5, 0);
+    FuzzStream server(stream, length, sizes);
     ldap_handle handle;
     ldap_init(&handle, fuzz_quiet, fuzz_quiet);
-    handle.chan = &chan;
+    handle.chan = &server.chan;
 
     // Every message costs at least two octets, so more calls than that
     // means the receiver is stuck.
@@ -57,13 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         fuzz_release(message);
         fuzz_release(controls);
         if (handle.rx_len < 0) abort();
-        if (failed || !chan_isopen(&chan)) break;  // closed by either side
+        if (failed || !chan_isopen(&server.chan)) break;  // closed by either side
     }
-    server.join();
-    if (chan_isopen(&chan)) chan_close(&chan);
-    chan_clear(&chan);
     handle.chan = nullptr;
     ldap_clear(&handle);
-    close(fds[1]);
     return 0;
 }

@@ -2,15 +2,13 @@
 // of whole LDAP messages. It reads only the octets it is given and refuses
 // nesting deeper than DECODE_MAX_DEPTH, so hostile input yields junk, never a
 // crash.
-#include "ldap/ldap.h"
+#include "ldap/ber_rules.h"
 
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-const int DECODE_MAX_DEPTH = 64;
 
 const char UNKNOWN_TYPE[] = "Unknown Type";
 const char TOO_DEEP[] = "Nesting Too Deep";
@@ -59,25 +57,11 @@ int append_text(lresult *target, const data_element &e, int type, int choice, in
     return node_append(target, node, consumed);
 }
 
-// The value of an INTEGER's content octets, read as 32 bits. One that needs
-// more (its octets before the last four are not all zero) reads as INT_MIN,
-// never as what its low 32 bits would make of it: 2^32 is not 0.
-int integer_value(const unsigned char *content, int length)
-{
-    uint32_t value = 0;
-    for (int i = 0; i < length; i++) {
-        if (i < length - 4 && content[i] != 0)
-            return INT_MIN;
-        value = value << 8 | content[i];
-    }
-    return static_cast<int>(value);
-}
-
 int append_integer(lresult *target, const data_element &e, int type, int consumed)
 {
     lresult_node *node = node_new(type, e.length, -1, sizeof(int));
     if (node)
-        *static_cast<int *>(node->value) = integer_value(e.content, e.length);
+        *static_cast<int *>(node->value) = ber_integer_value(e.content, e.length);
     return node_append(target, node, consumed);
 }
 
@@ -142,22 +126,17 @@ int decode(ldap_handle *ldap, const data_element &e, lresult *target, int depth)
     int tag = e.tag & 0xFF;
     if ((tag & 0xC0) == 0x40)
         target->application = tag & 0x1F;
-    if (tag & 0x20)
+    int type = 0, choice = -1;
+    switch (ber_kind_of(tag, &type, &choice)) {
+    case BER_NESTED:
         return decode_constructed(ldap, e, target, depth);
-    if (tag & 0x80)
-        return append_text(target, e, tag, tag & 0x0F, consumed);
-
-    int number = (tag & 0xC0) == 0x40 ? 4 : tag & 0x1F;
-    switch (number) {
-    case 1: case 2: case 10:
-        return append_integer(target, e, number, consumed);
-    case 3: case 4: case 19: case 22:
-        return append_text(target, e, number, -1, consumed);
-    case 5: case 6: case 9: case 17: case 23: case 24:
+    case BER_TEXT:
+        return append_text(target, e, type, choice, consumed);
+    case BER_INTEGER:
+        return append_integer(target, e, type, consumed);
+    case BER_SKIPPED:
         return consumed;
-    case 16:
-        // A primitive SEQUENCE: its contents are read as further elements
-        // of the enclosing list.
+    case BER_OPEN_SEQUENCE:
         return e.header;
     default:
         set_error(target, UNKNOWN_TYPE);
@@ -258,7 +237,7 @@ lresult *decode_usual_message(ldap_handle *ldap, const unsigned char *octets, in
         return nullptr;
     }
     result->application = op.tag & 0x1F;
-    result->id = integer_value(id.content, id.length);
+    result->id = ber_integer_value(id.content, id.length);
     if (controls)
         *controls = control_list;
     else if (control_list)
@@ -269,31 +248,22 @@ lresult *decode_usual_message(ldap_handle *ldap, const unsigned char *octets, in
 
 }  // namespace
 
+// Octets before the last four that are not all zero would be lost: 2^32 is
+// not 0.
+int ber_integer_value(const unsigned char *content, int length)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < length; i++) {
+        if (i < length - 4 && content[i] != 0)
+            return INT_MIN;
+        value = value << 8 | content[i];
+    }
+    return static_cast<int>(value);
+}
+
 data_element data_break_down(const unsigned char *octets, int count)
 {
-    data_element e = {0, -2, nullptr, 0};
-    if (!octets || count < 2)
-        return e;
-    e.tag = octets[0];
-    uint32_t length = octets[1];
-    int header = 2;
-    if (length == 0x80) {
-        length = 0;  // the open-ended form is not read: the element is empty
-    } else if (length > 0x80) {
-        int n = length & 0x7F;
-        if (count < n + 2)
-            return e;
-        length = 0;
-        for (int i = 0; i < n; i++)
-            length = length << 8 | octets[2 + i];
-        header = n + 2;
-    }
-    e.header = header;
-    if (length > static_cast<uint32_t>(count - header))
-        return e;
-    e.length = static_cast<int>(length);
-    e.content = octets + header;
-    return e;
+    return ber_header(octets, count);
 }
 
 data_element data_break_down_length(const unsigned char *octets, int count)

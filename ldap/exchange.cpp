@@ -12,7 +12,8 @@ int xmsg_id = 0;
 
 namespace {
 
-const int READ_PIECE = 9999;
+// Octets one read asks for: a long search's replies arrive in few reads.
+const int READ_PIECE = 65536;
 
 // Message IDs run from 1 to 2^31 - 1; after the last one the count starts over.
 int next_message_id()
@@ -172,6 +173,45 @@ lresult *junk(ldap_handle *ldap)
     return nullptr;
 }
 
+// Reads until a whole message is buffered: 1 when it is (its size in
+// *size), -1 when the buffered octets are junk, 0 when nothing more came,
+// with what ldap_receive then hands out in *failure (an error result, or
+// null after a time-out or a failed read).
+int await_message(ldap_handle *ldap, int *size, lresult **failure)
+{
+    int state;
+    while ((state = buffered_message(ldap, size)) == 0) {
+        if (!ldap->chan) {
+            *failure = error_result("LDAP Chanel not setup");
+            return 0;
+        }
+        if (!reserve(ldap, READ_PIECE + 2)) {
+            *failure = error_result("Out of Memory");
+            return 0;
+        }
+        unsigned char *end = ldap->rx_data + ldap->rx_start + ldap->rx_len;
+        int count = read_before_deadline(ldap, end);
+        if (count == 0) {
+            *failure = error_result("Connection Closed by LDAP server");
+            return 0;
+        }
+        if (count < 0) {
+            ldap->timed_out = count == -2;
+            *failure = nullptr;
+            return 0;
+        }
+        ldap->rx_len += count;
+    }
+    return state;
+}
+
+// Takes the buffered message of size octets as read.
+void consume(ldap_handle *ldap, int size)
+{
+    ldap->rx_len -= size;
+    ldap->rx_start += size;
+}
+
 }  // namespace
 
 void ldap_set_deadline(ldap_handle *ldap, int seconds)
@@ -237,22 +277,10 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
     if (controls_out)
         *controls_out = nullptr;
     int size = 0;
-    int state;
-    while ((state = buffered_message(ldap, &size)) == 0) {
-        if (!ldap->chan)
-            return error_result("LDAP Chanel not setup");
-        if (!reserve(ldap, READ_PIECE + 2))
-            return error_result("Out of Memory");
-        unsigned char *end = ldap->rx_data + ldap->rx_start + ldap->rx_len;
-        int count = read_before_deadline(ldap, end);
-        if (count == 0)
-            return error_result("Connection Closed by LDAP server");
-        if (count < 0) {
-            ldap->timed_out = count == -2;
-            return nullptr;
-        }
-        ldap->rx_len += count;
-    }
+    lresult *failure = nullptr;
+    int state = await_message(ldap, &size, &failure);
+    if (state == 0)
+        return failure;
     if (state < 0) {
         ldap_log_data(ldap, "IN", LRESULT_INVALID, controls_out);
         return junk(ldap);
@@ -271,11 +299,31 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
         }
         return junk(ldap);
     }
-    ldap->rx_len -= size;
-    ldap->rx_start += size;
+    consume(ldap, size);
     if (ldap->rx_len == 0)
         ldap_drop_received(ldap);
     return result;
+}
+
+int ldap_receive_dn(ldap_handle *ldap, int msgid, lresult **message, lresult **controls_out,
+                    const char **dn, int *length)
+{
+    *message = nullptr;
+    if (controls_out)
+        *controls_out = nullptr;
+    int size = 0, id = 0;
+    int state = await_message(ldap, &size, message);
+    if (state == 0)
+        return 0;
+    if (state > 0 && !ldap->log_dir && !ldap->dmsg &&
+        ldap_entry_dn(ldap->rx_data + ldap->rx_start, size, &id, dn, length) == 1 && id == msgid) {
+        // The buffer stays, even when emptied: the DN lies in it.
+        consume(ldap, size);
+        return 1;
+    }
+    // A whole message (or junk) is buffered: ldap_receive reads nothing more.
+    *message = ldap_receive_reply(ldap, msgid, controls_out);
+    return 0;
 }
 
 int ldap_send_request(ldap_handle *ldap, const ldap_request *request, static_list *controls)

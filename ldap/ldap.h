@@ -198,6 +198,16 @@ int ldap_decode_BD(ldap_handle *ldap, const data_element *element, lresult *targ
 // and when memory runs out: a decoding is whole or none.
 lresult *ldap_decode_data(ldap_handle *ldap, const unsigned char *octets, int count,
                           lresult **controls);
+// The DN of a SearchResultEntry read where it lies, without a list: for a
+// message of the usual shape (message ID, the entry, optionally controls)
+// whose entry begins with an OCTET STRING or holds nothing. The whole
+// message is checked by the rules ldap_decode_data follows. Returns 1 when
+// ldap_decode_data would decode it (memory permitting) to an entry: its
+// message ID in *id, and in *dn and *length what ldap_get_dn would give
+// (null, or octets inside octets: the DN up to its first zero octet). -1
+// when ldap_decode_data would call it junk; 0 for anything else (another
+// message, or a shape only the decoder reads), or a null argument.
+int ldap_entry_dn(const unsigned char *octets, int count, int *id, const char **dn, int *length);
 // One element of any kind in a new list (the caller's); a lone SEQUENCE
 // gives the list of its children. Null for null octets; LRESULT_INVALID
 // for junk or no memory.
@@ -472,6 +482,11 @@ typedef int (*ldap_entry_fn)(void *context, lresult *entry);
 int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
                      int time_limit, int types_only, const char *filter, const char *attributes,
                      ldap_entry_fn on_entry, void *context);
+// Takes the DN of one entry of ldap_search_dns as it arrives: length
+// octets, no terminator after them (the DN up to its first zero octet), or
+// null when the entry has none. The octets stay the client's and last until
+// on_dn returns; on_dn must not throw.
+typedef void (*ldap_dn_fn)(void *context, const char *dn, int length);
 // Frees every entry and empties the list; null is ignored.
 void ldap_clear_result_list(static_list *results);
 // The first and next entry of a result list; null at its end (or for null).
@@ -548,6 +563,13 @@ int ldap_page_read(ldap_page *page, lresult *controls);
 int ldap_search_paged(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
                       int time_limit, int types_only, const char *filter, const char *attributes,
                       int page_size, ldap_entry_fn on_entry, void *context);
+// The same search for the entries' DNs only: it asks for no attributes
+// ("1.1"), and each entry's DN goes to on_dn. Entries are not decoded where
+// ldap_entry_dn reads their DN, unless the handle traces or has a debug
+// sink; all else is as ldap_search_paged (a null on_dn: -1).
+int ldap_search_dns(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                    int time_limit, const char *filter, int page_size, ldap_dn_fn on_dn,
+                    void *context);
 
 // ---------------------------------------------------------------------------
 // Attribute types of the directory's schema (schema.cpp)

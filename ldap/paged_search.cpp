@@ -19,24 +19,15 @@ const int TIME_LIMIT_EXCEEDED = 3;
 // What a paged search keeps from page to page. Of the cookies sent it keeps
 // only a fingerprint each: a server may make a cookie as large as a message.
 struct paging {
-    ldap_entry_fn on_entry;
-    void *context;
-    int entries = 0;  // entries of the page being received
-    int pages = 0;    // pages asked for so far
-    int idle = 0;     // pages in a row without an entry
-    ldap_page page;   // the server's control of the last page
+    ldap_entry_sink *sink;
+    int pages = 0;   // pages asked for so far
+    int idle = 0;    // pages in a row without an entry
+    ldap_page page;  // the server's control of the last page
     std::unordered_set<uint64_t> cookies;
 
-    paging(ldap_entry_fn fn, void *ctx) : on_entry(fn), context(ctx) { ldap_page_init(&page); }
+    explicit paging(ldap_entry_sink *entries) : sink(entries) { ldap_page_init(&page); }
     ~paging() { ldap_page_clear(&page); }
 };
-
-int count_entry(void *context, lresult *entry)
-{
-    auto *state = static_cast<paging *>(context);
-    state->entries++;
-    return state->on_entry(state->context, entry);
-}
 
 // FNV-1a over the cookie's octets.
 uint64_t fingerprint(const unsigned char *octets, int length)
@@ -75,7 +66,7 @@ int request_page(ldap_handle *ldap, const ldap_request *search, int page_size, p
     static_init(&controls, nullptr);
     int code = -1;
     if (control && static_add(&controls, control) >= 0)
-        code = ldap_search_request(ldap, search, &controls, done_controls, count_entry, state);
+        code = ldap_search_request(ldap, search, &controls, done_controls, state->sink);
     else
         ldap_log(ldap, "Out of memory for the paged-results control", nullptr);
     static_clear(&controls);
@@ -85,11 +76,11 @@ int request_page(ldap_handle *ldap, const ldap_request *search, int page_size, p
 
 // The pages of the search until the last one, or until the paging stops.
 int page_through(ldap_handle *ldap, const ldap_request *search, int page_size,
-                 ldap_entry_fn on_entry, void *context)
+                 ldap_entry_sink *sink)
 {
-    paging state(on_entry, context);
+    paging state(sink);
     for (;;) {
-        state.entries = 0;
+        int before = sink->handed;
         lresult *controls = nullptr;
         int code = request_page(ldap, search, page_size, &state, &controls);
         state.pages++;
@@ -117,7 +108,7 @@ int page_through(ldap_handle *ldap, const ldap_request *search, int page_size,
                     state.pages);
             return stop_paging(ldap, LOOP_DETECT, text);
         }
-        state.idle = state.entries ? 0 : state.idle + 1;
+        state.idle = sink->handed > before ? 0 : state.idle + 1;
         if (state.idle == LDAP_IDLE_PAGES) {
             char text[128];
             lprintf(text, sizeof text, "Loop Detect - %d pages in a row brought no entry",
@@ -129,30 +120,14 @@ int page_through(ldap_handle *ldap, const ldap_request *search, int page_size,
     }
 }
 
-}  // namespace
-
-int ldap_search_paged(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
-                      int time_limit, int types_only, const char *filter, const char *attributes,
-                      int page_size, ldap_entry_fn on_entry, void *context)
+// ldap_search_paged into either kind of sink.
+int search_into(ldap_handle *ldap, const ldap_request *search, int page_size, ldap_entry_sink *sink)
 {
-    if (!ldap || !on_entry || page_size < 0)
-        return -1;
     ldap_clear_referrals(ldap);
-    ldap_request search = {};
-    search.op = LDAP_SEARCH_REQUEST;
-    search.base = base;
-    search.scope = scope;
-    search.deref = deref;
-    search.size_limit = size_limit;
-    search.time_limit = time_limit;
-    search.types_only = types_only;
-    search.filter = filter;
-    search.attributes = attributes;
     int code = oom_guard(
         [&] {
-            return page_size > 0
-                       ? page_through(ldap, &search, page_size, on_entry, context)
-                       : ldap_search_request(ldap, &search, nullptr, nullptr, on_entry, context);
+            return page_size > 0 ? page_through(ldap, search, page_size, sink)
+                                 : ldap_search_request(ldap, search, nullptr, nullptr, sink);
         },
         [&] {
             ldap_log(ldap, "Out of Memory", nullptr);
@@ -165,6 +140,47 @@ int ldap_search_paged(ldap_handle *ldap, const char *base, int scope, int deref,
     if (code >= 0 && code != 10 && (static_size(&ldap->referrals) > 0 || ldap->referrals_dropped))
         code = 10;
     return code;
+}
+
+ldap_request search_of(const char *base, int scope, int deref, int size_limit, int time_limit,
+                       int types_only, const char *filter, const char *attributes)
+{
+    ldap_request search = {};
+    search.op = LDAP_SEARCH_REQUEST;
+    search.base = base;
+    search.scope = scope;
+    search.deref = deref;
+    search.size_limit = size_limit;
+    search.time_limit = time_limit;
+    search.types_only = types_only;
+    search.filter = filter;
+    search.attributes = attributes;
+    return search;
+}
+
+}  // namespace
+
+int ldap_search_paged(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                      int time_limit, int types_only, const char *filter, const char *attributes,
+                      int page_size, ldap_entry_fn on_entry, void *context)
+{
+    if (!ldap || !on_entry || page_size < 0)
+        return -1;
+    ldap_request search =
+        search_of(base, scope, deref, size_limit, time_limit, types_only, filter, attributes);
+    ldap_entry_sink sink = {on_entry, nullptr, context, 0};
+    return search_into(ldap, &search, page_size, &sink);
+}
+
+int ldap_search_dns(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                    int time_limit, const char *filter, int page_size, ldap_dn_fn on_dn,
+                    void *context)
+{
+    if (!ldap || !on_dn || page_size < 0)
+        return -1;
+    ldap_request search = search_of(base, scope, deref, size_limit, time_limit, 0, filter, "1.1");
+    ldap_entry_sink sink = {nullptr, on_dn, context, 0};
+    return search_into(ldap, &search, page_size, &sink);
 }
 
 int ldap_search_each(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,

@@ -33,8 +33,27 @@ int ldap_send_request(ldap_handle *ldap, const ldap_request *request, static_lis
 // frees them), or are freed when controls_out is null.
 lresult *ldap_receive_reply(ldap_handle *ldap, int msgid, lresult **controls_out);
 
+// ldap_receive_reply for a search that lists DNs only. When the next
+// message is an entry of msgid whose DN ldap_entry_dn reads in place, and
+// the handle has neither a trace directory nor a debug sink (both see every
+// message decoded), the entry is taken without being decoded: 1, its DN in
+// *dn and *length (null: none), lying in the receive buffer until the next
+// receive. Otherwise 0, and *message and *controls_out are what
+// ldap_receive_reply hands out for that message.
+int ldap_receive_dn(ldap_handle *ldap, int msgid, lresult **message, lresult **controls_out,
+                    const char **dn, int *length);
+
+// Where the entries of a search go: each decoded entry to on_entry, or,
+// when on_dn is set instead, only each entry's DN; handed counts them.
+struct ldap_entry_sink {
+    ldap_entry_fn on_entry;
+    ldap_dn_fn on_dn;
+    void *context;
+    int handed;
+};
+
 // One search request, sent with the controls (null for none), and its
-// replies: each entry goes to on_entry as it is decoded, references (and
+// replies: each entry goes to the sink as it is received, references (and
 // the URLs of a result 10) are added to the handle's referrals, which it
 // does not empty first. A time limit in the request bounds the wait for the
 // replies by that and one read time-out more. Returns the result code of
@@ -43,7 +62,7 @@ lresult *ldap_receive_reply(ldap_handle *ldap, int msgid, lresult **controls_out
 // SearchResultDone's controls go to *done_controls (null when it had none,
 // or the result is -1; the caller frees them) when that is not null.
 int ldap_search_request(ldap_handle *ldap, const ldap_request *search, static_list *controls,
-                        lresult **done_controls, ldap_entry_fn on_entry, void *context);
+                        lresult **done_controls, ldap_entry_sink *sink);
 
 // Gives the operation that starts now `seconds` to receive its replies
 // (0: no deadline, each wait bounded only by the channel's time-out and the

@@ -27,19 +27,41 @@ char *text_at(lresult *list, int position)
 
 }  // namespace
 
-// Hands the entries of search msgid to on_entry and gathers its references;
+// Hands an entry on, whole or as its DN; the sink keeps it or it is freed.
+static void hand_entry(ldap_entry_sink *sink, lresult *entry)
+{
+    sink->handed++;
+    if (!sink->on_dn) {
+        if (!sink->on_entry(sink->context, entry))
+            ldap_free_message(entry);
+        return;
+    }
+    const char *dn = ldap_get_dn(entry);
+    sink->on_dn(sink->context, dn, dn ? static_cast<int>(strlen(dn)) : 0);
+    ldap_free_message(entry);
+}
+
+// Hands the entries of search msgid to the sink and gathers its references;
 // returns the message that ends it (normally its SearchResultDone, its
 // controls in *controls), or null when none came.
-static lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_fn on_entry,
-                               void *context, lresult **controls)
+static lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_sink *sink,
+                               lresult **controls)
 {
     for (;;) {
-        lresult *message = ldap_receive_reply(ldap, msgid, controls);
+        lresult *message = nullptr;
+        const char *dn = nullptr;
+        int length = 0;
+        if (!sink->on_dn) {
+            message = ldap_receive_reply(ldap, msgid, controls);
+        } else if (ldap_receive_dn(ldap, msgid, &message, controls, &dn, &length)) {
+            sink->handed++;
+            sink->on_dn(sink->context, dn, length);
+            continue;
+        }
         if (!message || message->id != msgid)
             return message;
         if (message->application == LDAP_SEARCH_ENTRY) {
-            if (!on_entry(context, message))
-                ldap_free_message(message);
+            hand_entry(sink, message);
         } else if (message->application == LDAP_SEARCH_REFERENCE) {
             ldap_gather_referrals(ldap, message, 0, 1);
             ldap_free_message(message);
@@ -52,7 +74,7 @@ static lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_fn on_en
 }
 
 int ldap_search_request(ldap_handle *ldap, const ldap_request *search, static_list *controls,
-                        lresult **done_controls, ldap_entry_fn on_entry, void *context)
+                        lresult **done_controls, ldap_entry_sink *sink)
 {
     if (done_controls)
         *done_controls = nullptr;
@@ -66,7 +88,7 @@ int ldap_search_request(ldap_handle *ldap, const ldap_request *search, static_li
     if (search->time_limit > 0 && ldap->chan)
         ldap_set_deadline(ldap, search->time_limit + ldap->chan->timeout_sec);
     lresult *received = nullptr;
-    lresult *message = receive_search(ldap, msgid, on_entry, context, &received);
+    lresult *message = receive_search(ldap, msgid, sink, &received);
     ldap_set_deadline(ldap, 0);
     if (!message) {
         ldap_log(ldap, "LDAP server failed to return back 'LDAP_SEARCH_RESPONCE' {NULL}", nullptr);

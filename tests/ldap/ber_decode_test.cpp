@@ -99,3 +99,42 @@ TEST(BerDecode, JunkDepthAndCuts)
                   "LDAP: Invalid Input Data (-2): Size=4"}),
               logged_messages);
 }
+
+TEST(BerDecode, EntryDnReadInPlace)
+{
+    // The octets; what ldap_entry_dn answers and the DN it reads ("-" for
+    // none). Whatever it reads, the decoder must read alike.
+    const std::tuple<std::string, int, const char *> cases[] = {
+        {"30 0D 02 01 07 64 08 04 04 63 6E 3D 61 30 00", 1, "cn=a"},
+        {"30 11 02 01 07 64 08 04 04 63 6E 3D 61 30 00 A0 02 30 00", 1, "cn=a"},  // controls
+        {"30 82 00 0F 02 01 07 64 82 00 08 04 04 63 6E 3D 61 30 00", 1, "cn=a"},    // long forms
+        {"30 0D 02 01 07 64 08 04 04 63 00 3D 61 30 00", 1, "c"},                     // up to a zero
+        {"30 07 02 01 07 64 02 04 00", 1, "-"},                                       // empty: none
+        {"30 05 02 01 07 64 00", 1, "-"},
+        {"30 0B 02 01 07 64 06 05 00 04 02 63 6E", 0, "-"},           // the decoder skips the NULL
+        {"30 0B 02 01 07 64 06 80 02 63 6E 30 00", 0, "-"},           // a tagged DN
+        {"30 0C 02 01 07 64 04 04 02 63 6E 04 01 78", 0, "-"},        // more after the entry
+        {"30 0C 02 01 07 65 07 0A 01 00 04 00 04 00", 0, "-"},        // another operation
+        {"30 0D 02 01 07 64 08 04 04 63 6E 3D 61 07 00", -1, "-"},    // an unknown type
+        {"30 0D 02 01 07 64 08 04 07 63 6E 3D 61 30 00", -1, "-"},    // a DN past its entry
+        {"30 0F 02 01 07 64 06 04 00 30 02 31 00 A0 02 31 00", 1, "-"},
+        {"30 0F 02 01 07 64 06 04 00 30 02 31 00 A0 02 1F 00", -1, "-"},  // junk controls
+    };
+    for (const auto &[hex, expected, dn] : cases) {
+        std::string octets = hex_bytes(hex);
+        int id = 0, length = 0;
+        const char *read = nullptr;
+        EXPECT_EQ(expected, ldap_entry_dn(reinterpret_cast<const unsigned char *>(octets.data()),
+                                          static_cast<int>(octets.size()), &id, &read, &length))
+            << hex;
+        EXPECT_EQ(dn, read ? std::string(read, static_cast<size_t>(length)) : "-") << hex;
+        List decoded = decode_message(octets);
+        if (expected == -1) {
+            EXPECT_EQ("invalid", shape(decoded)) << hex;
+        } else if (expected == 1) {
+            const char *text = ldap_get_dn(decoded.get());
+            EXPECT_EQ(dn, std::string(text ? text : "-")) << hex;
+            EXPECT_TRUE(id == 7 && lresult_application(decoded.get()) == LDAP_SEARCH_ENTRY) << hex;
+        }
+    }
+}
