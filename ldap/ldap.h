@@ -488,6 +488,13 @@ char *ldap_next_attribute(lresult *entry);
 // Null when there is no such attribute or it holds no value list; null
 // with errno ENOMEM when memory runs out.
 char **ldap_get_values(lresult *entry, const char *type);
+// The same walk by position, with nothing made: the type of the entry's
+// attribute at index ("" for an empty type), its value list in *values
+// (values may be null; null when it holds none), and the value at index of
+// such a list ("" for an empty value). The entry's texts and list; null past
+// the last (and for null), as for a value that is not text.
+char *ldap_attribute_at(lresult *entry, int index, lresult **values);
+char *ldap_value_at(lresult *values, int index);
 // The referral URLs the last operation gathered, first and next; the
 // handle's texts, null at the end.
 char *ldap_first_referral(ldap_handle *ldap);

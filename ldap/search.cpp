@@ -150,3 +150,16 @@ char **ldap_get_values(lresult *entry, const char *type)
     values->values = vector;
     return vector;
 }
+
+char *ldap_attribute_at(lresult *entry, int index, lresult **values)
+{
+    lresult *attribute = attribute_at(entry, index);
+    if (values)
+        *values = lresult_get_result(attribute, 1, 0);
+    return text_at(attribute, 0);
+}
+
+char *ldap_value_at(lresult *values, int index)
+{
+    return text_at(values, index);
+}
