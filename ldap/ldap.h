@@ -24,7 +24,8 @@ struct ldap_handle;
 // to 31999, then 0x83/0x84 and three or four octets. A buffer whose storage
 // cannot grow is marked failed (length -1, data null): later writes to it
 // are ignored, wrapping or copying it fails the destination too, and
-// data_clear makes it usable again. Check length < 0 before sending.
+// data_clear makes it usable again. Check length < 0 before sending. Its
+// storage is sized by its length alone: only the encoder changes either.
 struct data_buf {
     int indefinite;       // set by data_start; read by data_end
     int length;           // octets of encoding held; -1 once failed
