@@ -2,6 +2,7 @@
 // finds a field's attribute under any of its names: "cn", "commonName" and
 // "2.5.4.3" alike. What GET needs of the field table is worked out once per
 // table and connection: which attributes to ask for, and each field's type.
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,7 +62,8 @@ static bool map_fits(const book_field_map *map)
 {
     size_t count = 0;
     for (const display_field *field = display_data; field && field->name; field++, count++)
-        if (count >= map->attributes.size() || map->attributes[count] != attribute_of(field))
+        if (count >= map->attributes.size() ||
+            strcmp(map->attributes[count].c_str(), attribute_of(field)) != 0)
             return false;
     return count == map->attributes.size();
 }
@@ -138,7 +140,9 @@ int book_field_of(const book_field_map *map, const char *returned)
     // naming that type with those options is the one it maps to.
     for (size_t i = 0; length > 0 && i < map->attributes.size(); i++) {
         const char *own = map->attributes[i].c_str();
-        if (map->lengths[i] == length && s_strnicmp(own, returned, length) == 0 &&
+        // Names mostly come back as they were asked for: exact octets first.
+        if (map->lengths[i] == length &&
+            (memcmp(own, returned, length) == 0 || s_strnicmp(own, returned, length) == 0) &&
             s_stricmp(own + length, options) == 0)
             return map->firsts[i];
     }

@@ -35,6 +35,7 @@ static void append_user_info(std::string *reply, const book_field_map *map, lres
         lresult *values;
     };
     std::vector<shown> mapped;
+    mapped.reserve(16);
     lresult *values = nullptr;
     char *type;
     for (int i = 0; (type = ldap_attribute_at(entry, i, &values)) != nullptr; i++) {
@@ -63,6 +64,7 @@ int build_user_info(FILE *out, lresult *entry)
             if (!map)
                 return 0;
             std::string reply;
+            reply.reserve(1024);
             append_user_info(&reply, map, entry);
             fwrite(reply.data(), 1, reply.size(), out);
             return 1;

@@ -21,8 +21,10 @@ char *text_at(lresult *list, int position)
 {
     static char empty[1] = "";
     char *text = lresult_get_char(list, position);
+    if (text)
+        return text;
     int kind = lresult_check(list, position);
-    return text || (kind != 2 && kind != 4) ? text : empty;
+    return kind == 2 || kind == 4 ? empty : nullptr;
 }
 
 }  // namespace
