@@ -80,16 +80,16 @@ char *code_dn(const char *dn)
 char *uncode_dn(const char *coded_dn)
 {
     static std::string dn;
-    dn.clear();
     const unsigned char *p = reinterpret_cast<const unsigned char *>(coded_dn ? coded_dn : "");
     // The DN is never longer than its coded form: once this room is there,
-    // nothing below allocates.
+    // nothing below allocates, and the octets go straight into it.
     bool room = oom_guard([&] {
-        dn.reserve(strlen(reinterpret_cast<const char *>(p)));
+        dn.resize(strlen(reinterpret_cast<const char *>(p)));
         return true;
     }, [] { return false; });
     if (!room)
         return nullptr;
+    char *out = &dn[0];
     while (*p) {
         // A '!' without two characters after it stands for itself, and so
         // does one that would give a zero byte, which would cut the DN short.
@@ -97,11 +97,12 @@ char *uncode_dn(const char *coded_dn)
         if (*p == '!' && p[1] && p[2])
             byte = (16 * digit_value(p[1]) + digit_value(p[2])) & 0xFF;
         if (byte) {
-            dn += static_cast<char>(byte);
+            *out++ = static_cast<char>(byte);
             p += 3;
         } else {
-            dn += static_cast<char>(*p++);
+            *out++ = static_cast<char>(*p++);
         }
     }
-    return dn.data();
+    dn.resize(static_cast<size_t>(out - dn.data()));
+    return &dn[0];
 }

@@ -171,11 +171,24 @@ void book_read_schema(ldap_handle *handle);
 // Forgets the schema read for the last connection (as when it is dropped):
 // attribute types then compare by name until the next one reads its own.
 void book_forget_schema();
-// 1 when the attribute description the directory returned names what a
-// field's attribute names: the same type (its name ignoring case, an alias
-// or its OID, as the schema read says) with the same options, compared
-// ignoring case; else 0 (also for null).
-int book_same_attribute(const char *configured, const char *returned);
+// What GET works out once per field table and connection: the attribute
+// list it asks for, and which field an attribute the directory returns maps
+// to. The map is attributes.cpp's own; it lasts until the schema is read or
+// forgotten, or the field table changes.
+struct book_field_map;
+// The map of the field table as it is now and of the current schema, made
+// when either changed since the last call. Null when memory runs out.
+const book_field_map *book_map_fields();
+// The attributes a GET asks for: those of the fields, each once, by the
+// names the configuration gives them ("dn" is none); "1.1" when there are
+// none. The map's text; null for null.
+const char *book_requested_attributes(const book_field_map *map);
+// The index in display_data of the first field whose attribute names what
+// the attribute description the directory returned names: the same type
+// (its name ignoring case, an alias or its OID, as the schema read says)
+// with the same options, compared ignoring case. -1 when none does (also
+// for null).
+int book_field_of(const book_field_map *map, const char *returned);
 
 // ---------------------------------------------------------------------------
 // SEARCH and GET (search.cpp, get.cpp, dn_coding.cpp)

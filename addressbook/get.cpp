@@ -1,73 +1,75 @@
 // GET: reads the entry of one coded DN and writes a "field=value" line for
 // every value of every attribute that a configured field maps to.
-#include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
 
-// The first field that maps to the attribute description the directory
-// returned.
-static const display_field *field_for(const char *attribute)
+// "name=value" on one line, appended to reply. A value holding line breaks
+// would end its reply line early and could pass for a status line: each
+// carriage return and line feed is sent as a blank.
+static void append_value(std::string *reply, const char *name, const char *value)
 {
-    for (const display_field *field = display_data; field && field->name; field++)
-        if (book_same_attribute(field->attribute, attribute))
-            return field;
-    return nullptr;
-}
-
-// The attributes GET asks for: those of the fields, each once, by the names
-// the configuration gives them ("dn" is no attribute). Operational ones come
-// only when named. "1.1" (none at all) when no field maps to one.
-static std::string mapped_attributes()
-{
-    std::string names;
-    for (const display_field *field = display_data; field && field->name; field++) {
-        bool named = s_stricmp(field->attribute, "dn") == 0;
-        for (const display_field *before = display_data; !named && before != field; before++)
-            named = s_stricmp(before->attribute, field->attribute) == 0;
-        if (!named)
-            names += (names.empty() ? "" : ",") + std::string(field->attribute);
-    }
-    return names.empty() ? "1.1" : names;
-}
-
-// "name=value" on one line. A value holding line breaks would end its reply
-// line early and could pass for a status line: each carriage return and
-// line feed is sent as a blank.
-static void write_value(FILE *out, const char *name, const char *value)
-{
-    fprintf(out, "%s=", name);
+    reply->append(name);
+    *reply += '=';
     while (*value) {
         size_t run = strcspn(value, "\r\n");
-        fwrite(value, 1, run, out);
+        reply->append(value, run);
         value += run;
         if (*value) {
-            fputc(' ', out);
+            *reply += ' ';
             value++;
         }
     }
-    fputc('\n', out);
+    *reply += '\n';
+}
+
+// The lines of the entry, in the order of its attributes. An attribute
+// whose type came before (ignoring case) shows the values of the first one.
+static void append_user_info(std::string *reply, const book_field_map *map, lresult *entry)
+{
+    struct shown {
+        const char *type;
+        lresult *values;
+    };
+    std::vector<shown> mapped;
+    mapped.reserve(16);
+    lresult *values = nullptr;
+    char *type;
+    for (int i = 0; (type = ldap_attribute_at(entry, i, &values)) != nullptr; i++) {
+        int field = book_field_of(map, type);
+        if (field < 0)
+            continue;
+        for (const shown &before : mapped)
+            if (s_stricmp(before.type, type) == 0) {
+                values = before.values;
+                break;
+            }
+        mapped.push_back({type, values});
+        char *value;
+        for (int v = 0; (value = ldap_value_at(values, v)) != nullptr; v++)
+            append_value(reply, display_data[field].name, value);
+    }
 }
 
 int build_user_info(FILE *out, lresult *entry)
 {
-    // The first pass makes every value list (the entry keeps them), the
-    // second writes: memory that runs out leaves no reply half written.
-    for (int writing = 0; writing < 2; writing++) {
-        for (char *attribute = ldap_first_attribute(entry); attribute;
-             attribute = ldap_next_attribute(entry)) {
-            const display_field *field = field_for(attribute);
-            errno = 0;
-            char **values = field ? ldap_get_values(entry, attribute) : nullptr;
-            if (!values && errno == ENOMEM)
+    // The reply is made whole before any of it is written: memory that runs
+    // out leaves no reply half written.
+    return oom_guard(
+        [&] {
+            const book_field_map *map = book_map_fields();
+            if (!map)
                 return 0;
-            for (; writing && values && *values; values++)
-                write_value(out, field->name, *values);
-        }
-    }
-    return 1;
+            std::string reply;
+            reply.reserve(1024);
+            append_user_info(&reply, map, entry);
+            fwrite(reply.data(), 1, reply.size(), out);
+            return 1;
+        },
+        [] { return 0; });
 }
 
 namespace {
@@ -107,16 +109,26 @@ static void no_memory(FILE *out, const char *coded)
     fprintf(out, "-failure '%s' Failed {Out of Memory}.\n", coded);
 }
 
-// display_dn without its guard.
+// A status line naming the coded DN: before, the DN, after.
+static void status_line(FILE *out, const char *before, const char *coded, const char *after)
+{
+    fputs(before, out);
+    fputs(coded, out);
+    fputs(after, out);
+}
+
+// display_dn without its guard. The uncoded DN stays in uncode_dn's buffer,
+// which nothing else uses until the GET is over.
 static void get_entry(FILE *out, const char *coded)
 {
-    const char *uncoded = uncode_dn(coded);
-    if (!uncoded)
+    const char *dn = uncode_dn(coded);
+    const book_field_map *map = book_map_fields();
+    if (!dn || !map)
         return no_memory(out, coded);
-    std::string dn = uncoded;
+    // A copy: a search that reconnects reads the schema again, which remakes the map.
+    std::string attributes = book_requested_attributes(map);
     base_entry kept;
-    std::string attributes = mapped_attributes();
-    int result = book_search(dn.c_str(), 0, nullptr, attributes.c_str(), 0, keep_first, &kept);
+    int result = book_search(dn, 0, nullptr, attributes.c_str(), 0, keep_first, &kept);
     if (result != 0) {
         std::string line = std::string("-failure '") + coded + "' Failed {" + book_error() + "}.";
         s_write_line(out, "", line.c_str());
@@ -132,9 +144,9 @@ static void get_entry(FILE *out, const char *coded)
         found++;
     }
     if (found)
-        fprintf(out, "+success '%s' located.\n", coded);
+        status_line(out, "+success '", coded, "' located.\n");
     else
-        fprintf(out, "-failure '%s' Failed.\n", coded);
+        status_line(out, "-failure '", coded, "' Failed.\n");
 }
 
 void display_dn(FILE *out, const char *coded_dn)

@@ -93,13 +93,43 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
             return 0;
         }
     }
+    chan->answer_due = 1;
+    return 1;
+}
+
+// The wait of a timed read: 1 readable, -2 when the wait expired, 0 on
+// failure (the text is then stored).
+static int wait_readable(chan_rec *chan)
+{
+    int ready = chan_check_read(chan, chan->timeout_sec, chan->timeout_usec);
+    if (ready == 0) {
+        chan_set_errorf(chan, "setting timeout failed (%d/%d)", chan->timeout_sec,
+                        chan->timeout_usec);
+        return -2;
+    }
+    if (ready < 0) {
+        chan_set_syserror(chan);
+        if (!chan->error)
+            chan_set_error(chan, "unknown error detected (server closed?) 1i");
+        return 0;
+    }
     return 1;
 }
 
 // One read with the retry rules shared by both reads: the count read, 0 at
-// end of stream or on failure, -2 when a timed wait expired.
+// end of stream or on failure, -2 when a timed wait expired. A timed read
+// right after a write waits first: the answer is still on its way, and a
+// read that finds nothing costs a system call more (over TLS, a failed
+// record read too).
 static int read_some(chan_rec *chan, char *buf, int len, int wait)
 {
+    bool wait_first = wait && chan->answer_due;
+    chan->answer_due = 0;
+    if (wait_first) {
+        int ready = wait_readable(chan);
+        if (ready != 1)
+            return ready;
+    }
     for (int attempt = 0;; ++attempt) {
         ssize_t n = chan_raw_read(chan, buf, size_t(len));
         if (n > 0) {
@@ -118,18 +148,9 @@ static int read_some(chan_rec *chan, char *buf, int len, int wait)
             chan_block(chan, 1);
             continue;
         }
-        int ready = chan_check_read(chan, chan->timeout_sec, chan->timeout_usec);
-        if (ready == 0) {
-            chan_set_errorf(chan, "setting timeout failed (%d/%d)", chan->timeout_sec,
-                            chan->timeout_usec);
-            return -2;
-        }
-        if (ready < 0) {
-            chan_set_syserror(chan);
-            if (!chan->error)
-                chan_set_error(chan, "unknown error detected (server closed?) 1i");
-            return 0;
-        }
+        int ready = wait_readable(chan);
+        if (ready != 1)
+            return ready;
     }
 }
 

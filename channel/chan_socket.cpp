@@ -21,6 +21,7 @@ int chan_attach(chan_rec *chan, int fd)
     }
     chan->sock = static_cast<uint16_t>(fd);
     chan->mode = 0;
+    chan->answer_due = 0;
     free(chan->localip);
     free(chan->remoteip);
     chan->localip = chan->remoteip = nullptr;

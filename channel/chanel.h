@@ -29,6 +29,7 @@ struct chan_rec {
     size_counter sent;
     int mode;            // what chan_block last set: CHAN_BLOCKING, CHAN_NONBLOCKING, 0 unknown
     struct ssl_st *tls;  // the TLS session (an OpenSSL SSL) once chan_tls_start made one; null: plain
+    int answer_due;      // 1 from a completed chan_write to the next read: a timed read then waits first
 };
 
 // The process-wide connection log, or null (the initial state).

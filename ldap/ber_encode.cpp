@@ -19,6 +19,18 @@ void data_fail(data_buf *buf)
     buf->indefinite = 0;
 }
 
+// The storage a buffer of length octets holds: the octets and the spare one,
+// rounded up to a power of two (at least 256), so that appending element by
+// element reallocates only now and then. The record keeps no capacity: its
+// storage follows from its length, which only grows until data_clear.
+size_t storage_for(int length)
+{
+    size_t size = 256;
+    while (size < static_cast<size_t>(length) + 1)
+        size *= 2;
+    return size;
+}
+
 // Makes room for `count` more octets (plus the spare one) and returns where
 // they go, or null when the buffer has failed or cannot grow.
 unsigned char *data_room(data_buf *buf, int count)
@@ -29,13 +41,16 @@ unsigned char *data_room(data_buf *buf, int count)
         data_fail(buf);
         return nullptr;
     }
-    auto *grown = static_cast<unsigned char *>(realloc(buf->data, buf->length + count + 1));
-    if (!grown) {
-        data_fail(buf);
-        return nullptr;
+    size_t size = storage_for(buf->length + count);
+    if (!buf->data || size > storage_for(buf->length)) {
+        auto *grown = static_cast<unsigned char *>(realloc(buf->data, size));
+        if (!grown) {
+            data_fail(buf);
+            return nullptr;
+        }
+        buf->data = grown;
     }
-    buf->data = grown;
-    unsigned char *at = grown + buf->length;
+    unsigned char *at = buf->data + buf->length;
     buf->length += count;
     return at;
 }

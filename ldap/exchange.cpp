@@ -300,8 +300,12 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
         return junk(ldap);
     }
     consume(ldap, size);
-    if (ldap->rx_len == 0)
+    // An emptied buffer stays for the next reply, unless a large message
+    // grew it beyond a few reads' room.
+    if (ldap->rx_len == 0 && ldap->rx_size > 4 * READ_PIECE)
         ldap_drop_received(ldap);
+    else if (ldap->rx_len == 0)
+        ldap->rx_start = 0;
     return result;
 }
 

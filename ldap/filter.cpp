@@ -214,8 +214,16 @@ int data_cvt_search(data_buf *out, const char *text, int use_default)
 {
     if (!out)
         return 0;
+    if (!text && use_default) {
+        // "(objectClass)", as the compiler makes it: a present filter.
+        static const char DEFAULT_TYPE[] = "objectClass";
+        data_start(out, 0x87, sizeof DEFAULT_TYPE - 1);
+        data_add(out, DEFAULT_TYPE, sizeof DEFAULT_TYPE - 1);
+        data_end(out);
+        return out->length < 0 ? 0 : 1;
+    }
     if (!text)
-        return use_default ? data_cvt_search(out, "(objectClass)", 0) : 0;
+        return 0;
     return oom_guard(
         [&] {
             std::string copy(text);
@@ -237,24 +245,21 @@ int data_cvt_attrib(data_buf *out, const char *text)
 {
     if (!text)
         return 0;
-    return oom_guard(
-        [&] {
-            int count = 0;
-            const char *piece = text;
-            for (;;) {
-                while (is_blank(*piece))
-                    piece++;
-                const char *comma = strchr(piece, ',');
-                size_t length = comma ? static_cast<size_t>(comma - piece) : strlen(piece);
-                put_primitive(out, 0x04, std::string(piece, length));
-                count++;
-                if (!comma)
-                    return count;
-                piece = comma + 1;
-            }
-        },
-        [&] {
-            fail(out);
-            return 0;
-        });
+    // Each name goes in as it lies in the text: nothing here allocates but
+    // the buffer, which fails itself when it cannot grow.
+    int count = 0;
+    const char *piece = text;
+    for (;;) {
+        while (is_blank(*piece))
+            piece++;
+        const char *comma = strchr(piece, ',');
+        size_t length = comma ? static_cast<size_t>(comma - piece) : strlen(piece);
+        data_start(out, 0x04, static_cast<int>(length));
+        data_add(out, piece, static_cast<int>(length));
+        data_end(out);
+        count++;
+        if (!comma)
+            return out && out->length < 0 ? 0 : count;
+        piece = comma + 1;
+    }
 }

@@ -24,7 +24,8 @@ struct ldap_handle;
 // to 31999, then 0x83/0x84 and three or four octets. A buffer whose storage
 // cannot grow is marked failed (length -1, data null): later writes to it
 // are ignored, wrapping or copying it fails the destination too, and
-// data_clear makes it usable again. Check length < 0 before sending.
+// data_clear makes it usable again. Check length < 0 before sending. Its
+// storage is sized by its length alone: only the encoder changes either.
 struct data_buf {
     int indefinite;       // set by data_start; read by data_end
     int length;           // octets of encoding held; -1 once failed
@@ -503,6 +504,13 @@ char *ldap_next_attribute(lresult *entry);
 // Null when there is no such attribute or it holds no value list; null
 // with errno ENOMEM when memory runs out.
 char **ldap_get_values(lresult *entry, const char *type);
+// The same walk by position, with nothing made: the type of the entry's
+// attribute at index ("" for an empty type), its value list in *values
+// (values may be null; null when it holds none), and the value at index of
+// such a list ("" for an empty value). The entry's texts and list; null past
+// the last (and for null), as for a value that is not text.
+char *ldap_attribute_at(lresult *entry, int index, lresult **values);
+char *ldap_value_at(lresult *values, int index);
 // The referral URLs the last operation gathered, first and next; the
 // handle's texts, null at the end.
 char *ldap_first_referral(ldap_handle *ldap);

@@ -33,9 +33,12 @@ key_map *keys_of(const ldap_schema *schema)
 
 enum token_kind { TOKEN_END, TOKEN_OPEN, TOKEN_CLOSE, TOKEN_QUOTED, TOKEN_WORD, TOKEN_BAD };
 
+// A token where it lies in the description: a word's octets, or what a
+// quoted text holds between its quotes, its escapes not yet read.
 struct token {
     token_kind kind;
-    std::string text;  // a word or quoted text, at most MAX_KEY + 1 octets kept
+    const char *text;
+    size_t length;
 };
 
 // Reads the tokens of one description, never beyond its end.
@@ -45,59 +48,66 @@ struct scanner {
 
     static bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-    // Appends while the text is short enough to be a name: longer ones only
-    // need to be known as too long.
-    static void keep(token *t, char c)
-    {
-        if (t->text.size() <= static_cast<size_t>(MAX_KEY))
-            t->text += c;
-    }
-
-    // A quoted text; \27 and \5C stand for a quote and a backslash. An
-    // unterminated one is BAD.
-    void quoted(token *t)
-    {
-        for (at++; at < end && *at != '\''; at++) {
-            char c = *at;
-            if (c == '\\' && end - at >= 3 && hex_value(at[1]) >= 0 && hex_value(at[2]) >= 0) {
-                int code = hex_value(at[1]) * 16 + hex_value(at[2]);
-                if (code == 0x27 || code == 0x5C) {
-                    c = static_cast<char>(code);
-                    at += 2;
-                }
-            }
-            keep(t, c);
-        }
-        if (at == end)
-            t->kind = TOKEN_BAD;
-        else
-            at++;
-    }
-
     token next()
     {
         while (at < end && blank(*at))
             at++;
-        token t = {TOKEN_END, std::string()};
+        token t = {TOKEN_END, at, 0};
         if (at == end)
             return t;
         if (*at == '(' || *at == ')') {
             t.kind = *at++ == '(' ? TOKEN_OPEN : TOKEN_CLOSE;
         } else if (*at == '\'') {
-            t.kind = TOKEN_QUOTED;
-            quoted(&t);
+            // No escape holds a quote: the next one closes the text. An
+            // unterminated text is BAD.
+            t.text = ++at;
+            while (at < end && *at != '\'')
+                at++;
+            t.length = static_cast<size_t>(at - t.text);
+            t.kind = at == end ? TOKEN_BAD : TOKEN_QUOTED;
+            if (at < end)
+                at++;
         } else {
             t.kind = TOKEN_WORD;
-            for (; at < end && !blank(*at) && *at != '(' && *at != ')' && *at != '\''; at++)
-                keep(&t, *at);
+            while (at < end && !blank(*at) && *at != '(' && *at != ')' && *at != '\'')
+                at++;
+            t.length = static_cast<size_t>(at - t.text);
         }
         return t;
     }
 };
 
+// A quoted text's value: \27 and \5C stand for a quote and a backslash.
+std::string unquoted(const token &t)
+{
+    std::string value;
+    const char *at = t.text, *end = t.text + t.length;
+    for (; at < end; at++) {
+        char c = *at;
+        if (c == '\\' && end - at >= 3 && hex_value(at[1]) >= 0 && hex_value(at[2]) >= 0) {
+            int code = hex_value(at[1]) * 16 + hex_value(at[2]);
+            if (code == 0x27 || code == 0x5C) {
+                c = static_cast<char>(code);
+                at += 2;
+            }
+        }
+        value += c;
+    }
+    return value;
+}
+
+// A word read as the text it starts: up to its first zero octet.
+size_t word_length(const token &t)
+{
+    const void *zero = memchr(t.text, 0, t.length);
+    return zero ? static_cast<size_t>(static_cast<const char *>(zero) - t.text) : t.length;
+}
+
 bool keyword_is(const token &t, const char *keyword)
 {
-    return t.kind == TOKEN_WORD && s_stricmp(t.text.c_str(), keyword) == 0;
+    size_t length = strlen(keyword);
+    return t.kind == TOKEN_WORD && word_length(t) == length &&
+           s_strnicmp(t.text, keyword, static_cast<int>(length)) == 0;
 }
 
 // The keywords followed by an argument: those of attribute type
@@ -110,7 +120,7 @@ bool takes_argument(const token &t)
     for (const char *keyword : KEYWORDS)
         if (keyword_is(t, keyword))
             return true;
-    return s_strnicmp(t.text.c_str(), "X-", 2) == 0;
+    return word_length(t) >= 2 && s_strnicmp(t.text, "X-", 2) == 0;
 }
 
 // A name or OID as it is kept: lower-cased. False when it is empty or too long.
@@ -130,11 +140,11 @@ bool read_names(scanner *in, std::vector<std::string> *keys)
 {
     token t = in->next();
     if (t.kind == TOKEN_QUOTED)
-        return add_key(keys, std::move(t.text));
+        return add_key(keys, unquoted(t));
     if (t.kind != TOKEN_OPEN)
         return false;
     while ((t = in->next()).kind == TOKEN_QUOTED)
-        if (!add_key(keys, std::move(t.text)))
+        if (!add_key(keys, unquoted(t)))
             return false;
     return t.kind == TOKEN_CLOSE;
 }
@@ -166,7 +176,7 @@ bool parse_description(const char *text, size_t length, std::vector<std::string>
     if (in.next().kind != TOKEN_OPEN)
         return false;
     token oid = in.next();
-    if (oid.kind != TOKEN_WORD || !add_key(keys, std::move(oid.text)))
+    if (oid.kind != TOKEN_WORD || !add_key(keys, std::string(oid.text, oid.length)))
         return false;
     for (;;) {
         token t = in.next();

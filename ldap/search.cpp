@@ -21,8 +21,10 @@ char *text_at(lresult *list, int position)
 {
     static char empty[1] = "";
     char *text = lresult_get_char(list, position);
+    if (text)
+        return text;
     int kind = lresult_check(list, position);
-    return text || (kind != 2 && kind != 4) ? text : empty;
+    return kind == 2 || kind == 4 ? empty : nullptr;
 }
 
 }  // namespace
@@ -171,4 +173,17 @@ char **ldap_get_values(lresult *entry, const char *type)
         vector[i] = text_at(values, i);
     values->values = vector;
     return vector;
+}
+
+char *ldap_attribute_at(lresult *entry, int index, lresult **values)
+{
+    lresult *attribute = attribute_at(entry, index);
+    if (values)
+        *values = lresult_get_result(attribute, 1, 0);
+    return text_at(attribute, 0);
+}
+
+char *ldap_value_at(lresult *values, int index)
+{
+    return text_at(values, index);
 }
