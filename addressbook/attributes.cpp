@@ -23,16 +23,20 @@ struct book_field_map {
     std::string requested;
 };
 
+namespace {
+
 // The schema of the current connection; empty until read, and when it
 // could not be. The map is of this schema; null until GET asks for one.
-static ldap_schema schema;
-static book_field_map *field_map;
+ldap_schema schema;
+book_field_map *field_map;
 
-static void forget_map()
+void forget_map()
 {
     delete field_map;
     field_map = nullptr;
 }
+
+}  // namespace
 
 void book_read_schema(ldap_handle *handle)
 {
@@ -50,15 +54,17 @@ void book_forget_schema()
     ldap_schema_clear(&schema);
 }
 
+namespace {
+
 // A record's attribute; "" for a record that has none (a field line that
 // failed to load).
-static const char *attribute_of(const display_field *field)
+const char *attribute_of(const display_field *field)
 {
     return field->attribute ? field->attribute : "";
 }
 
 // 1 when the map was made for the field table as it is now.
-static bool map_fits(const book_field_map *map)
+bool map_fits(const book_field_map *map)
 {
     size_t count = 0;
     for (const display_field *field = display_data; field && field->name; field++, count++)
@@ -70,7 +76,7 @@ static bool map_fits(const book_field_map *map)
 
 // The attributes of records a and b name the same type with the same
 // options.
-static bool same_attribute(const book_field_map *map, size_t a, size_t b)
+bool same_attribute(const book_field_map *map, size_t a, size_t b)
 {
     const char *first = map->attributes[a].c_str(), *second = map->attributes[b].c_str();
     return s_stricmp(first + map->lengths[a], second + map->lengths[b]) == 0 &&
@@ -80,7 +86,7 @@ static bool same_attribute(const book_field_map *map, size_t a, size_t b)
 // The attributes GET asks for: those of the fields, each once, by the names
 // the configuration gives them ("dn" is no attribute). Operational ones come
 // only when named. "1.1" (none at all) when no field maps to one.
-static std::string requested_attributes(const book_field_map *map)
+std::string requested_attributes(const book_field_map *map)
 {
     std::string names;
     const std::vector<std::string> &all = map->attributes;
@@ -94,7 +100,7 @@ static std::string requested_attributes(const book_field_map *map)
     return names.empty() ? "1.1" : names;
 }
 
-static book_field_map *make_map()
+book_field_map *make_map()
 {
     std::unique_ptr<book_field_map> map(new book_field_map());
     for (const display_field *field = display_data; field && field->name; field++) {
@@ -111,6 +117,8 @@ static book_field_map *make_map()
     map->requested = requested_attributes(map.get());
     return map.release();
 }
+
+}  // namespace
 
 const book_field_map *book_map_fields()
 {

@@ -5,18 +5,20 @@
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
 
-static const int LINE_SIZE = 1024;
-static const char *const NO_RESULT = "-failure no result available.\n";
+namespace {
+
+const int LINE_SIZE = 1024;
+const char *const NO_RESULT = "-failure no result available.\n";
 
 enum { CMD_COMMANDS, CMD_AVAILABLE, CMD_SEARCH_FIELDS, CMD_SEARCH, CMD_GET, CMD_EXIT,
        CMD_QUIT, CMD_BYE, CMD_COUNT };
 
-static const char *const COMMAND_WORDS[CMD_COUNT] = {
+const char *const COMMAND_WORDS[CMD_COUNT] = {
     "COMMANDS", "AVAILABLE", "SEARCH_FIELDS", "SEARCH", "GET", "EXIT", "QUIT", "BYE"};
 
 // Cuts text at its first blank: returns what follows it, or null when the
 // text holds no blank.
-static char *cut_at_blank(char *text)
+char *cut_at_blank(char *text)
 {
     char *blank = strchr(text, ' ');
     if (!blank)
@@ -26,12 +28,14 @@ static char *cut_at_blank(char *text)
 }
 
 // The first record at or after field that the listing shows, or null.
-static const display_field *next_listed(const display_field *field, int searchable_only)
+const display_field *next_listed(const display_field *field, int searchable_only)
 {
     while (field->name && searchable_only && !field->searchable)
         field++;
     return field->name ? field : nullptr;
 }
+
+}  // namespace
 
 void book_list_fields(FILE *out, int searchable_only)
 {
@@ -52,8 +56,10 @@ void book_list_fields(FILE *out, int searchable_only)
     fprintf(out, "+success %d available.\n", count);
 }
 
+namespace {
+
 // SEARCH conjunction range conditions, e.g. "AND 1-0 name=Smith,mail=*@x".
-static void command_search(FILE *out, char *args)
+void command_search(FILE *out, char *args)
 {
     char *range = args ? cut_at_blank(args) : nullptr;
     char *dash = range ? strchr(range, '-') : nullptr;
@@ -77,7 +83,7 @@ static void command_search(FILE *out, char *args)
 }
 
 // GET coded-dn [ignored text]
-static void command_get(FILE *out, char *args)
+void command_get(FILE *out, char *args)
 {
     if (!args) {
         fputs(NO_RESULT, out);
@@ -86,6 +92,8 @@ static void command_get(FILE *out, char *args)
     cut_at_blank(args);
     display_dn(out, args);
 }
+
+}  // namespace
 
 int book_command(FILE *out, char *line)
 {

@@ -22,7 +22,9 @@ char ini[INI_COUNT][INI_SIZE];
 display_field *display_data;
 int display_data_length;
 
-static const char *const DEFAULT_INI = "extern_book.ini";
+namespace {
+
+const char *const DEFAULT_INI = "extern_book.ini";
 
 // The settings that came after the first ten are checked as they are read:
 // a value they cannot take stops the service rather than being guessed at.
@@ -32,7 +34,7 @@ struct setting_rule {
 };
 
 // Whole seconds, digits only, 1 to 3600.
-static bool seconds_value(const char *value)
+bool seconds_value(const char *value)
 {
     if (!*value || strspn(value, "0123456789") != strlen(value))
         return false;
@@ -41,17 +43,17 @@ static bool seconds_value(const char *value)
 }
 
 // Entries per page, digits only, 0 (no paging) to 100000.
-static bool page_size_value(const char *value)
+bool page_size_value(const char *value)
 {
     return *value && strspn(value, "0123456789") == strlen(value) &&
            strtol(value, nullptr, 10) <= 100000;
 }
 
-static const char *const TLS_MODES[] = {"off", "starttls", "ldaps"};
-static const char *const TLS_VERIFY_MODES[] = {"demand", "never"};
+const char *const TLS_MODES[] = {"off", "starttls", "ldaps"};
+const char *const TLS_VERIFY_MODES[] = {"demand", "never"};
 
 // The position of value among the count words, ignoring case; -1 for none.
-static int word_index(const char *value, const char *const *words, int count)
+int word_index(const char *value, const char *const *words, int count)
 {
     for (int i = 0; i < count; i++)
         if (s_stricmp(value, words[i]) == 0)
@@ -59,24 +61,24 @@ static int word_index(const char *value, const char *const *words, int count)
     return -1;
 }
 
-static bool tls_value(const char *value) { return word_index(value, TLS_MODES, 3) >= 0; }
+bool tls_value(const char *value) { return word_index(value, TLS_MODES, 3) >= 0; }
 
-static bool tls_verify_value(const char *value)
+bool tls_verify_value(const char *value)
 {
     return word_index(value, TLS_VERIFY_MODES, 2) >= 0;
 }
 
 // A path; whether it can be used shows when the TLS context is made.
-static bool path_value(const char *value) { return *value != '\0'; }
+bool path_value(const char *value) { return *value != '\0'; }
 
 // One whole filter that leaves room for the SEARCH's own "(&" around it.
-static bool filter_value(const char *value)
+bool filter_value(const char *value)
 {
     int depth = ldap_filter_check(value);
     return depth >= 0 && depth < LDAP_FILTER_MAX_DEPTH;
 }
 
-static const setting_rule SETTING_RULES[] = {
+const setting_rule SETTING_RULES[] = {
     {INI_CONNECT_TIMEOUT, seconds_value},
     {INI_TIMEOUT, seconds_value},
     {INI_TIME_LIMIT, seconds_value},
@@ -91,12 +93,12 @@ static const setting_rule SETTING_RULES[] = {
 };
 
 // The context of the tls_* settings, made once the whole file is read.
-static chan_tls *tls_context;
+chan_tls *tls_context;
 
-static const char *const SCOPE_NAMES[] = {"LDAP_SCOPE_BASE", "LDAP_SCOPE_ONELEVEL",
+const char *const SCOPE_NAMES[] = {"LDAP_SCOPE_BASE", "LDAP_SCOPE_ONELEVEL",
                                           "LDAP_SCOPE_SUBTREE"};
 
-static void field_free(display_field *field)
+void field_free(display_field *field)
 {
     free(field->name);
     free(field->type);
@@ -104,13 +106,15 @@ static void field_free(display_field *field)
     *field = display_field{};
 }
 
-static int field_count()
+int field_count()
 {
     int count = 0;
     while (display_data[count].name)
         count++;
     return count;
 }
+
+}  // namespace
 
 int book_number(const char *text)
 {
@@ -169,9 +173,11 @@ char *strlwr(char *text)
     return text;
 }
 
+namespace {
+
 // strtok-style: the next token of blanks-and-tabs-separated text, ended in
 // place; null when none is left.
-static char *next_token(char **cursor)
+char *next_token(char **cursor)
 {
     char *start = *cursor + strspn(*cursor, " \t");
     if (!*start) {
@@ -183,6 +189,8 @@ static char *next_token(char **cursor)
     *end = '\0';
     return start;
 }
+
+}  // namespace
 
 int ini_get_field(char *text, int *capacity)
 {
@@ -217,15 +225,17 @@ int ini_get_field(char *text, int *capacity)
     return field.name && field.type && field.attribute;
 }
 
+namespace {
+
 // The failure line of a setting the service cannot use.
-static int malformed(const char *key, const char *value)
+int malformed(const char *key, const char *value)
 {
     printf("-failure malformed ini setting (%s %s)", key, value);
     return 0;
 }
 
 // 0 after writing the failure line when a checked setting cannot take value.
-static int setting_accepted(int slot, const char *value)
+int setting_accepted(int slot, const char *value)
 {
     for (const setting_rule &rule : SETTING_RULES)
         if (rule.slot == slot && (strlen(value) >= INI_SIZE || !rule.accepts(value)))
@@ -234,7 +244,7 @@ static int setting_accepted(int slot, const char *value)
 }
 
 // Applies one "key value" setting; returns 0 after writing a failure message.
-static int ini_set(char (*settings)[INI_SIZE], int *capacity, char *key, char *value)
+int ini_set(char (*settings)[INI_SIZE], int *capacity, char *key, char *value)
 {
     strlwr(key);
     if (strcmp(key, "field") == 0) {
@@ -268,7 +278,7 @@ static int ini_set(char (*settings)[INI_SIZE], int *capacity, char *key, char *v
 // Makes the TLS context of the tls_* settings (for every connection, even
 // when only some server entries use TLS); 0 after writing the failure line
 // that names the setting it cannot use.
-static int make_tls_context(char (*settings)[INI_SIZE])
+int make_tls_context(char (*settings)[INI_SIZE])
 {
     chan_tls_settings tls = {};
     tls.ca_file = settings[INI_TLS_CA_FILE];
@@ -292,7 +302,7 @@ static int make_tls_context(char (*settings)[INI_SIZE])
 }
 
 // Checks what only the whole file tells; returns 0 after writing a failure.
-static int ini_check(char (*settings)[INI_SIZE])
+int ini_check(char (*settings)[INI_SIZE])
 {
     chan_tls_free(tls_context);
     tls_context = nullptr;
@@ -322,7 +332,7 @@ static int ini_check(char (*settings)[INI_SIZE])
 
 // Reads the opened file line by line, each whole however long; returns 0
 // when a line was refused.
-static int ini_read(FILE *file, char (*settings)[INI_SIZE], int *capacity)
+int ini_read(FILE *file, char (*settings)[INI_SIZE], int *capacity)
 {
     char *line = nullptr;
     size_t room = 0;
@@ -351,7 +361,7 @@ static int ini_read(FILE *file, char (*settings)[INI_SIZE], int *capacity)
 
 // Opens path for reading when it names something other than a folder
 // (which fopen would open, to read nothing); null with errno set otherwise.
-static FILE *open_file(const char *path)
+FILE *open_file(const char *path)
 {
     FILE *file = path ? fopen(path, "r") : nullptr;
     struct stat info;
@@ -362,6 +372,8 @@ static FILE *open_file(const char *path)
     }
     return file;
 }
+
+}  // namespace
 
 int ini_load(const char *path, char (*settings)[INI_SIZE], int *capacity)
 {

@@ -11,7 +11,7 @@
 
 ldap_handle ldap;
 
-static const int TIME_LIMIT = 30;  // seconds a search may take, by default
+const int TIME_LIMIT = 30;  // seconds a search may take, by default
 
 const char *book_error()
 {
@@ -19,10 +19,12 @@ const char *book_error()
     return text ? text : "(NULL)";
 }
 
+namespace {
+
 // How a connection to a server entry of this kind is secured: an ldaps://
 // entry always with TLS from the start, an ldap:// one never in clear when
 // "tls" asks for TLS, any other as "tls" says.
-static int tls_mode_of(int kind)
+int tls_mode_of(int kind)
 {
     int tls = book_tls_mode();
     if (kind == BOOK_SERVER_LDAPS)
@@ -33,7 +35,7 @@ static int tls_mode_of(int kind)
 }
 
 // Connects and binds to one server; the result of ldap_connect.
-static int try_server(const char *host, int port, int tls_mode)
+int try_server(const char *host, int port, int tls_mode)
 {
     ldap_setup(&ldap, host, port);
     ldap_set_tls(&ldap, book_tls_context(), tls_mode);
@@ -42,7 +44,7 @@ static int try_server(const char *host, int port, int tls_mode)
 
 // Tries the targets of a domain's SRV records in their order until one
 // binds or refuses the credentials; the last result, -1 when none.
-static int try_srv(const char *domain)
+int try_srv(const char *domain)
 {
     int tls = book_tls_mode();
     srv_list targets = {};
@@ -66,7 +68,7 @@ static int try_srv(const char *domain)
 // Tries the servers of a "host" or "host2" value in order until one binds;
 // the last result. A bind refused for bad credentials (49) ends the list:
 // the next server would only lock the account sooner.
-static int try_servers(const char *value)
+int try_servers(const char *value)
 {
     book_server_list servers = {};
     book_servers_parse(&servers, value, book_number(ini[INI_PORT]));
@@ -86,7 +88,7 @@ static int try_servers(const char *value)
 
 // Connects and binds to the servers of "host", then to those of "host2"
 // when that is set and none of the first took the bind. Returns 1 when bound.
-static int book_connect()
+int book_connect()
 {
     int bound = try_servers(ini[INI_HOST]) == 0;
     if (!bound && ini[INI_HOST2][0]) {
@@ -101,7 +103,7 @@ static int book_connect()
 // "HOST:PORT" of the first server of "host", as the start-up failure names
 // it: the host as written (an IPv6 address in brackets), and the port the
 // entry names or else the "port" setting as written.
-static std::string first_server()
+std::string first_server()
 {
     book_server_list servers = {};
     book_servers_parse(&servers, ini[INI_HOST], book_number(ini[INI_PORT]));
@@ -120,12 +122,14 @@ static std::string first_server()
 
 // A connection that cannot be trusted any more is dropped without waiting
 // for the server, so that the next command connects afresh.
-static void book_drop_connection()
+void book_drop_connection()
 {
     ldap_timeout(&ldap, 0, 0);
     ldap_disconnect(&ldap);
     book_forget_schema();
 }
+
+}  // namespace
 
 int book_start(FILE *out)
 {
@@ -168,10 +172,12 @@ void book_end_command()
     ldap_set_limit(&ldap, 0);
 }
 
+namespace {
+
 // One search (search(false)), and the one retry of book_search on a fresh
 // connection (search(true)).
 template <typename Search>
-static int search_with_retry(Search search)
+int search_with_retry(Search search)
 {
     int result = search(false);
     // A server that is slow or silent is not asked again: that would only
@@ -202,6 +208,8 @@ static int search_with_retry(Search search)
         book_drop_connection();
     return result;
 }
+
+}  // namespace
 
 int book_search(const char *base, int scope, const char *filter, const char *attributes,
                 int page_size, ldap_entry_fn on_entry, void *context)

@@ -7,7 +7,9 @@
 
 #include "addressbook/extern_book.h"
 
-static bool kept_as_is(unsigned char c)
+namespace {
+
+bool kept_as_is(unsigned char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            c == '@' || c == '.';
@@ -15,12 +17,11 @@ static bool kept_as_is(unsigned char c)
 
 // The value of one coded digit: '0'..'9', otherwise its code minus 55 (so
 // 'A'..'F' give 10..15).
-static int digit_value(unsigned char c)
+int digit_value(unsigned char c)
 {
     return c >= '0' && c <= '9' ? c - '0' : c - 55;
 }
 
-namespace {
 
 // Every byte's coded form, looked up instead of tested: SEARCH codes the DN
 // of each entry it lists. The fourth octet of each is the length of the

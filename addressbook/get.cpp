@@ -7,10 +7,12 @@
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
 
+namespace {
+
 // "name=value" on one line, appended to reply. A value holding line breaks
 // would end its reply line early and could pass for a status line: each
 // carriage return and line feed is sent as a blank.
-static void append_value(std::string *reply, const char *name, const char *value)
+void append_value(std::string *reply, const char *name, const char *value)
 {
     reply->append(name);
     *reply += '=';
@@ -28,7 +30,7 @@ static void append_value(std::string *reply, const char *name, const char *value
 
 // The lines of the entry, in the order of its attributes. An attribute
 // whose type came before (ignoring case) shows the values of the first one.
-static void append_user_info(std::string *reply, const book_field_map *map, lresult *entry)
+void append_user_info(std::string *reply, const book_field_map *map, lresult *entry)
 {
     struct shown {
         const char *type;
@@ -53,6 +55,8 @@ static void append_user_info(std::string *reply, const book_field_map *map, lres
             append_value(reply, display_data[field].name, value);
     }
 }
+
+}  // namespace
 
 int build_user_info(FILE *out, lresult *entry)
 {
@@ -101,16 +105,15 @@ int keep_first(void *context, lresult *entry)
     return 1;
 }
 
-}  // namespace
 
 // The failure line of a GET that ran out of memory before writing anything.
-static void no_memory(FILE *out, const char *coded)
+void no_memory(FILE *out, const char *coded)
 {
     fprintf(out, "-failure '%s' Failed {Out of Memory}.\n", coded);
 }
 
 // A status line naming the coded DN: before, the DN, after.
-static void status_line(FILE *out, const char *before, const char *coded, const char *after)
+void status_line(FILE *out, const char *before, const char *coded, const char *after)
 {
     fputs(before, out);
     fputs(coded, out);
@@ -119,7 +122,7 @@ static void status_line(FILE *out, const char *before, const char *coded, const 
 
 // display_dn without its guard. The uncoded DN stays in uncode_dn's buffer,
 // which nothing else uses until the GET is over.
-static void get_entry(FILE *out, const char *coded)
+void get_entry(FILE *out, const char *coded)
 {
     const char *dn = uncode_dn(coded);
     const book_field_map *map = book_map_fields();
@@ -148,6 +151,8 @@ static void get_entry(FILE *out, const char *coded)
     else
         status_line(out, "-failure '", coded, "' Failed.\n");
 }
+
+}  // namespace
 
 void display_dn(FILE *out, const char *coded_dn)
 {

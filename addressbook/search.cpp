@@ -7,11 +7,13 @@
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
 
-static const size_t TERM_MAX = 511;      // characters of one "(attribute=value)"
-static const size_t FILTER_MAX = 10249;  // characters of the whole filter
-static const int PAGE_SIZE = 500;        // entries per page unless page_size says otherwise
+namespace {
 
-static const display_field *field_named(const std::string &name)
+const size_t TERM_MAX = 511;      // characters of one "(attribute=value)"
+const size_t FILTER_MAX = 10249;  // characters of the whole filter
+const int PAGE_SIZE = 500;        // entries per page unless page_size says otherwise
+
+const display_field *field_named(const std::string &name)
 {
     for (const display_field *field = display_data; field && field->name; field++)
         if (s_stricmp(field->name, name.c_str()) == 0)
@@ -21,7 +23,7 @@ static const display_field *field_named(const std::string &name)
 
 // "(attribute=value)" with the characters that would end or add filter terms
 // escaped; '*' stays a wildcard.
-static std::string filter_term(const char *attribute, const std::string &value)
+std::string filter_term(const char *attribute, const std::string &value)
 {
     std::string term = std::string("(") + attribute + "=";
     for (char c : value) {
@@ -39,7 +41,7 @@ static std::string filter_term(const char *attribute, const std::string &value)
 
 // Builds the filter of the conditions "field=value,field=value". Returns
 // false after writing the command's failure line.
-static bool build_filter(FILE *out, int is_and, const char *conditions, std::string *filter)
+bool build_filter(FILE *out, int is_and, const char *conditions, std::string *filter)
 {
     std::string terms;
     int count = 0;
@@ -78,7 +80,6 @@ static bool build_filter(FILE *out, int is_and, const char *conditions, std::str
     return true;
 }
 
-namespace {
 
 // Output gathered in a block of its own and written a block at a time.
 class staging {
@@ -222,10 +223,9 @@ void list_dn(void *context, const char *dn, int length)
         list->add(dn, static_cast<size_t>(length));
 }
 
-}  // namespace
 
 // generate_search without its guard.
-static void run_search(FILE *out, int is_and, int from, int to, const char *conditions)
+void run_search(FILE *out, int is_and, int from, int to, const char *conditions)
 {
     std::string filter;
     if (!build_filter(out, is_and, conditions, &filter))
@@ -260,6 +260,8 @@ static void run_search(FILE *out, int is_and, int from, int to, const char *cond
         fputs("-failure none located.\n", out);
     }
 }
+
+}  // namespace
 
 void generate_search(FILE *out, int is_and, int from, int to, const char *conditions)
 {

@@ -24,10 +24,12 @@
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
 
-static const char SEPARATORS[] = " \t,";
+namespace {
+
+const char SEPARATORS[] = " \t,";
 
 // A port of 1 to 65535 written in decimal digits only.
-static bool read_port(const std::string &text, int *port)
+bool read_port(const std::string &text, int *port)
 {
     if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
@@ -38,7 +40,7 @@ static bool read_port(const std::string &text, int *port)
 // Splits HOST, HOST:PORT, [IPV6], [IPV6]:PORT or a bare IPv6 address into
 // host and port (left as it is when none is given); false when the text
 // cannot be read or the host is empty.
-static bool read_hostport(const std::string &text, std::string *host, int *port)
+bool read_hostport(const std::string &text, std::string *host, int *port)
 {
     size_t colon = text.find(':');
     if (!text.empty() && text[0] == '[') {
@@ -60,7 +62,7 @@ static bool read_hostport(const std::string &text, std::string *host, int *port)
 }
 
 // True when text begins with prefix, ignoring case; *rest is what follows.
-static bool starts_with(const std::string &text, const char *prefix, std::string *rest)
+bool starts_with(const std::string &text, const char *prefix, std::string *rest)
 {
     size_t length = strlen(prefix);
     if (s_strnicmp(text.c_str(), prefix, int(length)) != 0)
@@ -71,7 +73,7 @@ static bool starts_with(const std::string &text, const char *prefix, std::string
 
 // Reads one entry into *server (its host newly allocated); false, with the
 // reason in *why, when it cannot be read.
-static bool read_entry(const std::string &entry, int default_port, book_server *server,
+bool read_entry(const std::string &entry, int default_port, book_server *server,
                        std::string *why)
 {
     std::string rest, host;
@@ -113,7 +115,7 @@ static bool read_entry(const std::string &entry, int default_port, book_server *
 }
 
 // Empties list and keeps text as its failure; returns 0.
-static int refuse(book_server_list *list, const char *text)
+int refuse(book_server_list *list, const char *text)
 {
     book_servers_clear(list);
     list->error = strdup(text);
@@ -121,7 +123,7 @@ static int refuse(book_server_list *list, const char *text)
 }
 
 // book_servers_parse of an emptied list, without its guard.
-static int parse_servers(book_server_list *list, const char *value, int default_port)
+int parse_servers(book_server_list *list, const char *value, int default_port)
 {
     std::string text = value ? value : "";
     std::vector<std::string> entries;
@@ -147,6 +149,8 @@ static int parse_servers(book_server_list *list, const char *value, int default_
     }
     return 1;
 }
+
+}  // namespace
 
 int book_servers_parse(book_server_list *list, const char *value, int default_port)
 {

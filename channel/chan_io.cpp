@@ -7,12 +7,14 @@
 
 #include "channel/chan_internal.h"
 
+namespace {
+
 // Expired writability waits in a row before a write gives up.
-static const int WRITE_ATTEMPTS = 60;
+const int WRITE_ATTEMPTS = 60;
 
 // Waits until the socket accepts data: 1 writable, 0 failure, -1 the wait
 // itself failed.
-static int wait_writable(chan_rec *chan)
+int wait_writable(chan_rec *chan)
 {
     for (int expired = 0;;) {
         short revents;
@@ -38,12 +40,14 @@ static int wait_writable(chan_rec *chan)
 }
 
 // Blocks until a non-blocking socket that refused more data takes it again.
-static void wait_untimed(chan_rec *chan)
+void wait_untimed(chan_rec *chan)
 {
     short revents;
     while (chan_poll(chan, POLLOUT, INT_MAX, 0, &revents) == 0) {
     }
 }
+
+}  // namespace
 
 int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
 {
@@ -97,9 +101,11 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
     return 1;
 }
 
+namespace {
+
 // The wait of a timed read: 1 readable, -2 when the wait expired, 0 on
 // failure (the text is then stored).
-static int wait_readable(chan_rec *chan)
+int wait_readable(chan_rec *chan)
 {
     int ready = chan_check_read(chan, chan->timeout_sec, chan->timeout_usec);
     if (ready == 0) {
@@ -121,7 +127,7 @@ static int wait_readable(chan_rec *chan)
 // right after a write waits first: the answer is still on its way, and a
 // read that finds nothing costs a system call more (over TLS, a failed
 // record read too).
-static int read_some(chan_rec *chan, char *buf, int len, int wait)
+int read_some(chan_rec *chan, char *buf, int len, int wait)
 {
     bool wait_first = wait && chan->answer_due;
     chan->answer_due = 0;
@@ -156,7 +162,7 @@ static int read_some(chan_rec *chan, char *buf, int len, int wait)
 
 // The checks and mode switch both reads begin with; 0 when the read cannot
 // go on (the text is then stored).
-static int read_prepare(chan_rec *chan, const void *buf, int len, int wait, const char *invalid)
+int read_prepare(chan_rec *chan, const void *buf, int len, int wait, const char *invalid)
 {
     chan_drop_error(chan);
     if (!buf || len < 0) {
@@ -173,6 +179,8 @@ static int read_prepare(chan_rec *chan, const void *buf, int len, int wait, cons
         chan_block(chan, wait ? 0 : 1);
     return 1;
 }
+
+}  // namespace
 
 int chan_read_internal(chan_rec *chan, void *buf, int len, int wait)
 {

@@ -9,9 +9,11 @@
 
 #include "channel/chan_internal.h"
 
+namespace {
+
 // The first address of the lower-cased host text; false when it cannot be
 // resolved.
-static bool first_address(const char *name, int port, chan_address *local)
+bool first_address(const char *name, int port, chan_address *local)
 {
     std::vector<chan_address> found = chan_resolve(name, port);
     if (found.empty())
@@ -22,7 +24,7 @@ static bool first_address(const char *name, int port, chan_address *local)
 
 // Listens on the first address of the lower-cased name; 1, or 0 with the
 // channel's text set.
-static int bind_listening(chan_rec *chan, const char *name, int port, int backlog)
+int bind_listening(chan_rec *chan, const char *name, int port, int backlog)
 {
     // "all": every IPv4 interface.
     chan_address local;
@@ -52,6 +54,8 @@ static int bind_listening(chan_rec *chan, const char *name, int port, int backlo
     chan_log("%sBind Made: %s:%d {%d}%s", "\n", name, port, chan->sock, "\n");
     return 1;
 }
+
+}  // namespace
 
 int chan_bind(chan_rec *chan, const char *addr, int port, int backlog)
 {
@@ -141,10 +145,12 @@ chan_rec *chan_accept(chan_rec *chan)
     return accepted;
 }
 
+namespace {
+
 // Fills *member with the address text (dotted IPv4, or IPv6 in its usual
 // form) that query (getsockname or getpeername) gives for the channel's
 // socket, once.
-static char *address_text(chan_rec *chan, char **member,
+char *address_text(chan_rec *chan, char **member,
                           int (*query)(int, sockaddr *, socklen_t *))
 {
     if (!chan_isopen(chan))
@@ -166,6 +172,8 @@ static char *address_text(chan_rec *chan, char **member,
     *member = strdup(text);
     return *member;
 }
+
+}  // namespace
 
 char *chan_localip(chan_rec *chan)
 {

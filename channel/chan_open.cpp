@@ -9,10 +9,12 @@
 
 #include "channel/chan_internal.h"
 
+namespace {
+
 // Connects the channel's socket to addr; a positive wait (microseconds)
 // bounds the connection's set-up, and the socket's pending error decides
 // whether the connection was made. Without one the connect blocks.
-static int connect_socket(chan_rec *chan, const chan_address &addr, int64_t wait)
+int connect_socket(chan_rec *chan, const chan_address &addr, int64_t wait)
 {
     const sockaddr *target = reinterpret_cast<const sockaddr *>(&addr.addr);
     if (wait <= 0)
@@ -35,7 +37,7 @@ static int connect_socket(chan_rec *chan, const chan_address &addr, int64_t wait
 // address gets an equal share of the time left, so a silent one cannot use
 // up what the others need; the whole attempt ends at the time-out.
 // Returns 1 connected, 0 failed (-1 when no socket could be made at all).
-static int connect_any(chan_rec *chan, const std::vector<chan_address> &addresses, int timeout)
+int connect_any(chan_rec *chan, const std::vector<chan_address> &addresses, int timeout)
 {
     const int64_t deadline = monotonic_us() + int64_t(timeout) * 1000000;
     int result = -1;
@@ -57,6 +59,8 @@ static int connect_any(chan_rec *chan, const std::vector<chan_address> &addresse
     }
     return result;
 }
+
+}  // namespace
 
 int chan_open(chan_rec *chan, const char *host, int port, int timeout)
 {

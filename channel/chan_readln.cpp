@@ -5,9 +5,11 @@
 
 #include "channel/chan_internal.h"
 
+namespace {
+
 // Logs one chunk of n bytes (zero byte at work[n]), including what a zero
 // byte inside it hid from the line.
-static void log_chunk(const chan_rec *chan, const char *work, int n)
+void log_chunk(const chan_rec *chan, const char *work, int n)
 {
     if (!socket_record)
         return;
@@ -32,7 +34,7 @@ static void log_chunk(const chan_rec *chan, const char *work, int n)
 }
 
 // Appends the text to pending; 1 when it was taken.
-static int append(chan_rec *chan, const char *text)
+int append(chan_rec *chan, const char *text)
 {
     int old_len = chan->pending_len;
     size_t add = strlen(text);
@@ -48,7 +50,7 @@ static int append(chan_rec *chan, const char *text)
 }
 
 // Hands pending itself to the caller (null when empty).
-static char *hand_over(chan_rec *chan)
+char *hand_over(chan_rec *chan)
 {
     char *text = chan->pending;
     chan->pending = nullptr;
@@ -58,7 +60,7 @@ static char *hand_over(chan_rec *chan)
 
 // Cuts the line that ends at the line feed lf (and any carriage returns or
 // line feeds before it) out of pending.
-static char *take_line(chan_rec *chan, char *lf)
+char *take_line(chan_rec *chan, char *lf)
 {
     char *end = lf;
     *end = 0;
@@ -69,7 +71,7 @@ static char *take_line(chan_rec *chan, char *lf)
     return line;
 }
 
-static char *read_line(chan_rec *chan, int wait, int chunk)
+char *read_line(chan_rec *chan, int wait, int chunk)
 {
     if (!chan)
         return nullptr;
@@ -93,6 +95,8 @@ static char *read_line(chan_rec *chan, int wait, int chunk)
     }
     return take_line(chan, lf);
 }
+
+}  // namespace
 
 char *chan_readln(chan_rec *chan, int wait) { return read_line(chan, wait, 1023); }
 

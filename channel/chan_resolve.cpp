@@ -8,9 +8,11 @@
 
 #include "channel/chan_internal.h"
 
+namespace {
+
 // The address as one entry of a list, its port set (cut to 16 bits as the
 // socket calls take it).
-static chan_address with_port(const sockaddr *addr, socklen_t size, int port)
+chan_address with_port(const sockaddr *addr, socklen_t size, int port)
 {
     chan_address entry;
     memset(&entry, 0, sizeof entry);
@@ -25,6 +27,8 @@ static chan_address with_port(const sockaddr *addr, socklen_t size, int port)
         reinterpret_cast<sockaddr_in *>(&entry.addr)->sin_port = net_port;
     return entry;
 }
+
+}  // namespace
 
 std::vector<chan_address> chan_resolve(const char *host, int port)
 {

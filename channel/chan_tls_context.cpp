@@ -9,12 +9,14 @@
 
 #include "channel/chan_internal.h"
 
-static bool is_set(const char *text) { return text && *text; }
+namespace {
+
+bool is_set(const char *text) { return text && *text; }
 
 // An encrypted key cannot be used: no pass phrase is ever asked for.
-static int no_pass_phrase(char *, int, int, void *) { return 0; }
+int no_pass_phrase(char *, int, int, void *) { return 0; }
 
-static bool readable_directory(const char *path)
+bool readable_directory(const char *path)
 {
     DIR *dir = opendir(path);
     if (dir)
@@ -24,7 +26,7 @@ static bool readable_directory(const char *path)
 
 // Loads the trust and the client's own certificate into ctx: CHAN_TLS_OK,
 // or the code of the first setting that cannot be used.
-static int load(SSL_CTX *ctx, const chan_tls_settings &settings)
+int load(SSL_CTX *ctx, const chan_tls_settings &settings)
 {
     const char *ca_file = settings.ca_file, *ca_dir = settings.ca_dir;
     const char *cert = settings.cert_file, *key = settings.key_file;
@@ -48,6 +50,8 @@ static int load(SSL_CTX *ctx, const chan_tls_settings &settings)
     // A key of another type than the certificate's is taken but unusable.
     return SSL_CTX_check_private_key(ctx) == 1 ? CHAN_TLS_OK : CHAN_TLS_KEY_MISMATCH;
 }
+
+}  // namespace
 
 int chan_tls_new(chan_tls **out, const chan_tls_settings *settings)
 {

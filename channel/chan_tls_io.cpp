@@ -23,11 +23,13 @@ struct socket_io {
     char buffer[16384];
 };
 
-static socket_io *io_of(BIO *bio) { return static_cast<socket_io *>(BIO_get_data(bio)); }
+namespace {
+
+socket_io *io_of(BIO *bio) { return static_cast<socket_io *>(BIO_get_data(bio)); }
 
 // Both report a call that would block (or was interrupted) as one to retry,
 // which the session turns into a want-read or want-write.
-static int bio_read(BIO *bio, char *buf, int len)
+int bio_read(BIO *bio, char *buf, int len)
 {
     BIO_clear_retry_flags(bio);
     socket_io *io = io_of(bio);
@@ -46,7 +48,7 @@ static int bio_read(BIO *bio, char *buf, int len)
     return int(n);
 }
 
-static int bio_write(BIO *bio, const char *bytes, int len)
+int bio_write(BIO *bio, const char *bytes, int len)
 {
     BIO_clear_retry_flags(bio);
     ssize_t n = send(io_of(bio)->fd, bytes, size_t(len), MSG_NOSIGNAL);
@@ -56,14 +58,16 @@ static int bio_write(BIO *bio, const char *bytes, int len)
 }
 
 // Writes go out at once: a flush has nothing to do.
-static long bio_ctrl(BIO *, int command, long, void *) { return command == BIO_CTRL_FLUSH; }
+long bio_ctrl(BIO *, int command, long, void *) { return command == BIO_CTRL_FLUSH; }
 
-static int bio_destroy(BIO *bio)
+int bio_destroy(BIO *bio)
 {
     delete io_of(bio);
     BIO_set_data(bio, nullptr);
     return 1;
 }
+
+}  // namespace
 
 BIO *chan_tls_bio(int fd)
 {
@@ -98,9 +102,11 @@ const char *chan_tls_reason(unsigned long error)
     return reason ? reason : "unknown TLS error";
 }
 
+namespace {
+
 // A session that cannot go on: a read that met the peer's close is at the
 // end of its stream; otherwise -1 with errno, and a text for a TLS fault.
-static ssize_t failure(chan_rec *chan, int code, int saved_errno, bool reading)
+ssize_t failure(chan_rec *chan, int code, int saved_errno, bool reading)
 {
     unsigned long error = ERR_peek_error();
     bool closed = code == SSL_ERROR_ZERO_RETURN || (code == SSL_ERROR_SYSCALL && !error && !saved_errno) ||
@@ -122,13 +128,13 @@ static ssize_t failure(chan_rec *chan, int code, int saved_errno, bool reading)
 // SSL_get_error needs an empty error queue before the call it explains.
 // Clearing costs as much when the queue is already empty (about a tenth of
 // reading a small record), so it is cleared only when it holds something.
-static void empty_error_queue()
+void empty_error_queue()
 {
     if (ERR_peek_error())
         ERR_clear_error();
 }
 
-static ssize_t transfer(chan_rec *chan, void *buf, size_t len, bool reading)
+ssize_t transfer(chan_rec *chan, void *buf, size_t len, bool reading)
 {
     SSL *ssl = chan->tls;
     for (;;) {
@@ -156,6 +162,8 @@ static ssize_t transfer(chan_rec *chan, void *buf, size_t len, bool reading)
         }
     }
 }
+
+}  // namespace
 
 ssize_t chan_tls_read(chan_rec *chan, void *buf, size_t len) { return transfer(chan, buf, len, true); }
 

@@ -12,9 +12,11 @@
 
 #include "channel/chan_internal.h"
 
+namespace {
+
 // An IPv4 or IPv6 literal (brackets taken off) is checked against the
 // certificate's addresses and never sent as a server name.
-static bool is_address(const std::string &host)
+bool is_address(const std::string &host)
 {
     unsigned char octets[16];
     return inet_pton(AF_INET, host.c_str(), octets) == 1 || inet_pton(AF_INET6, host.c_str(), octets) == 1;
@@ -22,7 +24,7 @@ static bool is_address(const std::string &host)
 
 // Sets the server name and what the certificate must name; "" when done,
 // else why not.
-static std::string name_peer(SSL *ssl, const std::string &host, bool verify)
+std::string name_peer(SSL *ssl, const std::string &host, bool verify)
 {
     if (host.empty())
         return verify ? "no host name to check the certificate against" : "";
@@ -37,7 +39,7 @@ static std::string name_peer(SSL *ssl, const std::string &host, bool verify)
 }
 
 // What made a handshake fail, in words an administrator can act on.
-static std::string handshake_failure(SSL *ssl, int code, int saved_errno, const std::string &host)
+std::string handshake_failure(SSL *ssl, int code, int saved_errno, const std::string &host)
 {
     unsigned long error = ERR_peek_error();
     int reason = ERR_GET_LIB(error) == ERR_LIB_SSL ? ERR_GET_REASON(error) : 0;
@@ -58,7 +60,7 @@ static std::string handshake_failure(SSL *ssl, int code, int saved_errno, const 
 
 // Runs the handshake on the non-blocking socket until done or the time is
 // up; "" on success, else why it failed.
-static std::string handshake(chan_rec *chan, SSL *ssl, const std::string &host, int timeout_sec)
+std::string handshake(chan_rec *chan, SSL *ssl, const std::string &host, int timeout_sec)
 {
     const int64_t deadline = monotonic_us() + int64_t(timeout_sec) * 1000000;
     for (;;) {
@@ -84,7 +86,7 @@ static std::string handshake(chan_rec *chan, SSL *ssl, const std::string &host, 
 
 // Starts the session on the open, plain channel; 1, or 0 with the session
 // freed (also when memory runs out on the way) and why in *why.
-static int start_session(chan_rec *chan, chan_tls *tls, const char *host, int timeout_sec,
+int start_session(chan_rec *chan, chan_tls *tls, const char *host, int timeout_sec,
                          std::string *why)
 {
     std::string name = host ? host : chan->remoteip ? chan->remoteip : "";
@@ -121,6 +123,8 @@ static int start_session(chan_rec *chan, chan_tls *tls, const char *host, int ti
              chan->sock, "\n");
     return 1;
 }
+
+}  // namespace
 
 int chan_tls_start(chan_rec *chan, chan_tls *tls, const char *host, int timeout_sec)
 {

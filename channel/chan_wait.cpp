@@ -6,8 +6,10 @@
 
 #include "channel/chan_internal.h"
 
+namespace {
+
 // The common body of both waits: want_write adds writability to the events.
-static int check(chan_rec *chan, int sec, int usec, bool want_write)
+int check(chan_rec *chan, int sec, int usec, bool want_write)
 {
     if (!chan)
         return 0;
@@ -37,6 +39,8 @@ static int check(chan_rec *chan, int sec, int usec, bool want_write)
     chan_set_error(chan, "Should not reach this error.");
     return -1;
 }
+
+}  // namespace
 
 int chan_check(chan_rec *chan, int sec, int usec) { return check(chan, sec, usec, true); }
 

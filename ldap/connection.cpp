@@ -47,9 +47,11 @@ void ldap_set_timeouts(ldap_handle *ldap, int connect_sec, int read_sec)
     ldap->read_timeout = read_sec > 0 ? read_sec : 0;
 }
 
+namespace {
+
 // Seconds a connection attempt may take now: the connect time-out, or less
 // when the handle's limit comes first (0 when it has passed).
-static int connect_seconds(ldap_handle *ldap)
+int connect_seconds(ldap_handle *ldap)
 {
     long long seconds = ldap->connect_timeout ? ldap->connect_timeout : CONNECT_TIMEOUT;
     long long left = ldap_limit_left(ldap);
@@ -57,6 +59,8 @@ static int connect_seconds(ldap_handle *ldap)
         seconds = left > 0 ? (left + 999) / 1000 : 0;
     return static_cast<int>(seconds);
 }
+
+}  // namespace
 
 void ldap_set_tls(ldap_handle *ldap, chan_tls *tls, int mode)
 {
@@ -66,11 +70,13 @@ void ldap_set_tls(ldap_handle *ldap, chan_tls *tls, int mode)
     ldap->tls_mode = mode;
 }
 
+namespace {
+
 // Sends request and waits for the reply to it within one read time-out,
 // however its octets arrive and whatever else the server sends meanwhile.
 // The reply (or a notice of disconnection) is the caller's; null when none
 // came, the failure recorded as `unsent` or `missing` says.
-static lresult *exchange_once(ldap_handle *ldap, const ldap_request *request, const char *unsent,
+lresult *exchange_once(ldap_handle *ldap, const ldap_request *request, const char *unsent,
                               const char *missing)
 {
     int msgid = ldap_send_request(ldap, request, nullptr);
@@ -89,7 +95,7 @@ static lresult *exchange_once(ldap_handle *ldap, const ldap_request *request, co
 
 // Starts TLS on the handle's open channel, bounded by `seconds`; a failure
 // closes the channel, so that nothing is ever sent in clear instead.
-static int handshake(ldap_handle *ldap, int seconds)
+int handshake(ldap_handle *ldap, int seconds)
 {
     if (chan_tls_start(ldap->chan, ldap->tls, ldap->host, seconds))
         return 1;
@@ -98,7 +104,7 @@ static int handshake(ldap_handle *ldap, int seconds)
 }
 
 // The StartTLS operation, then the handshake; 0 after recording why not.
-static int start_tls(ldap_handle *ldap, int seconds)
+int start_tls(ldap_handle *ldap, int seconds)
 {
     ldap_request request = {};
     request.op = LDAP_EXTENDED_REQUEST;
@@ -124,6 +130,8 @@ static int start_tls(ldap_handle *ldap, int seconds)
     }
     return handshake(ldap, seconds);
 }
+
+}  // namespace
 
 int ldap_connect(ldap_handle *ldap, const char *dn, const char *password)
 {

@@ -27,10 +27,9 @@ char *text_at(lresult *list, int position)
     return kind == 2 || kind == 4 ? empty : nullptr;
 }
 
-}  // namespace
 
 // Hands an entry on, whole or as its DN; the sink keeps it or it is freed.
-static void hand_entry(ldap_entry_sink *sink, lresult *entry)
+void hand_entry(ldap_entry_sink *sink, lresult *entry)
 {
     sink->handed++;
     if (!sink->on_dn) {
@@ -46,7 +45,7 @@ static void hand_entry(ldap_entry_sink *sink, lresult *entry)
 // Hands the entries of search msgid to the sink and gathers its references;
 // returns the message that ends it (normally its SearchResultDone, its
 // controls in *controls), or null when none came.
-static lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_sink *sink,
+lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_sink *sink,
                                lresult **controls)
 {
     for (;;) {
@@ -74,6 +73,8 @@ static lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_sink *si
         *controls = nullptr;
     }
 }
+
+}  // namespace
 
 int ldap_search_request(ldap_handle *ldap, const ldap_request *search, static_list *controls,
                         lresult **done_controls, ldap_entry_sink *sink)

@@ -180,8 +180,10 @@ char *net_addr_port(const char *address) {
     return joined;
 }
 
+namespace {
+
 // The display name or comment beside the address, in extra.
-static char *find_extra(const char *address) {
+char *find_extra(const char *address) {
     static char extra[PART_SIZE];
     if (!address) return nullptr;
     std::string out;
@@ -229,7 +231,7 @@ static char *find_extra(const char *address) {
 }
 
 // The earlier form of the same.
-static char *find_extra_old(const char *address) {
+char *find_extra_old(const char *address) {
     static char extra[PART_SIZE];
     if (!address) return nullptr;
     const char *text = address + std::strspn(address, " ");
@@ -248,6 +250,8 @@ static char *find_extra_old(const char *address) {
     }
     return give(extra, out.empty() ? std::string(text) : out);
 }
+
+}  // namespace
 
 char *net_extra_only(const char *address) {
     return oom_guard([&] { return find_extra(address); }, []() -> char * { return nullptr; });

@@ -147,8 +147,10 @@ char *tcp_hostname() {
     return name;
 }
 
+namespace {
+
 // compare_email_addresses without its guard.
-static int same_mailbox(const char *a, const char *b, int resolve) {
+int same_mailbox(const char *a, const char *b, int resolve) {
     std::string user_a = text_of(net_user_only(a));
     std::string user_b = text_of(net_user_only(b));
     if (user_a.empty() || s_stricmp(user_a.c_str(), user_b.c_str()) != 0) return 0;
@@ -165,6 +167,8 @@ static int same_mailbox(const char *a, const char *b, int resolve) {
     if (!s_has_letter(host_a.c_str())) return 0;
     return s_stricmp(convert_name_to_ip(host_a.c_str()), ip_b.c_str()) == 0;
 }
+
+}  // namespace
 
 int compare_email_addresses(const char *a, const char *b, int resolve) {
     return oom_guard([&] { return same_mailbox(a, b, resolve); }, [] { return 0; });

@@ -16,11 +16,13 @@
 #include <string>
 #include <vector>
 
+namespace {
+
 // Priority, weight and port come before the target name in SRV data.
-static const int SRV_FIXED = 6;
+const int SRV_FIXED = 6;
 
 // Empties list and keeps text as its failure; returns 0.
-static int refuse(srv_list *list, const std::string &text)
+int refuse(srv_list *list, const std::string &text)
 {
     srv_clear(list);
     list->error = strdup(text.c_str());
@@ -28,7 +30,7 @@ static int refuse(srv_list *list, const std::string &text)
 }
 
 // srv_parse of an emptied list, without its guard.
-static int parse_answer(srv_list *list, const unsigned char *answer, int length, const char *name)
+int parse_answer(srv_list *list, const unsigned char *answer, int length, const char *name)
 {
     const std::string queried = name ? name : "";
     const std::string malformed = "malformed SRV answer for " + queried;
@@ -78,11 +80,13 @@ static int parse_answer(srv_list *list, const unsigned char *answer, int length,
 }
 
 // A number from 0 to upper, both included, uniformly.
-static long random_upto(long upper)
+long random_upto(long upper)
 {
     static std::mt19937 generator{std::random_device{}()};
     return std::uniform_int_distribution<long>(0, upper)(generator);
 }
+
+}  // namespace
 
 void srv_order(srv_list *list, long (*pick)(long upper))
 {
@@ -114,8 +118,10 @@ void srv_order(srv_list *list, long (*pick)(long upper))
     }
 }
 
+namespace {
+
 // srv_lookup of an emptied list, without its guard.
-static int look_up(srv_list *list, const char *service, const char *domain, int timeout)
+int look_up(srv_list *list, const char *service, const char *domain, int timeout)
 {
     if (!service || !*service || !domain || !*domain)
         return refuse(list, "no SRV service or domain given");
@@ -144,12 +150,14 @@ static int look_up(srv_list *list, const char *service, const char *domain, int 
 }
 
 // Empties list and keeps the failure text of memory run out; returns 0.
-static int no_memory(srv_list *list)
+int no_memory(srv_list *list)
 {
     srv_clear(list);
     list->error = strdup("out of memory for SRV records");
     return 0;
 }
+
+}  // namespace
 
 int srv_parse(srv_list *list, const unsigned char *answer, int length, const char *name)
 {

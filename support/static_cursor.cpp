@@ -2,14 +2,18 @@
 // the questions of where it stands.
 #include "support/static.h"
 
+namespace {
+
 // True when the list holds items (after the check every operation makes).
-static bool has_items(static_list *list, const char *operation)
+bool has_items(static_list *list, const char *operation)
 {
     if (!list)
         return false;
     static_check(list, operation);
     return list->count > 0;
 }
+
+}  // namespace
 
 
 int static_start(static_list *list)
