@@ -157,7 +157,8 @@ int book_field_of(const book_field_map *map, const char *returned)
     // By another of its names, as the schema knows them.
     int type = ldap_schema_type(&schema, returned);
     for (size_t i = 0; type >= 0 && i < map->attributes.size(); i++)
-        if (map->types[i] == type && s_stricmp(map->attributes[i].c_str() + map->lengths[i], options) == 0)
+        if (map->types[i] == type &&
+            s_stricmp(map->attributes[i].c_str() + map->lengths[i], options) == 0)
             return static_cast<int>(i);
     return -1;
 }

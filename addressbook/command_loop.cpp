@@ -10,11 +10,20 @@ namespace {
 const int LINE_SIZE = 1024;
 const char *const NO_RESULT = "-failure no result available.\n";
 
-enum { CMD_COMMANDS, CMD_AVAILABLE, CMD_SEARCH_FIELDS, CMD_SEARCH, CMD_GET, CMD_EXIT,
-       CMD_QUIT, CMD_BYE, CMD_COUNT };
+enum {
+    CMD_COMMANDS,
+    CMD_AVAILABLE,
+    CMD_SEARCH_FIELDS,
+    CMD_SEARCH,
+    CMD_GET,
+    CMD_EXIT,
+    CMD_QUIT,
+    CMD_BYE,
+    CMD_COUNT
+};
 
-const char *const COMMAND_WORDS[CMD_COUNT] = {
-    "COMMANDS", "AVAILABLE", "SEARCH_FIELDS", "SEARCH", "GET", "EXIT", "QUIT", "BYE"};
+const char *const COMMAND_WORDS[CMD_COUNT] = {"COMMANDS", "AVAILABLE", "SEARCH_FIELDS", "SEARCH",
+                                              "GET",      "EXIT",      "QUIT",          "BYE"};
 
 // Cuts text at its first blank: returns what follows it, or null when the
 // text holds no blank.
@@ -40,7 +49,8 @@ const display_field *next_listed(const display_field *field, int searchable_only
 void book_list_fields(FILE *out, int searchable_only)
 {
     int count = 0;
-    const display_field *field = display_data ? next_listed(display_data, searchable_only) : nullptr;
+    const display_field *field =
+        display_data ? next_listed(display_data, searchable_only) : nullptr;
     while (field) {
         const display_field *following = next_listed(field + 1, searchable_only);
         count++;
@@ -106,12 +116,11 @@ int book_command(FILE *out, char *line)
     switch (command) {
     case CMD_COMMANDS:
         fputs("COMMANDS,AVAILABLE,SEARCH_FIELDS,SEARCH,GET,EXIT\n"
-              "+success 6 commands available.\n", out);
+              "+success 6 commands available.\n",
+              out);
         return 1;
     case CMD_AVAILABLE:
-    case CMD_SEARCH_FIELDS:
-        book_list_fields(out, command == CMD_SEARCH_FIELDS);
-        return 1;
+    case CMD_SEARCH_FIELDS: book_list_fields(out, command == CMD_SEARCH_FIELDS); return 1;
     case CMD_SEARCH:
     case CMD_GET:
         book_begin_command();
@@ -123,12 +132,8 @@ int book_command(FILE *out, char *line)
         return 1;
     case CMD_EXIT:
     case CMD_QUIT:
-    case CMD_BYE:
-        fputs("+success bye.\n", out);
-        return 0;
-    default:
-        fputs("-failure not a valid command.\n", out);
-        return 1;
+    case CMD_BYE: fputs("+success bye.\n", out); return 0;
+    default: fputs("-failure not a valid command.\n", out); return 1;
     }
 }
 

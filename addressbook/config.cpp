@@ -12,11 +12,13 @@
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
 
-const char *const INI_IDS[INI_COUNT] = {
-    "host", "host2", "port", "debug", "base_dn",
-    "scope", "manager_dn", "manager_pass", "full_name", "email_address",
-    "connect_timeout", "timeout", "time_limit", "page_size", "search_filter",
-    "tls", "tls_ca_file", "tls_ca_dir", "tls_verify", "tls_cert_file", "tls_key_file"};
+const char *const INI_IDS[INI_COUNT] = {"host",          "host2",           "port",
+                                        "debug",         "base_dn",         "scope",
+                                        "manager_dn",    "manager_pass",    "full_name",
+                                        "email_address", "connect_timeout", "timeout",
+                                        "time_limit",    "page_size",       "search_filter",
+                                        "tls",           "tls_ca_file",     "tls_ca_dir",
+                                        "tls_verify",    "tls_cert_file",   "tls_key_file"};
 
 char ini[INI_COUNT][INI_SIZE];
 display_field *display_data;
@@ -63,10 +65,7 @@ int word_index(const char *value, const char *const *words, int count)
 
 bool tls_value(const char *value) { return word_index(value, TLS_MODES, 3) >= 0; }
 
-bool tls_verify_value(const char *value)
-{
-    return word_index(value, TLS_VERIFY_MODES, 2) >= 0;
-}
+bool tls_verify_value(const char *value) { return word_index(value, TLS_VERIFY_MODES, 2) >= 0; }
 
 // A path; whether it can be used shows when the TLS context is made.
 bool path_value(const char *value) { return *value != '\0'; }
@@ -79,24 +78,18 @@ bool filter_value(const char *value)
 }
 
 const setting_rule SETTING_RULES[] = {
-    {INI_CONNECT_TIMEOUT, seconds_value},
-    {INI_TIMEOUT, seconds_value},
-    {INI_TIME_LIMIT, seconds_value},
-    {INI_PAGE_SIZE, page_size_value},
-    {INI_SEARCH_FILTER, filter_value},
-    {INI_TLS, tls_value},
-    {INI_TLS_CA_FILE, path_value},
-    {INI_TLS_CA_DIR, path_value},
-    {INI_TLS_VERIFY, tls_verify_value},
-    {INI_TLS_CERT_FILE, path_value},
+    {INI_CONNECT_TIMEOUT, seconds_value}, {INI_TIMEOUT, seconds_value},
+    {INI_TIME_LIMIT, seconds_value},      {INI_PAGE_SIZE, page_size_value},
+    {INI_SEARCH_FILTER, filter_value},    {INI_TLS, tls_value},
+    {INI_TLS_CA_FILE, path_value},        {INI_TLS_CA_DIR, path_value},
+    {INI_TLS_VERIFY, tls_verify_value},   {INI_TLS_CERT_FILE, path_value},
     {INI_TLS_KEY_FILE, path_value},
 };
 
 // The context of the tls_* settings, made once the whole file is read.
 chan_tls *tls_context;
 
-const char *const SCOPE_NAMES[] = {"LDAP_SCOPE_BASE", "LDAP_SCOPE_ONELEVEL",
-                                          "LDAP_SCOPE_SUBTREE"};
+const char *const SCOPE_NAMES[] = {"LDAP_SCOPE_BASE", "LDAP_SCOPE_ONELEVEL", "LDAP_SCOPE_SUBTREE"};
 
 void field_free(display_field *field)
 {
@@ -285,17 +278,14 @@ int make_tls_context(char (*settings)[INI_SIZE])
     tls.ca_dir = settings[INI_TLS_CA_DIR];
     tls.cert_file = settings[INI_TLS_CERT_FILE];
     tls.key_file = settings[INI_TLS_KEY_FILE];
-    tls.verify = s_stricmp(settings[INI_TLS_VERIFY], "never") == 0 ? CHAN_TLS_NEVER : CHAN_TLS_DEMAND;
+    tls.verify =
+        s_stricmp(settings[INI_TLS_VERIFY], "never") == 0 ? CHAN_TLS_NEVER : CHAN_TLS_DEMAND;
     int failed = chan_tls_new(&tls_context, &tls);
     switch (failed) {
-    case CHAN_TLS_OK:
-        return 1;
-    case CHAN_TLS_BAD_CA_FILE:
-        return malformed("tls_ca_file", tls.ca_file);
-    case CHAN_TLS_BAD_CA_DIR:
-        return malformed("tls_ca_dir", tls.ca_dir);
-    case CHAN_TLS_BAD_CERT_FILE:
-        return malformed("tls_cert_file", tls.cert_file);
+    case CHAN_TLS_OK: return 1;
+    case CHAN_TLS_BAD_CA_FILE: return malformed("tls_ca_file", tls.ca_file);
+    case CHAN_TLS_BAD_CA_DIR: return malformed("tls_ca_dir", tls.ca_dir);
+    case CHAN_TLS_BAD_CERT_FILE: return malformed("tls_cert_file", tls.cert_file);
     default:  // a key without certificate, or one that is not its own
         return malformed("tls_key_file", tls.key_file);
     }

@@ -148,8 +148,9 @@ int book_start(FILE *out)
             },
             [&] {
                 char line[INI_SIZE * 2 + 64];  // both settings fit
-                lprintf(line, sizeof line, "-failure Failed to connect to host {%s:%s}(Out of Memory)",
-                        ini[INI_HOST], ini[INI_PORT]);
+                lprintf(line, sizeof line,
+                        "-failure Failed to connect to host {%s:%s}(Out of Memory)", ini[INI_HOST],
+                        ini[INI_PORT]);
                 s_write_line(out, "", line);
             });
         fflush(out);
@@ -167,10 +168,7 @@ void book_begin_command()
     ldap_set_limit(&ldap, seconds * 1000);
 }
 
-void book_end_command()
-{
-    ldap_set_limit(&ldap, 0);
-}
+void book_end_command() { ldap_set_limit(&ldap, 0); }
 
 namespace {
 

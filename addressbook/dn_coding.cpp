@@ -11,17 +11,13 @@ namespace {
 
 bool kept_as_is(unsigned char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '@' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '@' ||
+           c == '.';
 }
 
 // The value of one coded digit: '0'..'9', otherwise its code minus 55 (so
 // 'A'..'F' give 10..15).
-int digit_value(unsigned char c)
-{
-    return c >= '0' && c <= '9' ? c - '0' : c - 55;
-}
-
+int digit_value(unsigned char c) { return c >= '0' && c <= '9' ? c - '0' : c - 55; }
 
 // Every byte's coded form, looked up instead of tested: SEARCH codes the DN
 // of each entry it lists. The fourth octet of each is the length of the
@@ -68,10 +64,12 @@ char *code_dn(const char *dn)
     static std::vector<char> coded(1);
     const char *text = dn ? dn : "";
     size_t length = strlen(text);
-    bool room = coded.size() >= 3 * length + 1 || oom_guard([&] {
-                    coded.resize(3 * length + 1);
-                    return true;
-                }, [] { return false; });
+    bool room = coded.size() >= 3 * length + 1 || oom_guard(
+                                                      [&] {
+                                                          coded.resize(3 * length + 1);
+                                                          return true;
+                                                      },
+                                                      [] { return false; });
     if (!room)
         return nullptr;
     coded[code_dn_into(coded.data(), text, length)] = 0;
@@ -84,10 +82,12 @@ char *uncode_dn(const char *coded_dn)
     const unsigned char *p = reinterpret_cast<const unsigned char *>(coded_dn ? coded_dn : "");
     // The DN is never longer than its coded form: once this room is there,
     // nothing below allocates, and the octets go straight into it.
-    bool room = oom_guard([&] {
-        dn.resize(strlen(reinterpret_cast<const char *>(p)));
-        return true;
-    }, [] { return false; });
+    bool room = oom_guard(
+        [&] {
+            dn.resize(strlen(reinterpret_cast<const char *>(p)));
+            return true;
+        },
+        [] { return false; });
     if (!room)
         return nullptr;
     char *out = &dn[0];

@@ -14,15 +14,23 @@
 // ---------------------------------------------------------------------------
 // Configuration and field table (config.cpp)
 
-#define INI_SIZE 512   // bytes of one setting, terminator included
+#define INI_SIZE 512  // bytes of one setting, terminator included
 
 // Slots of the settings table, in the order of INI_IDS. The slots after the
 // first ten hold optional settings whose values are checked as they are
 // read: one they cannot take (or longer than 511 characters) stops the
 // service with "-failure malformed ini setting (KEY VALUE)".
 enum {
-    INI_HOST, INI_HOST2, INI_PORT, INI_DEBUG, INI_BASE_DN, INI_SCOPE,
-    INI_MANAGER_DN, INI_MANAGER_PASS, INI_FULL_NAME, INI_EMAIL_ADDRESS,
+    INI_HOST,
+    INI_HOST2,
+    INI_PORT,
+    INI_DEBUG,
+    INI_BASE_DN,
+    INI_SCOPE,
+    INI_MANAGER_DN,
+    INI_MANAGER_PASS,
+    INI_FULL_NAME,
+    INI_EMAIL_ADDRESS,
     INI_CONNECT_TIMEOUT,  // seconds a connection attempt may take (20)
     INI_TIMEOUT,          // seconds of each wait for data (30)
     INI_TIME_LIMIT,       // seconds a search may take on the server (30)
@@ -37,11 +45,10 @@ enum {
     INI_COUNT
 };
 
-
 // One address-book field: the name the host uses, the type shown to it, the
 // LDAP attribute it maps to, and whether SEARCH_FIELDS lists it.
 struct display_field {
-    char *name;       // null in the terminator record
+    char *name;  // null in the terminator record
     char *type;
     char *attribute;
     int searchable;
@@ -91,9 +98,9 @@ enum { BOOK_SERVER_PLAIN, BOOK_SERVER_LDAP, BOOK_SERVER_LDAPS, BOOK_SERVER_SRV }
 #define BOOK_LDAPS_PORT 636  // port of an ldaps:// URL that names none
 
 struct book_server {
-    int kind;    // BOOK_SERVER_*
-    char *host;  // host text as written, brackets removed; the domain for SRV
-    int port;    // 1..65535, or the caller's default port; 0 for SRV
+    int kind;          // BOOK_SERVER_*
+    char *host;        // host text as written, brackets removed; the domain for SRV
+    int port;          // 1..65535, or the caller's default port; 0 for SRV
     int port_written;  // 1 when the entry names its port
 };
 

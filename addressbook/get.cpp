@@ -105,7 +105,6 @@ int keep_first(void *context, lresult *entry)
     return 1;
 }
 
-
 // The failure line of a GET that ran out of memory before writing anything.
 void no_memory(FILE *out, const char *coded)
 {

@@ -80,7 +80,6 @@ bool build_filter(FILE *out, int is_and, const char *conditions, std::string *fi
     return true;
 }
 
-
 // Output gathered in a block of its own and written a block at a time.
 class staging {
   public:
@@ -222,7 +221,6 @@ void list_dn(void *context, const char *dn, int length)
     if (number >= list->from && (list->to < 1 || number <= list->to) && dn)
         list->add(dn, static_cast<size_t>(length));
 }
-
 
 // generate_search without its guard.
 void run_search(FILE *out, int is_and, int from, int to, const char *conditions)

@@ -31,7 +31,8 @@ const char SEPARATORS[] = " \t,";
 // A port of 1 to 65535 written in decimal digits only.
 bool read_port(const std::string &text, int *port)
 {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     *port = atoi(text.c_str());
     return *port >= 1 && *port <= 65535;
@@ -73,8 +74,7 @@ bool starts_with(const std::string &text, const char *prefix, std::string *rest)
 
 // Reads one entry into *server (its host newly allocated); false, with the
 // reason in *why, when it cannot be read.
-bool read_entry(const std::string &entry, int default_port, book_server *server,
-                       std::string *why)
+bool read_entry(const std::string &entry, int default_port, book_server *server, std::string *why)
 {
     std::string rest, host;
     server->port = 0;  // stays so when the entry names no port

@@ -18,8 +18,8 @@ int wait_writable(chan_rec *chan)
 {
     for (int expired = 0;;) {
         short revents;
-        int ready = chan_poll(chan, POLLOUT | POLLPRI, chan->timeout_sec, chan->timeout_usec,
-                              &revents);
+        int ready =
+            chan_poll(chan, POLLOUT | POLLPRI, chan->timeout_sec, chan->timeout_usec, &revents);
         if (ready < 0) {
             chan_set_syserror(chan);
             return -1;
@@ -43,8 +43,7 @@ int wait_writable(chan_rec *chan)
 void wait_untimed(chan_rec *chan)
 {
     short revents;
-    while (chan_poll(chan, POLLOUT, INT_MAX, 0, &revents) == 0) {
-    }
+    while (chan_poll(chan, POLLOUT, INT_MAX, 0, &revents) == 0) {}
 }
 
 }  // namespace

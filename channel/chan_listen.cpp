@@ -95,8 +95,8 @@ int chan_bind_local(chan_rec *chan, char *addr, int port)
     }
     s_strlwr(addr);
     chan_address local;
-    int found = oom_guard([&] { return first_address(addr, port, &local) ? 1 : 0; },
-                          [] { return -1; });
+    int found =
+        oom_guard([&] { return first_address(addr, port, &local) ? 1 : 0; }, [] { return -1; });
     if (found < 0)
         return chan_no_memory(chan);
     if (!found) {
@@ -150,8 +150,7 @@ namespace {
 // Fills *member with the address text (dotted IPv4, or IPv6 in its usual
 // form) that query (getsockname or getpeername) gives for the channel's
 // socket, once.
-char *address_text(chan_rec *chan, char **member,
-                          int (*query)(int, sockaddr *, socklen_t *))
+char *address_text(chan_rec *chan, char **member, int (*query)(int, sockaddr *, socklen_t *))
 {
     if (!chan_isopen(chan))
         return nullptr;
@@ -162,9 +161,10 @@ char *address_text(chan_rec *chan, char **member,
     socklen_t size = sizeof addr;
     char text[INET6_ADDRSTRLEN];
     bool known = query(chan->sock, reinterpret_cast<sockaddr *>(&addr), &size) == 0;
-    const void *bytes = addr.ss_family == AF_INET6
-                            ? static_cast<const void *>(&reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_addr)
-                            : &reinterpret_cast<sockaddr_in *>(&addr)->sin_addr;
+    const void *bytes =
+        addr.ss_family == AF_INET6
+            ? static_cast<const void *>(&reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_addr)
+            : &reinterpret_cast<sockaddr_in *>(&addr)->sin_addr;
     if (!known || !inet_ntop(addr.ss_family, bytes, text, sizeof text)) {
         chan_set_syserror(chan);
         return nullptr;

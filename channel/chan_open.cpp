@@ -98,4 +98,3 @@ int chan_open(chan_rec *chan, const char *host, int port, int timeout)
             return chan_no_memory(chan);
         });
 }
-

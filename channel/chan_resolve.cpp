@@ -66,7 +66,4 @@ std::vector<chan_address> chan_resolve(const char *host, int port)
     return found;
 }
 
-int check_string_digit(const char *text)
-{
-    return !s_has_letter(text);
-}
+int check_string_digit(const char *text) { return !s_has_letter(text); }

@@ -34,7 +34,8 @@ int load(SSL_CTX *ctx, const chan_tls_settings &settings)
         return CHAN_TLS_BAD_CA_FILE;
     // The library accepts any text as a directory and looks inside only
     // during a handshake: check that it can be read now.
-    if (is_set(ca_dir) && (!readable_directory(ca_dir) || SSL_CTX_load_verify_dir(ctx, ca_dir) != 1))
+    if (is_set(ca_dir) &&
+        (!readable_directory(ca_dir) || SSL_CTX_load_verify_dir(ctx, ca_dir) != 1))
         return CHAN_TLS_BAD_CA_DIR;
     if (!is_set(ca_file) && !is_set(ca_dir) && SSL_CTX_set_default_verify_paths(ctx) != 1)
         return CHAN_TLS_FAILED;

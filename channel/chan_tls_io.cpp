@@ -73,10 +73,11 @@ BIO *chan_tls_bio(int fd)
 {
     // Made once and kept for the life of the process.
     static BIO_METHOD *method = [] {
-        BIO_METHOD *made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
-                                        "channel socket");
-        if (made && (!BIO_meth_set_read(made, bio_read) || !BIO_meth_set_write(made, bio_write) ||
-                     !BIO_meth_set_ctrl(made, bio_ctrl) || !BIO_meth_set_destroy(made, bio_destroy))) {
+        BIO_METHOD *made = BIO_meth_new(
+            BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "channel socket");
+        if (made &&
+            (!BIO_meth_set_read(made, bio_read) || !BIO_meth_set_write(made, bio_write) ||
+             !BIO_meth_set_ctrl(made, bio_ctrl) || !BIO_meth_set_destroy(made, bio_destroy))) {
             BIO_meth_free(made);
             made = nullptr;
         }
@@ -109,7 +110,8 @@ namespace {
 ssize_t failure(chan_rec *chan, int code, int saved_errno, bool reading)
 {
     unsigned long error = ERR_peek_error();
-    bool closed = code == SSL_ERROR_ZERO_RETURN || (code == SSL_ERROR_SYSCALL && !error && !saved_errno) ||
+    bool closed = code == SSL_ERROR_ZERO_RETURN ||
+                  (code == SSL_ERROR_SYSCALL && !error && !saved_errno) ||
                   ERR_GET_REASON(error) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
     // No close_notify may follow a fatal error.
     if (code != SSL_ERROR_ZERO_RETURN)
@@ -117,7 +119,8 @@ ssize_t failure(chan_rec *chan, int code, int saved_errno, bool reading)
     if (closed && reading)
         return 0;
     if (code == SSL_ERROR_SSL && !closed) {
-        chan_set_errorf(chan, "TLS %s failed: %s", reading ? "read" : "write", chan_tls_reason(error));
+        chan_set_errorf(chan, "TLS %s failed: %s", reading ? "read" : "write",
+                        chan_tls_reason(error));
         errno = EIO;
     } else {
         errno = saved_errno ? saved_errno : EPIPE;
@@ -155,8 +158,9 @@ ssize_t transfer(chan_rec *chan, void *buf, size_t len, bool reading)
         // answer, say): that wait is bounded by the channel's time-out here,
         // as the caller knows only its own direction.
         short revents;
-        if (chan_poll(chan, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, std::max(chan->timeout_sec, 0),
-                      std::max(chan->timeout_usec, 0), &revents) <= 0) {
+        if (chan_poll(chan, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
+                      std::max(chan->timeout_sec, 0), std::max(chan->timeout_usec, 0),
+                      &revents) <= 0) {
             errno = ETIMEDOUT;
             return -1;
         }
@@ -165,7 +169,10 @@ ssize_t transfer(chan_rec *chan, void *buf, size_t len, bool reading)
 
 }  // namespace
 
-ssize_t chan_tls_read(chan_rec *chan, void *buf, size_t len) { return transfer(chan, buf, len, true); }
+ssize_t chan_tls_read(chan_rec *chan, void *buf, size_t len)
+{
+    return transfer(chan, buf, len, true);
+}
 
 ssize_t chan_tls_send(chan_rec *chan, const void *bytes, size_t len, int flags)
 {

@@ -19,7 +19,8 @@ namespace {
 bool is_address(const std::string &host)
 {
     unsigned char octets[16];
-    return inet_pton(AF_INET, host.c_str(), octets) == 1 || inet_pton(AF_INET6, host.c_str(), octets) == 1;
+    return inet_pton(AF_INET, host.c_str(), octets) == 1 ||
+           inet_pton(AF_INET6, host.c_str(), octets) == 1;
 }
 
 // Sets the server name and what the certificate must name; "" when done,
@@ -33,7 +34,8 @@ std::string name_peer(SSL *ssl, const std::string &host, bool verify)
                    ? ""
                    : "cannot check the certificate against " + host;
     SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    if (SSL_set_tlsext_host_name(ssl, host.c_str()) != 1 || (verify && SSL_set1_host(ssl, host.c_str()) != 1))
+    if (SSL_set_tlsext_host_name(ssl, host.c_str()) != 1 ||
+        (verify && SSL_set1_host(ssl, host.c_str()) != 1))
         return "cannot use host name " + host;
     return "";
 }
@@ -48,7 +50,8 @@ std::string handshake_failure(SSL *ssl, int code, int saved_errno, const std::st
         (verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH))
         return "certificate does not match host " + host;
     if (reason == SSL_R_CERTIFICATE_VERIFY_FAILED)
-        return std::string("certificate verify failed (") + X509_verify_cert_error_string(verified) + ")";
+        return std::string("certificate verify failed (") +
+               X509_verify_cert_error_string(verified) + ")";
     if (reason == SSL_R_WRONG_VERSION_NUMBER || reason == SSL_R_PACKET_LENGTH_TOO_LONG ||
         reason == SSL_R_HTTP_REQUEST)
         return std::string("peer is not speaking TLS (") + chan_tls_reason(error) + ")";
@@ -78,7 +81,8 @@ std::string handshake(chan_rec *chan, SSL *ssl, const std::string &host, int tim
                               : chan_poll(chan, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
                                           int(left / 1000000), int(left % 1000000), &revents);
         if (ready == 0)
-            return "peer did not answer the TLS handshake within " + std::to_string(timeout_sec) + " s";
+            return "peer did not answer the TLS handshake within " + std::to_string(timeout_sec) +
+                   " s";
         if (ready < 0)
             return strerror(errno);
     }
@@ -87,7 +91,7 @@ std::string handshake(chan_rec *chan, SSL *ssl, const std::string &host, int tim
 // Starts the session on the open, plain channel; 1, or 0 with the session
 // freed (also when memory runs out on the way) and why in *why.
 int start_session(chan_rec *chan, chan_tls *tls, const char *host, int timeout_sec,
-                         std::string *why)
+                  std::string *why)
 {
     std::string name = host ? host : chan->remoteip ? chan->remoteip : "";
     if (name.size() > 2 && name.front() == '[' && name.back() == ']')
@@ -119,8 +123,8 @@ int start_session(chan_rec *chan, chan_tls *tls, const char *host, int timeout_s
     if (!why->empty())
         return 0;
     chan->tls = ssl.release();
-    chan_log("TLS Started: %s %s {%d}%s", SSL_get_version(chan->tls), SSL_get_cipher_name(chan->tls),
-             chan->sock, "\n");
+    chan_log("TLS Started: %s %s {%d}%s", SSL_get_version(chan->tls),
+             SSL_get_cipher_name(chan->tls), chan->sock, "\n");
     return 1;
 }
 
@@ -132,7 +136,8 @@ int chan_tls_start(chan_rec *chan, chan_tls *tls, const char *host, int timeout_
         return 0;
     chan_drop_error(chan);
     if (!chan_isopen(chan) || chan->tls) {
-        chan_set_error(chan, chan->tls ? "TLS is already running on this connection" : "Socket Not Open");
+        chan_set_error(chan,
+                       chan->tls ? "TLS is already running on this connection" : "Socket Not Open");
         return 0;
     }
     return oom_guard(

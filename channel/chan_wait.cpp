@@ -22,8 +22,8 @@ int check(chan_rec *chan, int sec, int usec, bool want_write)
     if (chan_tls_buffered(chan))
         return 1;
     short revents;
-    int ready = chan_poll(chan, short(POLLIN | POLLPRI | (want_write ? POLLOUT : 0)), sec, usec,
-                          &revents);
+    int ready =
+        chan_poll(chan, short(POLLIN | POLLPRI | (want_write ? POLLOUT : 0)), sec, usec, &revents);
     if (ready == 0) {
         chan_set_error(chan, "setting timeout failed");
         return 0;

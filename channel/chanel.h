@@ -17,19 +17,21 @@
 enum { CHAN_BLOCKING = 1, CHAN_NONBLOCKING = 2 };
 
 struct chan_rec {
-    uint16_t sock;       // descriptor; CHAN_NOT_OPEN when not open
-    char *localip;       // local address text (dotted IPv4, or IPv6), filled on first request
-    char *remoteip;      // host given to chan_open (lower-cased), or peer address
-    int timeout_sec;     // each wait for the connection lasts at most this
+    uint16_t sock;    // descriptor; CHAN_NOT_OPEN when not open
+    char *localip;    // local address text (dotted IPv4, or IPv6), filled on first request
+    char *remoteip;   // host given to chan_open (lower-cased), or peer address
+    int timeout_sec;  // each wait for the connection lasts at most this
     int timeout_usec;
-    char *error;         // text of the last failed operation
-    int pending_len;     // bytes held in pending
-    char *pending;       // received, not yet handed out; zero byte after it
+    char *error;      // text of the last failed operation
+    int pending_len;  // bytes held in pending
+    char *pending;    // received, not yet handed out; zero byte after it
     size_counter received;
     size_counter sent;
-    int mode;            // what chan_block last set: CHAN_BLOCKING, CHAN_NONBLOCKING, 0 unknown
-    struct ssl_st *tls;  // the TLS session (an OpenSSL SSL) once chan_tls_start made one; null: plain
-    int answer_due;      // 1 from a completed chan_write to the next read: a timed read then waits first
+    int mode;  // what chan_block last set: CHAN_BLOCKING, CHAN_NONBLOCKING, 0 unknown
+    struct ssl_st
+        *tls;        // the TLS session (an OpenSSL SSL) once chan_tls_start made one; null: plain
+    int answer_due;  // 1 from a completed chan_write to the next read: a timed read then waits
+                     // first
 };
 
 // The process-wide connection log, or null (the initial state).
@@ -161,10 +163,10 @@ enum { CHAN_TLS_NEVER = 0, CHAN_TLS_DEMAND = 1 };
 // chan_tls_new results: 0, or which setting cannot be used.
 enum {
     CHAN_TLS_OK = 0,
-    CHAN_TLS_BAD_CA_FILE,       // ca_file unreadable, or holds no certificate
-    CHAN_TLS_BAD_CA_DIR,        // ca_dir is not a readable directory
-    CHAN_TLS_BAD_CERT_FILE,     // cert_file unreadable or no certificate (or no key, key_file unset)
-    CHAN_TLS_BAD_KEY_FILE,      // key_file unreadable, encrypted or no key
+    CHAN_TLS_BAD_CA_FILE,    // ca_file unreadable, or holds no certificate
+    CHAN_TLS_BAD_CA_DIR,     // ca_dir is not a readable directory
+    CHAN_TLS_BAD_CERT_FILE,  // cert_file unreadable or no certificate (or no key, key_file unset)
+    CHAN_TLS_BAD_KEY_FILE,   // key_file unreadable, encrypted or no key
     CHAN_TLS_KEY_WITHOUT_CERT,  // key_file set, cert_file not
     CHAN_TLS_KEY_MISMATCH,      // key_file does not belong to cert_file's certificate
     CHAN_TLS_FAILED             // out is null, or the TLS library could not make a context

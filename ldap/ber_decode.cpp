@@ -128,19 +128,12 @@ int decode(ldap_handle *ldap, const data_element &e, lresult *target, int depth)
         target->application = tag & 0x1F;
     int type = 0, choice = -1;
     switch (ber_kind_of(tag, &type, &choice)) {
-    case BER_NESTED:
-        return decode_constructed(ldap, e, target, depth);
-    case BER_TEXT:
-        return append_text(target, e, type, choice, consumed);
-    case BER_INTEGER:
-        return append_integer(target, e, type, consumed);
-    case BER_SKIPPED:
-        return consumed;
-    case BER_OPEN_SEQUENCE:
-        return e.header;
-    default:
-        set_error(target, UNKNOWN_TYPE);
-        return -1;
+    case BER_NESTED: return decode_constructed(ldap, e, target, depth);
+    case BER_TEXT: return append_text(target, e, type, choice, consumed);
+    case BER_INTEGER: return append_integer(target, e, type, consumed);
+    case BER_SKIPPED: return consumed;
+    case BER_OPEN_SEQUENCE: return e.header;
+    default: set_error(target, UNKNOWN_TYPE); return -1;
     }
 }
 
@@ -226,8 +219,8 @@ lresult *decode_usual_message(ldap_handle *ldap, const unsigned char *octets, in
         return nullptr;
     at = op.content + op.length;
     data_element extra = data_break_down(at, static_cast<int>(end - at));
-    if (at != end && (extra.length == -2 || extra.tag != 0xA0 ||
-                      extra.content + extra.length != end))
+    if (at != end &&
+        (extra.length == -2 || extra.tag != 0xA0 || extra.content + extra.length != end))
         return nullptr;
     // Depth 2: where the general decoder meets the operation's children.
     lresult *result = decode_nested(ldap, op, 2);

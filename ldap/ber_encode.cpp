@@ -220,10 +220,7 @@ void data_add_string(data_buf *buf, const char *text)
     data_primitive(buf, 0x04, text, static_cast<int>(s_strlen(text)));
 }
 
-void data_add_ldapdn(data_buf *buf, const char *text)
-{
-    data_add_string(buf, text);
-}
+void data_add_ldapdn(data_buf *buf, const char *text) { data_add_string(buf, text); }
 
 void data_add_binary(data_buf *buf, const void *octets, int count)
 {

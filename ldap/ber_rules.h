@@ -34,16 +34,21 @@ inline ber_kind ber_kind_of(int tag, int *type, int *choice)
     // An application primitive is read as an OCTET STRING.
     *type = (tag & 0xC0) == 0x40 ? 4 : tag & 0x1F;
     switch (*type) {
-    case 1: case 2: case 10:
-        return BER_INTEGER;
-    case 3: case 4: case 19: case 22:
-        return BER_TEXT;
-    case 5: case 6: case 9: case 17: case 23: case 24:
-        return BER_SKIPPED;
-    case 16:
-        return BER_OPEN_SEQUENCE;
-    default:
-        return BER_JUNK;
+    case 1:
+    case 2:
+    case 10: return BER_INTEGER;
+    case 3:
+    case 4:
+    case 19:
+    case 22: return BER_TEXT;
+    case 5:
+    case 6:
+    case 9:
+    case 17:
+    case 23:
+    case 24: return BER_SKIPPED;
+    case 16: return BER_OPEN_SEQUENCE;
+    default: return BER_JUNK;
     }
 }
 

@@ -77,7 +77,7 @@ namespace {
 // The reply (or a notice of disconnection) is the caller's; null when none
 // came, the failure recorded as `unsent` or `missing` says.
 lresult *exchange_once(ldap_handle *ldap, const ldap_request *request, const char *unsent,
-                              const char *missing)
+                       const char *missing)
 {
     int msgid = ldap_send_request(ldap, request, nullptr);
     if (!msgid) {

@@ -27,10 +27,8 @@ bool children_checked(const data_element &e, int depth)
             // Its header alone: its content is read as further children.
             pos += child.header;
             continue;
-        case BER_JUNK:
-            return false;
-        default:
-            break;
+        case BER_JUNK: return false;
+        default: break;
         }
         pos += child.header + child.length;
     }

@@ -83,7 +83,8 @@ int reserve(ldap_handle *ldap, int more)
     int size = ldap->rx_size * 2;
     if (size < ldap->rx_start + ldap->rx_len + more)
         size = ldap->rx_start + ldap->rx_len + more;
-    unsigned char *grown = static_cast<unsigned char *>(realloc(ldap->rx_data, static_cast<size_t>(size)));
+    unsigned char *grown =
+        static_cast<unsigned char *>(realloc(ldap->rx_data, static_cast<size_t>(size)));
     if (!grown)
         return 0;
     ldap->rx_data = grown;
@@ -109,10 +110,7 @@ int buffered_message(ldap_handle *ldap, int *size)
     return 1;
 }
 
-long long monotonic_ms()
-{
-    return monotonic_us() / 1000;
-}
+long long monotonic_ms() { return monotonic_us() / 1000; }
 
 // The earlier of the operation's deadline and the handle's limit; 0: none.
 long long deadline_of(const ldap_handle *ldap)
@@ -148,12 +146,16 @@ int read_before_deadline(ldap_handle *ldap, unsigned char *into)
 bool result_code_valid(lresult *message)
 {
     switch (message->application) {
-    case LDAP_BIND_RESPONSE: case LDAP_SEARCH_DONE: case LDAP_MODIFY_RESPONSE:
-    case LDAP_ADD_RESPONSE: case LDAP_DEL_RESPONSE: case LDAP_MODDN_RESPONSE:
-    case LDAP_COMPARE_RESPONSE: case LDAP_EXTENDED_RESPONSE:
+    case LDAP_BIND_RESPONSE:
+    case LDAP_SEARCH_DONE:
+    case LDAP_MODIFY_RESPONSE:
+    case LDAP_ADD_RESPONSE:
+    case LDAP_DEL_RESPONSE:
+    case LDAP_MODDN_RESPONSE:
+    case LDAP_COMPARE_RESPONSE:
+    case LDAP_EXTENDED_RESPONSE:
         return lresult_check(message, 0) == 1 && lresult_get_int(message, 0) >= 0;
-    default:
-        return true;
+    default: return true;
     }
 }
 
@@ -230,10 +232,7 @@ long long ldap_limit_left(ldap_handle *ldap)
     return ldap->limit_ms ? ldap->limit_ms - monotonic_ms() : LLONG_MAX;
 }
 
-int ldap_timed_out(ldap_handle *ldap)
-{
-    return ldap ? ldap->timed_out : 0;
-}
+int ldap_timed_out(ldap_handle *ldap) { return ldap ? ldap->timed_out : 0; }
 
 void ldap_drop_received(ldap_handle *ldap)
 {
@@ -252,7 +251,8 @@ int ldap_send(ldap_handle *ldap, const ldap_request *request, int msgid, static_
         return 0;
     data_buf message;
     data_init(&message);
-    int sent = ldap_build_message(&message, request, msgid, controls) && send_message(ldap, &message);
+    int sent =
+        ldap_build_message(&message, request, msgid, controls) && send_message(ldap, &message);
     data_clear(&message);
     return sent;
 }
@@ -285,8 +285,8 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
         ldap_log_data(ldap, "IN", LRESULT_INVALID, controls_out);
         return junk(ldap);
     }
-    lresult *result = ldap_decode_data(ldap, ldap->rx_data + ldap->rx_start, ldap->rx_len,
-                                       controls_out);
+    lresult *result =
+        ldap_decode_data(ldap, ldap->rx_data + ldap->rx_start, ldap->rx_len, controls_out);
     ldap_log_data(ldap, "IN", result, controls_out);
     if (result == LRESULT_INVALID)
         return junk(ldap);

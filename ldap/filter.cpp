@@ -26,10 +26,7 @@ void fail(data_buf *out)
     data_add_data(out, &failed);
 }
 
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // A value piece with each backslash-hex-hex escape turned into its octet;
 // any other backslash stays as it is.

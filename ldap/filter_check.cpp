@@ -8,15 +8,9 @@
 
 namespace {
 
-bool key_char(char c)
-{
-    return isalnum(static_cast<unsigned char>(c)) || c == '-';
-}
+bool key_char(char c) { return isalnum(static_cast<unsigned char>(c)) || c == '-'; }
 
-bool digit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+bool digit(char c) { return c >= '0' && c <= '9'; }
 
 struct strict_reader {
     const char *at;

@@ -138,15 +138,9 @@ void ldap_set_error(ldap_handle *ldap, const char *text, int code)
     ldap->error_code = code;
 }
 
-int ldap_error(ldap_handle *ldap)
-{
-    return ldap ? ldap->error_code : -1;
-}
+int ldap_error(ldap_handle *ldap) { return ldap ? ldap->error_code : -1; }
 
-char *ldap_error_str(ldap_handle *ldap)
-{
-    return ldap ? ldap->error_text : nullptr;
-}
+char *ldap_error_str(ldap_handle *ldap) { return ldap ? ldap->error_text : nullptr; }
 
 void ldap_log(ldap_handle *ldap, const char *text, lresult *result)
 {

@@ -117,12 +117,12 @@ struct lresult_node {
 };
 
 struct lresult {
-    int application;     // APPLICATION tag number; -1 for a failed decode
-    int id;              // message ID
-    char *error;         // owned error text, or null
-    static_list items;   // owned lresult_node pointers in wire order
-    int attr_cursor;     // attribute walk position
-    char **values;       // owned vector of value texts, built on demand
+    int application;    // APPLICATION tag number; -1 for a failed decode
+    int id;             // message ID
+    char *error;        // owned error text, or null
+    static_list items;  // owned lresult_node pointers in wire order
+    int attr_cursor;    // attribute walk position
+    char **values;      // owned vector of value texts, built on demand
 };
 
 // What a decoding that found junk answers instead of a list.
@@ -239,9 +239,9 @@ void lresult_log(lresult *list, FILE *stream, const char *prefix);
 // LDAP handle and client messages (handle.cpp)
 
 struct ldap_handle {
-    msg_fn emsg;             // error sink, or null
-    msg_fn dmsg;             // debug sink, or null
-    char *host;              // server host, owned
+    msg_fn emsg;  // error sink, or null
+    msg_fn dmsg;  // debug sink, or null
+    char *host;   // server host, owned
     int port;
     int own_chan;            // the handle made chan and releases it
     chan_rec *chan;          // channel in use, or null
@@ -261,9 +261,9 @@ struct ldap_handle {
     // While non-zero, the monotonic time by which everything the handle does
     // must be over (ldap_set_limit): no wait lasts beyond it.
     long long limit_ms;
-    int connect_timeout;  // seconds for ldap_connect's attempt; 0: 20
-    int read_timeout;     // seconds of each wait on its channels; 0: 30
-    int timed_out;        // the last operation failed because time ran out
+    int connect_timeout;    // seconds for ldap_connect's attempt; 0: 20
+    int read_timeout;       // seconds of each wait on its channels; 0: 30
+    int timed_out;          // the last operation failed because time ran out
     int referrals_dropped;  // referrals not kept (too many, or no memory), counted only
     chan_tls *tls;          // TLS context of ldap_connect (borrowed), or null
     int tls_mode;           // LDAP_TLS_OFF, LDAP_TLS_STARTTLS or LDAP_TLS_LDAPS
@@ -297,12 +297,12 @@ struct ldap_mod_item {
 };
 
 struct ldap_mod {
-    char *mod_text;      // owned; released by ldap_mod_clear
-    static_list items;   // owned ldap_mod_item records
+    char *mod_text;     // owned; released by ldap_mod_clear
+    static_list items;  // owned ldap_mod_item records
 };
 
 struct ldap_cr {
-    char *type;            // control OID, owned
+    char *type;  // control OID, owned
     int critical;
     int length;            // value bytes
     unsigned char *value;  // owned, or null
@@ -337,13 +337,26 @@ void ldap_cr_clear(ldap_cr *cr);
 
 // protocolOp numbers
 enum {
-    LDAP_BIND_REQUEST = 0, LDAP_BIND_RESPONSE = 1, LDAP_UNBIND_REQUEST = 2,
-    LDAP_SEARCH_REQUEST = 3, LDAP_SEARCH_ENTRY = 4, LDAP_SEARCH_DONE = 5,
-    LDAP_MODIFY_REQUEST = 6, LDAP_MODIFY_RESPONSE = 7, LDAP_ADD_REQUEST = 8,
-    LDAP_ADD_RESPONSE = 9, LDAP_DEL_REQUEST = 10, LDAP_DEL_RESPONSE = 11,
-    LDAP_MODDN_REQUEST = 12, LDAP_MODDN_RESPONSE = 13, LDAP_COMPARE_REQUEST = 14,
-    LDAP_COMPARE_RESPONSE = 15, LDAP_ABANDON_REQUEST = 16, LDAP_SEARCH_REFERENCE = 19,
-    LDAP_EXTENDED_REQUEST = 23, LDAP_EXTENDED_RESPONSE = 24
+    LDAP_BIND_REQUEST = 0,
+    LDAP_BIND_RESPONSE = 1,
+    LDAP_UNBIND_REQUEST = 2,
+    LDAP_SEARCH_REQUEST = 3,
+    LDAP_SEARCH_ENTRY = 4,
+    LDAP_SEARCH_DONE = 5,
+    LDAP_MODIFY_REQUEST = 6,
+    LDAP_MODIFY_RESPONSE = 7,
+    LDAP_ADD_REQUEST = 8,
+    LDAP_ADD_RESPONSE = 9,
+    LDAP_DEL_REQUEST = 10,
+    LDAP_DEL_RESPONSE = 11,
+    LDAP_MODDN_REQUEST = 12,
+    LDAP_MODDN_RESPONSE = 13,
+    LDAP_COMPARE_REQUEST = 14,
+    LDAP_COMPARE_RESPONSE = 15,
+    LDAP_ABANDON_REQUEST = 16,
+    LDAP_SEARCH_REFERENCE = 19,
+    LDAP_EXTENDED_REQUEST = 23,
+    LDAP_EXTENDED_RESPONSE = 24
 };
 
 // The process-wide message ID counter; the first request carries ID 1.
@@ -362,9 +375,9 @@ struct ldap_request {
     int code;
     const char *matched_dn;
     const char *error_message;
-    static_list *referrals;       // URL texts, sent when code is 10
-    const char *response_name;    // 24 only
-    const char *response_value;   // 24 only
+    static_list *referrals;      // URL texts, sent when code is 10
+    const char *response_name;   // 24 only
+    const char *response_value;  // 24 only
     // ExtendedRequest (23): the operation's OID and its value (null: none)
     const char *request_name;
     const char *request_value;
@@ -666,8 +679,7 @@ int ldap_ext_response(ldap_handle *ldap, int op, int code, const char *matched_d
                       const char *error_message, static_list *referrals, const char *name,
                       const char *value);
 int ldap_control_response(ldap_handle *ldap, int op, int code, const char *matched_dn, int msgid,
-                          const char *error_message, static_list *referrals,
-                          static_list *controls);
+                          const char *error_message, static_list *referrals, static_list *controls);
 int ldap_search_response(ldap_handle *ldap, const data_buf *entry, int msgid);
 int ldap_search_reference(ldap_handle *ldap, static_list *urls, int msgid);
 

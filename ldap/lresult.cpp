@@ -6,10 +6,7 @@
 
 namespace {
 
-bool is_list(const lresult *list)
-{
-    return list && list != LRESULT_INVALID;
-}
+bool is_list(const lresult *list) { return list && list != LRESULT_INVALID; }
 
 // Releases one element. A shared node is one block with its value: the
 // nested list's block, the node right after the list, for a constructed
@@ -39,14 +36,15 @@ int node_kind(const lresult_node *node)
     if (!node)
         return KIND_NONE;
     switch (node->type) {
-    case 1: case 2: case 10:
-        return KIND_INTEGER;
-    case 3: case 4: case 19: case 22:
-        return KIND_TEXT;
-    case 16:
-        return KIND_NESTED;
-    default:
-        return static_cast<signed char>(node->type & 0xFF) < 0 ? KIND_CONTEXT : KIND_NONE;
+    case 1:
+    case 2:
+    case 10: return KIND_INTEGER;
+    case 3:
+    case 4:
+    case 19:
+    case 22: return KIND_TEXT;
+    case 16: return KIND_NESTED;
+    default: return static_cast<signed char>(node->type & 0xFF) < 0 ? KIND_CONTEXT : KIND_NONE;
     }
 }
 
@@ -81,20 +79,11 @@ void lresult_remove(lresult *list, int position)
         node_release(static_cast<lresult_node *>(static_remove_num(&list->items, position)));
 }
 
-int lresult_application(const lresult *list)
-{
-    return is_list(list) ? list->application : 0;
-}
+int lresult_application(const lresult *list) { return is_list(list) ? list->application : 0; }
 
-int lresult_id(const lresult *list)
-{
-    return is_list(list) ? list->id : 0;
-}
+int lresult_id(const lresult *list) { return is_list(list) ? list->id : 0; }
 
-int lresult_size(lresult *list)
-{
-    return is_list(list) ? static_size(&list->items) : 0;
-}
+int lresult_size(lresult *list) { return is_list(list) ? static_size(&list->items) : 0; }
 
 lresult_node *lresult_get(lresult *list, int position)
 {
@@ -103,10 +92,7 @@ lresult_node *lresult_get(lresult *list, int position)
     return static_cast<lresult_node *>(static_get_num(&list->items, position));
 }
 
-int lresult_check(lresult *list, int position)
-{
-    return node_kind(lresult_get(list, position));
-}
+int lresult_check(lresult *list, int position) { return node_kind(lresult_get(list, position)); }
 
 int lresult_get_choice(lresult *list, int position)
 {

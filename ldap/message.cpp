@@ -95,29 +95,26 @@ int encode_request(data_buf *body, const ldap_request *r, int *constructed)
         data_add_string(body, r->name);
         add_octets_tagged(body, 0x80, r->password);
         return 1;
-    case LDAP_BIND_RESPONSE: case LDAP_SEARCH_DONE: case LDAP_MODIFY_RESPONSE:
-    case LDAP_ADD_RESPONSE: case LDAP_DEL_RESPONSE: case LDAP_MODDN_RESPONSE:
-    case LDAP_COMPARE_RESPONSE:
-        add_result(body, r);
-        return 1;
+    case LDAP_BIND_RESPONSE:
+    case LDAP_SEARCH_DONE:
+    case LDAP_MODIFY_RESPONSE:
+    case LDAP_ADD_RESPONSE:
+    case LDAP_DEL_RESPONSE:
+    case LDAP_MODDN_RESPONSE:
+    case LDAP_COMPARE_RESPONSE: add_result(body, r); return 1;
     case LDAP_EXTENDED_RESPONSE:
         add_result(body, r);
         add_octets_tagged(body, 0x8A, r->response_name);
         add_octets_tagged(body, 0x8B, r->response_value);
         return 1;
-    case LDAP_UNBIND_REQUEST:
-        return 1;
+    case LDAP_UNBIND_REQUEST: return 1;
     case LDAP_EXTENDED_REQUEST:
         add_octets_tagged(body, 0x80, r->request_name);
         if (r->request_value)
             add_octets_tagged(body, 0x81, r->request_value);
         return 1;
-    case LDAP_SEARCH_REQUEST:
-        add_search(body, r);
-        return 1;
-    case LDAP_SEARCH_ENTRY:
-        data_add_data(body, r->entry);
-        return 1;
+    case LDAP_SEARCH_REQUEST: add_search(body, r); return 1;
+    case LDAP_SEARCH_ENTRY: data_add_data(body, r->entry); return 1;
     case LDAP_MODIFY_REQUEST:
     case LDAP_ADD_REQUEST:
         data_add_string(body, r->dn);
@@ -154,11 +151,8 @@ int encode_request(data_buf *body, const ldap_request *r, int *constructed)
         *constructed = 0;
         return 1;
     }
-    case LDAP_SEARCH_REFERENCE:
-        add_string_list(body, r->urls);
-        return 1;
-    default:
-        return 0;
+    case LDAP_SEARCH_REFERENCE: add_string_list(body, r->urls); return 1;
+    default: return 0;
     }
 }
 

@@ -6,10 +6,7 @@
 
 namespace {
 
-char *copy_text(const char *text)
-{
-    return text ? strdup(text) : nullptr;
-}
+char *copy_text(const char *text) { return text ? strdup(text) : nullptr; }
 
 // Releases what an item holds; the item itself is its list's to free.
 void item_clear(void *item)

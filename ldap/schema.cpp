@@ -17,19 +17,16 @@
 
 namespace {
 
-const int MAX_TYPES = 16384;     // attribute types kept
-const size_t MAX_KEYS = 65536;   // names and OIDs kept, over all types
-const int MAX_TYPE_KEYS = 32;    // names and OID of one type
-const int MAX_KEY = 128;         // octets of one name or OID
-const int MAX_DEPTH = 8;         // parentheses open at once in a description
+const int MAX_TYPES = 16384;    // attribute types kept
+const size_t MAX_KEYS = 65536;  // names and OIDs kept, over all types
+const int MAX_TYPE_KEYS = 32;   // names and OID of one type
+const int MAX_KEY = 128;        // octets of one name or OID
+const int MAX_DEPTH = 8;        // parentheses open at once in a description
 
 // Lower-cased name or OID -> type number.
 using key_map = std::unordered_map<std::string, int>;
 
-key_map *keys_of(const ldap_schema *schema)
-{
-    return static_cast<key_map *>(schema->keys);
-}
+key_map *keys_of(const ldap_schema *schema) { return static_cast<key_map *>(schema->keys); }
 
 enum token_kind { TOKEN_END, TOKEN_OPEN, TOKEN_CLOSE, TOKEN_QUOTED, TOKEN_WORD, TOKEN_BAD };
 
@@ -115,7 +112,7 @@ bool keyword_is(const token &t, const char *keyword)
 // SINGLE-VALUE, ... or one of a server's own making) stands alone.
 bool takes_argument(const token &t)
 {
-    static const char *const KEYWORDS[] = {"DESC", "SUP", "EQUALITY", "ORDERING",
+    static const char *const KEYWORDS[] = {"DESC",   "SUP",    "EQUALITY", "ORDERING",
                                            "SUBSTR", "SYNTAX", "USAGE"};
     for (const char *keyword : KEYWORDS)
         if (keyword_is(t, keyword))
@@ -367,9 +364,9 @@ int ldap_schema_read(ldap_schema *schema, ldap_handle *ldap)
                            });
     if (code != 0 || !subentry)
         return read_failed(schema, code, "Could not read the subschema subentry's name", ldap);
-    code = read_values(ldap, subentry, "(objectClass=subschema)", "attributeTypes",
-                       bounds.seconds(),
-                       [&](const char *description) { ldap_schema_add(schema, description, -1); });
+    code =
+        read_values(ldap, subentry, "(objectClass=subschema)", "attributeTypes", bounds.seconds(),
+                    [&](const char *description) { ldap_schema_add(schema, description, -1); });
     free(subentry);
     if (code != 0)
         return read_failed(schema, code, "Could not read the attribute types", ldap);

@@ -27,7 +27,6 @@ char *text_at(lresult *list, int position)
     return kind == 2 || kind == 4 ? empty : nullptr;
 }
 
-
 // Hands an entry on, whole or as its DN; the sink keeps it or it is freed.
 void hand_entry(ldap_entry_sink *sink, lresult *entry)
 {
@@ -45,8 +44,7 @@ void hand_entry(ldap_entry_sink *sink, lresult *entry)
 // Hands the entries of search msgid to the sink and gathers its references;
 // returns the message that ends it (normally its SearchResultDone, its
 // controls in *controls), or null when none came.
-lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_sink *sink,
-                               lresult **controls)
+lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_sink *sink, lresult **controls)
 {
     for (;;) {
         lresult *message = nullptr;
@@ -130,10 +128,7 @@ lresult *ldap_next_entry(static_list *results)
     return results ? static_cast<lresult *>(static_get(results)) : nullptr;
 }
 
-char *ldap_get_dn(lresult *entry)
-{
-    return lresult_get_char(entry, 0);
-}
+char *ldap_get_dn(lresult *entry) { return lresult_get_char(entry, 0); }
 
 char *ldap_first_attribute(lresult *entry)
 {
@@ -184,7 +179,4 @@ char *ldap_attribute_at(lresult *entry, int index, lresult **values)
     return text_at(attribute, 0);
 }
 
-char *ldap_value_at(lresult *values, int index)
-{
-    return text_at(values, index);
-}
+char *ldap_value_at(lresult *values, int index) { return text_at(values, index); }

@@ -17,8 +17,8 @@ int send_response(ldap_handle *ldap, ldap_request *request, int msgid, static_li
 }
 
 // A referral list always goes out under result code 10, so that it is sent.
-ldap_request result_request(int op, int code, const char *matched_dn,
-                            const char *error_message, static_list *referrals)
+ldap_request result_request(int op, int code, const char *matched_dn, const char *error_message,
+                            static_list *referrals)
 {
     ldap_request request = {};
     request.op = op;
@@ -61,8 +61,7 @@ int ldap_ext_response(ldap_handle *ldap, int op, int code, const char *matched_d
 }
 
 int ldap_control_response(ldap_handle *ldap, int op, int code, const char *matched_dn, int msgid,
-                          const char *error_message, static_list *referrals,
-                          static_list *controls)
+                          const char *error_message, static_list *referrals, static_list *controls)
 {
     ldap_request request = result_request(op, code, matched_dn, error_message, referrals);
     return send_response(ldap, &request, msgid, controls, RESPONSE_FAILED);

@@ -25,6 +25,8 @@ enum mask_mode { MASK_NONE, MASK_BIND, MASK_SASL };
 
 const char *operation_name(int application)
 {
+    // Several names a line, as the formatter would not keep them.
+    // clang-format off
     static const char *const names[] = {
         "LDAP_BIND_REQUEST", "LDAP_BIND_RESPONCE", "LDAP_UNBIND_REQUEST",
         "LDAP_SEARCH_REQUEST", "LDAP_SEARCH_RESPONCE_A", "LDAP_SEARCH_RESPONCE_B",
@@ -34,6 +36,7 @@ const char *operation_name(int application)
         "LDAP_COMPARE_RESPONSE", "LDAP_ABANDON_REQUEST", nullptr, nullptr,
         "LDAP_SEARCH_REFERENCE_C", nullptr, nullptr, nullptr, "LDAP_EXTENDED_REQUEST",
         "LDAP_EXTENDED_RESPONSE"};
+    // clang-format on
     const int count = sizeof names / sizeof names[0];
     if (application >= 0 && application < count && names[application])
         return names[application];
@@ -56,13 +59,34 @@ void print_type_name(FILE *out, const lresult_node *node, bool masked)
     const char *name = nullptr;
     bool number = false, text = false;
     switch (node->type & 0x1F) {
-    case 1: name = "BOOLEAN"; number = true; break;
-    case 2: name = "INTEGER"; number = true; break;
-    case 10: name = "ENUMERATED"; number = true; break;
-    case 3: name = "BIT_STR"; text = true; break;
-    case 4: name = "OCTET_STR"; text = true; break;
-    case 19: name = "PRINT_STR"; text = true; break;
-    case 22: name = "IA5_STR"; text = true; break;
+    case 1:
+        name = "BOOLEAN";
+        number = true;
+        break;
+    case 2:
+        name = "INTEGER";
+        number = true;
+        break;
+    case 10:
+        name = "ENUMERATED";
+        number = true;
+        break;
+    case 3:
+        name = "BIT_STR";
+        text = true;
+        break;
+    case 4:
+        name = "OCTET_STR";
+        text = true;
+        break;
+    case 19:
+        name = "PRINT_STR";
+        text = true;
+        break;
+    case 22:
+        name = "IA5_STR";
+        text = true;
+        break;
     case 5: name = "NULL"; break;
     case 6: name = "OBJECT_ID"; break;
     case 9: name = "REAL"; break;
@@ -107,8 +131,8 @@ void print_node(const lresult_node *node, int position, FILE *out, const std::st
                 int depth, mask_mode mode)
 {
     const char *p = prefix.c_str();
-    bool masked = node->size > 0 && ((mode == MASK_BIND && position == 2) ||
-                                     (mode == MASK_SASL && position == 1));
+    bool masked = node->size > 0 &&
+                  ((mode == MASK_BIND && position == 2) || (mode == MASK_SASL && position == 1));
     fprintf(out, "%s  %2.2d -  Type: %02X  (size=%d) (content=%d)\n", p, position, node->type,
             node->size, node->choice);
     fprintf(out, "%s               ", p);
@@ -158,8 +182,8 @@ void print_list(lresult *list, FILE *out, const std::string &prefix, int depth, 
     fprintf(out, "%s No Entries: %d\n", p, count);
     fprintf(out, "%s\n", p);
     for (int i = 0; i < count; i++)
-        print_node(static_cast<const lresult_node *>(static_get_num(&list->items, i)), i, out, prefix,
-                   depth, mode);
+        print_node(static_cast<const lresult_node *>(static_get_num(&list->items, i)), i, out,
+                   prefix, depth, mode);
     fprintf(out, "%s-------------------------------------\n", p);
     fflush(out);
 }

@@ -28,7 +28,8 @@ bool ends_host(char c) { return !c || is_one_of(c, "<>[] \"#&\\/\r\n"); }
 
 // The '@' that separates user and host: the first, or the second when
 // another one follows it ("a@b@c" is user "a@b" at host "c").
-const char *address_at(const char *text) {
+const char *address_at(const char *text)
+{
     const char *at = text ? std::strchr(text, '@') : nullptr;
     const char *second = at ? std::strchr(at + 1, '@') : nullptr;
     return second ? second : at;
@@ -36,26 +37,33 @@ const char *address_at(const char *text) {
 
 // Start of the user part that ends at at: after the nearest delimiter
 // before it, past an "&lt;" and then an "&gt;" left by HTML quoting.
-const char *user_start(const char *text, const char *at) {
+const char *user_start(const char *text, const char *at)
+{
     const char *start = at;
-    while (start > text && !is_one_of(start[-1], ADDR_DELIMS)) start--;
-    if (s_strnicmp(start, "&lt;", 4) == 0) start += 4;
-    if (s_strnicmp(start, "&gt;", 4) == 0) start += 4;
+    while (start > text && !is_one_of(start[-1], ADDR_DELIMS))
+        start--;
+    if (s_strnicmp(start, "&lt;", 4) == 0)
+        start += 4;
+    if (s_strnicmp(start, "&gt;", 4) == 0)
+        start += 4;
     return start;
 }
 
 // The decimal number at the start of text; 0 when there is none or it does
 // not fit a signed 32-bit integer.
-int leading_number(const char *text) {
+int leading_number(const char *text)
+{
     long long value = 0;
     for (; *text >= '0' && *text <= '9'; text++) {
         value = value * 10 + (*text - '0');
-        if (value > INT_MAX) return 0;
+        if (value > INT_MAX)
+            return 0;
     }
     return static_cast<int>(value);
 }
 
-void trim_blanks(std::string &s) {
+void trim_blanks(std::string &s)
+{
     size_t end = s.find_last_not_of(" \t");
     s.erase(end == std::string::npos ? 0 : end + 1);
     s.erase(0, s.find_first_not_of(" \t"));
@@ -63,22 +71,27 @@ void trim_blanks(std::string &s) {
 
 // The text after the address word that begins before at: past the next
 // space and the spaces after it; empty when nothing follows.
-std::string after_word(const std::string &s, size_t at) {
+std::string after_word(const std::string &s, size_t at)
+{
     size_t space = s.find(' ', at);
     size_t tail = space == std::string::npos ? space : s.find_first_not_of(' ', space);
     return tail == std::string::npos ? std::string() : s.substr(tail);
 }
 
 // s in buf; null when s is empty.
-char *give(char *buf, const std::string &s) {
-    if (s.empty()) return nullptr;
+char *give(char *buf, const std::string &s)
+{
+    if (s.empty())
+        return nullptr;
     return lcpy(buf, s.c_str(), PART_SIZE);
 }
 
 }  // namespace
 
-char *net_addr_seperator(char *list) {
-    if (!list) return nullptr;
+char *net_addr_seperator(char *list)
+{
+    if (!list)
+        return nullptr;
     bool esc = false, quoted = false;
     for (char *p = list; *p; p++) {
         if (*p == ESC) {
@@ -87,7 +100,8 @@ char *net_addr_seperator(char *list) {
             continue;
         } else if (quoted) {
             if (*p == '\\') {
-                if (!*++p) break;
+                if (!*++p)
+                    break;
             } else if (*p == '"') {
                 quoted = false;
             }
@@ -101,9 +115,11 @@ char *net_addr_seperator(char *list) {
     return nullptr;
 }
 
-char *net_remove_qoute(const char *address) {
+char *net_remove_qoute(const char *address)
+{
     static char clean[PART_SIZE];
-    if (!address) return nullptr;
+    if (!address)
+        return nullptr;
     size_t n = 0;
     bool esc = false, bracket = false;
     for (const char *p = address; *p && n < CLEAN_MAX; p++) {
@@ -113,7 +129,8 @@ char *net_remove_qoute(const char *address) {
             continue;
         } else if (*p == '"') {
             p = std::strchr(p + 1, '"');
-            if (!p) break;
+            if (!p)
+                break;
         } else if (*p == '<') {
             n = 0;  // only the text after the last '<' counts
             bracket = true;
@@ -127,51 +144,64 @@ char *net_remove_qoute(const char *address) {
     return clean;
 }
 
-char *net_user_only(const char *address) {
+char *net_user_only(const char *address)
+{
     static char user[PART_SIZE];
     const char *text = net_remove_qoute(address);
     const char *at = address_at(text);
-    if (!at) return nullptr;
+    if (!at)
+        return nullptr;
     lcpy(user, user_start(text, at), PART_SIZE);
-    if (const char *cut = address_at(user)) user[cut - user] = 0;
+    if (const char *cut = address_at(user))
+        user[cut - user] = 0;
     return *user ? user : nullptr;
 }
 
-char *net_host_only(const char *address) {
+char *net_host_only(const char *address)
+{
     static char host[PART_SIZE];
     const char *at = address_at(net_remove_qoute(address));
-    if (!at) return nullptr;
+    if (!at)
+        return nullptr;
     lcpy(host, at + 1, PART_SIZE);
     char *p = host;
     for (; !ends_host(*p) && *p != ':' && *p != ','; p++)
-        if (*p == '_') *p = '.';
+        if (*p == '_')
+            *p = '.';
     *p = 0;
     return *host ? host : nullptr;
 }
 
-int net_port_only(const char *address) {
+int net_port_only(const char *address)
+{
     const char *text = net_remove_qoute(address);
-    if (!text) return 0;
+    if (!text)
+        return 0;
     const char *at = address_at(text);
     for (const char *p = at ? at + 1 : text; !ends_host(*p); p++)
-        if (*p == ':') return leading_number(p + 1);
+        if (*p == ':')
+            return leading_number(p + 1);
     return 0;
 }
 
-char *net_addr_only(const char *address) {
+char *net_addr_only(const char *address)
+{
     static char joined[JOINED_SIZE];
     const char *user = net_user_only(address);
     const char *host = net_host_only(address);
-    if (!user || !host) return nullptr;
+    if (!user || !host)
+        return nullptr;
     lprintf(joined, JOINED_SIZE, "%s@%s", user, host);
     return joined;
 }
 
-char *net_addr_port(const char *address) {
+char *net_addr_port(const char *address)
+{
     static char joined[JOINED_SIZE];
     const char *user = net_user_only(address);
     const char *host = net_host_only(address);
-    if (!user || !host) return nullptr;
+    if (!user || !host)
+        return nullptr;
     int port = net_port_only(address);
     if (port)
         lprintf(joined, JOINED_SIZE, "%s@%s:%d", user, host, port);
@@ -183,9 +213,11 @@ char *net_addr_port(const char *address) {
 namespace {
 
 // The display name or comment beside the address, in extra.
-char *find_extra(const char *address) {
+char *find_extra(const char *address)
+{
     static char extra[PART_SIZE];
-    if (!address) return nullptr;
+    if (!address)
+        return nullptr;
     std::string out;
     size_t at = std::string::npos;
     bool blank_after_at = false, bracket_seen = false;
@@ -205,7 +237,8 @@ char *find_extra(const char *address) {
             depth++;
             bracket_seen = true;
         } else if (depth) {
-            if (c == '>') depth--;
+            if (c == '>')
+                depth--;
         } else {
             if (c == '@' && (at == std::string::npos || !blank_after_at)) {
                 at = out.size();
@@ -217,10 +250,12 @@ char *find_extra(const char *address) {
         }
     }
     if (!bracket_seen) {  // cut the address word out of "name addr comment"
-        if (at == std::string::npos) return nullptr;
+        if (at == std::string::npos)
+            return nullptr;
         std::string tail = after_word(out, at);
         size_t start = at;
-        while (start > 0 && !is_one_of(out[start - 1], WORD_DELIMS)) start--;
+        while (start > 0 && !is_one_of(out[start - 1], WORD_DELIMS))
+            start--;
         out.resize(start);
         out += tail;
     }
@@ -231,32 +266,40 @@ char *find_extra(const char *address) {
 }
 
 // The earlier form of the same.
-char *find_extra_old(const char *address) {
+char *find_extra_old(const char *address)
+{
     static char extra[PART_SIZE];
-    if (!address) return nullptr;
+    if (!address)
+        return nullptr;
     const char *text = address + std::strspn(address, " ");
     std::string out;
     if (const char *at = address_at(text)) {
         const char *start = at;
-        while (start > text && !is_one_of(start[-1], WORD_DELIMS)) start--;
+        while (start > text && !is_one_of(start[-1], WORD_DELIMS))
+            start--;
         const char *end = start > text ? start - 1 : text;  // the delimiter
-        while (end > text && end[-1] == ' ') end--;
+        while (end > text && end[-1] == ' ')
+            end--;
         out.assign(text, end);
         std::string tail = after_word(text, at - text);
-        if (!out.empty() && !tail.empty()) out += ' ';
+        if (!out.empty() && !tail.empty())
+            out += ' ';
         out += tail;
         out.erase(out.find_last_not_of(" \t\")") + 1);
-        if (!out.empty() && (out[0] == '"' || out[0] == '(')) out.erase(0, 1);
+        if (!out.empty() && (out[0] == '"' || out[0] == '('))
+            out.erase(0, 1);
     }
     return give(extra, out.empty() ? std::string(text) : out);
 }
 
 }  // namespace
 
-char *net_extra_only(const char *address) {
+char *net_extra_only(const char *address)
+{
     return oom_guard([&] { return find_extra(address); }, []() -> char * { return nullptr; });
 }
 
-char *net_extra_only_old(const char *address) {
+char *net_extra_only_old(const char *address)
+{
     return oom_guard([&] { return find_extra_old(address); }, []() -> char * { return nullptr; });
 }

@@ -54,10 +54,9 @@ int parse_answer(srv_list *list, const unsigned char *answer, int length, const 
         // The resolver refuses names over 255 octets and pointer loops, and
         // never reads past the end it is given.
         char target[NS_MAXDNAME];
-        int used = data_length > SRV_FIXED
-                       ? dn_expand(ns_msg_base(msg), ns_msg_end(msg), data + SRV_FIXED, target,
-                                   sizeof target)
-                       : -1;
+        int used = data_length > SRV_FIXED ? dn_expand(ns_msg_base(msg), ns_msg_end(msg),
+                                                       data + SRV_FIXED, target, sizeof target)
+                                           : -1;
         if (used < 0 || used > data_length - SRV_FIXED)
             return refuse(list, malformed);
         if (!target[0] || strcmp(target, ".") == 0) {  // the root: "decidedly not available"
@@ -65,7 +64,8 @@ int parse_answer(srv_list *list, const unsigned char *answer, int length, const 
             continue;
         }
         if (list->count == SRV_MAX_RECORDS)
-            return refuse(list, "more than " + std::to_string(SRV_MAX_RECORDS) + " SRV records for " + queried);
+            return refuse(list, "more than " + std::to_string(SRV_MAX_RECORDS) +
+                                    " SRV records for " + queried);
         srv_target &entry = list->targets[list->count];
         entry = srv_target{strdup(target), int(ns_get16(data + 4)), int(ns_get16(data)),
                            int(ns_get16(data + 2))};
@@ -74,8 +74,9 @@ int parse_answer(srv_list *list, const unsigned char *answer, int length, const 
         list->count++;
     }
     if (list->count == 0)
-        return refuse(list, unavailable ? "service not available at " + queried + " (SRV target \".\")"
-                                        : "no SRV records for " + queried);
+        return refuse(list, unavailable
+                                ? "service not available at " + queried + " (SRV target \".\")"
+                                : "no SRV records for " + queried);
     return 1;
 }
 
@@ -98,9 +99,8 @@ void srv_order(srv_list *list, long (*pick)(long upper))
         return a.priority < b.priority;
     });
     for (srv_target *group = first; group < last;) {
-        srv_target *end = std::find_if(group, last, [&](const srv_target &t) {
-            return t.priority != group->priority;
-        });
+        srv_target *end = std::find_if(
+            group, last, [&](const srv_target &t) { return t.priority != group->priority; });
         // Weight 0 first, so it is chosen only when the pick is 0; then each
         // next target by a pick weighted by the running sums.
         std::stable_partition(group, end, [](const srv_target &t) { return t.weight == 0; });
@@ -126,7 +126,8 @@ int look_up(srv_list *list, const char *service, const char *domain, int timeout
     if (!service || !*service || !domain || !*domain)
         return refuse(list, "no SRV service or domain given");
     std::string name = std::string(service) + "." + domain;
-    std::vector<unsigned char> answer(65536);  // before the resolver: nothing may throw while it is open
+    std::vector<unsigned char> answer(
+        65536);  // before the resolver: nothing may throw while it is open
     struct __res_state state;
     memset(&state, 0, sizeof state);
     if (res_ninit(&state) != 0)
@@ -135,7 +136,8 @@ int look_up(srv_list *list, const char *service, const char *domain, int timeout
         state.retrans = timeout;
         state.retry = 1;
     }
-    int length = res_nquery(&state, name.c_str(), ns_c_in, ns_t_srv, answer.data(), int(answer.size()));
+    int length =
+        res_nquery(&state, name.c_str(), ns_c_in, ns_t_srv, answer.data(), int(answer.size()));
     int error = state.res_h_errno;
     res_nclose(&state);
     if (length < 0 && (error == HOST_NOT_FOUND || error == NO_DATA))

@@ -54,10 +54,7 @@ char *scramble(char *buf, const char *text, const char *key, int sign)
     return buf;
 }
 
-bool xhref_escaped(unsigned char c)
-{
-    return c && std::strchr(" +<>():;\"&%.,'#\n\r\\", c);
-}
+bool xhref_escaped(unsigned char c) { return c && std::strchr(" +<>():;\"&%.,'#\n\r\\", c); }
 
 }  // namespace
 
@@ -93,15 +90,9 @@ int64_t monotonic_us()
     return int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
-char *utoken_encode(const char *text)
-{
-    return bang_encode(text, false);
-}
+char *utoken_encode(const char *text) { return bang_encode(text, false); }
 
-char *not_encode(const char *text)
-{
-    return bang_encode(text, true);
-}
+char *not_encode(const char *text) { return bang_encode(text, true); }
 
 char *utoken_decode(const char *text)
 {

@@ -58,10 +58,7 @@ struct out_buf {
 
 enum length_mod { MOD_NONE, MOD_HH, MOD_H, MOD_L, MOD_LL, MOD_J, MOD_Z, MOD_T, MOD_BIG_L, MOD_BAD };
 
-bool is_conversion(char c)
-{
-    return c && strchr("cCdiouxXeEfgGnpsS%", c);
-}
+bool is_conversion(char c) { return c && strchr("cCdiouxXeEfgGnpsS%", c); }
 
 // Checks that directive is "%[flags][width][.precision][modifier]conversion"
 // with nothing else in it, and returns its length modifier.
@@ -78,8 +75,8 @@ length_mod parse_directive(const std::string &directive)
     static const struct {
         const char *text;
         length_mod mod;
-    } mods[] = {{"hh", MOD_HH}, {"h", MOD_H},  {"ll", MOD_LL}, {"l", MOD_L},
-                {"j", MOD_J},   {"z", MOD_Z},  {"t", MOD_T},   {"L", MOD_BIG_L}};
+    } mods[] = {{"hh", MOD_HH}, {"h", MOD_H}, {"ll", MOD_LL}, {"l", MOD_L},
+                {"j", MOD_J},   {"z", MOD_Z}, {"t", MOD_T},   {"L", MOD_BIG_L}};
     length_mod mod = MOD_NONE;
     for (const auto &m : mods) {
         size_t n = strlen(m.text);
@@ -152,19 +149,34 @@ void emit_integer(out_buf &o, const std::string &directive, arg_list &a, bool is
 bool convert(out_buf &o, std::string &directive, char conv, length_mod mod, arg_list &a)
 {
     switch (conv) {
-    case 'd': case 'i': case 'o': case 'u': case 'x': case 'X': {
+    case 'd':
+    case 'i':
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X': {
         bool sig = conv == 'd' || conv == 'i';
         switch (mod) {
-        case MOD_NONE: case MOD_HH: case MOD_H: emit_integer<int, unsigned>(o, directive, a, sig); return true;
+        case MOD_NONE:
+        case MOD_HH:
+        case MOD_H: emit_integer<int, unsigned>(o, directive, a, sig); return true;
         case MOD_L: emit_integer<long, unsigned long>(o, directive, a, sig); return true;
         case MOD_LL: emit_integer<long long, unsigned long long>(o, directive, a, sig); return true;
         case MOD_J: emit_integer<intmax_t, uintmax_t>(o, directive, a, sig); return true;
-        case MOD_Z: emit_integer<std::make_signed_t<size_t>, size_t>(o, directive, a, sig); return true;
-        case MOD_T: emit_integer<ptrdiff_t, std::make_unsigned_t<ptrdiff_t>>(o, directive, a, sig); return true;
+        case MOD_Z:
+            emit_integer<std::make_signed_t<size_t>, size_t>(o, directive, a, sig);
+            return true;
+        case MOD_T:
+            emit_integer<ptrdiff_t, std::make_unsigned_t<ptrdiff_t>>(o, directive, a, sig);
+            return true;
         default: return false;
         }
     }
-    case 'e': case 'E': case 'f': case 'g': case 'G':
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'g':
+    case 'G':
         if (mod == MOD_NONE || mod == MOD_L)
             emit(o, directive, va_arg(a.ap, double));
         else if (mod == MOD_BIG_L)
@@ -172,7 +184,8 @@ bool convert(out_buf &o, std::string &directive, char conv, length_mod mod, arg_
         else
             return false;
         return true;
-    case 'c': case 'C':
+    case 'c':
+    case 'C':
         directive.back() = 'c';
         if (mod == MOD_NONE)
             emit(o, directive, va_arg(a.ap, int));
@@ -181,7 +194,8 @@ bool convert(out_buf &o, std::string &directive, char conv, length_mod mod, arg_
         else
             return false;
         return true;
-    case 's': case 'S': {
+    case 's':
+    case 'S': {
         directive.back() = 's';
         if (mod != MOD_NONE && mod != MOD_L)
             return false;
@@ -272,7 +286,8 @@ const char *do_directive(out_buf &o, const char *pct, arg_list &a)
     directive += *p;
     length_mod mod = parse_directive(directive);
     // convert() refuses a modifier before it consumes anything.
-    if (refuse || mod == MOD_BAD || end - pct > DIRECTIVE_MAX || !convert(o, directive, *p, mod, a)) {
+    if (refuse || mod == MOD_BAD || end - pct > DIRECTIVE_MAX ||
+        !convert(o, directive, *p, mod, a)) {
         skip_argument(*p, a);
         o.put(pct, size_t(end - pct));
     }

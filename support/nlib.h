@@ -160,7 +160,7 @@ char *pass_user_decrypt(const char *text, const char *key);
 // as %HH; a stretch after an escape byte (0x1B) passes as it is. Newly allocated,
 // the caller frees it; null for null or when memory runs out.
 char *encode_xhref(const char *text);
-int hex_value(char c);                 // a hexadecimal digit's value, or -1
+int hex_value(char c);  // a hexadecimal digit's value, or -1
 // Replaces every byte from of text with to, in place; null is ignored.
 void char_replace(char *text, int from, int to);
 // Swaps the size bytes of two blocks; null or one same block: nothing.

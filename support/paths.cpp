@@ -17,10 +17,7 @@ void cut_out(char *buf, int from, int to)
     std::memmove(buf + from, buf + to, std::strlen(buf + to) + 1);
 }
 
-char *none_when_empty(char *buf)
-{
-    return buf[0] ? buf : nullptr;
-}
+char *none_when_empty(char *buf) { return buf[0] ? buf : nullptr; }
 
 }  // namespace
 

@@ -15,7 +15,6 @@ bool has_items(static_list *list, const char *operation)
 
 }  // namespace
 
-
 int static_start(static_list *list)
 {
     if (!list)

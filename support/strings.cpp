@@ -82,15 +82,9 @@ char *s_strlwr(char *s)
     return s;
 }
 
-char *s_strchr(const char *s, int c)
-{
-    return s ? (char *)strchr(s, c) : nullptr;
-}
+char *s_strchr(const char *s, int c) { return s ? (char *)strchr(s, c) : nullptr; }
 
-unsigned int s_strlen(const char *s)
-{
-    return s ? (unsigned int)strlen(s) : 0;
-}
+unsigned int s_strlen(const char *s) { return s ? (unsigned int)strlen(s) : 0; }
 
 char *valid_file(const char *name)
 {
@@ -130,7 +124,6 @@ char *attach_path(const char *dir, const char *file)
         },
         [] { return lcpy(result, "", PATH_SIZE); });
 }
-
 
 // s_strcpy and s_strcat are unbounded like strcpy and strcat: the caller
 // guarantees the room. Use lcpy and lcat where it is not known.
@@ -292,15 +285,9 @@ int s_atoi(const char *text)
     return (int)value;
 }
 
-int s_atol(const char *text)
-{
-    return s_atoi(text);
-}
+int s_atol(const char *text) { return s_atoi(text); }
 
-double s_atof(const char *text)
-{
-    return text ? std::strtod(text, nullptr) : 0.0;
-}
+double s_atof(const char *text) { return text ? std::strtod(text, nullptr) : 0.0; }
 
 int s_has_letter(const char *text)
 {
