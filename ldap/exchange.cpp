@@ -145,18 +145,8 @@ int read_before_deadline(ldap_handle *ldap, unsigned char *into)
 // 2^31 - 1: anything else read as a code could pass for success.
 bool result_code_valid(lresult *message)
 {
-    switch (message->application) {
-    case LDAP_BIND_RESPONSE:
-    case LDAP_SEARCH_DONE:
-    case LDAP_MODIFY_RESPONSE:
-    case LDAP_ADD_RESPONSE:
-    case LDAP_DEL_RESPONSE:
-    case LDAP_MODDN_RESPONSE:
-    case LDAP_COMPARE_RESPONSE:
-    case LDAP_EXTENDED_RESPONSE:
-        return lresult_check(message, 0) == 1 && lresult_get_int(message, 0) >= 0;
-    default: return true;
-    }
+    return !ldap_carries_result(message->application) ||
+           (lresult_check(message, 0) == 1 && lresult_get_int(message, 0) >= 0);
 }
 
 // Traces a built message and writes it in one piece; 1 when all went out.

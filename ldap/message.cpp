@@ -89,23 +89,19 @@ void add_search(data_buf *body, const ldap_request *r)
 int encode_request(data_buf *body, const ldap_request *r, int *constructed)
 {
     *constructed = 1;
+    if (ldap_carries_result(r->op)) {
+        add_result(body, r);
+        if (r->op == LDAP_EXTENDED_RESPONSE) {
+            add_octets_tagged(body, 0x8A, r->response_name);
+            add_octets_tagged(body, 0x8B, r->response_value);
+        }
+        return 1;
+    }
     switch (r->op) {
     case LDAP_BIND_REQUEST:
         data_add_integer(body, static_cast<uint32_t>(static_cast<signed char>(r->version)));
         data_add_string(body, r->name);
         add_octets_tagged(body, 0x80, r->password);
-        return 1;
-    case LDAP_BIND_RESPONSE:
-    case LDAP_SEARCH_DONE:
-    case LDAP_MODIFY_RESPONSE:
-    case LDAP_ADD_RESPONSE:
-    case LDAP_DEL_RESPONSE:
-    case LDAP_MODDN_RESPONSE:
-    case LDAP_COMPARE_RESPONSE: add_result(body, r); return 1;
-    case LDAP_EXTENDED_RESPONSE:
-        add_result(body, r);
-        add_octets_tagged(body, 0x8A, r->response_name);
-        add_octets_tagged(body, 0x8B, r->response_value);
         return 1;
     case LDAP_UNBIND_REQUEST: return 1;
     case LDAP_EXTENDED_REQUEST:
@@ -176,6 +172,21 @@ void encode_controls(data_buf *message, static_list *controls)
 }
 
 }  // namespace
+
+bool ldap_carries_result(int application)
+{
+    switch (application) {
+    case LDAP_BIND_RESPONSE:
+    case LDAP_SEARCH_DONE:
+    case LDAP_MODIFY_RESPONSE:
+    case LDAP_ADD_RESPONSE:
+    case LDAP_DEL_RESPONSE:
+    case LDAP_MODDN_RESPONSE:
+    case LDAP_COMPARE_RESPONSE:
+    case LDAP_EXTENDED_RESPONSE: return true;
+    default: return false;
+    }
+}
 
 int ldap_wrap_message(data_buf *message, int op, data_buf *body, int constructed, int msgid,
                       static_list *controls)

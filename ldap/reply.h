@@ -13,6 +13,10 @@
 // (ldap_cr records; null or empty for none), into message (initialised by
 // the caller, who clears it). Returns 1, or 0 for an operation that is
 // never sent or a buffer that could not grow.
+// Whether a message of this application tag (a protocol operation) carries
+// an LDAPResult: every response but the search's entries and references.
+bool ldap_carries_result(int application);
+
 int ldap_build_message(data_buf *message, const ldap_request *request, int msgid,
                        static_list *controls);
 // The same around an operation already encoded in body (which gets the
