@@ -110,10 +110,6 @@ protected:
                "\nmanager_pass " + o.rootpw + "\nbase_dn ou=People," + o.suffix +
                "\nscope LDAP_SCOPE_SUBTREE\n" + more;
     }
-    static ProcessResult run(const std::string &more, const std::string &input)
-    {
-        return run_book(config(more), input);
-    }
 
     static inline Slapd *slapd;
 };

@@ -96,12 +96,6 @@ TEST_F(Connections, TlsAndServerListsServe)
         ProcessResult r = run_book(config(FIELDS + setting), INPUT);
         EXPECT_EQ(r.out, SERVED) << setting;
     }
-    // The plain slapd over IPv6 needs none of it.
-    SlapdOptions v6 = options();
-    v6.hosts = {"::1"};
-    Slapd six(v6);
-    ASSERT_TRUE(six.start()) << six.error();
-    EXPECT_EQ(run_book(config(FIELDS + "host [::1]:" + std::to_string(six.port()) + "\n"), INPUT).out, SERVED);
 }
 
 // Each failure ends start-up with its reason; the fake directories show that
