@@ -28,17 +28,14 @@ inline bool ends_with(const std::string &text, const std::string &end)
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Runs extern_book with args and input in a fresh directory holding
-// extern_book.ini (unless ini is empty).
-inline ProcessResult run_book(const std::string &ini, const std::string &input,
-                              const std::vector<std::string> &args = {}, int timeout_ms = 30000)
+// Runs extern_book with input in a fresh directory holding extern_book.ini
+// (unless ini is empty).
+inline ProcessResult run_book(const std::string &ini, const std::string &input)
 {
     TempDir dir;
     if (!ini.empty())
         dir.write("extern_book.ini", ini);
-    std::vector<std::string> argv = {EXTERN_BOOK_BIN};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv, dir.path(), input, timeout_ms);
+    return run_process({EXTERN_BOOK_BIN}, dir.path(), input, 30000);
 }
 
 using Clock = std::chrono::steady_clock;

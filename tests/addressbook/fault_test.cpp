@@ -248,7 +248,6 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
     const std::string ad = "80090308: LdapErr: DSID-0C09042A, comment: AcceptSecurityContext error, data ";
     const std::pair<std::string, std::string> refusals[] = {
         {forged, shown},
-        {ad + "775, v3839\r\n+success", ad + "775, v3839  +success (account locked out)"},
         {std::string(600, 'x') + " data 533", std::string(400, 'x') + " (account disabled)"},
     };
     for (const auto &[text, reason] : refusals) {
@@ -314,7 +313,7 @@ TEST(ScriptedDirectory, FloodsStayInBoundedMemory)
 }
 
 // 10,000 people with long descriptions: a search of all of them is far
-// larger than what the sockets can buffer.
+// larger than what the sockets can buffer. Only bound users read.
 class Outage : public BookTest {
 protected:
     static const int PEOPLE = 10000;
@@ -328,6 +327,7 @@ protected:
         ldif.close();
         SlapdOptions bulk = options();
         bulk.ldif.push_back(data.file("people.ldif"));
+        bulk.database_lines.push_back("access to * by users read by anonymous auth");  // a lost bind shows
         start(bulk);
     }
 };
@@ -362,8 +362,8 @@ TEST_F(Outage, DirectoryKilledMidSearchStoppedAndRestarted)
     EXPECT_NE(reply.find("Debug: reconnecting failed"), std::string::npos) << reply;
     EXPECT_TRUE(ends_with(reply, NONE));
 
-    // Restarted between commands: the next command reconnects (same host,
-    // same bind), and is retried there.
+    // Restarted between commands (the connection cut while idle): the next
+    // command notices, reconnects (same host, same bind), and is retried.
     ASSERT_TRUE(slapd->restart()) << slapd->error();
     std::string get = "GET cn!3DPerson!2042!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
     std::string got = "fullname=Person 42\nemail=person42@example.com\n+success '" + get.substr(4) + "' located.\n";

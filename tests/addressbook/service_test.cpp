@@ -262,10 +262,10 @@ TEST_F(Service, Sessions)
 // path that cannot be opened falls back to extern_book.ini, silently.
 TEST_F(Service, ConfigurationFiles)
 {
-    ProcessResult r = run_book("", "COMMANDS\n", {"missing.ini"});
+    TempDir dir;
+    ProcessResult r = run_process({EXTERN_BOOK_BIN, "missing.ini"}, dir.path(), "COMMANDS\n");
     EXPECT_EQ(r.out, "-failure Cannot open file missing.ini, No such file or directory\n");
     EXPECT_EQ(r.status, 0);
-    TempDir dir;
     dir.write("extern_book.ini", config("field fallback STRING cn true\n"));
     dir.write("other.ini", config("field other STRING cn true\n"));
     EXPECT_EQ(run_process({EXTERN_BOOK_BIN, "missing.ini"}, dir.path(), "SEARCH_FIELDS\n").out,
