@@ -38,6 +38,15 @@ inline ProcessResult run_book(const std::string &ini, const std::string &input)
     return run_process({EXTERN_BOOK_BIN}, dir.path(), input, 30000);
 }
 
+inline std::string repeated(const std::string &piece, int count)
+{
+    std::string out;
+    out.reserve(piece.size() * static_cast<size_t>(count));
+    while (count-- > 0)
+        out += piece;
+    return out;
+}
+
 using Clock = std::chrono::steady_clock;
 inline double seconds_since(Clock::time_point start)
 {

@@ -11,15 +11,6 @@
 
 #include "book_testing.h"
 
-static std::string repeated(const std::string &piece, int count)
-{
-    std::string out;
-    out.reserve(piece.size() * static_cast<size_t>(count));
-    while (count-- > 0)
-        out += piece;
-    return out;
-}
-
 // A fake server playing bind_ok, script, then TWO.
 static void scripted(FakeServer &fake, const Script &script)
 {

@@ -36,14 +36,6 @@ std::vector<std::string> found(const Slapd &server, const std::string &filter)
 
 const std::string NOT_VALID = "-failure not a valid command.\n", BYE = "+success bye.\n";
 
-std::string times(int count, const std::string &text)
-{
-    std::string out;
-    while (count-- > 0)
-        out += text;
-    return out;
-}
-
 // A field table of these lines ("name type attribute searchable") after
 // record_id, whose attribute is "dn".
 void load_fields(std::vector<std::string> lines)
@@ -227,7 +219,7 @@ TEST_F(Service, Sessions)
         std::string more, input, out;
     } sessions[] = {
         {"", "COMMANDS\ncommands\nCommands and words\nCOMMANDS\r\nCOMMANDS\r\r\n\r\nBYE\n",
-         times(5, LIST) + NOT_VALID + BYE},
+         repeated(LIST, 5) + NOT_VALID + BYE},
         // Three name=type pairs to a line, commas between the pairs.
         {"field a A x false\nfield b B y false\n", "AVAILABLE\nSEARCH_FIELDS\n",
          "record_id=STRING,a=A,b=B\n+success 3 available.\n+success 0 available.\n"},
@@ -236,11 +228,11 @@ TEST_F(Service, Sessions)
          "a=T,b=T,c=T,\nd=T,e=T,f=T\n+success 6 available.\n"},
         {"", "\n   \n COMMANDS\nCOMMANDS\tAVAILABLE\n\t\n\r\nHELLO world\nSEARCHX AND 1-0 a=b\n"
              "EXITS\n" + nuls + std::string(5000, 'x') + "\nCOMMANDS\n",
-         times(9, NOT_VALID) + LIST + NOT_VALID + times(5, NOT_VALID) + LIST},
+         repeated(NOT_VALID, 9) + LIST + NOT_VALID + repeated(NOT_VALID, 5) + LIST},
         {"", long_line + "QUIT\n", NOT_VALID + LIST + NOT_VALID + NOT_VALID + BYE},
         {"field fullname STRING cn true\n", "SEARCH\nSEARCH \nSEARCH AND\nSEARCH AND \nSEARCH AND 1-10\n"
                       "SEARCH AND 5 cn=x\nSEARCH AND\t1-0 cn=x\nGET\nget\n",
-         times(9, NO_RESULT)},
+         repeated(NO_RESULT, 9)},
         {"", "quit extra\nCOMMANDS\n", BYE},
         {"", "COMMANDS", LIST},  // a last line without line feed
         {"", "", ""},
