@@ -1,13 +1,17 @@
 // Shared by the address-book tests: the built extern_book driven over its
-// standard input and output, and one private slapd per test suite.
+// standard input and output, one private slapd per test suite, and a
+// scripted directory (the fake server) with answers built per message ID.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/fake_server.h"
 #include "common/process.h"
 #include "common/slapd.h"
 #include "common/tempdir.h"
@@ -24,17 +28,29 @@ inline bool ends_with(const std::string &text, const std::string &end)
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Runs extern_book with args and input in a fresh directory holding
-// extern_book.ini (unless ini is empty).
-inline ProcessResult run_book(const std::string &ini, const std::string &input,
-                              const std::vector<std::string> &args = {}, int timeout_ms = 30000)
+// Runs extern_book with input in a fresh directory holding extern_book.ini
+// (unless ini is empty).
+inline ProcessResult run_book(const std::string &ini, const std::string &input)
 {
     TempDir dir;
     if (!ini.empty())
         dir.write("extern_book.ini", ini);
-    std::vector<std::string> argv = {EXTERN_BOOK_BIN};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv, dir.path(), input, timeout_ms);
+    return run_process({EXTERN_BOOK_BIN}, dir.path(), input, 30000);
+}
+
+inline std::string repeated(const std::string &piece, int count)
+{
+    std::string out;
+    out.reserve(piece.size() * static_cast<size_t>(count));
+    while (count-- > 0)
+        out += piece;
+    return out;
+}
+
+using Clock = std::chrono::steady_clock;
+inline double seconds_since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // extern_book started on ini in a directory of its own, greeted. At the end
@@ -53,16 +69,15 @@ public:
         EXPECT_TRUE(ends_with(ask("EXIT"), "+success bye.\n"));
         EXPECT_EQ(child_->wait(), 1);
     }
-    std::string ask(const std::string &line, int timeout_ms = 5000)
+    // The reply to line; how long it took in *seconds unless null.
+    std::string ask(const std::string &line, int timeout_ms = 5000, double *seconds = nullptr)
     {
+        auto start = Clock::now();
         child_->write(line + "\n");
-        return child_->read_reply(timeout_ms);
-    }
-    // Asks each command in turn; each reply must be the one paired with it.
-    void converse(const std::vector<std::pair<std::string, std::string>> &script)
-    {
-        for (const auto &step : script)
-            EXPECT_EQ(ask(step.first), step.second) << step.first;
+        std::string reply = child_->read_reply(timeout_ms);
+        if (seconds)
+            *seconds = seconds_since(start);
+        return reply;
     }
     ChildProcess &process() { return *child_; }
 
@@ -91,7 +106,6 @@ protected:
     static void SetUpTestSuite() { start(options()); }
     static void TearDownTestSuite() { delete slapd; }
     void SetUp() override { ASSERT_TRUE(slapd->running()) << slapd->error(); }
-    void TearDown() override { book_.reset(); }
 
     // Settings that reach the slapd (as its rootdn, subtree below
     // ou=People), then more.
@@ -102,14 +116,45 @@ protected:
                "\nmanager_pass " + o.rootpw + "\nbase_dn ou=People," + o.suffix +
                "\nscope LDAP_SCOPE_SUBTREE\n" + more;
     }
-    static ProcessResult run(const std::string &more, const std::string &input)
-    {
-        return run_book(config(more), input);
-    }
-    Book &greeted(const std::string &more) { return *(book_ = std::make_unique<Book>(config(more))); }
 
     static inline Slapd *slapd;
-
-private:
-    std::unique_ptr<Book> book_;
 };
+
+// The scripted directory: what make builds for a request's message ID.
+using Make = std::function<std::string(int id)>;
+using Script = std::function<void(FakeServer &)>;
+
+// The next request, answered by make.
+inline void answer(FakeServer &fake, Make make)
+{
+    fake.read_request().reply([make](const std::string &request) { return make(ber_message_id(request)); });
+}
+
+// Entries cn=a, cn=b, ... (from cn=first on) of a search.
+inline std::string entries(int id, int count, char first = 'a')
+{
+    std::string out;
+    for (char c = first; c < first + count; c++)
+        out += ldap_entry_bytes(id, std::string("cn=") + c, "cn", std::string(1, c));
+    return out;
+}
+
+inline const Make BIND_OK = [](int id) { return ldap_result_bytes(0x61, id, 0); };
+inline const Make TWO = [](int id) { return entries(id, 2) + ldap_result_bytes(0x65, id, 0); };
+inline const std::string ALL = "SEARCH AND 1-0 name=*";
+inline const std::string TWO_FOUND = "cn!3Da,\ncn!3Db" + located(2);
+// Short waits: one second each, so a whole command may take three.
+inline const std::string QUICK = "connect_timeout 1\ntimeout 1\ntime_limit 1\n";
+
+// The bind answered by bind, and the reading of the schema after a
+// successful one refused.
+inline void bind_ok(FakeServer &fake, Make bind = BIND_OK)
+{
+    answer(fake, bind);
+    answer(fake, [](int id) { return ldap_result_bytes(0x65, id, 50, "no schema for you"); });
+}
+
+inline std::string fake_config(const FakeServer &fake, const std::string &more = "")
+{
+    return "host 127.0.0.1\nport " + std::to_string(fake.port()) + "\nfield name STRING cn true\n" + more;
+}

@@ -1,4 +1,5 @@
-// Reading extern_book.ini: settings, fields, where reading stops, failures.
+// Reading extern_book.ini: settings, fields, where reading stops, failures;
+// the server lists of "host"; the coded one-line DN form.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,12 +9,14 @@
 
 namespace {
 
-// ini_load's result on text (a missing file when empty); what it wrote on
-// standard output goes to *out.
+// ini_load's result on text (a missing file when empty, the folder it names
+// when it starts with "/"); what it wrote on standard output goes to *out.
 int load(const std::string &text, std::string *out)
 {
     TempDir dir;
-    std::string path = text.empty() ? "/nonexistent/" + std::string(150, 'd') : dir.write("book.ini", text);
+    std::string path = text.empty()     ? "/nonexistent/" + std::string(150, 'd')
+                       : text[0] == '/' ? text
+                                        : dir.write("book.ini", text);
     EXPECT_EQ(ini_init(ini, &display_data_length), 1);
     fflush(stdout);
     testing::internal::CaptureStdout();
@@ -72,44 +75,34 @@ TEST(Config, Loading)
         EXPECT_EQ(out, "");
         EXPECT_EQ(ini[s.slot], s.value) << s.text;
     }
+    // Each refused value stops the reading, named as read.
+    std::string deep_filter = "search_filter " + deepest, long_timeout = "timeout " + std::string(600, '1');
+    const std::string refused[] = {
+        "field  lonely", "port 99999", "port -1", "timeout 0", "connect_timeout +5", long_timeout,
+        "page_size 100001", "tls yes", "tls_verify sometimes", "tls_ca_file /nonexistent/ca.pem",
+        "host a:70000", "host2 b, [::1", "search_filter objectClass=person", deep_filter,  // one whole filter
+    };
+    for (const std::string &text : refused) {
+        EXPECT_EQ(load(text + "\n", &out), 0);
+        EXPECT_EQ(out, "-failure malformed ini setting (" + text + ")");
+    }
+    TempDir folder;
     const struct {
         std::string text, out;
     } failures[] = {
         {"scope ldap_scope_subtree\n", "-failure unrecognised value for ini setting (scope ldap_scope_subtree)\n"
                                        "use LDAP_SCOPE_BASE, LDAP_SCOPE_ONELEVEL or LDAP_SCOPE_SUBTREE"},
-        {"field  lonely\n", "-failure malformed ini setting (field  lonely)"},
-        // A port no TCP port has, or a time-out out of range, stops reading.
-        {"port 99999\n", "-failure malformed ini setting (port 99999)"},
-        {"port -1\n", "-failure malformed ini setting (port -1)"},
-        {"timeout 0\n", "-failure malformed ini setting (timeout 0)"},
         {"TIME_LIMIT 3601\nhost h\n", "-failure malformed ini setting (time_limit 3601)"},
-        {"connect_timeout +5\n", "-failure malformed ini setting (connect_timeout +5)"},
-        {"timeout " + std::string(600, '1') + "\n", "-failure malformed ini setting (timeout " + std::string(600, '1') + ")"},
-        {"page_size 100001\n", "-failure malformed ini setting (page_size 100001)"},
-        // TLS settings it cannot use, server entries it cannot read.
-        {"tls yes\n", "-failure malformed ini setting (tls yes)"},
-        {"tls_verify sometimes\n", "-failure malformed ini setting (tls_verify sometimes)"},
-        {"tls_ca_file /nonexistent/ca.pem\n", "-failure malformed ini setting (tls_ca_file /nonexistent/ca.pem)"},
         {"tls starttls\ntls_key_file /etc/hostname\n", "-failure malformed ini setting (tls_key_file /etc/hostname)"},
-        {"host a:70000\n", "-failure malformed ini setting (host a:70000)"},
-        {"host2 b, [::1\n", "-failure malformed ini setting (host2 b, [::1)"},
-        // A base filter: one whole filter, with room for the SEARCH's "(&".
-        {"search_filter objectClass=person\n", "-failure malformed ini setting (search_filter objectClass=person)"},
-        {"search_filter " + deepest + "\n", "-failure malformed ini setting (search_filter " + deepest + ")"},
         // A file that cannot be opened: its path cut to 100.
         {"", "-failure Cannot open file /nonexistent/" + std::string(87, 'd') + ", No such file or directory\n"},
+        {folder.path(), "-failure Cannot open file " + folder.path() + ", No such file or directory\n"},
     };
     for (const auto &f : failures) {
         EXPECT_EQ(load(f.text, &out), 0);
         EXPECT_EQ(out, f.out);
     }
 
-    // A folder is no configuration file.
-    TempDir folder;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(ini_load(folder.path().c_str(), ini, &display_data_length), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "-failure Cannot open file " + folder.path() + ", No such file or directory\n");
     EXPECT_EQ(load(comment, &out), 1);
     EXPECT_EQ(fields(), "record_id STRING dn 0\n");
 
@@ -128,4 +121,67 @@ TEST(Config, Loading)
     EXPECT_EQ(fields(), "record_id STRING dn 0\n");
     EXPECT_EQ(ini_get_field(nullptr, &display_data_length), 0);
     EXPECT_EQ(strlwr(nullptr), nullptr);
+}
+
+// Accepted forms and refused entries.
+TEST(BookServers, AcceptedAndRefusedValues)
+{
+    const char *const KINDS[] = {"plain", "ldap", "ldaps", "srv"};
+    const struct {
+        const char *value, *expected;
+    } rows[] = {
+        // One name or address: as written, with the configured port.
+        {"Ldap.Example.COM", "plain Ldap.Example.COM:389"},
+        {"", "plain :389"},
+        {"a:1, b:65535\t[::1]:636,,::1 [fe80::1%lo]",
+         "plain a:1 plain b:65535 plain ::1:636 plain ::1:389 plain fe80::1%lo:389"},
+        {"ldap://h LDAPS://h ldaps://[::1]:1/dc=x??sub srv:Example.com ldap://h:2/",
+         "ldap h:389 ldaps h:636 ldaps ::1:1 srv Example.com:0 ldap h:2"},
+        {"a a:65536", "bad host or port in server entry \"a:65536\""},
+        {"http://h", "unknown scheme in server entry \"http://h\""},
+        {"srv:", "bad SRV domain in server entry \"srv:\""},
+        {"srv:a.com:389", "bad SRV domain in server entry \"srv:a.com:389\""},
+    };
+    book_server_list list = {};
+    auto parsed = [&](const char *value) {
+        std::string got;
+        if (!book_servers_parse(&list, value, 389))
+            return list.error + std::string(list.count ? " (not emptied)" : "");
+        for (int i = 0; i < list.count; i++)
+            got += std::string(i ? " " : "") + KINDS[list.servers[i].kind] + " " + list.servers[i].host + ":" +
+                   std::to_string(list.servers[i].port);
+        return got;
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(parsed(row.value), row.expected) << row.value;
+    for (const char *bad : {"a:12x", "a:0", "a:", ":389", "[::1", "[::1]389", "[]:389", "ldap:///dc=x"})
+        EXPECT_EQ(parsed(bad), "bad host or port in server entry \"" + std::string(bad) + "\"");
+    book_servers_clear(&list);
+}
+
+TEST(DnCoding, CodesAndDecodes)
+{
+    EXPECT_STREQ(code_dn("cn=Jo Smith,o=Org"), "cn!3DJo!20Smith!2Co!3DOrg");
+    EXPECT_STREQ(code_dn("a\nb!c@d.e\x7F\x80\xFF"), "a!0Ab!21c@d.e!7F!80!FF");
+    EXPECT_STREQ(code_dn(nullptr), "");
+    EXPECT_STREQ(uncode_dn(nullptr), "");
+    // Digits count as their code minus 55 unless 0-9: "!3d" is not "=", "!zz"
+    // is (16 * 67 + 67) modulo 256. A "!" without two characters after it
+    // stands as it is, and so does a code for the zero byte, which would cut
+    // the DN short, or 16 * 16 + 0.
+    const std::pair<const char *, const char *> uncoded[] = {
+        {"cn!3DJo!20Smith!2Co!3DOrg", "cn=Jo Smith,o=Org"}, {"!3d", "]"}, {"!zz!41", "sA"}, {"abc!4", "abc!4"},
+        {"abc!", "abc!"}, {"cn!3Da!00b", "cn=a!00b"}, {"!G0", "!G0"}};
+    for (const auto &[coded, dn] : uncoded)
+        EXPECT_STREQ(uncode_dn(coded), dn) << coded;
+    // Every byte, and far beyond 2,049 characters, goes round.
+    std::string all;
+    for (int c = 1; c < 256; c++)
+        all += static_cast<char>(c);
+    for (int i = 0; i < 2000; i++)
+        all += "cn=x y,";
+    std::string coded = code_dn(all.c_str());
+    EXPECT_EQ(coded.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz@.!"),
+              std::string::npos);
+    EXPECT_EQ(uncode_dn(coded.c_str()), all);
 }

@@ -1,19 +1,12 @@
 // How the service reaches its directory: LDAPS and StartTLS with the
 // certificate checked, failures that never let the bind (and its password)
-// out, lists of servers with IPv6 entries, and servers found through DNS SRV.
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <string>
+// out, lists of servers with IPv6 entries, servers found through DNS SRV,
+// and a replica that takes over.
 #include <thread>
 
-#include "scripted_directory.h"
+#include "book_testing.h"
 #include "common/certificates.h"
 #include "common/fake_dns.h"
-#include "common/fake_server.h"
 #include "common/private_resolver.h"
 
 namespace {
@@ -30,31 +23,6 @@ const std::string SERVED = GREETING + FOUND + ENTRY;
 std::string startup_failure(const std::string &host_port, const std::string &reason)
 {
     return "-failure Failed to connect to host {" + host_port + "}(" + reason + ")\n";
-}
-
-// Waits (at most 5 s) until a TCP peer at port has closed its end of a
-// connection of the process pid (the process's end in CLOSE_WAIT).
-bool closed_by_peer(pid_t pid, int port)
-{
-    char remote_port[8];
-    snprintf(remote_port, sizeof remote_port, ":%04X", port);
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
-        std::ifstream table("/proc/" + std::to_string(pid) + "/net/tcp");
-        std::string line, slot, local, remote, state;
-        while (std::getline(table, line))
-            if (std::istringstream(line) >> slot >> local >> remote >> state && ends_with(remote, remote_port) &&
-                state == "08")
-                return true;
-    }
-    return false;
-}
-
-// Settings for the book data on servers, bound as dn.
-std::string book_settings(const std::string &servers, const std::string &dn, const std::string &password)
-{
-    return "host " + servers + "\nmanager_dn " + dn + "\nmanager_pass " + password +
-           "\nbase_dn ou=People,dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\n" + FIELDS;
 }
 
 }  // namespace
@@ -103,12 +71,6 @@ TEST_F(Connections, TlsAndServerListsServe)
         ProcessResult r = run_book(config(FIELDS + setting), INPUT);
         EXPECT_EQ(r.out, SERVED) << setting;
     }
-    // The plain slapd over IPv6 needs none of it.
-    SlapdOptions v6 = options();
-    v6.hosts = {"::1"};
-    Slapd six(v6);
-    ASSERT_TRUE(six.start()) << six.error();
-    EXPECT_EQ(run_book(config(FIELDS + "host [::1]:" + std::to_string(six.port()) + "\n"), INPUT).out, SERVED);
 }
 
 // Each failure ends start-up with its reason; the fake directories show that
@@ -118,54 +80,43 @@ TEST_F(Connections, TlsFailuresNeverSendTheBind)
     const std::string quick = "connect_timeout 1\ntimeout 1\n", ca = "tls_ca_file " + certs.ca + "\n";
     const std::string starttls = ber_element(0x30, ber_integer(0x02, 1) +
                                                         ber_element(0x77, ber_element(0x80, "1.3.6.1.4.1.1466.20037")));
-    enum Fake { NONE, TLS_EXPIRED, TLS_OTHER_NAME, TLS_SELF_SIGNED, REFUSES_STARTTLS, SILENT, MUTE };
+    auto serving = [this](const std::string &cert) {
+        return Script([this, cert](FakeServer &f) { EXPECT_TRUE(f.use_tls(cert, certs.server_key)); });
+    };
     const struct {
-        Fake fake;
+        Script fake;  // none: a real directory
         std::string settings, reason;
-        std::vector<std::string> requests;  // what a fake directory received
+        std::vector<std::string> requests;  // what the fake directory received
     } rows[] = {
-        {TLS_EXPIRED, "tls ldaps\n" + ca, "TLS handshake failed: certificate verify failed (certificate has expired)", {}},
-        {TLS_OTHER_NAME, "tls ldaps\n" + ca, "TLS handshake failed: certificate does not match host localhost", {}},
-        {TLS_SELF_SIGNED, "tls ldaps\n" + ca, "TLS handshake failed: certificate verify failed (self-signed certificate)", {}},
-        {REFUSES_STARTTLS, "tls starttls\n" + ca, "StartTLS refused by the server: Protocol Error - no TLS here",
-         {starttls}},
-        {SILENT, "tls starttls\n" + ca, "LDAP server failed to answer 'StartTLS' {NULL}", {starttls}},
-        {MUTE, "tls ldaps\n" + ca, "TLS handshake failed: peer did not answer the TLS handshake within 1 s", {}},
+        {serving(certs.expired_cert), "tls ldaps\n" + ca, "TLS handshake failed: certificate verify failed (certificate has expired)", {}},
+        {serving(certs.other_cert), "tls ldaps\n" + ca, "TLS handshake failed: certificate does not match host localhost", {}},
+        {serving(certs.self_signed_cert), "tls ldaps\n" + ca, "TLS handshake failed: certificate verify failed (self-signed certificate)", {}},
+        {[](FakeServer &f) { answer(f, [](int id) { return ldap_result_bytes(0x78, id, 2, "no TLS here"); }); },
+         "tls starttls\n" + ca, "StartTLS refused by the server: Protocol Error - no TLS here", {starttls}},
+        {[](FakeServer &f) { f.read_request(); }, "tls starttls\n" + ca, "LDAP server failed to answer 'StartTLS' {NULL}", {starttls}},
+        {[](FakeServer &) {}, "tls ldaps\n" + ca, "TLS handshake failed: peer did not answer the TLS handshake within 1 s", {}},
         // Real directories: one without TLS, a plain port, a certificate
         // from an authority not trusted, a password refused in clear.
-        {NONE, "tls starttls\nport " + std::to_string(slapd->port()) + "\n" + ca,
+        {nullptr, "tls starttls\nport " + std::to_string(slapd->port()) + "\n" + ca,
          "StartTLS refused by the server: Protocol Error - unsupported extended operation", {}},
-        {NONE, "tls ldaps\nport " + std::to_string(slapd->port()) + "\n" + ca,
+        {nullptr, "tls ldaps\nport " + std::to_string(slapd->port()) + "\n" + ca,
          "TLS handshake failed: peer closed the connection (is it speaking TLS?)", {}},
-        {NONE, "tls ldaps\nport " + std::to_string(secure->ldaps_port()) + "\ntls_ca_file " + certs.self_signed_cert,
+        {nullptr, "tls ldaps\nport " + std::to_string(secure->ldaps_port()) + "\ntls_ca_file " + certs.self_signed_cert,
          "TLS handshake failed: certificate verify failed (self-signed certificate in certificate chain)", {}},
-        {NONE, "port " + std::to_string(secure->port()), "Confidentiality Required - TLS confidentiality required", {}},
+        {nullptr, "port " + std::to_string(secure->port()), "Confidentiality Required - TLS confidentiality required", {}},
     };
     for (const auto &row : rows) {
         FakeServer fake;
-        const std::string &cert = row.fake == TLS_EXPIRED      ? certs.expired_cert
-                                  : row.fake == TLS_OTHER_NAME ? certs.other_cert
-                                                               : certs.self_signed_cert;
-        if (row.fake == TLS_EXPIRED || row.fake == TLS_OTHER_NAME || row.fake == TLS_SELF_SIGNED) {
-            ASSERT_TRUE(fake.use_tls(cert, certs.server_key));
-        } else if (row.fake == REFUSES_STARTTLS) {
-            fake.read_request().reply([](const std::string &request) {
-                return ldap_result_bytes(0x78, ber_message_id(request), 2, "no TLS here");
-            });
-        } else if (row.fake == SILENT) {
-            fake.read_request();
-        }
+        if (row.fake)
+            row.fake(fake);
         fake.start();
-        std::string port = row.fake == NONE ? "" : "port " + std::to_string(fake.port()) + "\n";
-        auto start = std::chrono::steady_clock::now();
+        std::string port = row.fake ? "port " + std::to_string(fake.port()) + "\n" : "";
+        auto start = Clock::now();
         ProcessResult r = run_book(config(FIELDS + quick + "host localhost\n" + port + row.settings + "\n"), "");
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_TRUE(ends_with(r.out, "(" + row.reason + ")\n")) << r.out;
         EXPECT_EQ(r.status, 1) << row.reason;
-        EXPECT_LT(seconds, 4.0) << row.reason;
-        if (row.fake != NONE) {
-            EXPECT_EQ(fake.requests(), row.requests) << row.reason;
-        }
+        EXPECT_LT(seconds_since(start), 4.0) << row.reason;
+        EXPECT_TRUE(!row.fake || fake.requests() == row.requests) << row.reason;
     }
     // Told never to verify, the service takes the self-signed certificate.
     FakeServer fake;
@@ -186,10 +137,8 @@ TEST_F(Connections, RefusedPasswordEndsItsList)
         bind_ok(fake);
         fake.start();
         std::string next = "127.0.0.1:" + std::to_string(fake.port());
-        ProcessResult r = run_book(config(FIELDS + "manager_pass wrong\n" +
-                                          (second_host ? "host " + first + "\nhost2 " + next : "host " + first + " " + next) +
-                                          "\n"),
-                                   "");
+        std::string hosts = second_host ? "host " + first + "\nhost2 " + next : "host " + first + " " + next;
+        ProcessResult r = run_book(config(FIELDS + "manager_pass wrong\n" + hosts + "\n"), "");
         std::string refused = "Error: LDAP: Connect {Invalid Credentials - (NULL)}\n";
         EXPECT_EQ(r.out, second_host ? refused + GREETING : refused + startup_failure(first, "Invalid Credentials - (NULL)"));
         EXPECT_EQ(fake.requests().size(), second_host ? 2u : 0u);  // the bind, the schema's root DSE
@@ -221,24 +170,6 @@ TEST_F(Connections, ServersFromDnsSrv)
     EXPECT_EQ(replies, SERVED + "--\n" + startup_failure("srv:none.test:389", "no SRV records for _ldap._tcp.none.test"));
 }
 
-// The directory cuts idle connections, and lets only bound users read: the
-// next SEARCH or GET notices the cut, binds again and is answered.
-TEST(Reconnection, IdleConnectionCutIsBoundAgain)
-{
-    SlapdOptions guarded;
-    guarded.ldif = {"tests/data/book.ldif"};
-    guarded.global_lines = {"idletimeout 1"};
-    guarded.database_lines = {"access to * by users read by anonymous auth"};
-    Slapd directory(guarded);
-    ASSERT_TRUE(directory.start()) << directory.error();
-    Book book(book_settings("127.0.0.1:" + std::to_string(directory.port()), SLAPD_READER_DN, SLAPD_READER_PW));
-    EXPECT_EQ(book.ask(SEARCH), FOUND);
-    for (const auto &[command, reply] : {std::pair{SEARCH, FOUND}, {GET, ENTRY}}) {
-        ASSERT_TRUE(closed_by_peer(book.process().pid(), directory.port())) << command;
-        EXPECT_TRUE(ends_with(book.ask(command), reply)) << command;
-    }
-}
-
 // A replicated pair sharing one port on 127.0.0.1 and 127.0.0.2: an entry
 // added on the first is served by the second once the first is killed under
 // the service, which goes on answering.
@@ -248,9 +179,7 @@ TEST(Reconnection, FailoverToReplica)
     std::unique_ptr<Slapd> pair[2];
     for (int id : {1, 2}) {
         SlapdOptions o;
-        o.ldif = {"tests/data/book.ldif"};
-        if (id == 2)
-            o.ldif.clear();  // filled by replication alone
+        o.ldif.assign(2 - id, "tests/data/book.ldif");  // the second filled by replication alone
         o.hosts = {"127.0.0." + std::to_string(id)};
         o.port = std::stoi(port);
         o.global_lines = {"serverID " + std::to_string(id), "moduleload syncprov"};
@@ -271,7 +200,8 @@ TEST(Reconnection, FailoverToReplica)
     for (int i = 0; i < 100 && pair[1]->search_dns(o.suffix, "sub", "(sn=Zulu)").empty(); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    Book book(book_settings("127.0.0.1:" + port + ", 127.0.0.2:" + port, o.rootdn, o.rootpw) + "debug true\n");
+    Book book("host 127.0.0.1:" + port + ", 127.0.0.2:" + port + "\nmanager_dn " + o.rootdn + "\nmanager_pass " + o.rootpw +
+              "\nbase_dn ou=People,dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\ndebug true\n" + FIELDS);
     const std::string found = zed + located(1), entry = "surname=Zulu\nemail=zed@example.com\n+success '" + zed + "' located.\n";
     EXPECT_TRUE(ends_with(book.ask("SEARCH AND 1-0 surname=Zulu"), found));
     pair[0]->stop();

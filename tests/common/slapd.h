@@ -57,7 +57,7 @@ public:
     int ldaps_port() const { return ldaps_port_; }  // 0 without options().tls
     const SlapdOptions &options() const { return options_; }
 
-    // ldapsearch bound as the rootdn (-LLL, no wrapping), attribute names
+    // ldapsearch bound as the rootdn in clear (-LLL, no wrapping), attribute names
     // after the filter, paged when page_size is above 0; returns its exit status.
     int ldapsearch(const std::string &base, const std::string &scope, const std::string &filter,
                    const std::vector<std::string> &attributes, std::string *output,

@@ -41,10 +41,8 @@ bool ours() { return plan.tracking && pthread_equal(pthread_self(), plan.thread)
 
 bool fail_now()
 {
-    if (!ours() || !plan.armed || ++plan.count < plan.fail_at ||
-        (plan.count > plan.fail_at && !plan.and_after))
-        return false;
-    return plan.failed = true;
+    bool fail = ours() && plan.armed && ++plan.count >= plan.fail_at && (plan.count == plan.fail_at || plan.and_after);
+    return plan.failed |= fail, fail;
 }
 
 void *track(void *block)
@@ -66,10 +64,7 @@ void forget(void *block)
 }  // namespace
 
 extern "C" void *malloc(size_t size) { return fail_now() ? nullptr : track(__libc_malloc(size)); }
-extern "C" void *calloc(size_t count, size_t size)
-{
-    return fail_now() ? nullptr : track(__libc_calloc(count, size));
-}
+extern "C" void *calloc(size_t count, size_t size) { return fail_now() ? nullptr : track(__libc_calloc(count, size)); }
 extern "C" void *realloc(void *block, size_t size)
 {
     if (fail_now())
@@ -130,11 +125,6 @@ std::string text_of(lresult *list)
     return result;
 }
 
-bool one_failure_line(const std::string &reply)
-{
-    return reply.rfind("-failure", 0) == 0 && reply.find('\n') == reply.size() - 1;
-}
-
 }  // namespace
 
 TEST(FailingAllocation, SearchAndGetEndCleanly)
@@ -144,14 +134,12 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
     Slapd slapd(options);
     ASSERT_TRUE(slapd.start()) << slapd.error();
     TempDir dir;
-    std::string path = dir.write(
-        "extern_book.ini",
-        "host 127.0.0.1\nport " + std::to_string(slapd.port()) + "\nmanager_dn " + options.rootdn +
-            "\nmanager_pass " + options.rootpw + "\nbase_dn ou=People," + options.suffix +
-            "\nscope LDAP_SCOPE_SUBTREE\nfield fullname STRING cn true\nfield surname STRING sn true\n"
-            "field email STRING mail true\nfield phone PHONE telephoneNumber false\n");
-    ASSERT_TRUE(ini_init(ini, &display_data_length));
-    ASSERT_TRUE(ini_load(path.c_str(), ini, &display_data_length));
+    std::string path = dir.write("extern_book.ini", "host 127.0.0.1\nport " + std::to_string(slapd.port()) +
+                                                        "\nmanager_dn " + options.rootdn + "\nmanager_pass " + options.rootpw +
+                                                        "\nbase_dn ou=People," + options.suffix + "\nscope LDAP_SCOPE_SUBTREE\n"
+                                                        "field fullname STRING cn true\nfield surname STRING sn true\nfield email STRING mail true\n"
+                                                        "field phone PHONE telephoneNumber false\n");
+    ASSERT_TRUE(ini_init(ini, &display_data_length) && ini_load(path.c_str(), ini, &display_data_length));
     // Unbuffered into a fixed buffer: writing the reply takes no memory.
     static char reply[65536];
     FILE *out = fmemopen(reply, sizeof reply, "w");
@@ -159,12 +147,6 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
     ASSERT_TRUE(book_start(out));
     ldap.emsg = nullptr;  // the replies tell how each run ended
 
-    auto run = [&](const char *command) {
-        rewind(out);
-        char line[1024];
-        lcpy(line, command, sizeof line);
-        book_command(out, line);
-    };
     // Each reply is kept until the last run, whose reply all others must
     // match unless they are one failure line. The loops that fail every later
     // allocation come first, before any DN was coded or uncoded: the growth
@@ -184,7 +166,9 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
                             ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]);
                         }
                         plan.armed = true;
-                        run(command);
+                        rewind(out);
+                        char line[1024];
+                        book_command(out, lcpy(line, command, sizeof line));
                     },
                     [&](long n, bool last) {
                         ldap_clear(&ldap);
@@ -195,9 +179,11 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
                             return;
                         const std::string &whole = replies.back();
                         EXPECT_EQ(whole.find("+success"), whole.rfind('\n', whole.size() - 2) + 1) << whole;
-                        for (size_t i = 0; i < replies.size(); i++)
-                            EXPECT_TRUE(replies[i] == whole || one_failure_line(replies[i]))
-                                << command << " N=" << i + 1 << ":\n" << replies[i];
+                        for (size_t i = 0; i < replies.size(); i++) {
+                            const std::string &r = replies[i];  // the whole reply, or one failure line
+                            bool failure_line = r.rfind("-failure", 0) == 0 && r.find('\n') == r.size() - 1;
+                            EXPECT_TRUE(r == whole || failure_line) << command << " N=" << i + 1 << ":\n" << r;
+                        }
                     });
             }
     fclose(out);
