@@ -2,6 +2,8 @@
 // certificate checked, failures that never let the bind (and its password)
 // out, lists of servers with IPv6 entries, servers found through DNS SRV,
 // and a replica that takes over.
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "book_testing.h"
@@ -23,6 +25,24 @@ const std::string SERVED = GREETING + FOUND + ENTRY;
 std::string startup_failure(const std::string &host_port, const std::string &reason)
 {
     return "-failure Failed to connect to host {" + host_port + "}(" + reason + ")\n";
+}
+
+// Waits (at most 5 s) until a TCP peer at port has closed its end of a
+// connection of the process pid (the process's end in CLOSE_WAIT).
+bool closed_by_peer(pid_t pid, int port)
+{
+    char remote_port[8];
+    snprintf(remote_port, sizeof remote_port, ":%04X", port);
+    for (auto end = Clock::now() + std::chrono::seconds(5); Clock::now() < end;
+         std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+        std::ifstream table("/proc/" + std::to_string(pid) + "/net/tcp");
+        std::string line, slot, local, remote, state;
+        while (std::getline(table, line))
+            if (std::istringstream(line) >> slot >> local >> remote >> state && ends_with(remote, remote_port) &&
+                state == "08")
+                return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -173,6 +193,24 @@ TEST_F(Connections, ServersFromDnsSrv)
 // A replicated pair sharing one port on 127.0.0.1 and 127.0.0.2: an entry
 // added on the first is served by the second once the first is killed under
 // the service, which goes on answering.
+// The directory cuts idle connections and lets only bound users read: the
+// next SEARCH or GET notices the cut, binds again and is answered.
+TEST(Reconnection, IdleConnectionCutIsBoundAgain)
+{
+    SlapdOptions o;
+    o.ldif = {"tests/data/book.ldif"};
+    o.global_lines = {"idletimeout 1"};
+    o.database_lines = {"access to * by users read by anonymous auth"};
+    Slapd directory(o);
+    ASSERT_TRUE(directory.start()) << directory.error();
+    Book book("host 127.0.0.1:" + std::to_string(directory.port()) + "\nmanager_dn " + o.rootdn + "\nmanager_pass " +
+              o.rootpw + "\nbase_dn ou=People,dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\n" + FIELDS);
+    for (const auto &[command, reply] : {std::pair{SEARCH, FOUND}, {GET, ENTRY}}) {
+        ASSERT_TRUE(closed_by_peer(book.process().pid(), directory.port())) << command;
+        EXPECT_TRUE(ends_with(book.ask(command), reply)) << command;
+    }
+}
+
 TEST(Reconnection, FailoverToReplica)
 {
     const std::string port = std::to_string(free_port()), zed = "cn!3DZed!20Zulu!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
