@@ -2,8 +2,7 @@
 
 #include "ldap_testing.h"
 
-TEST(BerEncode, WorkedEncodings)
-{
+TEST(BerEncode, WorkedEncodings) {
     using Encode = void (*)(data_buf *);
     const std::pair<Encode, const char *> cases[] = {
         {[](data_buf *b) { data_add_integer(b, 128); }, "02020080"},
@@ -36,8 +35,7 @@ TEST(BerEncode, WorkedEncodings)
     EXPECT_EQ("3083009C450483009C40", big.hex().substr(0, 20));
 }
 
-TEST(BerEncode, BufferLifeAndFailure)
-{
+TEST(BerEncode, BufferLifeAndFailure) {
     Buf buf, parent, raw;
     data_add_string(&buf.b, "abc");
     EXPECT_EQ(0, buf.b.data[buf.b.length]);  // the uncounted spare octet

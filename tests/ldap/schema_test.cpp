@@ -14,16 +14,14 @@ struct Same {
     int same;
 };
 
-void expect_same(const ldap_schema *schema, const std::vector<Same> &rows)
-{
+void expect_same(const ldap_schema *schema, const std::vector<Same> &rows) {
     for (const Same &row : rows)
         EXPECT_EQ(row.same, ldap_schema_same(schema, row.a, row.b)) << row.a << " " << row.b;
 }
 
 }  // namespace
 
-TEST(SchemaParse, DescriptionsAndNames)
-{
+TEST(SchemaParse, DescriptionsAndNames) {
     std::string many = "( 1.3.1 NAME (";
     for (int i = 0; i < 32; i++)
         many += " 'n" + std::to_string(i) + "'";
@@ -65,8 +63,7 @@ TEST(SchemaParse, DescriptionsAndNames)
 
 class SchemaSlapd : public SlapdSuite {};
 
-TEST_F(SchemaSlapd, ReadsAliasesOfTheCoreSchema)
-{
+TEST_F(SchemaSlapd, ReadsAliasesOfTheCoreSchema) {
     Schema schema;
     ASSERT_EQ(0, ldap_schema_read(&schema, &h)) << schema.error;
     EXPECT_GT(schema.types, 100);
