@@ -81,11 +81,11 @@ struct Pair {
 
 // A name whose 64-character label the resolver refuses without asking any server.
 const std::string UNRESOLVABLE = std::string(64, 'X') + ".INVALID";
-const std::string NOT_RESOLVED = "0 gethostbyname failed. {" + std::string(64, 'x') + ".invalid}";
 
 TEST(ChanOpen, OpenBindAndAccept) {
     Chan chan;
-    EXPECT_EQ(outcome(&chan, chan_open(&chan, UNRESOLVABLE.c_str(), 389, 5)), NOT_RESOLVED);
+    EXPECT_EQ(outcome(&chan, chan_open(&chan, UNRESOLVABLE.c_str(), 389, 5)),
+              "0 gethostbyname failed. {" + std::string(64, 'x') + ".invalid}");
     int port = free_port();
     for (int timeout : {5, 0}) {  // refused, with and without a connect time-out: never reported as open
         EXPECT_EQ(outcome(&chan, chan_open(&chan, "127.0.0.1", port, timeout)), "0 Connection to Socket Failed.");

@@ -74,7 +74,8 @@ TEST(StaticList, CursorInsertionAndRemoval) {
     // static_back wraps once through -1; static_forward never does; neither
     // leaves the cursor outside -1 .. count - 1.
     const int moves[][5] = {  // from, steps, forward, result, cursor
-        {0, 2, 0, 1, 2}, {0, 1, 0, -4, -1}, {0, -5, 0, -4, -1}, {-1, 1, 1, 1, 0}, {2, INT_MAX, 1, -4, -1},
+        {0, 2, 0, 1, 2}, {0, 1, 0, -4, -1}, {0, -5, 0, -4, -1}, {-1, 1, 1, 1, 0}, {-1, 4, 1, -4, -1},
+        {2, INT_MAX, 1, -4, -1},
     };
     for (const auto &m : moves) {
         l.list.cursor = m[0];

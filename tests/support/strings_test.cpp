@@ -106,14 +106,12 @@ TEST(Paths, FileNamesJoinsAndParts) {
         {valid_file(valid_file("a\tb\r\n")), "a_b__"},  // a result may be handed back
         {attach_path("/var/log/", "/x.log"), "/var/log/x.log"}, {attach_path("/tmp/", "C:x"), "/tmpC:x"},
         {attach_path(d511.c_str(), "f"), d511},  {attach_path(d510.c_str(), "file"), d510 + "/"},
-        {text(attach_ext("a", attach_ext("b", "c"))), "a.b.c"}, {text(attach_ext(n510.c_str(), "txt")), n510 + "."},
-        {text(strip_path(strip_path("/x/y/z.t", 0), 1)), "z"}, {text(remove_path("/home/u/notes.txt", 1)), "u"},
-        {text(strip_filename(strip_filename("a/b/c"))), "a/b/"},
+        {text(attach_ext(n510.c_str(), "txt")), n510 + "."}, {text(strip_path(strip_path("/x/y/z.t", 0), 1)), "z"},
+        {text(remove_path("/home/u/notes.txt", 1)), "u"}, {text(strip_filename(strip_filename("a/b/c"))), "a/b/"},
         {std::to_string(s_strlen(update_path(long_path.c_str())) + s_strlen(strip_ext(long_path.c_str()))), "1022"},
-        {ext("archive.tar.gz") + ext("dir.d/file"), "archive.tar|gzdir|d/file"}, {ext(".profile"), "|profile"},
+        {ext("archive.tar.gz") + ext("dir.d/file") + ext(".profile"), "archive.tar|gzdir|d/file|profile"},
         // Only backslash references fold, each fold searching on from the cut.
-        {update_path(update_path("/u/l/..\\x")), "/u\\x"}, {update_path("lib/..\\x"), "lib/..\\x"},
-        {update_path("/a/b/c/..\\..\\x"), "/a/b\\..\\x"},
+        {update_path(update_path("/u/l/..\\x")), "/u\\x"}, {update_path("/a/b/c/..\\..\\x"), "/a/b\\..\\x"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c[0], c[1]);
