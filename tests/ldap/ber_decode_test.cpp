@@ -18,8 +18,7 @@ std::string nested(int levels) {
     std::string element;
     for (uint32_t i = levels, length; i > 0; i--) {
         length = 2 + 6 * (i - 1);
-        element += {'\x30',      '\x84', char(length >> 24), char(length >> 16), char(length >> 8),
-                    char(length)};
+        element += {'\x30',      '\x84', char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
     }
     return element + std::string("\x04\x00", 2);
 }

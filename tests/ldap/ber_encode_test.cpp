@@ -40,8 +40,7 @@ TEST(BerEncode, BufferLifeAndFailure) {
     data_add_string(&buf.b, "more");
     data_data(&parent.b, &buf.b, 0x30);
     data_add_data(&raw.b, &buf.b);
-    EXPECT_EQ((std::vector<int>{-1, -1, -1}),
-              (std::vector<int>{buf.b.length, parent.b.length, raw.b.length}));
+    EXPECT_EQ((std::vector<int>{-1, -1, -1}), (std::vector<int>{buf.b.length, parent.b.length, raw.b.length}));
     data_clear(&buf.b);  // and data_clear makes it usable again
     data_add_enum(&buf.b, 1);
     EXPECT_EQ("0A0101", buf.hex());
