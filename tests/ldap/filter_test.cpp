@@ -49,18 +49,15 @@ TEST(FilterCompile, LenientFormsCountsDefaultsAndNesting) {
         int use_default, count;
         const char *octets;
     } cases[] = {
-        {"(objectClass)", 0, 1, "870B6F626A656374436C617373"},
-        {"(cn=**)", 0, 1, "A4080402636E30028100"},
+        {"(objectClass)", 0, 1, "870B6F626A656374436C617373"}, {"(cn=**)", 0, 1, "A4080402636E30028100"},
         {"(cn=Fred  \t)", 0, 1, "A30A0402636E040446726564"},       // trailing blanks dropped
         {"junk(  cn= Fred)", 0, 1, "A30B0402636E04052046726564"},  // leading value blanks kept
         {"(cn=a\\b)", 0, 1, "A3090402636E0403615C62"},  // not an escape: kept as it is
-        {"(cn= )", 0, 1, "8702636E"},
-        {"(cn>=a*)", 0, 1, "A4090402636E3003800161"},  // stars after any operator: substrings
+        {"(cn= )", 0, 1, "8702636E"}, {"(cn>=a*)", 0, 1, "A4090402636E3003800161"},  // stars after any operator
         {"(&(cn=a)(sn=b", 0, 1, "A012A3070402636E040161A3070402736E040162"},  // runs to the end
         {"(a=1) (b=2)", 0, 2, "A306040161040131A306040162040132"},
         {"(a=1)x(b=2)", 0, 1, "A306040161040131"},  // anything but ( ends the list
-        {nullptr, 1, 1, "870B6F626A656374436C617373"},
-        {"no parenthesis", 1, 0, ""},
+        {nullptr, 1, 1, "870B6F626A656374436C617373"}, {"no parenthesis", 1, 0, ""},
     };
     for (const auto &c : cases) {
         int count = -1;

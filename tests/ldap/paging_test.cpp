@@ -48,10 +48,8 @@ TEST(Paging, RequestControlAndResponses) {
     const std::pair<std::string, std::string> rows[] = {
         {control(PAGED, ber_element(0x01, "\xff") + value(good)), "1 5 " + cookie},
         {control("1.2.3", value(good)) + control(PAGED, value(hex_bytes("020100 0400"))), "1 0 "},
-        {"", "0 0 "},
-        {control(PAGED, value(hex_bytes("0201ff 0401") + "c")), "1 0 c"},  // no estimate
-        {control(PAGED, ""), "-1 0 "},
-        {control(PAGED, ber_element(0x04, "junk")), "-1 0 "},
+        {"", "0 0 "}, {control(PAGED, value(hex_bytes("0201ff 0401") + "c")), "1 0 c"},  // no estimate
+        {control(PAGED, ""), "-1 0 "}, {control(PAGED, ber_element(0x04, "junk")), "-1 0 "},
         {control(PAGED, value(good + ber_element(0x05, ""))), "-1 0 "},
         {control(PAGED, value(ber_element(0x04, "z"))), "-1 0 "},
         {control(PAGED, ber_element(0x04, "")) + control(PAGED, value(good)), "1 5 " + cookie}};

@@ -28,7 +28,7 @@ TEST(SchemaParse, DescriptionsAndNames) {
     const std::pair<std::string, int> descriptions[] = {
         {"( 2.5.4.3 NAME ( 'cn' 'commonName' ) DESC 'RFC4519: common name(s) for which' SUP name )", 0},
         {"(0.9.2342.19200300.100.1.3 NAME('mail' 'rfc822Mailbox')SYNTAX 1.3.6.1.4.1.1466.115.121.1.26{256})", 0},
-        {"( 2.5.4.4 NAME 'sn' DESC 'it\\27s \\5C (not a list' X-ORIGIN ( 'a' ( 'b' ) ) SINGLE-VALUE OWN-FLAG\t)\r\n", 0},
+        {"( 2.5.4.4 NAME 'sn' DESC 'it\\27s \\5C (not a list' X-O ( 'a' ( 'b' ) ) SINGLE-VALUE OWN-FLAG\t)\r\n", 0},
         {"( 1.1.1 name 'it\\27s\\5c' )", 0}, {"( 1.1.2 NAME 'cn' )", 0},  // a taken name stays the first type's
         {"( 1.2.1 NAME 'unbalanced' ", -1}, {"( 1.2.2 NAME 'unterminated )", -1},
         {"( 1.2.3 NAME ( 'after' 'close' ) ) more", -1}, {"( 1.2.4 NAME 'missing' SUP )", -1},
