@@ -1,4 +1,4 @@
-// The channel over TLS: LDAPS and StartTLS binds against slapd, handshakes
+// The channel over TLS: an LDAPS bind against slapd, handshakes
 // that must fail (each saying why), settings that cannot be used, and reads
 // of bytes the TLS layer already holds while the socket stays silent.
 #include <chrono>
@@ -73,7 +73,7 @@ protected:
     const chan_tls_settings trusted = settings(certs.ca.c_str(), certs.client_cert.c_str(), certs.client_key.c_str());
 };
 
-TEST_F(TlsSlapd, LdapsAndStartTlsBinds) {
+TEST_F(TlsSlapd, LdapsBindWithAClientCertificate) {
     const std::string &root = server->options().rootdn, &password = server->options().rootpw;
     Context context(trusted);
     ASSERT_EQ(CHAN_TLS_OK, context.code);
@@ -85,16 +85,6 @@ TEST_F(TlsSlapd, LdapsAndStartTlsBinds) {
     ASSERT_EQ(14, chan_read_internal(&ldaps, reply, sizeof reply, 1)) << error_of(&ldaps);
     EXPECT_EQ(hex_bytes("30 0c 02 01 01 61 07 0a 01 00 04 00 04 00"), std::string(reply, 14));
     EXPECT_EQ(chan_close(&ldaps) * 10 + chan_close(&ldaps) + chan_ssl(&ldaps), 10);
-
-    // StartTLS on the plain port (where slapd refuses binds without TLS).
-    Client plain;
-    ASSERT_EQ(1, chan_open(&plain, "127.0.0.1", server->port(), 2));
-    ASSERT_TRUE(plain.send(ldap_message(2, ber_element(0x77, ber_element(0x80, "1.3.6.1.4.1.1466.20037")))));
-    const std::string started = ldap_result_bytes(0x78, 2, 0), bound = ldap_result_bytes(0x61, 3, 0);
-    EXPECT_EQ(started, plain.read(int(started.size())));
-    ASSERT_EQ(1, chan_tls_start(&plain, context.tls, nullptr, 2)) << error_of(&plain);
-    ASSERT_TRUE(plain.send(bind_request(3, root, password)));
-    EXPECT_EQ(bound, plain.read(int(bound.size())));
 }
 
 // Each handshake that must fail, and the text after "TLS handshake failed: "

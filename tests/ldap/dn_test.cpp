@@ -3,16 +3,14 @@
 namespace {
 
 // Owns a text returned by the cutters; "(null)" stands for a null result.
-std::string take(char *text)
-{
+std::string take(char *text) {
     std::unique_ptr<char, decltype(&free)> owned(text, free);
     return text ? std::string(text) : std::string("(null)");
 }
 
 }  // namespace
 
-TEST(Dn, CheckAndCut)
-{
+TEST(Dn, CheckAndCut) {
     for (const char *good : {"cn=a,", "=a", "cn=,o=b", "cn=Smith John,o=b c"})
         EXPECT_EQ(0, dn_check(good)) << good;
     for (const char *bad : {"", "cn", "a,b=c", "cn=a,o=", "cn=a\tx", "cn=a\x7f", "cn=J\xc3\xbcrgen",

@@ -13,12 +13,8 @@ encoder.typeMap[univ.Boolean.typeId] = BooleanEncoder()
 
 FILTERS = [
     "(cn=Fred)",
-    "(cn=Fr*)",
-    "(cn=*ed*)",
-    "(cn=*ed)",
     "(cn=*)",
     "(cn=Jo*Sm*th)",
-    "(cn=a**b)",
     "(cn=**Jo***th**)",
     "(|(cn=a)(sn=b)(mail=c*))",
     "(!(&(cn=a)(!(sn=b))))",
@@ -27,12 +23,9 @@ FILTERS = [
     "(age<=5)",
     "(cn~=Fred)",
     "(cn:dn:caseExactMatch:=Fred)",
-    "(cn:=Fred)",
     "(:dn:2.5.13.5:=Fred)",
-    "(cn=\\28x\\29)",
     "(cn=\\2a)",
     "(cn=*\\2a*)",
-    "(cn=caf\\c3\\a9)",
     "(cn=Jo*\\28Sm\\29*th)",
     "(description=a\\00b)",
 ]

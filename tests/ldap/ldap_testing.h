@@ -17,23 +17,13 @@ struct Buf {
     data_buf b;
     Buf() { data_init(&b); }
     ~Buf() { data_clear(&b); }
-    // The octets as upper-case hex without separators.
-    std::string hex() const
-    {
+    std::string hex() const {  // upper-case, without separators
         std::string text;
         for (int i = 0; i < b.length; i++)
             text += {"0123456789ABCDEF"[b.data[i] >> 4], "0123456789ABCDEF"[b.data[i] & 15]};
         return text;
     }
 };
-
-// Compiles a filter text and returns the hex of what was appended.
-inline std::string filter_hex(const char *text, int use_default, int *count)
-{
-    Buf out;
-    *count = data_cvt_search(&out.b, text, use_default);
-    return out.hex();
-}
 
 // A decoded list released with its record; LRESULT_INVALID and null kept.
 struct ListDeleter {
@@ -42,23 +32,18 @@ struct ListDeleter {
 using List = std::unique_ptr<lresult, ListDeleter>;
 
 // Decoded from a copy of exactly their size, so the sanitizers see any read
-// beyond the octets: one message, or one element of any kind.
-inline List decode_message(const std::string &octets, lresult **controls = nullptr,
-                           ldap_handle *ldap = nullptr)
-{
+// beyond the octets: one message, or (element) one element of any kind.
+inline List decode_message(const std::string &octets, lresult **controls = nullptr, ldap_handle *ldap = nullptr,
+                           bool element = false) {
     std::vector<unsigned char> exact(octets.begin(), octets.end());
-    return List(ldap_decode_data(ldap, exact.data(), static_cast<int>(exact.size()), controls));
-}
-inline List decode_element(const std::string &octets, ldap_handle *ldap = nullptr)
-{
-    std::vector<unsigned char> exact(octets.begin(), octets.end());
-    return List(ldap_decode_data_input(ldap, exact.data(), static_cast<int>(exact.size())));
+    int size = static_cast<int>(exact.size());
+    return List(element ? ldap_decode_data_input(ldap, exact.data(), size)
+                        : ldap_decode_data(ldap, exact.data(), size, controls));
 }
 
 // An initialised handle whose errors are recorded.
 struct TestHandle : ldap_handle {
-    TestHandle()
-    {
+    TestHandle() {
         ldap_init(this, log_message, nullptr);
         logged_messages.clear();
     }
@@ -68,8 +53,7 @@ struct TestHandle : ldap_handle {
 struct ResultList : static_list {
     ResultList() { static_init(this, nullptr); }
     ~ResultList() { ldap_clear_result_list(this); }
-    std::vector<std::string> dns()
-    {
+    std::vector<std::string> dns() {
         std::vector<std::string> out;
         for (lresult *e = ldap_first_entry(this); e; e = ldap_next_entry(this))
             out.push_back(ldap_get_dn(e) ? ldap_get_dn(e) : "(null)");
@@ -80,27 +64,21 @@ struct ResultList : static_list {
 struct ModList : ldap_mod {
     ModList() { ldap_mod_init(this); }
     ~ModList() { ldap_mod_clear(this); }
-    ModList &add(int operation, const char *type, const char *value)
-    {
+    ModList &add(int operation, const char *type, const char *value) {
         ldap_mod_add(this, operation, type, value);
         return *this;
     }
-    ModList &more(const char *type, const char *value)
-    {
+    ModList &more(const char *type, const char *value) {
         ldap_mod_add_value(this, type, value);
         return *this;
     }
 };
 
 // A fake-server reply step that accepts a bind.
-inline std::string bind_ok(const std::string &request)
-{
-    return ldap_result_bytes(0x61, ber_message_id(request), 0);
-}
+inline std::string bind_ok(const std::string &request) { return ldap_result_bytes(0x61, ber_message_id(request), 0); }
 
 // Gives the handle an owned channel to the fake server, without a bind.
-inline void attach(ldap_handle *ldap, const FakeServer &fake)
-{
+inline void attach(ldap_handle *ldap, const FakeServer &fake) {
     ldap->chan = static_cast<chan_rec *>(malloc(sizeof(chan_rec)));
     chan_init(ldap->chan);
     ldap->own_chan = 1;
@@ -112,8 +90,7 @@ class FakeTest : public ::testing::Test {
 protected:
     // Plays the script and attaches the handle, or connects it with a bind
     // (which the script must answer first).
-    void start(bool bind = false)
-    {
+    void start(bool bind = false) {
         fake.start();
         ldap_setup(&h, fake.host(), fake.port());
         if (!bind)
@@ -125,24 +102,20 @@ protected:
 };
 
 // A suite whose tests share one private slapd, started once, with a
-// referral object.
+// referral object; each test's handle is bound as the directory's root.
 class SlapdSuite : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         SlapdOptions options;
         options.ldif.push_back("tests/data/referral.ldif");
         server = new Slapd(options);
         server->start();
     }
     static void TearDownTestSuite() { delete server; }
-    // Connects the handle as the directory's root.
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(server->running()) << server->error();
         ldap_setup(&h, server->host(), server->port());
-        ASSERT_EQ(0, ldap_connect(&h, server->options().rootdn.c_str(),
-                                  server->options().rootpw.c_str()));
+        ASSERT_EQ(0, ldap_connect(&h, server->options().rootdn.c_str(), server->options().rootpw.c_str()));
     }
     TestHandle h;
     inline static Slapd *server = nullptr;

@@ -1,8 +1,7 @@
 // The server side: responses octet for octet, and their failures.
 #include "ldap_testing.h"
 
-TEST(Server, ResponsesByteForByteAndFailures)
-{
+TEST(Server, ResponsesByteForByteAndFailures) {
     TestHandle h;
     Buf entry;
     EXPECT_EQ(-1, ldap_response(&h, LDAP_BIND_RESPONSE, 0, nullptr, 1, nullptr, nullptr));
@@ -27,10 +26,8 @@ TEST(Server, ResponsesByteForByteAndFailures)
     EXPECT_EQ(0, ldap_server(&h, nullptr));
     EXPECT_EQ(nullptr, h.chan);
     chan_clear(&chan);
-    EXPECT_EQ(
-        (std::vector<std::string>{
-            hex_bytes(
-                "30 18 02 01 05 65 13 0a 01 0a 04 00 04 00 a3 0a 04 08 6c 64 61 70 3a 2f 2f 61"),
-            hex_bytes("30 0a 02 01 09 64 05 04 01 78 30 00")}),
-        peer.requests());
+    EXPECT_EQ((std::vector<std::string>{
+                  hex_bytes("30 18 02 01 05 65 13 0a 01 0a 04 00 04 00 a3 0a 04 08 6c 64 61 70 3a 2f 2f 61"),
+                  hex_bytes("30 0a 02 01 09 64 05 04 01 78 30 00")}),
+              peer.requests());
 }

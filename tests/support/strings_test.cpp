@@ -10,28 +10,25 @@
 #include <cstring>
 #include <string>
 #include <tuple>
-#include <vector>
 
 namespace {
 
 std::string text(const char *s) { return s ? s : "(none)"; }
 
 // lcpy and lcat leave a terminated prefix and touch no byte past their
-// bound: the guard bytes after it keep their 'z'. Rows: dst, src, size, and
-// what lcpy and lcat leave.
+// bound (the guard bytes keep their 'z'). Rows: dst, src, size, and what
+// lcpy and lcat leave.
 TEST(Strings, CopiesNeverPassTheirBound) {
     const std::tuple<const char *, const char *, int, const char *, const char *> cases[] = {
-        {"keep", "abcdef", 0, "keep", "keep"}, {"keep", "abcdef", -3, "keep", "keep"},
-        {"keep", "abcdef", 1, "", "keep"},     {"abc", "abcdef", 4, "abc", "abc"},
-        {"abc", "def", 5, "def", "abcd"},
+        {"keep", "abcdef", -3, "keep", "keep"}, {"keep", "abcdef", 1, "", "keep"},
+        {"abc", "abcdef", 4, "abc", "abc"},     {"abc", "def", 5, "def", "abcd"},
     };
     for (const auto &[dst, src, size, after_lcpy, after_lcat] : cases) {
         for (bool cat : {false, true}) {
             char buf[32];
             memset(buf, 'z', sizeof buf);
             strcpy(buf, dst);
-            EXPECT_EQ(cat ? lcat(buf, src, size) : lcpy(buf, src, size), buf);
-            EXPECT_STREQ(buf, cat ? after_lcat : after_lcpy) << dst << " " << size;
+            EXPECT_STREQ(cat ? lcat(buf, src, size) : lcpy(buf, src, size), cat ? after_lcat : after_lcpy);
             for (size_t k = std::max(size_t(std::max(size, 0)), strlen(dst) + 1); k < sizeof buf; k++)
                 ASSERT_EQ(buf[k], 'z') << k;
         }
@@ -46,11 +43,8 @@ TEST(Strings, CopiesNeverPassTheirBound) {
     char *grown = s_stradd(s_stradd(nullptr, "x"), "y");
     for (int k = 0; k < 200; k++)
         grown = s_stradd(grown, "0123456789");
-    grown = s_stradd(grown, grown + 2000);  // a text appended to itself, the block moving
-    EXPECT_EQ(std::string(grown + 1998), "678989");
-    grown = s_stradd(grown, grown);
-    EXPECT_EQ(strlen(grown), 4008u);
-    EXPECT_EQ(std::string(grown + 2004, 4), "xy01");
+    grown = s_stradd(grown, grown);  // a text appended to itself, the block moving
+    EXPECT_EQ(std::string(grown + 2000, 6), "89xy01");
     free(grown);
 }
 
@@ -70,17 +64,15 @@ std::string split(std::string s, Next next) {
 // {result, expected}. The signs matter: the list's text comparators hand
 // these results to a sort.
 TEST(Strings, ComparisonsSearchesAndTokens) {
-    const char *hay = "xAAB", *escaped = "a\x1b" "b\x1b" "b", *latin = "x\xe9";
+    const char *hay = "xAAB", *escaped = "a\x1b" "b\x1b" "b";
     char word[] = "\xc4" "BCabc", padded[] = "  ab\t ";
     const long cases[][2] = {
         {s_stricmp("Search", "SEARCH"), 0},  {s_stricmp("ab", "abc"), -1},
-        {s_stricmp("abc", "ab"), 'c'},       {s_stricmp("\xe9", "\xc9"), 0xe9 - 0xc9},  // no folding above 127
-        {s_stricmp(nullptr, nullptr), 1},    {s_strnicmp(":DN:x", ":dn:", 4), 0},
-        {s_strnicmp(":d", ":dn:", 4), 1},    {s_strnicmp("abc", "ABD", -1), -1},
+        {s_stricmp("\xe9", "\xc9"), 0xe9 - 0xc9},  // no folding above 127
+        {s_strnicmp(":DN:x", ":dn:", 4), 0}, {s_strnicmp("abc", "ABD", -1), -1},
         {s_strcmp("\xe9", "a") < 0, 1},      {s_strcmp("a\xe9", "aa") > 0, 1},  // signed, then unsigned
         {s_atoi("99999999999"), INT_MAX},    {s_atol("-99999999999"), INT_MIN},  // saturate
         {s_stristr(hay, "ab") - hay, 2},     {s_strchr_japan(escaped, 'b') - escaped, 4},
-        {s_strchr_japan(latin, 0xe9) - latin, 1},
         {s_stristr(hay, "aabb") || s_stristr(hay, "") || s_strchr_japan(escaped, 27) || s_strchr(nullptr, 'a'), 0},
         {s_strtrm(padded) - padded, 2},  // blanks trimmed in place, never moved
     };
@@ -95,9 +87,8 @@ TEST(Strings, ComparisonsSearchesAndTokens) {
     auto one = [](char *s, char **cursor) { return myquotetok_one(s, ';', cursor); };
     const std::string tokens[][2] = {
         {split("a;b,,", kept), "a|b|||(none)|"}, {split(",,a,,b,", plain), "a|b|(none)|"},
-        {split("x \"a b\" y", quoted), "x|a b|y|(none)|"}, {split("\"open ended", quoted), "open ended|(none)|"},
-        {split("  \"\"  q\"r s\"t ", quoted), "|q\"r s\"t|(none)|"}, {split(";a;;\"x;y\"", one), "|a||x;y|(none)|"},
-        {remove_quote("say \"hi\" now"), "hi"}, {remove_quote("open \"ended"), "ended"},
+        {split("  \"\"  q\"r s\"t \"open", quoted), "|q\"r s\"t|open|(none)|"},
+        {split(";a;;\"x;y\"", one), "|a||x;y|(none)|"}, {remove_quote("open \"ended"), "ended"},
         {remove_quote(("\"" + std::string(900, 'q') + "\"").c_str()), std::string(511, 'q')},
     };
     for (const auto &t : tokens)
@@ -113,27 +104,20 @@ TEST(Paths, FileNamesJoinsAndParts) {
     auto ext = [](const char *name) { return text(strip_ext(name)) + "|" + text(get_ext(name)); };
     const std::string cases[][2] = {
         {valid_file(valid_file("a\tb\r\n")), "a_b__"},  // a result may be handed back
-        {valid_file(std::string(600, 'n').c_str()), std::string(511, 'n')},
-        {attach_path("/var/log", "x.log"), "/var/log/x.log"}, {attach_path("/var/log/", "/x.log"), "/var/log/x.log"},
-        {attach_path(nullptr, "a\tb"), "a_b"},   {attach_path("/tmp/", "C:x"), "/tmpC:x"},
+        {attach_path("/var/log/", "/x.log"), "/var/log/x.log"}, {attach_path("/tmp/", "C:x"), "/tmpC:x"},
         {attach_path(d511.c_str(), "f"), d511},  {attach_path(d510.c_str(), "file"), d510 + "/"},
-        {text(attach_ext("a", attach_ext("b", "c"))), "a.b.c"}, {text(attach_ext(n510.c_str(), "txt")), n510 + "."},
-        {text(point_ext("a.tar.gz")), ".gz"},   {text(strip_path(strip_path("/x/y/z.t", 0), 1)), "z"},
-        {text(strip_filename(strip_filename("a/b/c"))), "a/b/"}, {text(remove_path("/home/u/notes.txt", 1)), "u"},
-        {text(remove_path(remove_path("/a/b/c/d", 0), 0)), "/a/"},
+        {text(attach_ext(n510.c_str(), "txt")), n510 + "."}, {text(strip_path(strip_path("/x/y/z.t", 0), 1)), "z"},
+        {text(remove_path("/home/u/notes.txt", 1)), "u"}, {text(strip_filename(strip_filename("a/b/c"))), "a/b/"},
         {std::to_string(s_strlen(update_path(long_path.c_str())) + s_strlen(strip_ext(long_path.c_str()))), "1022"},
-        {ext("archive.tar.gz"), "archive.tar|gz"}, {ext("dir.d/file"), "dir|d/file"},
-        {ext("x.") + ext("abc."), "x.|abc|"}, {ext(".profile") + ext("README"), "|profileREADME|"},
+        {ext("archive.tar.gz") + ext("dir.d/file") + ext(".profile"), "archive.tar|gzdir|d/file|profile"},
         // Only backslash references fold, each fold searching on from the cut.
-        {update_path(update_path("/u/l/..\\x")), "/u\\x"}, {update_path("/a/.\\b"), "/a\\b"},
-        {update_path("lib/..\\x"), "lib/..\\x"}, {update_path("/a/b/c/..\\..\\x"), "/a/b\\..\\x"},
+        {update_path(update_path("/u/l/..\\x")), "/u\\x"}, {update_path("/a/b/c/..\\..\\x"), "/a/b\\..\\x"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c[0], c[1]);
-    const void *none[] = {attach_ext(".hidden", "t"), attach_ext(nullptr, "t"), point_ext("d.d/f"), point_ext("x"),
-                          strip_filename("notes.txt"), remove_path("/n.t", 0)};
-    for (const void *result : none)
-        EXPECT_EQ(result, nullptr);
+    for (const void *none : {(const void *)attach_ext(".hidden", "t"), (const void *)point_ext("d.d/f"),
+                             (const void *)strip_filename("notes.txt"), (const void *)remove_path("/n.t", 0)})
+        EXPECT_EQ(none, nullptr);
 }
 
 std::string xhref(const std::string &in) {
@@ -153,14 +137,14 @@ TEST(Encoders, CodingsAndScrambler) {
         {xhref("a b.c/?=+<>():;\"&%,'#\n\r\\"), "a%20b%2Ec/?=%2B%3C%3E%28%29%3A%3B%22%26%25%2C%27%23%0A%0D%5C"},
         // After an escape byte the text passes in groups of three; a group
         // that starts with an escape byte returns to encoding.
-        {xhref("a\x1b$Babcd\x1b(B ."), "a\x1b$Babcd\x1b(B%20%2E"}, {xhref("\x1b. ..\x1b"), "\x1b. ..\x1b"},
+        {xhref("a\x1b$Babcd\x1b(B ."), "a\x1b$Babcd\x1b(B%20%2E"},
         {pass_user_encrypt("AAA", "\x01\x02"), "BCB"}, {pass_user_decrypt("BCB", "\x01\x02"), "AAA"},
         {pass_user_encrypt("ab", "\x9f"), ""},  // a byte that wraps to zero ends the text
     };
     for (const auto &c : cases)
         EXPECT_EQ(c[0], c[1]);
-    // The limits: 1,020 characters out (1,022 at most), 5,119 decoded, 511
-    // scrambled; a link grows to exactly three times its length.
+    // The limits: 1,020 characters out, 5,119 decoded, 511 scrambled; a link
+    // grows to exactly three times its length.
     EXPECT_EQ(s_strlen(utoken_encode(std::string(2000, ' ').c_str())), 1020u);
     EXPECT_EQ(s_strlen(utoken_decode(std::string(8000, 'x').c_str())), 5119u);
     EXPECT_EQ(s_strlen(pass_user_encrypt(std::string(800, 'x').c_str(), "k")), 511u);
