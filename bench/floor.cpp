@@ -32,15 +32,13 @@ struct stream {
 // socket holds; false when the stream ends first.
 bool fill(stream *s, size_t n)
 {
-    if (s->end - s->start >= n)
-        return true;
+    if (s->end - s->start >= n) return true;
     memmove(s->buffer, s->buffer + s->start, s->end - s->start);
     s->end -= s->start;
     s->start = 0;
     while (s->end < n) {
         ssize_t count = read(s->fd, s->buffer + s->end, PIECE - s->end);
-        if (count <= 0)
-            return false;
+        if (count <= 0) return false;
         s->end += static_cast<size_t>(count);
     }
     return true;
@@ -49,8 +47,7 @@ bool fill(stream *s, size_t n)
 bool skip(stream *s, size_t n)
 {
     while (n > 0) {
-        if (!fill(s, 1))
-            return false;
+        if (!fill(s, 1)) return false;
         size_t step = n < s->end - s->start ? n : s->end - s->start;
         s->start += step;
         n -= step;
@@ -65,26 +62,20 @@ bool skip(stream *s, size_t n)
 long walk_replies(stream *s)
 {
     for (long messages = 0;; messages++) {
-        if (!fill(s, 2))
-            return -1;
+        if (!fill(s, 2)) return -1;
         const unsigned char *at = s->buffer + s->start;
         size_t length = at[1], header = 2;
         if (length & 0x80) {
             header += length & 0x7F;
-            if (header > 6 || !fill(s, header))
-                return -1;
+            if (header > 6 || !fill(s, header)) return -1;
             at = s->buffer + s->start;
             length = 0;
-            for (size_t i = 2; i < header; i++)
-                length = length << 8 | at[i];
+            for (size_t i = 2; i < header; i++) length = length << 8 | at[i];
         }
-        if (!fill(s, header + 2) || !fill(s, header + 3 + s->buffer[s->start + header + 1]))
-            return -1;
+        if (!fill(s, header + 2) || !fill(s, header + 3 + s->buffer[s->start + header + 1])) return -1;
         int op = s->buffer[s->start + header + 2 + s->buffer[s->start + header + 1]];
-        if (!skip(s, header + length))
-            return -1;
-        if (op == 0x65)
-            return messages;
+        if (!skip(s, header + length)) return -1;
+        if (op == 0x65) return messages;
     }
 }
 

@@ -9,13 +9,15 @@
 #include "support/nlib.h"
 #include "support/static.h"
 
-static const char ten_term_filter[] =
-    "(&(cn=Jo*)(sn=Smith)(mail=*@example.com)(telephoneNumber=*555*)(objectClass=person)"
-    "(givenName=Jo)(title=Engineer)(l=Springfield)(departmentNumber=s)(uid=*))";
+namespace {
+
+const char ten_term_filter[] = "(&(cn=Jo*)(sn=Smith)(mail=*@example.com)(telephoneNumber=*555*)(objectClass=person)"
+                               "(givenName=Jo)(title=Engineer)(l=Springfield)(departmentNumber=s)(uid=*))";
 
 // A whole SearchRequest message as the service sends it: the request body,
 // the compiled filter, the attribute list, the envelope with its message ID.
-static void BM_EncodeSearchRequest(benchmark::State &state) {
+void BM_EncodeSearchRequest(benchmark::State &state)
+{
     for (auto _ : state) {
         data_buf body, names, message;
         data_init(&body);
@@ -42,16 +44,23 @@ static void BM_EncodeSearchRequest(benchmark::State &state) {
 BENCHMARK(BM_EncodeSearchRequest);
 
 // A SearchResultEntry with ten attributes, as slapd sends it.
-static std::string search_entry() {
-    return ldap_entry_bytes(
-        2, "uid=user000042,ou=People,dc=example,dc=com",
-        {{"objectClass", {"inetOrgPerson"}}, {"cn", {"Jo Smith 000042"}}, {"sn", {"Smith"}},
-         {"givenName", {"Jo"}}, {"mail", {"jo.smith.000042@example.com"}},
-         {"telephoneNumber", {"+1 555 0100 042"}}, {"title", {"Engineer"}}, {"l", {"Springfield"}},
-         {"departmentNumber", {"s"}}, {"uid", {"user000042"}}});
+std::string search_entry()
+{
+    return ldap_entry_bytes(2, "uid=user000042,ou=People,dc=example,dc=com",
+                            {{"objectClass", {"inetOrgPerson"}},
+                             {"cn", {"Jo Smith 000042"}},
+                             {"sn", {"Smith"}},
+                             {"givenName", {"Jo"}},
+                             {"mail", {"jo.smith.000042@example.com"}},
+                             {"telephoneNumber", {"+1 555 0100 042"}},
+                             {"title", {"Engineer"}},
+                             {"l", {"Springfield"}},
+                             {"departmentNumber", {"s"}},
+                             {"uid", {"user000042"}}});
 }
 
-static void BM_DecodeSearchEntry(benchmark::State &state) {
+void BM_DecodeSearchEntry(benchmark::State &state)
+{
     std::string octets = search_entry();
     const unsigned char *data = reinterpret_cast<const unsigned char *>(octets.data());
     for (auto _ : state) {
@@ -68,7 +77,8 @@ static void BM_DecodeSearchEntry(benchmark::State &state) {
 }
 BENCHMARK(BM_DecodeSearchEntry);
 
-static void BM_CompileTenTermAnd(benchmark::State &state) {
+void BM_CompileTenTermAnd(benchmark::State &state)
+{
     for (auto _ : state) {
         data_buf out;
         data_init(&out);
@@ -78,16 +88,18 @@ static void BM_CompileTenTermAnd(benchmark::State &state) {
 }
 BENCHMARK(BM_CompileTenTermAnd);
 
-static void BM_FormatMessage(benchmark::State &state) {
+void BM_FormatMessage(benchmark::State &state)
+{
     char line[1024];
     for (auto _ : state) {
-        benchmark::DoNotOptimize(lprintf(line, sizeof line, "LDAP: %s {%d} %s (%s)", "Search", 32,
-                                         "No such object", "ou=People,dc=example,dc=com"));
+        benchmark::DoNotOptimize(lprintf(line, sizeof line, "LDAP: %s {%d} %s (%s)", "Search", 32, "No such object",
+                                         "ou=People,dc=example,dc=com"));
     }
 }
 BENCHMARK(BM_FormatMessage);
 
-static void BM_StaticListAppend(benchmark::State &state) {
+void BM_StaticListAppend(benchmark::State &state)
+{
     static int item;
     for (auto _ : state) {
         static_list list;
@@ -99,5 +111,7 @@ static void BM_StaticListAppend(benchmark::State &state) {
     state.SetItemsProcessed(state.iterations() * 100000);
 }
 BENCHMARK(BM_StaticListAppend)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
 
 BENCHMARK_MAIN();

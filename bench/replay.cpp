@@ -27,11 +27,14 @@
 #include "common/loopback.h"
 #include "common/tempdir.h"
 
-static std::string directory;
-static int upstream_port = 0;
+namespace {
+
+std::string directory;
+int upstream_port = 0;
 
 // Search requests differ only in their operation element, not in their ID.
-static std::string key_of(const std::string &op) {
+std::string key_of(const std::string &op)
+{
     uint64_t hash = 14695981039346656037ull;
     for (unsigned char c : op) hash = (hash ^ c) * 1099511628211ull;
     char name[40];
@@ -40,7 +43,8 @@ static std::string key_of(const std::string &op) {
 }
 
 // Written whole under a temporary name, so that no reader sees a part.
-static void write_whole(const std::string &path, const std::string &content) {
+void write_whole(const std::string &path, const std::string &content)
+{
     std::string temporary = path + ".tmp";
     std::ofstream(temporary, std::ios::binary) << content;
     rename(temporary.c_str(), path.c_str());
@@ -48,12 +52,13 @@ static void write_whole(const std::string &path, const std::string &content) {
 
 // Whether a reply with this tag ends the exchange its request began: all
 // but entries, references and intermediate responses do.
-static bool is_final(int tag) { return tag != 0x64 && tag != 0x73 && tag != 0x79; }
+bool is_final(int tag) { return tag != 0x64 && tag != 0x73 && tag != 0x79; }
 
 // Passes the request on to the server (one connection for each client,
 // left with its unbind) and gives back the server's replies to it, the
 // recording of a search on disk before the client can see its end.
-static std::string relay(const std::string &request) {
+std::string relay(const std::string &request)
+{
     static int server = -1;
     int id = 0, tag = 0, reply_id = 0, reply_tag = 0;
     std::string op, reply, reply_op, replies;
@@ -65,8 +70,7 @@ static std::string relay(const std::string &request) {
     while (sent && tag != 0x42 && !done &&
            ber_read_element([](char *buf, size_t len) { return read(server, buf, len); }, &reply)) {
         replies += reply;
-        done = ldap_message_parts(reply, &reply_id, &reply_tag, &reply_op) && reply_id == id &&
-               is_final(reply_tag);
+        done = ldap_message_parts(reply, &reply_id, &reply_tag, &reply_op) && reply_id == id && is_final(reply_tag);
     }
     if (done && tag == 0x63) write_whole(key_of(op), replies);
     if (!done && server >= 0) {
@@ -78,7 +82,8 @@ static std::string relay(const std::string &request) {
 
 // The recording with every message's ID replaced; the recording itself when
 // its messages (which all share one ID) already have that one.
-static std::string with_id(const std::string &recording, int id) {
+std::string with_id(const std::string &recording, int id)
+{
     std::string out, op;
     int old_id = 0, tag = 0;
     for (size_t pos = 0, start = 0; start = pos, ber_next(recording, &pos, &tag, nullptr);) {
@@ -91,7 +96,8 @@ static std::string with_id(const std::string &recording, int id) {
 
 // A bind succeeds, a search gets its recording (the search failing when
 // there is none), others nothing. Each stream is made once per message ID.
-static std::string serve(const std::string &request) {
+std::string serve(const std::string &request)
+{
     static std::map<std::string, std::string> streams;
     int id = 0, tag = 0;
     std::string op;
@@ -106,7 +112,10 @@ static std::string serve(const std::string &request) {
     return stream;
 }
 
-int main(int argc, char **argv) {
+}  // namespace
+
+int main(int argc, char **argv)
+{
     bool record = argc == 5 && !strcmp(argv[1], "record");
     if (!record && !(argc == 4 && !strcmp(argv[1], "serve"))) {
         fprintf(stderr, "usage: replay record DIR PORTFILE UPSTREAM_PORT | replay serve DIR PORTFILE\n");

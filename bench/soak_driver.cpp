@@ -28,8 +28,7 @@ const int WAIT_MS = 60000;
 // number of lines before it in *lines.
 std::string status_of(std::string reply, long *lines)
 {
-    if (!reply.empty() && reply.back() == '\n')
-        reply.pop_back();
+    if (!reply.empty() && reply.back() == '\n') reply.pop_back();
     *lines = std::count(reply.begin(), reply.end(), '\n');
     return reply.substr(reply.rfind('\n') + 1);  // npos + 1: from the start
 }
@@ -69,8 +68,8 @@ int main(int argc, char **argv)
             command = "SEARCH AND 1-0 surname=Group " + std::to_string(n % groups);
             break;
         case 1:  // a page of a group, by two conditions
-            command = "SEARCH OR 3-7 surname=Group " + std::to_string(n % groups) +
-                      ",email=person" + std::to_string(n) + "@example.com";
+            command = "SEARCH OR 3-7 surname=Group " + std::to_string(n % groups) + ",email=person" +
+                      std::to_string(n) + "@example.com";
             break;
         default:
             command = "GET " + coded_person(n);
@@ -80,11 +79,9 @@ int main(int argc, char **argv)
         service.write(command + "\n");
         std::string status = status_of(service.read_reply(WAIT_MS), &lines);
         entries += lines;
-        bool ok = expected.empty() ? status.rfind("+success", 0) == 0 &&
-                                         status.find(" located.") != std::string::npos
+        bool ok = expected.empty() ? status.rfind("+success", 0) == 0 && status.find(" located.") != std::string::npos
                                    : status == expected;
-        if (!ok && failures++ < 10)
-            fprintf(stderr, "soak_driver: %s -> %s\n", command.c_str(), status.c_str());
+        if (!ok && failures++ < 10) fprintf(stderr, "soak_driver: %s -> %s\n", command.c_str(), status.c_str());
         if (i == EARLY) {
             early_hwm = process_status_kb(service.pid(), "VmHWM");
             early_rss = process_status_kb(service.pid(), "VmRSS");

@@ -9,14 +9,20 @@
 #include "fuzz/common.h"
 #include "netaddr/net_fns.h"
 
-static std::string copy_of(const char *text, size_t limit) {
+namespace {
+
+std::string copy_of(const char *text, size_t limit)
+{
     if (!text) return std::string();
     size_t length = strlen(text);
     if (length > limit) abort();
     return text;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     std::string text = fuzz_text(data, size);
     const char *address = text.c_str();
 
@@ -44,8 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The separator is found in (and may rewrite) the caller's own text.
     std::vector<char> list(address, address + text.size() + 1);
     char *separator = net_addr_seperator(list.data());
-    if (separator && (separator < list.data() || separator >= list.data() + text.size() ||
-                      *separator != ','))
-        abort();
+    if (separator && (separator < list.data() || separator >= list.data() + text.size() || *separator != ',')) abort();
     return 0;
 }

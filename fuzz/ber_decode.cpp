@@ -12,19 +12,16 @@ namespace {
 // Two decoded lists hold the same elements, nested alike.
 bool same_tree(lresult *a, lresult *b)
 {
-    if (lresult_size(a) != lresult_size(b))
-        return false;
+    if (lresult_size(a) != lresult_size(b)) return false;
     for (int i = 0; i < lresult_size(a); i++) {
         lresult_node *x = lresult_get(a, i), *y = lresult_get(b, i);
         if (x->type != y->type || x->size != y->size || x->choice != y->choice ||
             lresult_get_int(a, i) != lresult_get_int(b, i))
             return false;
         char *tx = lresult_get_char(a, i), *ty = lresult_get_char(b, i);
-        if ((tx == nullptr) != (ty == nullptr) || (tx && memcmp(tx, ty, x->size) != 0))
-            return false;
+        if ((tx == nullptr) != (ty == nullptr) || (tx && memcmp(tx, ty, x->size) != 0)) return false;
         lresult *na = lresult_get_result(a, i, 0), *nb = lresult_get_result(b, i, 0);
-        if ((na == nullptr) != (nb == nullptr) || (na && !same_tree(na, nb)))
-            return false;
+        if ((na == nullptr) != (nb == nullptr) || (na && !same_tree(na, nb))) return false;
     }
     return true;
 }
@@ -33,13 +30,11 @@ bool same_tree(lresult *a, lresult *b)
 // decoder makes of the same octets: ID first, the operation, the controls.
 void check_against_elements(lresult *message, lresult *controls, lresult *element)
 {
-    if (!message || message == LRESULT_INVALID || !element || element == LRESULT_INVALID)
-        return;
+    if (!message || message == LRESULT_INVALID || !element || element == LRESULT_INVALID) return;
     lresult *operation = lresult_get_result(element, 1, 0);
-    if (!operation)
-        return;
-    if (message->id != lresult_get_int(element, 0) ||
-        message->application != element->application || !same_tree(message, operation))
+    if (!operation) return;
+    if (message->id != lresult_get_int(element, 0) || message->application != element->application ||
+        !same_tree(message, operation))
         abort();
     lresult *expected_controls = lresult_get_result(element, 2, 0);
     if ((controls == nullptr) != (expected_controls == nullptr) ||
@@ -62,7 +57,8 @@ void check_page(lresult *controls)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     // An exact-size copy, so that any read past the end is caught.
     std::vector<unsigned char> octets(data, data + size);
     const unsigned char *start = octets.empty() ? nullptr : octets.data();

@@ -12,16 +12,21 @@
 #include "common/fake_server.h"
 #include "fuzz/common.h"
 
-static std::string entry(int id, const std::string &dn) {
-    return ldap_entry_bytes(id, dn, {{"cn", {"Jo Smith"}},
-                                     {"MAIL", {"jo@example.com", "j.smith@example.com"}},
-                                     {"telephoneNumber", {"+1 555 0100"}},
-                                     {"objectClass", {"top", "inetOrgPerson"}}});
+namespace {
+
+std::string entry(int id, const std::string &dn)
+{
+    return ldap_entry_bytes(id, dn,
+                            {{"cn", {"Jo Smith"}},
+                             {"MAIL", {"jo@example.com", "j.smith@example.com"}},
+                             {"telephoneNumber", {"+1 555 0100"}},
+                             {"objectClass", {"top", "inetOrgPerson"}}});
 }
 
 // The directory: a bind succeeds; a search gets one entry named by its base
 // (base-object scope) or three fixed ones, then success.
-static std::string reply(const std::string &request) {
+std::string reply(const std::string &request)
+{
     int id = 0, tag = 0;
     std::string op, body, base, scope;
     size_t pos = 0;
@@ -32,11 +37,14 @@ static std::string reply(const std::string &request) {
     if (!ber_next(body, &pos, &tag, &base) || !ber_next(body, &pos, &tag, &scope)) return "";
     if (scope == std::string(1, '\0')) return entry(id, base) + ldap_result_bytes(0x65, id, 0);
     return entry(id, "cn=Jo Smith,ou=People,dc=example,dc=com") +
-           entry(id, "cn=Smith\\2C John,ou=People,dc=example,dc=com") +
-           entry(id, "uid=x\n!y,dc=example,dc=com") + ldap_result_bytes(0x65, id, 0);
+           entry(id, "cn=Smith\\2C John,ou=People,dc=example,dc=com") + entry(id, "uid=x\n!y,dc=example,dc=com") +
+           ldap_result_bytes(0x65, id, 0);
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
     fuzz_silence_stdout();
     static FakeServer directory;
     directory.answer_all(reply).start();
@@ -52,20 +60,22 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
             "field phone STRING telephoneNumber false\n",
             port);
     fclose(file);
-    if (ini_init(ini, &display_data_length) != 1 ||
-        ini_load(path, ini, &display_data_length) != 1 || book_start(stdout) != 1)
+    if (ini_init(ini, &display_data_length) != 1 || ini_load(path, ini, &display_data_length) != 1 ||
+        book_start(stdout) != 1)
         abort();
     remove(path);
     return 0;
 }
 
+namespace {
+
 // The number of status lines the input calls for.
-static int expected_replies(const uint8_t *data, size_t size) {
+int expected_replies(const uint8_t *data, size_t size)
+{
     int replies = 0;
     for (size_t pos = 0; pos < size;) {
         size_t end = pos;
-        while (end < size && end - pos < 1023 && data[end++] != '\n') {
-        }
+        while (end < size && end - pos < 1023 && data[end++] != '\n') {}
         std::string line(reinterpret_cast<const char *>(data + pos), end - pos);
         pos = end;
         replies++;
@@ -78,19 +88,22 @@ static int expected_replies(const uint8_t *data, size_t size) {
     return replies;
 }
 
-static int status_lines(const std::string &output) {
+int status_lines(const std::string &output)
+{
     int count = 0;
     for (size_t pos = 0; pos < output.size();) {
         size_t end = output.find('\n', pos);
         if (end == std::string::npos) end = output.size();
-        if (output.compare(pos, 8, "+success") == 0 || output.compare(pos, 8, "-failure") == 0)
-            count++;
+        if (output.compare(pos, 8, "+success") == 0 || output.compare(pos, 8, "-failure") == 0) count++;
         pos = end + 1;
     }
     return count;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     if (size == 0) return 0;
     FILE *in = fmemopen(const_cast<uint8_t *>(data), size, "r");
     char *text = nullptr;

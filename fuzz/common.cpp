@@ -8,7 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-int fuzz_quiet(const char *format, ...) {
+int fuzz_quiet(const char *format, ...)
+{
     char text[4096];
     va_list args;
     va_start(args, format);
@@ -17,17 +18,22 @@ int fuzz_quiet(const char *format, ...) {
     return 0;
 }
 
-std::string fuzz_text(const uint8_t *data, size_t size) {
+std::string fuzz_text(const uint8_t *data, size_t size)
+{
     const void *zero = memchr(data, 0, size);
     size_t length = zero ? static_cast<const uint8_t *>(zero) - data : size;
     return std::string(reinterpret_cast<const char *>(data), length);
 }
 
-void fuzz_silence_stdout() {
+void fuzz_silence_stdout()
+{
     if (!freopen("/dev/null", "w", stdout)) abort();
 }
 
-static void send_pieces(int fd, const uint8_t *stream, size_t length, std::vector<size_t> sizes) {
+namespace {
+
+void send_pieces(int fd, const uint8_t *stream, size_t length, std::vector<size_t> sizes)
+{
     size_t pos = 0;
     for (size_t i = 0; pos < length; i++) {
         size_t piece = sizes.empty() ? length - pos : sizes[i % sizes.size()];
@@ -38,7 +44,10 @@ static void send_pieces(int fd, const uint8_t *stream, size_t length, std::vecto
     shutdown(fd, SHUT_WR);
 }
 
-FuzzStream::FuzzStream(const uint8_t *stream, size_t length, std::vector<size_t> sizes) {
+}  // namespace
+
+FuzzStream::FuzzStream(const uint8_t *stream, size_t length, std::vector<size_t> sizes)
+{
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds) != 0) abort();
     peer_ = fds[1];
@@ -48,7 +57,8 @@ FuzzStream::FuzzStream(const uint8_t *stream, size_t length, std::vector<size_t>
     chan_timeout(&chan, 5, 0);
 }
 
-FuzzStream::~FuzzStream() {
+FuzzStream::~FuzzStream()
+{
     sender_.join();
     if (chan_isopen(&chan)) chan_close(&chan);
     chan_clear(&chan);

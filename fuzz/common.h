@@ -27,12 +27,12 @@ void fuzz_release(lresult *list);
 // (none: the whole stream at once), then the end of the connection.
 // Requests written to the channel are never read.
 class FuzzStream {
-public:
+  public:
     FuzzStream(const uint8_t *stream, size_t length, std::vector<size_t> sizes);
     ~FuzzStream();  // waits for the peer, then closes and clears the channel
     chan_rec chan;
 
-private:
+  private:
     int peer_ = -1;
     std::thread sender_;
 };

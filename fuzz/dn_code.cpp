@@ -8,25 +8,28 @@
 #include "addressbook/extern_book.h"
 #include "fuzz/common.h"
 
-// The longest DN whose coded form fits the coded-DN buffer.
-static const size_t round_trip_limit = 2049 / 3;
+namespace {
 
-static bool plain(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '@' || c == '.';
+// The longest DN whose coded form fits the coded-DN buffer.
+const size_t round_trip_limit = 2049 / 3;
+
+bool plain(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '@' || c == '.';
 }
 
-static bool upper_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+bool upper_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     std::string text = fuzz_text(data, size);
 
     std::string coded = code_dn(text.c_str());
     for (size_t i = 0; i < coded.size(); i++) {
         if (plain(coded[i])) continue;
-        if (coded[i] != '!' || i + 2 >= coded.size() || !upper_hex(coded[i + 1]) ||
-            !upper_hex(coded[i + 2]))
-            abort();
+        if (coded[i] != '!' || i + 2 >= coded.size() || !upper_hex(coded[i + 1]) || !upper_hex(coded[i + 2])) abort();
         i += 2;
     }
     if (text.size() <= round_trip_limit) {

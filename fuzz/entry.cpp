@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-void fuzz_walk_entry(lresult *list) {
+void fuzz_walk_entry(lresult *list)
+{
     if (!list || list == LRESULT_INVALID) return;
     const char *dn = ldap_get_dn(list);
     if (dn) (void)strlen(dn);

@@ -7,7 +7,8 @@
 
 #include "fuzz/common.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     if (size == 0) return 0;
     int use_default = data[0] & 1;
     std::string text = fuzz_text(data + 1, size - 1);
@@ -23,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     while (pos < out.length) {
         data_element element = data_break_down(out.data + pos, out.length - pos);
         if (element.length == -2) abort();
-        lresult *decoded = ldap_decode_data_input(nullptr, out.data + pos,
-                                                   element.header + element.length);
+        lresult *decoded = ldap_decode_data_input(nullptr, out.data + pos, element.header + element.length);
         if (decoded == LRESULT_INVALID) abort();
         fuzz_walk(decoded);
         fuzz_release(decoded);
@@ -36,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // taken one level deeper inside an "and" too.
     int depth = ldap_filter_check(text.c_str());
     if (depth > LDAP_FILTER_MAX_DEPTH || (depth >= 0 && items != 1)) abort();
-    if (depth >= 0 && depth < LDAP_FILTER_MAX_DEPTH &&
-        ldap_filter_check(("(&" + text + "(x=y))").c_str()) != depth + 1)
+    if (depth >= 0 && depth < LDAP_FILTER_MAX_DEPTH && ldap_filter_check(("(&" + text + "(x=y))").c_str()) != depth + 1)
         abort();
 
     data_buf names;

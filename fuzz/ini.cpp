@@ -9,14 +9,20 @@
 #include "addressbook/extern_book.h"
 #include "fuzz/common.h"
 
-static std::string config_dir, config_path;
+namespace {
 
-static void remove_config() {
+std::string config_dir, config_path;
+
+void remove_config()
+{
     remove(config_path.c_str());
     remove(config_dir.c_str());
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
     fuzz_silence_stdout();
     // Memory-backed, so that a file per run costs no disk write.
     char dir[] = "/dev/shm/fuzz_ini_XXXXXX";
@@ -27,7 +33,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     FILE *file = fopen(config_path.c_str(), "wb");
     if (!file || fwrite(data, 1, size, file) != size || fclose(file) != 0) abort();
 

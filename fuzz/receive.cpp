@@ -7,7 +7,8 @@
 
 #include "fuzz/common.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     if (size == 0) return 0;
     size_t count = data[0] % 9;
     if (size < 1 + count) return 0;

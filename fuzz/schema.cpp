@@ -30,7 +30,8 @@ std::vector<std::string> probes(const uint8_t *data, size_t size)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     ldap_schema schema;
     ldap_schema_init(&schema);
     int added = 0;
@@ -49,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const std::string &a : names) {
         int type = ldap_schema_type(&schema, a.c_str());
         int named = ldap_attr_type_length(a.c_str()) > 0;
-        if (type >= schema.types || ldap_schema_same(&schema, a.c_str(), a.c_str()) != named)
-            abort();
+        if (type >= schema.types || ldap_schema_same(&schema, a.c_str(), a.c_str()) != named) abort();
         for (const std::string &b : names) {
             int same = ldap_schema_same(&schema, a.c_str(), b.c_str());
             if (same != ldap_schema_same(&schema, b.c_str(), a.c_str())) abort();

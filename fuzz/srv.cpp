@@ -7,7 +7,8 @@
 
 #include "netaddr/net_fns.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     srv_list list = {};
     // A copy of exactly size octets, so that reading past it is caught.
     unsigned char *message = static_cast<unsigned char *>(malloc(size ? size : 1));

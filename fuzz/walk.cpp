@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-static void walk_nodes(lresult *list, int depth) {
+namespace {
+
+void walk_nodes(lresult *list, int depth)
+{
     int count = lresult_size(list);
     for (int i = 0; i <= count; i++) {  // one past the end must miss
         lresult_get(list, i);
@@ -22,7 +25,10 @@ static void walk_nodes(lresult *list, int depth) {
     }
 }
 
-void fuzz_walk(lresult *list) {
+}  // namespace
+
+void fuzz_walk(lresult *list)
+{
     if (!list || list == LRESULT_INVALID) return;
     lresult_application(list);
     lresult_id(list);
@@ -31,7 +37,8 @@ void fuzz_walk(lresult *list) {
     lresult_log(list, null_stream, "fuzz");
 }
 
-void fuzz_release(lresult *list) {
+void fuzz_release(lresult *list)
+{
     if (!list || list == LRESULT_INVALID) return;
     lresult_clear(list);
     free(list);

@@ -33,8 +33,7 @@ inline bool ends_with(const std::string &text, const std::string &end)
 inline ProcessResult run_book(const std::string &ini, const std::string &input)
 {
     TempDir dir;
-    if (!ini.empty())
-        dir.write("extern_book.ini", ini);
+    if (!ini.empty()) dir.write("extern_book.ini", ini);
     return run_process({EXTERN_BOOK_BIN}, dir.path(), input, 30000);
 }
 
@@ -42,8 +41,7 @@ inline std::string repeated(const std::string &piece, int count)
 {
     std::string out;
     out.reserve(piece.size() * static_cast<size_t>(count));
-    while (count-- > 0)
-        out += piece;
+    while (count-- > 0) out += piece;
     return out;
 }
 
@@ -56,7 +54,7 @@ inline double seconds_since(Clock::time_point start)
 // extern_book started on ini in a directory of its own, greeted. At the end
 // it is told to EXIT and must end with status 1.
 class Book {
-public:
+  public:
     explicit Book(const std::string &ini)
     {
         dir_.write("extern_book.ini", ini);
@@ -75,13 +73,12 @@ public:
         auto start = Clock::now();
         child_->write(line + "\n");
         std::string reply = child_->read_reply(timeout_ms);
-        if (seconds)
-            *seconds = seconds_since(start);
+        if (seconds) *seconds = seconds_since(start);
         return reply;
     }
     ChildProcess &process() { return *child_; }
 
-private:
+  private:
     TempDir dir_;
     std::unique_ptr<ChildProcess> child_;
 };
@@ -91,7 +88,7 @@ private:
 // reader as many as it asks for page by page, and result 11 to a search that
 // no index narrows to six entries or fewer (sn and objectClass are indexed).
 class BookTest : public ::testing::Test {
-protected:
+  protected:
     static SlapdOptions options()
     {
         SlapdOptions book;
@@ -102,7 +99,11 @@ protected:
                                "size.pr=unlimited size.prtotal=unlimited size.unchecked=6"};
         return book;
     }
-    static void start(const SlapdOptions &options) { slapd = new Slapd(options); slapd->start(); }
+    static void start(const SlapdOptions &options)
+    {
+        slapd = new Slapd(options);
+        slapd->start();
+    }
     static void SetUpTestSuite() { start(options()); }
     static void TearDownTestSuite() { delete slapd; }
     void SetUp() override { ASSERT_TRUE(slapd->running()) << slapd->error(); }
@@ -113,8 +114,7 @@ protected:
     {
         const SlapdOptions &o = slapd->options();
         return "host 127.0.0.1\nport " + std::to_string(slapd->port()) + "\nmanager_dn " + o.rootdn +
-               "\nmanager_pass " + o.rootpw + "\nbase_dn ou=People," + o.suffix +
-               "\nscope LDAP_SCOPE_SUBTREE\n" + more;
+               "\nmanager_pass " + o.rootpw + "\nbase_dn ou=People," + o.suffix + "\nscope LDAP_SCOPE_SUBTREE\n" + more;
     }
 
     static inline Slapd *slapd;

@@ -30,8 +30,8 @@ std::string fields()
 {
     std::string text;
     for (int i = 0; display_data[i].name; i++)
-        text += std::string(display_data[i].name) + " " + display_data[i].type + " " +
-                display_data[i].attribute + (display_data[i].searchable ? " 1\n" : " 0\n");
+        text += std::string(display_data[i].name) + " " + display_data[i].type + " " + display_data[i].attribute +
+                (display_data[i].searchable ? " 1\n" : " 0\n");
     return text;
 }
 
@@ -44,8 +44,7 @@ TEST(Config, Loading)
     const std::string comment = "#" + std::string(12000, 'c') + " field injected STRING mail true\n";
     const std::string long_value = "manager_pass " + std::string(10000, 'p') + "\nhost h\n";
     std::string deepest = "(cn=a)";
-    for (int i = 0; i < LDAP_FILTER_MAX_DEPTH; i++)
-        deepest = "(!" + deepest + ")";
+    for (int i = 0; i < LDAP_FILTER_MAX_DEPTH; i++) deepest = "(!" + deepest + ")";
     const struct {
         std::string text;
         int slot;
@@ -78,9 +77,20 @@ TEST(Config, Loading)
     // Each refused value stops the reading, named as read.
     std::string deep_filter = "search_filter " + deepest, long_timeout = "timeout " + std::string(600, '1');
     const std::string refused[] = {
-        "field  lonely", "port 99999", "port -1", "timeout 0", "connect_timeout +5", long_timeout,
-        "page_size 100001", "tls yes", "tls_verify sometimes", "tls_ca_file /nonexistent/ca.pem",
-        "host a:70000", "host2 b, [::1", "search_filter objectClass=person", deep_filter,  // one whole filter
+        "field  lonely",
+        "port 99999",
+        "port -1",
+        "timeout 0",
+        "connect_timeout +5",
+        long_timeout,
+        "page_size 100001",
+        "tls yes",
+        "tls_verify sometimes",
+        "tls_ca_file /nonexistent/ca.pem",
+        "host a:70000",
+        "host2 b, [::1",
+        "search_filter objectClass=person",
+        deep_filter,  // one whole filter
     };
     for (const std::string &text : refused) {
         EXPECT_EQ(load(text + "\n", &out), 0);
@@ -108,13 +118,14 @@ TEST(Config, Loading)
 
     // Fields: searchable only when "true" in any case; extra words ignored.
     ASSERT_EQ(load("field fullname STRING cn TRUE\nField\temail\t STRING  mail   True extra tokens\n"
-                   "field phone NUMBER telephoneNumber yes\n", &out), 1);
+                   "field phone NUMBER telephoneNumber yes\n",
+                   &out),
+              1);
     EXPECT_EQ(fields(), "record_id STRING dn 0\nfullname STRING cn 1\nemail STRING mail 1\n"
                         "phone NUMBER telephoneNumber 0\n");
     // The table grows past its first ten records; a fresh start forgets it.
     std::string many;
-    for (int i = 0; i < 40; i++)
-        many += "field f" + std::to_string(i) + " T a" + std::to_string(i) + " true\n";
+    for (int i = 0; i < 40; i++) many += "field f" + std::to_string(i) + " T a" + std::to_string(i) + " true\n";
     ASSERT_EQ(load(many, &out), 1);
     EXPECT_EQ(fields().substr(fields().size() - 13), "\nf39 T a39 1\n");
     ASSERT_EQ(ini_init(ini, &display_data_length), 1);
@@ -145,15 +156,13 @@ TEST(BookServers, AcceptedAndRefusedValues)
     book_server_list list = {};
     auto parsed = [&](const char *value) {
         std::string got;
-        if (!book_servers_parse(&list, value, 389))
-            return list.error + std::string(list.count ? " (not emptied)" : "");
+        if (!book_servers_parse(&list, value, 389)) return list.error + std::string(list.count ? " (not emptied)" : "");
         for (int i = 0; i < list.count; i++)
             got += std::string(i ? " " : "") + KINDS[list.servers[i].kind] + " " + list.servers[i].host + ":" +
                    std::to_string(list.servers[i].port);
         return got;
     };
-    for (const auto &row : rows)
-        EXPECT_EQ(parsed(row.value), row.expected) << row.value;
+    for (const auto &row : rows) EXPECT_EQ(parsed(row.value), row.expected) << row.value;
     for (const char *bad : {"a:12x", "a:0", "a:", ":389", "[::1", "[::1]389", "[]:389", "ldap:///dc=x"})
         EXPECT_EQ(parsed(bad), "bad host or port in server entry \"" + std::string(bad) + "\"");
     book_servers_clear(&list);
@@ -169,17 +178,18 @@ TEST(DnCoding, CodesAndDecodes)
     // is (16 * 67 + 67) modulo 256. A "!" without two characters after it
     // stands as it is, and so does a code for the zero byte, which would cut
     // the DN short, or 16 * 16 + 0.
-    const std::pair<const char *, const char *> uncoded[] = {
-        {"cn!3DJo!20Smith!2Co!3DOrg", "cn=Jo Smith,o=Org"}, {"!3d", "]"}, {"!zz!41", "sA"}, {"abc!4", "abc!4"},
-        {"abc!", "abc!"}, {"cn!3Da!00b", "cn=a!00b"}, {"!G0", "!G0"}};
-    for (const auto &[coded, dn] : uncoded)
-        EXPECT_STREQ(uncode_dn(coded), dn) << coded;
+    const std::pair<const char *, const char *> uncoded[] = {{"cn!3DJo!20Smith!2Co!3DOrg", "cn=Jo Smith,o=Org"},
+                                                             {"!3d", "]"},
+                                                             {"!zz!41", "sA"},
+                                                             {"abc!4", "abc!4"},
+                                                             {"abc!", "abc!"},
+                                                             {"cn!3Da!00b", "cn=a!00b"},
+                                                             {"!G0", "!G0"}};
+    for (const auto &[coded, dn] : uncoded) EXPECT_STREQ(uncode_dn(coded), dn) << coded;
     // Every byte, and far beyond 2,049 characters, goes round.
     std::string all;
-    for (int c = 1; c < 256; c++)
-        all += static_cast<char>(c);
-    for (int i = 0; i < 2000; i++)
-        all += "cn=x y,";
+    for (int c = 1; c < 256; c++) all += static_cast<char>(c);
+    for (int i = 0; i < 2000; i++) all += "cn=x y,";
     std::string coded = code_dn(all.c_str());
     EXPECT_EQ(coded.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz@.!"),
               std::string::npos);

@@ -18,7 +18,8 @@ const std::string ALICE = "cn!3DAlice!20Archer!2Cou!3DPeople!2Cdc!3Dexample!2Cdc
 const std::string SEARCH = "SEARCH AND 1-0 surname=Archer", GET = "GET " + ALICE;
 const std::string FOUND = ALICE + located(1);
 const std::string ENTRY = "surname=Archer\nemail=alice@example.com\nemail=a.archer@example.org\n"
-                          "+success '" + ALICE + "' located.\n";
+                          "+success '" +
+                          ALICE + "' located.\n";
 const std::string INPUT = SEARCH + "\n" + GET + "\n";
 const std::string SERVED = GREETING + FOUND + ENTRY;
 
@@ -50,7 +51,7 @@ bool closed_by_peer(pid_t pid, int port)
 // Beside the suite's plain slapd, one that serves TLS on both ports and
 // refuses binds without it, as directories that hold passwords do.
 class Connections : public BookTest {
-protected:
+  protected:
     static void SetUpTestSuite()
     {
         BookTest::SetUpTestSuite();
@@ -98,8 +99,8 @@ TEST_F(Connections, TlsAndServerListsServe)
 TEST_F(Connections, TlsFailuresNeverSendTheBind)
 {
     const std::string quick = "connect_timeout 1\ntimeout 1\n", ca = "tls_ca_file " + certs.ca + "\n";
-    const std::string starttls = ber_element(0x30, ber_integer(0x02, 1) +
-                                                        ber_element(0x77, ber_element(0x80, "1.3.6.1.4.1.1466.20037")));
+    const std::string starttls =
+        ber_element(0x30, ber_integer(0x02, 1) + ber_element(0x77, ber_element(0x80, "1.3.6.1.4.1.1466.20037")));
     auto serving = [this](const std::string &cert) {
         return Script([this, cert](FakeServer &f) { EXPECT_TRUE(f.use_tls(cert, certs.server_key)); });
     };
@@ -108,27 +109,52 @@ TEST_F(Connections, TlsFailuresNeverSendTheBind)
         std::string settings, reason;
         std::vector<std::string> requests;  // what the fake directory received
     } rows[] = {
-        {serving(certs.expired_cert), "tls ldaps\n" + ca, "TLS handshake failed: certificate verify failed (certificate has expired)", {}},
-        {serving(certs.other_cert), "tls ldaps\n" + ca, "TLS handshake failed: certificate does not match host localhost", {}},
-        {serving(certs.self_signed_cert), "tls ldaps\n" + ca, "TLS handshake failed: certificate verify failed (self-signed certificate)", {}},
+        {serving(certs.expired_cert),
+         "tls ldaps\n" + ca,
+         "TLS handshake failed: certificate verify failed (certificate has expired)",
+         {}},
+        {serving(certs.other_cert),
+         "tls ldaps\n" + ca,
+         "TLS handshake failed: certificate does not match host localhost",
+         {}},
+        {serving(certs.self_signed_cert),
+         "tls ldaps\n" + ca,
+         "TLS handshake failed: certificate verify failed (self-signed certificate)",
+         {}},
         {[](FakeServer &f) { answer(f, [](int id) { return ldap_result_bytes(0x78, id, 2, "no TLS here"); }); },
-         "tls starttls\n" + ca, "StartTLS refused by the server: Protocol Error - no TLS here", {starttls}},
-        {[](FakeServer &f) { f.read_request(); }, "tls starttls\n" + ca, "LDAP server failed to answer 'StartTLS' {NULL}", {starttls}},
-        {[](FakeServer &) {}, "tls ldaps\n" + ca, "TLS handshake failed: peer did not answer the TLS handshake within 1 s", {}},
+         "tls starttls\n" + ca,
+         "StartTLS refused by the server: Protocol Error - no TLS here",
+         {starttls}},
+        {[](FakeServer &f) { f.read_request(); },
+         "tls starttls\n" + ca,
+         "LDAP server failed to answer 'StartTLS' {NULL}",
+         {starttls}},
+        {[](FakeServer &) {},
+         "tls ldaps\n" + ca,
+         "TLS handshake failed: peer did not answer the TLS handshake within 1 s",
+         {}},
         // Real directories: one without TLS, a plain port, a certificate
         // from an authority not trusted, a password refused in clear.
-        {nullptr, "tls starttls\nport " + std::to_string(slapd->port()) + "\n" + ca,
-         "StartTLS refused by the server: Protocol Error - unsupported extended operation", {}},
-        {nullptr, "tls ldaps\nport " + std::to_string(slapd->port()) + "\n" + ca,
-         "TLS handshake failed: peer closed the connection (is it speaking TLS?)", {}},
-        {nullptr, "tls ldaps\nport " + std::to_string(secure->ldaps_port()) + "\ntls_ca_file " + certs.self_signed_cert,
-         "TLS handshake failed: certificate verify failed (self-signed certificate in certificate chain)", {}},
-        {nullptr, "port " + std::to_string(secure->port()), "Confidentiality Required - TLS confidentiality required", {}},
+        {nullptr,
+         "tls starttls\nport " + std::to_string(slapd->port()) + "\n" + ca,
+         "StartTLS refused by the server: Protocol Error - unsupported extended operation",
+         {}},
+        {nullptr,
+         "tls ldaps\nport " + std::to_string(slapd->port()) + "\n" + ca,
+         "TLS handshake failed: peer closed the connection (is it speaking TLS?)",
+         {}},
+        {nullptr,
+         "tls ldaps\nport " + std::to_string(secure->ldaps_port()) + "\ntls_ca_file " + certs.self_signed_cert,
+         "TLS handshake failed: certificate verify failed (self-signed certificate in certificate chain)",
+         {}},
+        {nullptr,
+         "port " + std::to_string(secure->port()),
+         "Confidentiality Required - TLS confidentiality required",
+         {}},
     };
     for (const auto &row : rows) {
         FakeServer fake;
-        if (row.fake)
-            row.fake(fake);
+        if (row.fake) row.fake(fake);
         fake.start();
         std::string port = row.fake ? "port " + std::to_string(fake.port()) + "\n" : "";
         auto start = Clock::now();
@@ -143,8 +169,9 @@ TEST_F(Connections, TlsFailuresNeverSendTheBind)
     ASSERT_TRUE(fake.use_tls(certs.self_signed_cert, certs.server_key));
     bind_ok(fake);
     fake.start();
-    EXPECT_EQ(run_book("host localhost\nport " + std::to_string(fake.port()) + "\ntls ldaps\ntls_verify Never\n", "").out,
-              GREETING);
+    EXPECT_EQ(
+        run_book("host localhost\nport " + std::to_string(fake.port()) + "\ntls ldaps\ntls_verify Never\n", "").out,
+        GREETING);
 }
 
 // A refused password is not offered to the next server of "host" (which
@@ -160,7 +187,8 @@ TEST_F(Connections, RefusedPasswordEndsItsList)
         std::string hosts = second_host ? "host " + first + "\nhost2 " + next : "host " + first + " " + next;
         ProcessResult r = run_book(config(FIELDS + "manager_pass wrong\n" + hosts + "\n"), "");
         std::string refused = "Error: LDAP: Connect {Invalid Credentials - (NULL)}\n";
-        EXPECT_EQ(r.out, second_host ? refused + GREETING : refused + startup_failure(first, "Invalid Credentials - (NULL)"));
+        EXPECT_EQ(r.out,
+                  second_host ? refused + GREETING : refused + startup_failure(first, "Invalid Credentials - (NULL)"));
         EXPECT_EQ(fake.requests().size(), second_host ? 2u : 0u);  // the bind, the schema's root DSE
     }
 }
@@ -171,8 +199,8 @@ TEST_F(Connections, ServersFromDnsSrv)
 {
     FakeDns dns("127.0.0.154");
     ASSERT_TRUE(dns.running());
-    dns.serve(dns_srv_reply("_ldap._tcp.example.test", {{20, 0, slapd->port(), "127.0.0.1"},
-                                                         {10, 0, slapd->port(), "127.0.0.2"}}));
+    dns.serve(dns_srv_reply("_ldap._tcp.example.test",
+                            {{20, 0, slapd->port(), "127.0.0.1"}, {10, 0, slapd->port(), "127.0.0.2"}}));
     const std::string resolver = "nameserver 127.0.0.154\noptions timeout:1 attempts:1\n";
     std::string out = run_with_resolver(resolver, "", [&] {
         return run_book(config(FIELDS + "host srv:example.test\ndebug true\n"), INPUT).out + "--\n" +
@@ -184,10 +212,10 @@ TEST_F(Connections, ServersFromDnsSrv)
     std::string replies;
     for (size_t at = 0, end; at < out.size(); at = end + 1) {
         end = out.find('\n', at);
-        if (out.compare(at, 7, "Debug: ") != 0)
-            replies += out.substr(at, end + 1 - at);
+        if (out.compare(at, 7, "Debug: ") != 0) replies += out.substr(at, end + 1 - at);
     }
-    EXPECT_EQ(replies, SERVED + "--\n" + startup_failure("srv:none.test:389", "no SRV records for _ldap._tcp.none.test"));
+    EXPECT_EQ(replies,
+              SERVED + "--\n" + startup_failure("srv:none.test:389", "no SRV records for _ldap._tcp.none.test"));
 }
 
 // A replicated pair sharing one port on 127.0.0.1 and 127.0.0.2: an entry
@@ -213,7 +241,8 @@ TEST(Reconnection, IdleConnectionCutIsBoundAgain)
 
 TEST(Reconnection, FailoverToReplica)
 {
-    const std::string port = std::to_string(free_port()), zed = "cn!3DZed!20Zulu!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
+    const std::string port = std::to_string(free_port()),
+                      zed = "cn!3DZed!20Zulu!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
     std::unique_ptr<Slapd> pair[2];
     for (int id : {1, 2}) {
         SlapdOptions o;
@@ -230,17 +259,18 @@ TEST(Reconnection, FailoverToReplica)
         ASSERT_TRUE(pair[id - 1]->start()) << pair[id - 1]->error();
     }
     const SlapdOptions &o = pair[0]->options();
-    ProcessResult added = run_process({"/usr/bin/env", "ldapadd", "-x", "-H", "ldap://127.0.0.1:" + port, "-D",
-                                       o.rootdn, "-w", o.rootpw},
-                                      "", "dn: cn=Zed Zulu,ou=People," + o.suffix +
-                                              "\nobjectClass: inetOrgPerson\ncn: Zed Zulu\nsn: Zulu\nmail: zed@example.com\n");
+    ProcessResult added = run_process(
+        {"/usr/bin/env", "ldapadd", "-x", "-H", "ldap://127.0.0.1:" + port, "-D", o.rootdn, "-w", o.rootpw}, "",
+        "dn: cn=Zed Zulu,ou=People," + o.suffix +
+            "\nobjectClass: inetOrgPerson\ncn: Zed Zulu\nsn: Zulu\nmail: zed@example.com\n");
     ASSERT_EQ(added.status, 0) << added.out;
     for (int i = 0; i < 100 && pair[1]->search_dns(o.suffix, "sub", "(sn=Zulu)").empty(); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    Book book("host 127.0.0.1:" + port + ", 127.0.0.2:" + port + "\nmanager_dn " + o.rootdn + "\nmanager_pass " + o.rootpw +
-              "\nbase_dn ou=People,dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\ndebug true\n" + FIELDS);
-    const std::string found = zed + located(1), entry = "surname=Zulu\nemail=zed@example.com\n+success '" + zed + "' located.\n";
+    Book book("host 127.0.0.1:" + port + ", 127.0.0.2:" + port + "\nmanager_dn " + o.rootdn + "\nmanager_pass " +
+              o.rootpw + "\nbase_dn ou=People,dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\ndebug true\n" + FIELDS);
+    const std::string found = zed + located(1),
+                      entry = "surname=Zulu\nemail=zed@example.com\n+success '" + zed + "' located.\n";
     EXPECT_TRUE(ends_with(book.ask("SEARCH AND 1-0 surname=Zulu"), found));
     pair[0]->stop();
     std::string reply = book.ask("SEARCH AND 1-0 surname=Zulu");

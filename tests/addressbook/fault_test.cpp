@@ -11,14 +11,18 @@
 
 #include "book_testing.h"
 
+namespace {
+
 // A fake server playing bind_ok, script, then TWO.
-static void scripted(FakeServer &fake, const Script &script)
+void scripted(FakeServer &fake, const Script &script)
 {
     bind_ok(fake);
     script(fake);
     answer(fake, TWO);
     fake.start();
 }
+
+}  // namespace
 
 TEST(ScriptedDirectory, FaultsFailOneCommandEach)
 {
@@ -45,8 +49,10 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
         // A message of 64 MiB + 1, alone or after an entry in the same read.
         [huge](int id) { return huge + char(id) + "\x64"; },
         [huge](int id) { return entries(id, 1) + huge + char(id) + "\x64"; },
-        done_coded("0a 05 01 00 00 00 00"), done_coded("0a 09 01 00 00 00 00 00 00 00 00"),
-        done_coded("0a 04 80 00 00 00"), done_coded("04 00"),
+        done_coded("0a 05 01 00 00 00 00"),
+        done_coded("0a 09 01 00 00 00 00 00 00 00 00"),
+        done_coded("0a 04 80 00 00 00"),
+        done_coded("04 00"),
     };
     FakeServer fake;
     bind_ok(fake);
@@ -74,7 +80,8 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
     // the first page of 500 entries with a control that is not critical.
     EXPECT_TRUE(ends_with(fake.requests().at(2), hex_bytes("02 01 01 01 01 00 87 02") + "cn" +
                                                      hex_bytes("30 05 04 03") + "1.1" + hex_bytes("a0 27 30 25 04 16") +
-                                                     "1.2.840.113556.1.4.319" + hex_bytes("01 01 00 04 08 30 06 02 02 01 f4 04 00")));
+                                                     "1.2.840.113556.1.4.319" +
+                                                     hex_bytes("01 01 00 04 08 30 06 02 02 01 f4 04 00")));
     for (size_t i = 0; i < std::size(junk); i++) {
         double took;
         EXPECT_TRUE(ends_with(book.ask(ALL, 5000, &took), NONE)) << "junk " << i;
@@ -108,7 +115,11 @@ TEST(ScriptedDirectory, EveryWaitIsBounded)
     // next command connects afresh and is served.
     const std::string dripped = TWO(3);  // after the bind (1) and the schema read (2)
     auto lost_then = [](const Script &rebind) {
-        return [rebind](FakeServer &f) { answer(f, [](int) { return std::string(); }); f.close().next_connection(); rebind(f); };
+        return [rebind](FakeServer &f) {
+            answer(f, [](int) { return std::string(); });
+            f.close().next_connection();
+            rebind(f);
+        };
     };
     const struct {
         const char *what;
@@ -121,14 +132,20 @@ TEST(ScriptedDirectory, EveryWaitIsBounded)
         {"dripped search", [&](FakeServer &f) { f.read_request().send(dripped, 1, 100); }, 1.9, 3.0},
         // Lost after 1.5 s, well before the search's own 2 s wait ends: the
         // second try has only what is left of three.
-        {"retry within the command's deadline", [&](FakeServer &f) {
+        {"retry within the command's deadline",
+         [&](FakeServer &f) {
              f.read_request().send(dripped.substr(0, 15), 1, 100).close().next_connection();
              bind_ok(f);
-             f.read_request().send(dripped, 1, 100); }, 2.8, 3.6},
+             f.read_request().send(dripped, 1, 100);
+         },
+         2.8, 3.6},
     };
     for (const auto &row : rows) {
         FakeServer fake;  // the next command on a connection of its own
-        scripted(fake, [&](FakeServer &f) { row.script(f); bind_ok(f.next_connection(true)); });
+        scripted(fake, [&](FakeServer &f) {
+            row.script(f);
+            bind_ok(f.next_connection(true));
+        });
         Book book(fake_config(fake, QUICK));
         double took;
         EXPECT_TRUE(ends_with(book.ask(ALL, 5000, &took), NONE)) << row.what;
@@ -148,7 +165,8 @@ TEST(ScriptedDirectory, PagesListedAsOneSearch)
     // cookie, or a malformed control value.
     auto page = [](int count, char first, const std::string &cookie, bool malformed = false) {
         std::string value = ber_element(0x30, ber_integer(0x02, 0) + ber_element(0x04, cookie));
-        std::string control = ber_element(0x04, "1.2.840.113556.1.4.319") + ber_element(0x04, malformed ? "junk" : value);
+        std::string control =
+            ber_element(0x04, "1.2.840.113556.1.4.319") + ber_element(0x04, malformed ? "junk" : value);
         return [=](int id) {
             return entries(id, count, first) + ldap_message(id, ber_element(0x65, hex_bytes("0a 01 00 04 00 04 00")) +
                                                                     ber_element(0xA0, ber_element(0x30, control)));
@@ -166,24 +184,45 @@ TEST(ScriptedDirectory, PagesListedAsOneSearch)
         Script script;
         std::string reply;
     } rows[] = {
-        {"a cookie again", [&](FakeServer &f) { answer(f, page(2, 'a', "1")); answer(f, page(2, 'c', "2"));
-                                               answer(f, page(1, 'e', "1")); },
+        {"a cookie again",
+         [&](FakeServer &f) {
+             answer(f, page(2, 'a', "1"));
+             answer(f, page(2, 'c', "2"));
+             answer(f, page(1, 'e', "1"));
+         },
          loop + "the directory repeated a cookie on page 3}\ncn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(5)},
-        {"pages without entries", [&](FakeServer &f) { answer(f, page(2, 'a', "1"));
-                                                      for (const char *cookie : {"2", "3", "4"}) answer(f, page(0, 'c', cookie)); },
+        {"pages without entries",
+         [&](FakeServer &f) {
+             answer(f, page(2, 'a', "1"));
+             for (const char *cookie : {"2", "3", "4"}) answer(f, page(0, 'c', cookie));
+         },
          loop + "3 pages in a row brought no entry}\n" + TWO_FOUND},
         // Pages of 1.5 s each (message IDs: bind 1, schema 2, pages from 3):
         // the third outlasts the command's 3 s.
-        {"past the deadline", [&](FakeServer &f) { answer(f, page(1, 'a', "1"));
-                                                  f.read_request().send(page(1, 'b', "2")(4), 10, 250);
-                                                  f.read_request().send(page(1, 'c', "3")(5), 10, 250);
-                                                  bind_ok(f.next_connection(true)); },
+        {"past the deadline",
+         [&](FakeServer &f) {
+             answer(f, page(1, 'a', "1"));
+             f.read_request().send(page(1, 'b', "2")(4), 10, 250);
+             f.read_request().send(page(1, 'c', "3")(5), 10, 250);
+             bind_ok(f.next_connection(true));
+         },
          "Error: LDAP: Search {Time Limit Exceeded - time ran out on page 3 of a paged search}\n"
-         "cn!3Da,\ncn!3Db,\ncn!3Dc" + located(3)},
-        {"a garbled control", [&](FakeServer &f) { answer(f, page(2, 'c', "1", true));
-                                                  bind_ok(f.next_connection(true)); first_page(f); }, TWO_FOUND},
-        {"the connection lost", [&](FakeServer &f) { answer(f, page(2, 'c', "1")); f.read_request().close().next_connection();
-                                                    bind_ok(f); first_page(f); },
+         "cn!3Da,\ncn!3Db,\ncn!3Dc" +
+             located(3)},
+        {"a garbled control",
+         [&](FakeServer &f) {
+             answer(f, page(2, 'c', "1", true));
+             bind_ok(f.next_connection(true));
+             first_page(f);
+         },
+         TWO_FOUND},
+        {"the connection lost",
+         [&](FakeServer &f) {
+             answer(f, page(2, 'c', "1"));
+             f.read_request().close().next_connection();
+             bind_ok(f);
+             first_page(f);
+         },
          "Error: LDAP: Search {Error - Connection Closed by LDAP server}\n" + TWO_FOUND},
     };
     for (const auto &row : rows) {
@@ -208,11 +247,11 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
         };
         const std::string none = ber_element(0x30, "");
         return ldap_entry_bytes(id, "cn=a", "cn", "a") +
-               entry(ber_element(0x04, "cn=b") + none, ber_element(0xA0, ber_element(0x30, ""))) +
-               entry("") + entry(ber_element(0x04, "") + none) +  // no DN: counted only
+               entry(ber_element(0x04, "cn=b") + none, ber_element(0xA0, ber_element(0x30, ""))) + entry("") +
+               entry(ber_element(0x04, "") + none) +  // no DN: counted only
                entry(ber_element(0x04, std::string("cn=c\0x", 6)) + none) +
                entry(hex_bytes("05 00") + ber_element(0x04, "cn=d")) +  // the decoder's alone
-               ldap_entry_bytes(id + 1, "cn=x", "cn", "x") +          // another request's
+               ldap_entry_bytes(id + 1, "cn=x", "cn", "x") +            // another request's
                hex_bytes("30 82 00 0f 02 01") + char(id) + hex_bytes("64 82 00 08 04 04") + "cn=e" +
                hex_bytes("30 00") + ldap_result_bytes(0x65, id, 0);
     };
@@ -247,8 +286,9 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
         answer(fake, [&](int id) { return ldap_result_bytes(0x61, id, 49, text); });
         fake.start();
         EXPECT_EQ(run_book(fake_config(fake), "COMMANDS\n").out,
-                  "Error: LDAP: Connect {Invalid Credentials - " + reason + "}\n-failure Failed to connect to host {127.0.0.1:" +
-                      std::to_string(fake.port()) + "}(Invalid Credentials - " + reason + ")\n");
+                  "Error: LDAP: Connect {Invalid Credentials - " + reason +
+                      "}\n-failure Failed to connect to host {127.0.0.1:" + std::to_string(fake.port()) +
+                      "}(Invalid Credentials - " + reason + ")\n");
     }
     FakeServer fake;
     bind_ok(fake, [&](int id) { return ldap_result_bytes(0x61, id, 0, forged); });
@@ -256,13 +296,16 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
     answer(fake, [&](int id) { return ldap_result_bytes(0x65, id, 32, "", forged); });
     answer(fake, [&](int id) {
         std::string reference = ldap_message(id, ber_element(0x73, ber_element(0x04, forged)));
-        return entries(id, 1) + reference + ldap_result_bytes(0x65, id, 10, forged, "", ber_element(0xA3, ber_element(0x04, forged)));
+        return entries(id, 1) + reference +
+               ldap_result_bytes(0x65, id, 10, forged, "", ber_element(0xA3, ber_element(0x04, forged)));
     });
-    answer(fake, [&](int) { return ldap_result_bytes(0x78, 0, 2, forged, "", ber_element(0x8A, "1.3.6.1.4.1.1466.20036")); });
+    answer(fake,
+           [&](int) { return ldap_result_bytes(0x78, 0, 2, forged, "", ber_element(0x8A, "1.3.6.1.4.1.1466.20036")); });
     bind_ok(fake.next_connection(true), [&](int id) { return ldap_result_bytes(0x61, id, 0, forged); });
     answer(fake, TWO);
     answer(fake, [&](int id) {
-        return ldap_entry_bytes(id, "cn=a", {{"", {"v"}}, {"mail", {"", forged, "b@x"}}, {"cn", {"c"}}, {"MAIL", {"again"}}}) +
+        return ldap_entry_bytes(id, "cn=a",
+                                {{"", {"v"}}, {"mail", {"", forged, "b@x"}}, {"cn", {"c"}}, {"MAIL", {"again"}}}) +
                ldap_result_bytes(0x65, id, 0);
     });
     fake.start();
@@ -270,7 +313,8 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
     Book book(fake_config(fake, "field email STRING mail false\ndebug true\n"));
     std::string error = "Error: LDAP: Search {No Such Object - " + shown + "}\n";
     EXPECT_TRUE(ends_with(book.ask(ALL), error + NONE));
-    EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), error + "-failure 'cn!3Da' Failed {No Such Object - " + shown + "}.\n"));
+    EXPECT_TRUE(
+        ends_with(book.ask("GET cn!3Da"), error + "-failure 'cn!3Da' Failed {No Such Object - " + shown + "}.\n"));
     EXPECT_TRUE(ends_with(book.ask(ALL), "cn!3Da" + located(1)));
     EXPECT_TRUE(ends_with(book.ask(ALL), TWO_FOUND));
     // Values keep all but their line ends; a type seen before shows the
@@ -290,8 +334,11 @@ TEST(ScriptedDirectory, FloodsStayInBoundedMemory)
     const std::string url = "ldap://elsewhere.example.com/" + std::string(70, 'u');
     FakeServer fake;
     bind_ok(fake);
-    answer(fake, [](int id) { return entries(id, 1) + repeated(entries(id, 1), flood) + ldap_result_bytes(0x65, id, 0); });
-    answer(fake, [&](int id) { return repeated(ldap_message(id, ber_element(0x73, ber_element(0x04, url))), 500000) + TWO(id); });
+    answer(fake,
+           [](int id) { return entries(id, 1) + repeated(entries(id, 1), flood) + ldap_result_bytes(0x65, id, 0); });
+    answer(fake, [&](int id) {
+        return repeated(ldap_message(id, ber_element(0x73, ber_element(0x04, url))), 500000) + TWO(id);
+    });
     fake.start();
     Book book(fake_config(fake));
     [[maybe_unused]] long before = process_status_kb(book.process().pid(), "VmHWM");
@@ -307,15 +354,16 @@ TEST(ScriptedDirectory, FloodsStayInBoundedMemory)
 // 10,000 people with long descriptions: a search of all of them is far
 // larger than what the sockets can buffer. Only bound users read.
 class Outage : public BookTest {
-protected:
+  protected:
     static const int PEOPLE = 10000;
     static void SetUpTestSuite()
     {
         TempDir data;
         std::ofstream ldif(data.file("people.ldif"));
         for (int i = 0; i < PEOPLE; i++)
-            ldif << "dn: cn=Person " << i << ",ou=People,dc=example,dc=com\nobjectClass: inetOrgPerson\ncn: Person " << i
-                 << "\nsn: Bulk\nmail: person" << i << "@example.com\ndescription: " << std::string(1000, 'd') << "\n\n";
+            ldif << "dn: cn=Person " << i << ",ou=People,dc=example,dc=com\nobjectClass: inetOrgPerson\ncn: Person "
+                 << i << "\nsn: Bulk\nmail: person" << i << "@example.com\ndescription: " << std::string(1000, 'd')
+                 << "\n\n";
         ldif.close();
         SlapdOptions bulk = options();
         bulk.ldif.push_back(data.file("people.ldif"));
@@ -324,17 +372,20 @@ protected:
     }
 };
 
+namespace {
+
 // Octets the process has read so far, from any descriptor.
-static long long bytes_read(pid_t pid)
+long long bytes_read(pid_t pid)
 {
     std::ifstream io("/proc/" + std::to_string(pid) + "/io");
     std::string key;
     long long value;
     while (io >> key >> value)
-        if (key == "rchar:")
-            return value;
+        if (key == "rchar:") return value;
     return -1;
 }
+
+}  // namespace
 
 TEST_F(Outage, DirectoryKilledMidSearchStoppedAndRestarted)
 {
@@ -345,7 +396,8 @@ TEST_F(Outage, DirectoryKilledMidSearchStoppedAndRestarted)
     long long before = bytes_read(child.pid());
     ASSERT_GT(before, 0);
     child.write("SEARCH AND 1-0 fullname=Person*\n");
-    for (auto end = Clock::now() + std::chrono::seconds(20); bytes_read(child.pid()) < before + 8192 && Clock::now() < end;)
+    for (auto end = Clock::now() + std::chrono::seconds(20);
+         bytes_read(child.pid()) < before + 8192 && Clock::now() < end;)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     ASSERT_EQ(kill(child.pid(), SIGSTOP), 0);
     slapd->stop();
@@ -360,7 +412,8 @@ TEST_F(Outage, DirectoryKilledMidSearchStoppedAndRestarted)
     std::string get = "GET cn!3DPerson!2042!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
     std::string got = "fullname=Person 42\nemail=person42@example.com\n+success '" + get.substr(4) + "' located.\n";
     reply = book.ask(get);
-    for (const char *line : {"Debug: directory connection lost", "Debug: reconnected to 127.0.0.1:", "Debug: LDAP: decoded "})
+    for (const char *line :
+         {"Debug: directory connection lost", "Debug: reconnected to 127.0.0.1:", "Debug: LDAP: decoded "})
         EXPECT_NE(reply.find(line), std::string::npos) << reply;  // the last one the client's own
     EXPECT_TRUE(ends_with(reply, got)) << reply;
 

@@ -19,8 +19,7 @@ const std::string LINE_FEED = "cn!3DLine!0AFeed" + PEOPLE;
 std::string listing(const std::vector<std::string> &coded, size_t from = 1, size_t to = 0)
 {
     std::string text;
-    for (size_t i = from - 1; i < (to ? to : coded.size()); i++)
-        text += (text.empty() ? "" : ",\n") + coded[i];
+    for (size_t i = from - 1; i < (to ? to : coded.size()); i++) text += (text.empty() ? "" : ",\n") + coded[i];
     return text;
 }
 
@@ -41,8 +40,7 @@ const std::string NOT_VALID = "-failure not a valid command.\n", BYE = "+success
 void load_fields(std::vector<std::string> lines)
 {
     ASSERT_TRUE(ini_init(ini, &display_data_length));
-    for (std::string &line : lines)
-        ASSERT_TRUE(ini_get_field(&line[0], &display_data_length)) << line;
+    for (std::string &line : lines) ASSERT_TRUE(ini_get_field(&line[0], &display_data_length)) << line;
 }
 
 // The field of each returned name, as "name:index" joined by blanks.
@@ -72,19 +70,16 @@ TEST_F(Service, Conversation)
     // A term over 511 characters, or a filter over 10,249, is refused. Each
     // "(" + 400 + "=)" term takes 403: 25 of them in "(|...)" make 10,078.
     std::string terms = "long=";
-    for (int i = 1; i < 25; i++)
-        terms += ",long=";
+    for (int i = 1; i < 25; i++) terms += ",long=";
     Book book(config(FIELDS + "field long STRING " + std::string(400, 'a') + " true\n"));
     const std::pair<std::string, std::string> steps[] = {
         {"SEARCH and 0-0 SURNAME=tester", listing(testers) + located(5)},
         {"SEARCH AND 2-3 surname=Tester", listing(testers, 2, 3) + located(5)},
         {"SEARCH AND 6-9 surname=Tester", located(5)},
         {"SEARCH AND 3--2 surname=Tester", listing(testers, 3) + located(5)},
-        {"SEARCH xyz 1-0 fullname=Alice Archer,surname=Smith",
-         matches("(|(cn=Alice Archer)(sn=Smith))")},
+        {"SEARCH xyz 1-0 fullname=Alice Archer,surname=Smith", matches("(|(cn=Alice Archer)(sn=Smith))")},
         {"SEARCH AND 1-0 surname=Tester,email=tester2@example.com", TESTER_TWO + located(1)},
-        {"SEARCH AND 1-0 ,fullname=Tester*,,title=QA,no equals sign,",
-         matches("(&(cn=Tester*)(title=QA))")},
+        {"SEARCH AND 1-0 ,fullname=Tester*,,title=QA,no equals sign,", matches("(&(cn=Tester*)(title=QA))")},
         {"SEARCH AND 1-0 fullname=Nobody", NONE},
         {"SEARCH AND 1-0 no equals sign,,", NONE},
         {"SEARCH AND 1-0 surname=Tester,nosuch=x", "-failure unknown field type?? {nosuch}\n"},
@@ -93,20 +88,22 @@ TEST_F(Service, Conversation)
         {"SEARCH AND 1-0 surname=Feed", LINE_FEED + located(1)},
         {"SEARCH AND 1-0 surname=M\xC3\xBCller", "cn!3DJ!C3!BCrgen!20M!C3!BCller" + PEOPLE + located(1)},
         {"GET " + SMITH, "fullname=Smith, Jo\nsurname=Smith\nemail=jo.smith@example.com\n"
-                         "title=Clerk\n+success '" + SMITH + "' located.\n"},
+                         "title=Clerk\n+success '" +
+                             SMITH + "' located.\n"},
         // An empty value is shown like any other.
         {"GET " + LINE_FEED + " and ignored words",
          "fullname=Line Feed\nsurname=Feed\ntitle=Odd\nemail=\nemail=line@example.com\n"
-         "email=feed@example.org\n+success '" + LINE_FEED + "' located.\n"},
+         "email=feed@example.org\n+success '" +
+             LINE_FEED + "' located.\n"},
         // Every value, in the directory's order; mail under its first field only.
         {"GET " + ALICE, "fullname=Alice Archer\nsurname=Archer\n"
                          "email=alice@example.com\nemail=a.archer@example.org\n"
                          "phone=+1 555 0101\nphone=+1 555 0102\ntitle=Engineer\n"
-                         "+success '" + ALICE + "' located.\n"},
-        {"get ou!3DGroups!2Cdc!3Dexample!2Cdc!3Dcom",
-         "+success 'ou!3DGroups!2Cdc!3Dexample!2Cdc!3Dcom' located.\n"},
-        {"GET " + missing, "Error: LDAP: Search {" + no_object + "}\n-failure '" + missing +
-                               "' Failed {" + no_object + "}.\n"},
+                         "+success '" +
+                             ALICE + "' located.\n"},
+        {"get ou!3DGroups!2Cdc!3Dexample!2Cdc!3Dcom", "+success 'ou!3DGroups!2Cdc!3Dexample!2Cdc!3Dcom' located.\n"},
+        {"GET " + missing,
+         "Error: LDAP: Search {" + no_object + "}\n-failure '" + missing + "' Failed {" + no_object + "}.\n"},
         // Values cannot add filter terms, and match their characters literally.
         {"SEARCH AND 1-0 fullname=x)(userPassword=*", NONE},
         {"SEARCH AND 1-0 fullname=Odd (Name)", odd + located(1)},
@@ -117,8 +114,7 @@ TEST_F(Service, Conversation)
         {"SEARCH OR 1-0 " + terms, NONE},
         {"SEARCH OR 1-0 " + terms + ",long=", NO_RESULT},
     };
-    for (const auto &[command, reply] : steps)
-        EXPECT_EQ(book.ask(command), reply) << command;
+    for (const auto &[command, reply] : steps) EXPECT_EQ(book.ask(command), reply) << command;
 }
 
 // Limits, paging, the base filter and attributes found by any name: each row
@@ -128,8 +124,9 @@ TEST_F(Service, PagingLimitsBaseFilterAndNames)
     std::vector<std::string> testers = found(*slapd, "(sn=Tester)");
     ASSERT_EQ(testers.size(), 5u);
     std::string changed;
-    ASSERT_EQ(slapd->ldapsearch("cn=Alice Archer,ou=People,dc=example,dc=com", "base", "(cn=*)",
-                                {"modifyTimestamp"}, &changed), 0);
+    ASSERT_EQ(slapd->ldapsearch("cn=Alice Archer,ou=People,dc=example,dc=com", "base", "(cn=*)", {"modifyTimestamp"},
+                                &changed),
+              0);
     changed = changed.substr(changed.find("modifyTimestamp: ") + 17);
     changed.resize(changed.find('\n') + 1);
     const std::string reader = FIELDS + "manager_dn " SLAPD_READER_DN "\nmanager_pass " SLAPD_READER_PW "\n";
@@ -159,9 +156,10 @@ TEST_F(Service, PagingLimitsBaseFilterAndNames)
         {"field common STRING commonName false\nfield last STRING surname false\n"
          "field mailbox STRING rfc822Mailbox false\nfield cell STRING mobileTelephoneNumber false\n"
          "field changed STRING modifyTimestamp false\nfield id STRING dn false\n",
-         "GET " + ALICE, "common=Alice Archer\nlast=Archer\nmailbox=alice@example.com\n"
-         "mailbox=a.archer@example.org\ncell=+1 555 0201\nchanged=" + changed +
-         "+success '" + ALICE + "' located.\n"},
+         "GET " + ALICE,
+         "common=Alice Archer\nlast=Archer\nmailbox=alice@example.com\n"
+         "mailbox=a.archer@example.org\ncell=+1 555 0201\nchanged=" +
+             changed + "+success '" + ALICE + "' located.\n"},
         {"field oid STRING 2.5.4.3 false\nfield german STRING CommonName;Lang-DE false\nfield cn STRING cn false\n",
          "GET " + ALICE, "oid=Alice Archer\ngerman=Alice Bogen\n+success '" + ALICE + "' located.\n"},
     };
@@ -184,21 +182,22 @@ TEST(SampleData, DemoConfigurationServesTheSampleBook)
     std::string smith = "cn!3DSmith!5C2C!20John!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
     ProcessResult r = run_book(ini, "SEARCH AND 50-0 fullname=*\n"
                                     "SEARCH AND 1-0 surname=Smith,email=*example.org\n"
-                                    "GET " + smith + "\n");
+                                    "GET " +
+                                        smith + "\n");
     std::vector<std::string> smiths = found(slapd, "(&(sn=Smith)(mail=*example.org))");
-    EXPECT_EQ(r.out, GREETING + found(slapd, "(cn=*)").at(49) + located(50) + listing(smiths) +
-                         located(2) + "fullname=Smith, John\nsurname=Smith\ngivenname=John\n"
+    EXPECT_EQ(r.out, GREETING + found(slapd, "(cn=*)").at(49) + located(50) + listing(smiths) + located(2) +
+                         "fullname=Smith, John\nsurname=Smith\ngivenname=John\n"
                          "email=john.smith@example.com\nemail=j.smith@example.org\n"
                          "phone=+1 555 0148\ntitle=Engineer\ndepartment=Research\n"
-                         "company=Example Corp\nmobile=+1 555 0248\n+success '" + smith + "' located.\n");
+                         "company=Example Corp\nmobile=+1 555 0248\n+success '" +
+                         smith + "' located.\n");
     EXPECT_EQ(r.status, 1);
 }
 
 TEST_F(Service, Sessions)
 {
     std::string six_fields;
-    for (char c = 'a'; c <= 'f'; c++)
-        six_fields += std::string("field ") + c + " T " + c + " true\n";
+    for (char c = 'a'; c <= 'f'; c++) six_fields += std::string("field ") + c + " T " + c + " true\n";
     const std::string nuls("COMMANDS\0junk after a NUL\n\0COMMANDS\n", 36);
     // 1,500 characters are read as 1,023 and the rest; a line of exactly
     // 1,023 leaves its line feed for an empty third piece.
@@ -215,12 +214,15 @@ TEST_F(Service, Sessions)
         {six_fields, "AVAILABLE\nsearch_fields x\n",
          "record_id=STRING,a=T,b=T,\nc=T,d=T,e=T,\nf=T\n+success 7 available.\n"
          "a=T,b=T,c=T,\nd=T,e=T,f=T\n+success 6 available.\n"},
-        {"", "\n   \n COMMANDS\nCOMMANDS\tAVAILABLE\n\t\n\r\nHELLO world\nSEARCHX AND 1-0 a=b\n"
-             "EXITS\n" + nuls + std::string(5000, 'x') + "\nCOMMANDS\n",
+        {"",
+         "\n   \n COMMANDS\nCOMMANDS\tAVAILABLE\n\t\n\r\nHELLO world\nSEARCHX AND 1-0 a=b\n"
+         "EXITS\n" +
+             nuls + std::string(5000, 'x') + "\nCOMMANDS\n",
          repeated(NOT_VALID, 9) + LIST + NOT_VALID + repeated(NOT_VALID, 5) + LIST},
         {"", long_line + "QUIT\n", NOT_VALID + LIST + NOT_VALID + NOT_VALID + BYE},
-        {"field fullname STRING cn true\n", "SEARCH\nSEARCH \nSEARCH AND\nSEARCH AND \nSEARCH AND 1-10\n"
-                      "SEARCH AND 5 cn=x\nSEARCH AND\t1-0 cn=x\nGET\nget\n",
+        {"field fullname STRING cn true\n",
+         "SEARCH\nSEARCH \nSEARCH AND\nSEARCH AND \nSEARCH AND 1-10\n"
+         "SEARCH AND 5 cn=x\nSEARCH AND\t1-0 cn=x\nGET\nget\n",
          repeated(NO_RESULT, 9)},
         {"", "quit extra\nCOMMANDS\n", BYE},
         {"", "COMMANDS", LIST},  // a last line without line feed
@@ -279,8 +281,8 @@ TEST_F(Service, ReturnedNamesFindTheFirstFieldOfTheirTypeAndOptions)
     // that very name; options must match too.
     EXPECT_EQ("cn:1 CN:1 2.5.4.3:1 commonName:1 cn;LANG-DE:4 cn;lang-en:-1 mail:5 "
               "rfc822Mailbox:5 X-OWN:7 sn:-1 :-1 ;x:-1 dn:0 (null):-1 ",
-              fields_of({"cn", "CN", "2.5.4.3", "commonName", "cn;LANG-DE", "cn;lang-en", "mail",
-                         "rfc822Mailbox", "X-OWN", "sn", "", ";x", "dn", nullptr}));
+              fields_of({"cn", "CN", "2.5.4.3", "commonName", "cn;LANG-DE", "cn;lang-en", "mail", "rfc822Mailbox",
+                         "X-OWN", "sn", "", ";x", "dn", nullptr}));
 
     // Without a schema, names only; a table that changed is mapped afresh.
     book_forget_schema();

@@ -30,14 +30,16 @@ std::string outcome(chan_rec *chan, long result) { return std::to_string(result)
 long long counted(const size_counter &c) { return (c.trillions * 1000000LL + c.millions) * 1000000LL + c.units; }
 
 // What chan_read gives for len bytes: the bytes, or its result.
-std::string read_exact(chan_rec *chan, int len) {
+std::string read_exact(chan_rec *chan, int len)
+{
     std::vector<char> buf(size_t(len) + 1);
     int n = chan_read(chan, buf.data(), len, 1);
     return n > 0 ? std::string(buf.data(), size_t(n)) : std::to_string(n);
 }
 
 // The next line as a string; "<null>" when the reader hands out nothing.
-std::string next_line(chan_rec *chan, char *(*reader)(chan_rec *, int) = chan_readln) {
+std::string next_line(chan_rec *chan, char *(*reader)(chan_rec *, int) = chan_readln)
+{
     std::unique_ptr<char, decltype(&free)> line(reader(chan, 1), free);
     return line ? line.get() : "<null>";
 }
@@ -48,11 +50,11 @@ struct Chan : chan_rec {
 };
 
 struct Listener {
-    explicit Listener(const char *host = "127.0.0.1") {
+    explicit Listener(const char *host = "127.0.0.1")
+    {
         // Another process may take the port between free_port and the bind.
         for (int attempt = 0; attempt < 5 && !chan_isopen(&chan); ++attempt)
-            if (!chan_bind(&chan, host, port = free_port(), 8))
-                chan_clear(&chan);
+            if (!chan_bind(&chan, host, port = free_port(), 8)) chan_clear(&chan);
         EXPECT_TRUE(chan_isopen(&chan)) << error_of(&chan);
     }
     Chan chan;
@@ -61,17 +63,20 @@ struct Listener {
 
 // A chan_open client (of peer) and its chan_accept server end (on host).
 struct Pair {
-    explicit Pair(const char *host = "127.0.0.1", const char *peer = "127.0.0.1") : listener(host) {
+    explicit Pair(const char *host = "127.0.0.1", const char *peer = "127.0.0.1") : listener(host)
+    {
         EXPECT_EQ(1, chan_open(&client, peer, listener.port, 5)) << error_of(&client);
         server = chan_accept(&listener.chan);
         EXPECT_NE(nullptr, server) << error_of(&listener.chan);
     }
-    ~Pair() {
+    ~Pair()
+    {
         chan_clear(server);
         free(server);
     }
     // Raw bytes from the server end, past the channel layer.
-    void server_send(const std::string &bytes) {
+    void server_send(const std::string &bytes)
+    {
         ASSERT_EQ(ssize_t(bytes.size()), write(server->sock, bytes.data(), bytes.size()));
     }
     Listener listener;
@@ -82,7 +87,8 @@ struct Pair {
 // A name whose 64-character label the resolver refuses without asking any server.
 const std::string UNRESOLVABLE = std::string(64, 'X') + ".INVALID";
 
-TEST(ChanOpen, OpenBindAndAccept) {
+TEST(ChanOpen, OpenBindAndAccept)
+{
     Chan chan;
     EXPECT_EQ(outcome(&chan, chan_open(&chan, UNRESOLVABLE.c_str(), 389, 5)),
               "0 gethostbyname failed. {" + std::string(64, 'x') + ".invalid}");
@@ -115,21 +121,24 @@ TEST(ChanOpen, OpenBindAndAccept) {
     EXPECT_TRUE(fcntl(all.server->sock, F_GETFD) & FD_CLOEXEC);
 }
 
-long long elapsed_ms(std::chrono::steady_clock::time_point since) {
+long long elapsed_ms(std::chrono::steady_clock::time_point since)
+{
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now() - since).count();
 }
 
 // A listener on host at port whose queue is full: connections to it get no answer.
 struct Silent {
-    Silent(const char *host, int port) {
+    Silent(const char *host, int port)
+    {
         EXPECT_EQ(1, chan_bind(&listener, host, port, 0)) << error_of(&listener);
         EXPECT_EQ(1, chan_open(&queued, host, port, 1)) << error_of(&queued);
     }
     Chan listener, queued;
 };
 
-TEST(ChanOpen, Ipv6AddressesAndTexts) {
+TEST(ChanOpen, Ipv6AddressesAndTexts)
+{
     Pair pair("::1", "::1");  // the peer's address in its usual text form
     EXPECT_STREQ("::1", chan_remoteip(pair.server));
     Chan bracketed, chan;
@@ -145,7 +154,8 @@ TEST(ChanOpen, Ipv6AddressesAndTexts) {
 
 // A name whose first address (::1) refuses or stays silent: the next one
 // (127.0.0.1) is reached within the one time-out, its share left intact.
-TEST(ChanOpen, NextAddressOfAName) {
+TEST(ChanOpen, NextAddressOfAName)
+{
     for (bool silent_first : {false, true}) {
         Listener listener;
         std::unique_ptr<Silent> silent(silent_first ? new Silent("::1", listener.port) : nullptr);
@@ -162,7 +172,8 @@ TEST(ChanOpen, NextAddressOfAName) {
     }
 }
 
-TEST(ChanIo, ArgumentsClosedChannelsAndWaits) {
+TEST(ChanIo, ArgumentsClosedChannelsAndWaits)
+{
     Chan chan;
     char buf[4];
     EXPECT_EQ(outcome(&chan, chan_write(&chan, nullptr, 3, 1)), "0 Trying to Send Invalid Data");
@@ -183,8 +194,7 @@ TEST(ChanIo, ArgumentsClosedChannelsAndWaits) {
 
     rlimit limit;  // a descriptor above 1024
     ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
-    if (limit.rlim_max < 2000)
-        GTEST_SKIP() << "descriptor limit below 2000";
+    if (limit.rlim_max < 2000) GTEST_SKIP() << "descriptor limit below 2000";
     limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, 2000);
     ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &limit));
     Pair high;
@@ -198,7 +208,8 @@ TEST(ChanIo, ArgumentsClosedChannelsAndWaits) {
 
 // A reader that takes the bytes slowly through a small send buffer, so each
 // write needs many calls: every byte must arrive and count.
-TEST(ChanIo, LargeWritesDeliverEveryByte) {
+TEST(ChanIo, LargeWritesDeliverEveryByte)
+{
     const int runs[][3] = {{8 << 20, 1, 1}, {1 << 20, 1, 0}, {1 << 20, 0, 0}};  // size, non-blocking, wait
     for (const auto &run : runs) {
         Pair pair;
@@ -207,8 +218,7 @@ TEST(ChanIo, LargeWritesDeliverEveryByte) {
         chan_block(&pair.client, !run[1]);
         chan_timeout(&pair.client, 5, 0);
         std::string data(size_t(run[0]), 0), got;
-        for (size_t i = 0; i < data.size(); ++i)
-            data[i] = char('a' + i % 23);
+        for (size_t i = 0; i < data.size(); ++i) data[i] = char('a' + i % 23);
         std::thread reader([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             char chunk[65536];
@@ -224,7 +234,8 @@ TEST(ChanIo, LargeWritesDeliverEveryByte) {
     }
 }
 
-TEST(ChanIo, TimedExactAndLineReads) {
+TEST(ChanIo, TimedExactAndLineReads)
+{
     Pair pair;
     chan_timeout(&pair.client, 0, 50000);
     char buf[16];
@@ -265,7 +276,9 @@ TEST(ChanIo, TimedExactAndLineReads) {
     lines.server_send(std::string("ab\0zz\nq", 7));
     EXPECT_EQ(1, chan_check_read(&lines.client, 2, 0));
     EXPECT_EQ("ab", next_line(&lines.client));
-    lines.server_send(std::string("12\0" "34", 5));  // raw bytes left by an exact read count up to it too
+    lines.server_send(std::string("12\0"
+                                  "34",
+                                  5));  // raw bytes left by an exact read count up to it too
     EXPECT_EQ(read_exact(&lines.client, 8), "-2");
     lines.server_send("5\n");
     EXPECT_EQ("125", next_line(&lines.client));
@@ -285,7 +298,8 @@ TEST(ChanIo, TimedExactAndLineReads) {
 
 // One entry of each kind: bind, connection, write (its text up to a zero
 // byte), read and close.
-TEST(ChanLog, EntriesOfEachOperation) {
+TEST(ChanLog, EntriesOfEachOperation)
+{
     TempDir dir;
     EXPECT_EQ(set_logfile(nullptr, "") + (socket_record != nullptr), 0);
     ASSERT_EQ(1, set_logfile(dir.path().c_str(), "chan.log"));

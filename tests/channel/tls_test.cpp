@@ -20,13 +20,16 @@ std::string error_of(chan_rec *chan) { return chan_error_string(chan) ? chan_err
 
 long long counted(const size_counter &c) { return (c.trillions * 1000000LL + c.millions) * 1000000LL + c.units; }
 
-std::string bind_request(int id, const std::string &dn, const std::string &password) {
-    return ldap_message(id, ber_element(0x60, ber_integer(0x02, 3) + ber_element(0x04, dn) + ber_element(0x80, password)));
+std::string bind_request(int id, const std::string &dn, const std::string &password)
+{
+    return ldap_message(id,
+                        ber_element(0x60, ber_integer(0x02, 3) + ber_element(0x04, dn) + ber_element(0x80, password)));
 }
 
 // Settings naming these files (null: unset), verifying unless told not to.
 chan_tls_settings settings(const char *ca, const char *cert = nullptr, const char *key = nullptr,
-                           int verify = CHAN_TLS_DEMAND) {
+                           int verify = CHAN_TLS_DEMAND)
+{
     return {ca, nullptr, cert, key, verify};
 }
 
@@ -38,18 +41,21 @@ struct Context {
 };
 
 struct Client : chan_rec {
-    Client() {
+    Client()
+    {
         chan_init(this);
         chan_timeout(this, 2, 0);
     }
     ~Client() { chan_clear(this); }
     // Opens a connection to 127.0.0.1 and starts TLS on it: chan_tls_start's result.
-    int start(int port, chan_tls *tls, const char *host = "127.0.0.1", int timeout = 2) {
+    int start(int port, chan_tls *tls, const char *host = "127.0.0.1", int timeout = 2)
+    {
         return chan_open(this, "127.0.0.1", port, 2) ? chan_tls_start(this, tls, host, timeout) : -1;
     }
     bool send(const std::string &bytes) { return chan_write(this, bytes.data(), int(bytes.size()), 1) == 1; }
     // chan_read of len bytes: the bytes, or "<result> <error text>".
-    std::string read(int len, int wait = 1) {
+    std::string read(int len, int wait = 1)
+    {
         std::string buf(size_t(len), '\0');
         int n = chan_read(this, &buf[0], len, wait);
         return n == len ? buf : std::to_string(n) + " " + error_of(this);
@@ -58,8 +64,9 @@ struct Client : chan_rec {
 
 // One slapd that wants TLS for binds and a client certificate.
 class TlsSlapd : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
+  protected:
+    static void SetUpTestSuite()
+    {
         SlapdOptions options;
         options.tls = options.tls_required = true;
         options.tls_verify_client = "demand";
@@ -73,7 +80,8 @@ protected:
     const chan_tls_settings trusted = settings(certs.ca.c_str(), certs.client_cert.c_str(), certs.client_key.c_str());
 };
 
-TEST_F(TlsSlapd, LdapsBindWithAClientCertificate) {
+TEST_F(TlsSlapd, LdapsBindWithAClientCertificate)
+{
     const std::string &root = server->options().rootdn, &password = server->options().rootpw;
     Context context(trusted);
     ASSERT_EQ(CHAN_TLS_OK, context.code);
@@ -89,7 +97,8 @@ TEST_F(TlsSlapd, LdapsBindWithAClientCertificate) {
 
 // Each handshake that must fail, and the text after "TLS handshake failed: "
 // that says why. A never verifying context takes a self-signed certificate.
-TEST_F(TlsSlapd, HandshakeFailuresSayWhy) {
+TEST_F(TlsSlapd, HandshakeFailuresSayWhy)
+{
     enum Peer { LDAPS, SLAPD_PLAIN, FAKE_TLS, FAKE_SILENT, FAKE_PLAIN };
     const chan_tls_settings ca_only = settings(certs.ca.c_str()), wrong_ca = settings(certs.self_signed_cert.c_str()),
                             never = settings(nullptr, nullptr, nullptr, CHAN_TLS_NEVER);
@@ -124,12 +133,14 @@ TEST_F(TlsSlapd, HandshakeFailuresSayWhy) {
         int started = client.start(port, context.tls, c.host, 1);
         EXPECT_EQ(c.error.empty() ? "" : "TLS handshake failed: " + c.error, error_of(&client)) << c.peer;
         EXPECT_EQ(c.error.empty() * 3, started + chan_ssl(&client) + chan_isopen(&client));  // failed: closed
-        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(3));  // within the 1 s given, with room
+        EXPECT_LT(std::chrono::steady_clock::now() - begun,
+                  std::chrono::seconds(3));  // within the 1 s given, with room
     }
 }
 
 // Settings a context cannot be made from, each named by its code.
-TEST(TlsSettings, UnusableSettingsAreNamed) {
+TEST(TlsSettings, UnusableSettingsAreNamed)
+{
     const TestCertificates &certs = test_certificates();
     std::string dir = certs.ca.substr(0, certs.ca.rfind('/')), missing = dir + "/missing.pem";
     const char *ca = certs.ca.c_str(), *cert = certs.client_cert.c_str(), *key = certs.client_key.c_str();
@@ -163,13 +174,20 @@ TEST(TlsSettings, UnusableSettingsAreNamed) {
 // decrypted, are read one by one while the socket stays idle (none waits for
 // the time-out); a message split over many records, line reads, a timed-out
 // read, and close_notify as end of stream.
-TEST(TlsFake, BytesHeldByTheSessionAreReadWithoutWaiting) {
+TEST(TlsFake, BytesHeldByTheSessionAreReadWithoutWaiting)
+{
     const TestCertificates &certs = test_certificates();
     const std::string first = ldap_result_bytes(0x61, 1, 0), second = ldap_result_bytes(0x65, 2, 0, "done"),
-                      third = ldap_entry_bytes(3, "cn=x", "cn", "x"), long_one = ldap_entry_bytes(4, "cn=y", "cn", std::string(300, 'y'));
+                      third = ldap_entry_bytes(3, "cn=x", "cn", "x"),
+                      long_one = ldap_entry_bytes(4, "cn=y", "cn", std::string(300, 'y'));
     FakeServer fake;
     ASSERT_TRUE(fake.use_tls(certs.server_cert, certs.server_key));
-    fake.read_request().send(first + second + third, int(first.size() + second.size())).read_request().send(long_one, 7).send("one\ntwo\n").close();
+    fake.read_request()
+        .send(first + second + third, int(first.size() + second.size()))
+        .read_request()
+        .send(long_one, 7)
+        .send("one\ntwo\n")
+        .close();
     fake.start();
     Context context(settings(certs.ca.c_str()));
     Client client;
@@ -198,7 +216,8 @@ TEST(TlsFake, BytesHeldByTheSessionAreReadWithoutWaiting) {
     EXPECT_EQ("one two", std::string(one ? one.get() : "") + " " + (two ? two.get() : ""));
     EXPECT_EQ("0 ", client.read(1));
     EXPECT_EQ(counted(client.sent) * 10000 + counted(client.received),
-              2 * long(request.size()) * 10000 + long(first.size() + second.size() + third.size() + long_one.size() + 8));
+              2 * long(request.size()) * 10000 +
+                  long(first.size() + second.size() + third.size() + long_one.size() + 8));
 }
 
 }  // namespace

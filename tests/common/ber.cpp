@@ -5,23 +5,17 @@
 
 namespace {
 
-unsigned char octet(const std::string &s, size_t i)
-{
-    return static_cast<unsigned char>(s[i]);
-}
+unsigned char octet(const std::string &s, size_t i) { return static_cast<unsigned char>(s[i]); }
 
 // The size of the tag and length octets of the element at pos, its content's
 // length in *length; 0 when they are cut short or hold over four length octets.
 size_t header_size(const std::string &s, size_t pos, size_t *length)
 {
-    if (pos + 2 > s.size())
-        return 0;
+    if (pos + 2 > s.size()) return 0;
     size_t first = octet(s, pos + 1), count = first & 0x80 ? first & 0x7F : 0;
-    if (count > 4 || pos + 2 + count > s.size())
-        return 0;
+    if (count > 4 || pos + 2 + count > s.size()) return 0;
     *length = count ? 0 : first;
-    for (size_t i = 0; i < count; i++)
-        *length = *length << 8 | octet(s, pos + 2 + i);
+    for (size_t i = 0; i < count; i++) *length = *length << 8 | octet(s, pos + 2 + i);
     return 2 + count;
 }
 
@@ -43,8 +37,7 @@ std::string ber_element(int tag, const std::string &content)
     std::string len(1, static_cast<char>(content.size()));
     if (content.size() >= 128) {
         len.clear();
-        for (size_t n = content.size(); n; n >>= 8)
-            len.insert(len.begin(), static_cast<char>(n & 0xFF));
+        for (size_t n = content.size(); n; n >>= 8) len.insert(len.begin(), static_cast<char>(n & 0xFF));
         len.insert(len.begin(), static_cast<char>(0x80 | len.size()));
     }
     return static_cast<char>(tag) + len + content;
@@ -55,26 +48,20 @@ std::string ber_integer(int tag, int value)
     std::string octets;
     for (unsigned v = static_cast<unsigned>(value); octets.empty() || v; v >>= 8)
         octets.insert(octets.begin(), static_cast<char>(v & 0xFF));
-    if (octets[0] & 0x80)
-        octets.insert(octets.begin(), '\0');
+    if (octets[0] & 0x80) octets.insert(octets.begin(), '\0');
     return ber_element(tag, octets);
 }
 
-std::string ldap_message(int id, const std::string &op)
-{
-    return ber_element(0x30, ber_integer(0x02, id) + op);
-}
+std::string ldap_message(int id, const std::string &op) { return ber_element(0x30, ber_integer(0x02, id) + op); }
 
-std::string ldap_result_bytes(int tag, int id, int code, const std::string &message,
-                              const std::string &matched, const std::string &more)
+std::string ldap_result_bytes(int tag, int id, int code, const std::string &message, const std::string &matched,
+                              const std::string &more)
 {
-    std::string op =
-        ber_integer(0x0A, code) + ber_element(0x04, matched) + ber_element(0x04, message) + more;
+    std::string op = ber_integer(0x0A, code) + ber_element(0x04, matched) + ber_element(0x04, message) + more;
     return ldap_message(id, ber_element(tag, op));
 }
 
-std::string ldap_entry_bytes(int id, const std::string &dn, const std::string &type,
-                             const std::string &value)
+std::string ldap_entry_bytes(int id, const std::string &dn, const std::string &type, const std::string &value)
 {
     return ldap_entry_bytes(id, dn, {{type, {value}}});
 }
@@ -84,8 +71,7 @@ std::string ldap_entry_bytes(int id, const std::string &dn, const LdapAttributes
     std::string list;
     for (const auto &attribute : attributes) {
         std::string values;
-        for (const std::string &value : attribute.second)
-            values += ber_element(0x04, value);
+        for (const std::string &value : attribute.second) values += ber_element(0x04, value);
         list += ber_element(0x30, ber_element(0x04, attribute.first) + ber_element(0x31, values));
     }
     return ldap_message(id, ber_element(0x64, ber_element(0x04, dn) + ber_element(0x30, list)));
@@ -94,11 +80,9 @@ std::string ldap_entry_bytes(int id, const std::string &dn, const LdapAttributes
 bool ber_next(const std::string &octets, size_t *pos, int *tag, std::string *content)
 {
     size_t length = 0, header = header_size(octets, *pos, &length);
-    if (!header || octets.size() - *pos - header < length)
-        return false;
+    if (!header || octets.size() - *pos - header < length) return false;
     *tag = octet(octets, *pos);
-    if (content)
-        *content = octets.substr(*pos + header, length);
+    if (content) *content = octets.substr(*pos + header, length);
     *pos += header + length;
     return true;
 }
@@ -108,16 +92,14 @@ bool ldap_message_parts(const std::string &message, int *id, int *op_tag, std::s
     std::string envelope, number;
     size_t pos = 0, at = 0;
     int tag = 0;
-    if (!ber_next(message, &pos, &tag, &envelope) || tag != 0x30 ||
-        !ber_next(envelope, &at, &tag, &number) || tag != 0x02 || number.size() > 4)
+    if (!ber_next(message, &pos, &tag, &envelope) || tag != 0x30 || !ber_next(envelope, &at, &tag, &number) ||
+        tag != 0x02 || number.size() > 4)
         return false;
     size_t op_at = at;
-    if (!ber_next(envelope, &at, op_tag, nullptr))
-        return false;
+    if (!ber_next(envelope, &at, op_tag, nullptr)) return false;
     *op = envelope.substr(op_at, at - op_at);
     *id = 0;
-    for (unsigned char c : number)
-        *id = *id << 8 | c;
+    for (unsigned char c : number) *id = *id << 8 | c;
     return true;
 }
 
@@ -135,15 +117,13 @@ bool ber_read_element(const ByteSource &read, std::string *element)
     auto take = [&](size_t count) {
         char buf[65536];
         for (ssize_t n; count > 0; count -= static_cast<size_t>(n)) {
-            if ((n = read(buf, std::min(count, sizeof buf))) <= 0)
-                return false;
+            if ((n = read(buf, std::min(count, sizeof buf))) <= 0) return false;
             element->append(buf, static_cast<size_t>(n));
         }
         return true;
     };
     element->clear();
     size_t length = 0;
-    if (!take(2) || ((*element)[1] & 0x80 && !take(std::min<size_t>(octet(*element, 1) & 0x7F, 5))))
-        return false;
+    if (!take(2) || ((*element)[1] & 0x80 && !take(std::min<size_t>(octet(*element, 1) & 0x7F, 5)))) return false;
     return header_size(*element, 0, &length) && take(length);
 }

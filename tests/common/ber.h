@@ -28,8 +28,7 @@ std::string ldap_result_bytes(int tag, int id, int code, const std::string &mess
 // A SearchResultEntry with one attribute of one value, or with attributes
 // of any number of values each.
 using LdapAttributes = std::vector<std::pair<std::string, std::vector<std::string>>>;
-std::string ldap_entry_bytes(int id, const std::string &dn, const std::string &type,
-                             const std::string &value);
+std::string ldap_entry_bytes(int id, const std::string &dn, const std::string &type, const std::string &value);
 std::string ldap_entry_bytes(int id, const std::string &dn, const LdapAttributes &attributes);
 
 // Reads the element at *pos of octets: its tag and (unless null) its

@@ -10,8 +10,7 @@
 #include "common/tempdir.h"
 
 struct TestCertificates {
-    std::string ca, server_cert, server_key, expired_cert, other_cert, self_signed_cert, client_cert,
-        client_key;
+    std::string ca, server_cert, server_key, expired_cert, other_cert, self_signed_cert, client_cert, client_key;
     std::string error;  // why they could not be made; empty when they were
 };
 
@@ -20,12 +19,11 @@ inline const TestCertificates &test_certificates()
     static TempDir dir;
     static const TestCertificates made = [] {
         auto file = [](const char *name) { return dir.file(name); };
-        TestCertificates c{file("ca.pem"),      file("server.pem"), file("server.key"), file("expired.pem"),
-                           file("other.pem"),   file("self.pem"),   file("client.pem"), file("client.key"),
-                           ""};
-        ProcessResult r =
-            run_process({"/bin/sh", std::string(SOURCE_DIR) + "/scripts/make-certificates.sh", dir.path()},
-                        "", "", 20000);
+        TestCertificates c{file("ca.pem"),      file("server.pem"), file("server.key"),
+                           file("expired.pem"), file("other.pem"),  file("self.pem"),
+                           file("client.pem"),  file("client.key"), ""};
+        ProcessResult r = run_process(
+            {"/bin/sh", std::string(SOURCE_DIR) + "/scripts/make-certificates.sh", dir.path()}, "", "", 20000);
         if (r.status != 0)
             c.error = "scripts/make-certificates.sh failed (is openssl installed? scripts/install-deps.sh)";
         return c;

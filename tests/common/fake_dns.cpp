@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-
 namespace {
 
 std::string u16(int value) { return {char(value >> 8 & 0xFF), char(value & 0xFF)}; }
@@ -27,8 +26,7 @@ std::string dns_name(const std::string &name)
     for (size_t start = 0; start < name.size();) {
         size_t dot = name.find('.', start);
         std::string label = name.substr(start, dot - start);
-        if (!label.empty())
-            wire += char(label.size()) + label;
+        if (!label.empty()) wire += char(label.size()) + label;
         start = dot == std::string::npos ? name.size() : dot + 1;
     }
     return wire + '\0';
@@ -36,8 +34,8 @@ std::string dns_name(const std::string &name)
 
 std::string dns_reply(const std::string &name, int type, int count, const std::string &answers, int rcode)
 {
-    return u16(0) + u16(0x8180 | rcode) + u16(1) + u16(count) + u16(0) + u16(0) + dns_name(name) +
-           u16(type) + u16(1) + answers;
+    return u16(0) + u16(0x8180 | rcode) + u16(1) + u16(count) + u16(0) + u16(0) + dns_name(name) + u16(type) + u16(1) +
+           answers;
 }
 
 std::string dns_srv_reply(const std::string &name, const std::vector<DnsSrv> &records)
@@ -68,10 +66,8 @@ FakeDns::FakeDns(const std::string &address)
 FakeDns::~FakeDns()
 {
     stopping_ = true;
-    if (thread_.joinable())
-        thread_.join();
-    if (fd_ >= 0)
-        close(fd_);
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
 }
 
 void FakeDns::serve(const std::string &reply)
@@ -96,13 +92,11 @@ void FakeDns::loop()
     char buf[4096];
     while (!stopping_) {
         pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0)
-            continue;
+        if (poll(&p, 1, 50) <= 0) continue;
         sockaddr_storage peer;
         socklen_t size = sizeof peer;
         ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&peer), &size);
-        if (n < 12)
-            continue;
+        if (n < 12) continue;
         std::string reply = answer(std::string(buf, size_t(n)));
         sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&peer), size);
     }

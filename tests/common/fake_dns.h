@@ -16,7 +16,7 @@
 #define FAKE_DNS_RESOLV_CONF "nameserver 127.0.0.153\noptions timeout:1 attempts:1\n"
 
 class FakeDns {
-public:
+  public:
     explicit FakeDns(const std::string &address = "127.0.0.153");
     ~FakeDns();  // stops the thread, closes the socket
     FakeDns(const FakeDns &) = delete;
@@ -27,7 +27,7 @@ public:
     // and class) with reply, its ID set to theirs. Others get NXDOMAIN.
     void serve(const std::string &reply);
 
-private:
+  private:
     void loop();
     std::string answer(const std::string &query);
 
@@ -47,7 +47,6 @@ struct DnsSrv {
 std::string dns_name(const std::string &name);
 // A reply (ID 0, no error unless rcode says) to the question for name and
 // type, with count answer records given already encoded.
-std::string dns_reply(const std::string &name, int type, int count, const std::string &answers,
-                      int rcode = 0);
+std::string dns_reply(const std::string &name, int type, int count, const std::string &answers, int rcode = 0);
 // A reply of SRV records, each owned by the question's name.
 std::string dns_srv_reply(const std::string &name, const std::vector<DnsSrv> &records);

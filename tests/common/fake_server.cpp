@@ -30,12 +30,10 @@ FakeServer::FakeServer()
 FakeServer::~FakeServer()
 {
     stopping_ = true;
-    if (thread_.joinable())
-        thread_.join();
+    if (thread_.joinable()) thread_.join();
     drop_connection();
     SSL_CTX_free(tls_);
-    if (listen_fd_ >= 0)
-        ::close(listen_fd_);
+    if (listen_fd_ >= 0) ::close(listen_fd_);
 }
 
 bool FakeServer::use_tls(const std::string &cert_file, const std::string &key_file)
@@ -48,12 +46,10 @@ bool FakeServer::use_tls(const std::string &cert_file, const std::string &key_fi
 
 void FakeServer::drop_connection()
 {
-    if (session_)
-        SSL_shutdown(session_);
+    if (session_) SSL_shutdown(session_);
     SSL_free(session_);
     session_ = nullptr;
-    if (conn_fd_ >= 0)
-        ::close(conn_fd_);
+    if (conn_fd_ >= 0) ::close(conn_fd_);
     conn_fd_ = -1;
 }
 
@@ -61,12 +57,10 @@ void FakeServer::drop_connection()
 bool FakeServer::handshake()
 {
     session_ = SSL_new(tls_);
-    if (!session_ || fcntl(conn_fd_, F_SETFL, O_NONBLOCK) != 0 || SSL_set_fd(session_, conn_fd_) != 1)
-        return false;
+    if (!session_ || fcntl(conn_fd_, F_SETFL, O_NONBLOCK) != 0 || SSL_set_fd(session_, conn_fd_) != 1) return false;
     for (int result; !stopping_ && (result = SSL_accept(session_)) != 1;) {
         int code = SSL_get_error(session_, result);
-        if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE)
-            return false;
+        if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE) return false;
         ready(conn_fd_, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT);
     }
     return !stopping_;
@@ -74,10 +68,8 @@ bool FakeServer::handshake()
 
 ssize_t FakeServer::receive(char *buf, size_t len)
 {
-    if (!session_)
-        return !ready(conn_fd_) ? -1 : std::max<ssize_t>(recv(conn_fd_, buf, len, 0), 0);
-    if (SSL_pending(session_) == 0 && !ready(conn_fd_))
-        return -1;
+    if (!session_) return !ready(conn_fd_) ? -1 : std::max<ssize_t>(recv(conn_fd_, buf, len, 0), 0);
+    if (SSL_pending(session_) == 0 && !ready(conn_fd_)) return -1;
     int n = SSL_read(session_, buf, static_cast<int>(len));
     int code = n > 0 ? SSL_ERROR_NONE : SSL_get_error(session_, n);
     return n > 0 ? n : code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE ? -1 : 0;
@@ -86,10 +78,8 @@ ssize_t FakeServer::receive(char *buf, size_t len)
 bool FakeServer::transmit(const char *bytes, size_t len)
 {
     for (ssize_t n; !session_ && len > 0; bytes += n, len -= static_cast<size_t>(n))
-        if ((n = ::send(conn_fd_, bytes, len, MSG_NOSIGNAL)) <= 0)
-            return false;
-    if (!session_)
-        return true;
+        if ((n = ::send(conn_fd_, bytes, len, MSG_NOSIGNAL)) <= 0) return false;
+    if (!session_) return true;
     for (int n; !stopping_; ready(conn_fd_, POLLOUT))
         if ((n = SSL_write(session_, bytes, static_cast<int>(len))) > 0 ||
             SSL_get_error(session_, n) != SSL_ERROR_WANT_WRITE)
@@ -116,15 +106,18 @@ FakeServer &FakeServer::answer_all(Maker make)
 
 FakeServer &FakeServer::send(const std::string &bytes, int chunk, int pause_ms)
 {
-    return add(WRITE, [bytes](const std::string &) { return bytes; }, chunk, pause_ms);
+    return add(
+        WRITE, [bytes](const std::string &) { return bytes; }, chunk, pause_ms);
 }
 
-void FakeServer::start() { thread_ = std::thread([this] { play(); }); }
+void FakeServer::start()
+{
+    thread_ = std::thread([this] { play(); });
+}
 
 void FakeServer::wait()
 {
-    while (!played_)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!played_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 std::vector<std::string> FakeServer::requests() const
@@ -137,20 +130,20 @@ bool FakeServer::accept_one()
 {
     drop_connection();
     while (!stopping_)
-        if (ready(listen_fd_))
-            return (conn_fd_ = accept(listen_fd_, nullptr, nullptr)) >= 0 && (!tls_ || handshake());
+        if (ready(listen_fd_)) return (conn_fd_ = accept(listen_fd_, nullptr, nullptr)) >= 0 && (!tls_ || handshake());
     return false;
 }
 
 // Reads until a whole message is there; a stop request ends the stream.
 bool FakeServer::read_message(std::string *message)
 {
-    return ber_read_element([this](char *buf, size_t len) {
-        ssize_t n = -1;
-        while (!stopping_ && (n = receive(buf, len)) < 0) {
-        }
-        return stopping_ ? 0 : n;
-    }, message);
+    return ber_read_element(
+        [this](char *buf, size_t len) {
+            ssize_t n = -1;
+            while (!stopping_ && (n = receive(buf, len)) < 0) {}
+            return stopping_ ? 0 : n;
+        },
+        message);
 }
 
 void FakeServer::answer_each()
@@ -158,15 +151,13 @@ void FakeServer::answer_each()
     for (std::string request; accept_one();)
         while (read_message(&request)) {
             std::string answer = answer_(request);
-            if (!transmit(answer.data(), answer.size()))
-                break;
+            if (!transmit(answer.data(), answer.size())) break;
         }
 }
 
 void FakeServer::play()
 {
-    if (answer_)
-        return answer_each();
+    if (answer_) return answer_each();
     bool ok = accept_one();
     std::string last;
     for (size_t i = 0; ok && !stopping_ && i < steps_.size(); i++) {
@@ -176,11 +167,9 @@ void FakeServer::play()
         // A peer that leaves ends the write, not the script: its next
         // connection may be scripted too.
         for (size_t pos = 0; !stopping_ && pos < bytes.size(); pos += chunk) {
-            if (pos > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
+            if (pos > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
             size_t len = std::min(chunk, bytes.size() - pos);
-            if (!transmit(bytes.data() + pos, len))
-                break;
+            if (!transmit(bytes.data() + pos, len)) break;
         }
         if (step.kind == READ && (ok = read_message(&last))) {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -188,8 +177,7 @@ void FakeServer::play()
         } else if (step.kind == CLOSE) {
             drop_connection();
         } else if (step.kind == NEXT || step.kind == NEXT_KEPT) {
-            if (step.kind == NEXT_KEPT)
-                silence(true);
+            if (step.kind == NEXT_KEPT) silence(true);
             ok = accept_one();
         }
     }
@@ -203,7 +191,6 @@ void FakeServer::silence(bool until_next)
 {
     char buf[512];
     for (pollfd p[2] = {{conn_fd_, POLLIN, 0}, {listen_fd_, POLLIN, 0}}; !stopping_ && conn_fd_ >= 0;) {
-        if (poll(p, until_next ? 2 : 1, 100) > 0 && (p[1].revents || recv(conn_fd_, buf, sizeof buf, 0) <= 0))
-            break;
+        if (poll(p, until_next ? 2 : 1, 100) > 0 && (p[1].revents || recv(conn_fd_, buf, sizeof buf, 0) <= 0)) break;
     }
 }

@@ -19,7 +19,7 @@
 #include "common/ber.h"
 
 class FakeServer {
-public:
+  public:
     using Maker = std::function<std::string(const std::string &request)>;
 
     FakeServer();   // listens on 127.0.0.1 at a free port
@@ -50,7 +50,7 @@ public:
     void wait();  // until the script has been played (or the peer left); never with answer_all
     std::vector<std::string> requests() const;  // raw, as read so far
 
-private:
+  private:
     enum Kind { READ, WRITE, CLOSE, NEXT, NEXT_KEPT };
     struct Step {
         Kind kind;

@@ -20,43 +20,31 @@ int tcp_socket(const std::string &host, int *port, bool listening)
     socklen_t len = ipv6 ? sizeof *v6 : sizeof *v4;
     auto *sa = reinterpret_cast<sockaddr *>(&addr);
     void *ip = ipv6 ? static_cast<void *>(&v6->sin6_addr) : &v4->sin_addr;
-    int fd = inet_pton(addr.ss_family, host.c_str(), ip) == 1
-                 ? socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0)
-                 : -1;
-    bool ok = fd >= 0 && (listening ? bind(fd, sa, len) == 0 && listen(fd, 16) == 0 &&
-                                          getsockname(fd, sa, &len) == 0
+    int fd =
+        inet_pton(addr.ss_family, host.c_str(), ip) == 1 ? socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+    bool ok = fd >= 0 && (listening ? bind(fd, sa, len) == 0 && listen(fd, 16) == 0 && getsockname(fd, sa, &len) == 0
                                     : connect(fd, sa, len) == 0);
-    if (ok && listening)
-        *port = ntohs(v4->sin_port);
-    if (!ok && fd >= 0)
-        close(fd);
+    if (ok && listening) *port = ntohs(v4->sin_port);
+    if (!ok && fd >= 0) close(fd);
     return ok ? fd : -1;
 }
 
 }  // namespace
 
-int loopback_listen(const std::string &host, int *port)
-{
-    return tcp_socket(host, port, true);
-}
+int loopback_listen(const std::string &host, int *port) { return tcp_socket(host, port, true); }
 
-int loopback_connect(const std::string &host, int port)
-{
-    return tcp_socket(host, &port, false);
-}
+int loopback_connect(const std::string &host, int port) { return tcp_socket(host, &port, false); }
 
 bool loopback_answers(const std::string &host, int port)
 {
     int fd = loopback_connect(host, port);
-    if (fd >= 0)
-        close(fd);
+    if (fd >= 0) close(fd);
     return fd >= 0;
 }
 
 int free_port()
 {
     int port = 0, fd = loopback_listen("127.0.0.1", &port);
-    if (fd >= 0)
-        close(fd);
+    if (fd >= 0) close(fd);
     return fd >= 0 ? port : 0;
 }

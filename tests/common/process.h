@@ -8,7 +8,7 @@
 #include <vector>
 
 class ChildProcess {
-public:
+  public:
     // Starts argv[0] (a path) in directory cwd (the current one when empty).
     explicit ChildProcess(const std::vector<std::string> &argv, const std::string &cwd = "");
     ~ChildProcess();  // SIGKILL and reap when still running
@@ -25,7 +25,7 @@ public:
     // The exit status; -1 when ended by a signal or killed for not ending in time.
     int wait(int timeout_ms = 5000);
 
-private:
+  private:
     bool fill(int timeout_ms);
 
     pid_t pid_ = -1;
@@ -39,8 +39,8 @@ struct ProcessResult {
 };
 
 // Runs a program with input on its standard input (then closed).
-ProcessResult run_process(const std::vector<std::string> &argv, const std::string &cwd,
-                          const std::string &input, int timeout_ms = 10000);
+ProcessResult run_process(const std::vector<std::string> &argv, const std::string &cwd, const std::string &input,
+                          int timeout_ms = 10000);
 
 // A figure in kB from /proc/PID/status ("VmHWM" the peak resident memory,
 // "VmRSS" the current); -1 when it cannot be read.

@@ -1,10 +1,10 @@
 #include "common/slapd.h"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,8 +24,7 @@ namespace {
 std::string find_tool(const std::string &name)
 {
     for (const char *dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/", "/usr/local/sbin/", "/usr/local/bin/"})
-        if (access((dir + name).c_str(), X_OK) == 0)
-            return dir + name;
+        if (access((dir + name).c_str(), X_OK) == 0) return dir + name;
     return name;  // fails to start: the caller sees status 127
 }
 
@@ -57,28 +56,23 @@ bool Slapd::start()
             "include /etc/ldap/schema/inetorgperson.schema\n"
             "modulepath /usr/lib/ldap\nmoduleload back_mdb\n"
          << "pidfile " << dir_.file("slapd.pid") << "\nargsfile " << dir_.file("slapd.args") << "\n";
-    if (options_.sizelimit > 0)
-        conf << "sizelimit " << options_.sizelimit << "\n";
+    if (options_.sizelimit > 0) conf << "sizelimit " << options_.sizelimit << "\n";
     if (options_.tls) {
         const TestCertificates &certs = test_certificates();
         conf << "TLSCACertificateFile " << certs.ca << "\nTLSCertificateFile " << certs.server_cert
              << "\nTLSCertificateKeyFile " << certs.server_key << "\n";
     }
-    if (!options_.tls_verify_client.empty())
-        conf << "TLSVerifyClient " << options_.tls_verify_client << "\n";
-    if (options_.tls_required)
-        conf << "security tls=1\n";
-    for (const std::string &line : options_.global_lines)
-        conf << line << "\n";
-    conf << "database mdb\nmaxsize 268435456\nsuffix \"" << options_.suffix << "\"\nrootdn \""
-         << options_.rootdn << "\"\nrootpw " << options_.rootpw << "\ndirectory " << dir_.file("db") << "\n";
-    for (const std::string &line : options_.database_lines)
-        conf << line << "\n";
+    if (!options_.tls_verify_client.empty()) conf << "TLSVerifyClient " << options_.tls_verify_client << "\n";
+    if (options_.tls_required) conf << "security tls=1\n";
+    for (const std::string &line : options_.global_lines) conf << line << "\n";
+    conf << "database mdb\nmaxsize 268435456\nsuffix \"" << options_.suffix << "\"\nrootdn \"" << options_.rootdn
+         << "\"\nrootpw " << options_.rootpw << "\ndirectory " << dir_.file("db") << "\n";
+    for (const std::string &line : options_.database_lines) conf << line << "\n";
     conf.close();
     for (const std::string &file : options_.ldif) {
         std::string path = file[0] == '/' ? file : std::string(SOURCE_DIR) + "/" + file;
-        ProcessResult r = run_process({find_tool("slapadd"), "-q", "-f", dir_.file("slapd.conf"), "-l", path},
-                                      "", "", 120000);
+        ProcessResult r =
+            run_process({find_tool("slapadd"), "-q", "-f", dir_.file("slapd.conf"), "-l", path}, "", "", 120000);
         if (r.status != 0) {
             error_ = "slapadd failed on " + path + " (is slapd installed? scripts/install-deps.sh)";
             return false;
@@ -95,15 +89,12 @@ bool Slapd::launch(bool new_port)
     for (int attempt = 0; attempt < 3 && pid_ < 0; attempt++) {
         if (new_port) {
             port_ = options_.port ? options_.port : free_port();
-            do
-                ldaps_port_ = options_.tls ? free_port() : 0;
+            do ldaps_port_ = options_.tls ? free_port() : 0;
             while (ldaps_port_ == port_);
         }
         std::string listen;
-        for (const std::string &host : options_.hosts)
-            listen += url(host) + "/ ";
-        if (ldaps_port_)
-            listen += "ldaps://127.0.0.1:" + std::to_string(ldaps_port_) + "/";
+        for (const std::string &host : options_.hosts) listen += url(host) + "/ ";
+        if (ldaps_port_) listen += "ldaps://127.0.0.1:" + std::to_string(ldaps_port_) + "/";
         if ((pid_ = fork()) == 0) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test program that dies takes its server along
             int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -122,8 +113,7 @@ bool Slapd::launch(bool new_port)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
-    if (pid_ < 0)
-        error_ = "slapd did not come up on " + url() + ": " + read_file(log);
+    if (pid_ < 0) error_ = "slapd did not come up on " + url() + ": " + read_file(log);
     return pid_ > 0;
 }
 
@@ -141,34 +131,30 @@ bool Slapd::restart()
 
 void Slapd::stop()
 {
-    if (pid_ <= 0)
-        return;
+    if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     int waited = 0;
     while (waitpid(pid_, nullptr, WNOHANG) != pid_ && waited++ < 500)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (waited > 500 && kill(pid_, SIGKILL) == 0)
-        waitpid(pid_, nullptr, 0);
+    if (waited > 500 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
 
-int Slapd::ldapsearch(const std::string &base, const std::string &scope,
-                      const std::string &filter, const std::vector<std::string> &attributes,
-                      std::string *output, int page_size) const
+int Slapd::ldapsearch(const std::string &base, const std::string &scope, const std::string &filter,
+                      const std::vector<std::string> &attributes, std::string *output, int page_size) const
 {
-    std::vector<std::string> argv = {find_tool("ldapsearch"), "-x", "-H", url(), "-D", options_.rootdn,
-                                     "-w", options_.rootpw, "-b", base, "-s", scope, "-LLL",
-                                     "-o", "ldif-wrap=no", filter};
-    if (page_size > 0)
-        argv.insert(argv.end() - 1, {"-E", "pr=" + std::to_string(page_size) + "/noprompt"});
+    std::vector<std::string> argv = {find_tool("ldapsearch"), "-x",  "-H", url(), "-D",  options_.rootdn, "-w",
+                                     options_.rootpw,         "-b",  base, "-s",  scope, "-LLL",          "-o",
+                                     "ldif-wrap=no",          filter};
+    if (page_size > 0) argv.insert(argv.end() - 1, {"-E", "pr=" + std::to_string(page_size) + "/noprompt"});
     argv.insert(argv.end(), attributes.begin(), attributes.end());
     ProcessResult r = run_process(argv, "", "", 120000);
     *output = r.out;
     return r.status;
 }
 
-std::vector<std::string> Slapd::search_dns(const std::string &base, const std::string &scope,
-                                           const std::string &filter, int page_size) const
+std::vector<std::string> Slapd::search_dns(const std::string &base, const std::string &scope, const std::string &filter,
+                                           int page_size) const
 {
     std::string text, line;
     ldapsearch(base, scope, filter, {"1.1"}, &text, page_size);

@@ -40,7 +40,7 @@ struct SlapdOptions {
 #define SLAPD_READER_PW "readerpw"
 
 class Slapd {
-public:
+  public:
     explicit Slapd(SlapdOptions options = SlapdOptions());
     ~Slapd();  // stops the server and removes its directory
     Slapd(const Slapd &) = delete;
@@ -60,14 +60,13 @@ public:
     // ldapsearch bound as the rootdn in clear (-LLL, no wrapping), attribute names
     // after the filter, paged when page_size is above 0; returns its exit status.
     int ldapsearch(const std::string &base, const std::string &scope, const std::string &filter,
-                   const std::vector<std::string> &attributes, std::string *output,
-                   int page_size = 0) const;
+                   const std::vector<std::string> &attributes, std::string *output, int page_size = 0) const;
     // The DNs found, as slapd spells them, in the order it sends them: that
     // of a paged search (by entry) when page_size is above 0.
-    std::vector<std::string> search_dns(const std::string &base, const std::string &scope,
-                                        const std::string &filter, int page_size = 0) const;
+    std::vector<std::string> search_dns(const std::string &base, const std::string &scope, const std::string &filter,
+                                        int page_size = 0) const;
 
-private:
+  private:
     bool launch(bool new_port);
     std::string url(const std::string &host) const;
     std::string url() const { return url(host()); }

@@ -8,11 +8,10 @@
 #include <string>
 
 class TempDir {
-public:
+  public:
     TempDir() : path_((std::filesystem::temp_directory_path() / "eb-test-XXXXXX").string())
     {
-        if (!mkdtemp(path_.data()))
-            abort();
+        if (!mkdtemp(path_.data())) abort();
     }
     ~TempDir() { std::filesystem::remove_all(path_); }
     TempDir(const TempDir &) = delete;
@@ -27,7 +26,7 @@ public:
         return file(name);
     }
 
-private:
+  private:
     std::string path_;
 };
 

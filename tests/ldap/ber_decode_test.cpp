@@ -6,26 +6,28 @@
 namespace {
 
 // "application/id/size" of a decoded message.
-std::string shape(const List &list) {
-    if (!list || list.get() == LRESULT_INVALID)
-        return list ? "invalid" : "null";
-    return std::to_string(lresult_application(list.get())) + "/" +
-           std::to_string(lresult_id(list.get())) + "/" + std::to_string(lresult_size(list.get()));
+std::string shape(const List &list)
+{
+    if (!list || list.get() == LRESULT_INVALID) return list ? "invalid" : "null";
+    return std::to_string(lresult_application(list.get())) + "/" + std::to_string(lresult_id(list.get())) + "/" +
+           std::to_string(lresult_size(list.get()));
 }
 
 // n levels of SEQUENCE (four length octets each) around an empty OCTET STRING.
-std::string nested(int levels) {
+std::string nested(int levels)
+{
     std::string element;
     for (uint32_t i = levels, length; i > 0; i--) {
         length = 2 + 6 * (i - 1);
-        element += {'\x30',      '\x84', char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
+        element += {'\x30', '\x84', char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
     }
     return element + std::string("\x04\x00", 2);
 }
 
 }  // namespace
 
-TEST(BerDecode, WorkedMessages) {
+TEST(BerDecode, WorkedMessages)
+{
     EXPECT_EQ("1/5/3", shape(decode_message(hex_bytes("30 0C 02 01 05 61 07 0A 01 00 04 00 04 00"))));
 
     // Controls are handed out separately, or null when there are none.
@@ -41,7 +43,8 @@ TEST(BerDecode, WorkedMessages) {
     EXPECT_EQ(nullptr, controls);
 }
 
-TEST(BerDecode, ElementKindsAndAccessors) {
+TEST(BerDecode, ElementKindsAndAccessors)
+{
     // type, choice, lresult_check, lresult_get_size (text: + 1), integer, text.
     const std::tuple<const char *, int, int, int, int, int, const char *> cases[] = {
         {"02 02 FF FF", 2, -1, 1, 2, 65535, nullptr},
@@ -66,8 +69,8 @@ TEST(BerDecode, ElementKindsAndAccessors) {
         EXPECT_EQ(choice < 0 ? nullptr : node->value, lresult_get_choice_data(l, 0, nullptr)) << octets;
     }
     // Skipped types leave no node; a primitive SEQUENCE's contents join the list.
-    List mixed = decode_message(hex_bytes("30 14 05 00 06 01 2A 09 00 11 00 17 00 18 00 10 04 02 01 01 04 00"),
-                                nullptr, nullptr, true);
+    List mixed = decode_message(hex_bytes("30 14 05 00 06 01 2A 09 00 11 00 17 00 18 00 10 04 02 01 01 04 00"), nullptr,
+                                nullptr, true);
     ASSERT_EQ(2, lresult_size(mixed.get()));
     EXPECT_EQ(2 * 16 + 4, lresult_get(mixed.get(), 0)->type * 16 + lresult_get(mixed.get(), 1)->type);
     // Null, failed and one past the end all miss.
@@ -76,7 +79,8 @@ TEST(BerDecode, ElementKindsAndAccessors) {
                     lresult_get_choice(l, 2) == -1 && lresult_get_int(l, 2) == 0);
 }
 
-TEST(BerDecode, JunkDepthAndCuts) {
+TEST(BerDecode, JunkDepthAndCuts)
+{
     TestHandle ldap;
     EXPECT_EQ("invalid", shape(decode_message(hex_bytes("30 05 02 01 03 07 00"), nullptr, &ldap)));
     EXPECT_EQ("invalid", shape(decode_message(nested(65), nullptr, &ldap, true)));
@@ -88,20 +92,21 @@ TEST(BerDecode, JunkDepthAndCuts) {
               logged_messages);
 }
 
-TEST(BerDecode, EntryDnReadInPlace) {
+TEST(BerDecode, EntryDnReadInPlace)
+{
     // The octets; what ldap_entry_dn answers and the DN it reads ("-" for
     // none). Whatever it reads, the decoder must read alike.
     const std::tuple<std::string, int, const char *> cases[] = {
         {"30 0D 02 01 07 64 08 04 04 63 6E 3D 61 30 00", 1, "cn=a"},
-        {"30 82 00 0F 02 01 07 64 82 00 08 04 04 63 6E 3D 61 30 00", 1, "cn=a"},    // long forms
-        {"30 0D 02 01 07 64 08 04 04 63 00 3D 61 30 00", 1, "c"},                     // up to a zero
-        {"30 07 02 01 07 64 02 04 00", 1, "-"},                                       // empty: none
-        {"30 0B 02 01 07 64 06 05 00 04 02 63 6E", 0, "-"},           // the decoder skips the NULL
-        {"30 0B 02 01 07 64 06 80 02 63 6E 30 00", 0, "-"},           // a tagged DN
-        {"30 0C 02 01 07 64 04 04 02 63 6E 04 01 78", 0, "-"},        // more after the entry
-        {"30 0C 02 01 07 65 07 0A 01 00 04 00 04 00", 0, "-"},        // another operation
-        {"30 0D 02 01 07 64 08 04 04 63 6E 3D 61 07 00", -1, "-"},    // an unknown type
-        {"30 0D 02 01 07 64 08 04 07 63 6E 3D 61 30 00", -1, "-"},    // a DN past its entry
+        {"30 82 00 0F 02 01 07 64 82 00 08 04 04 63 6E 3D 61 30 00", 1, "cn=a"},  // long forms
+        {"30 0D 02 01 07 64 08 04 04 63 00 3D 61 30 00", 1, "c"},                 // up to a zero
+        {"30 07 02 01 07 64 02 04 00", 1, "-"},                                   // empty: none
+        {"30 0B 02 01 07 64 06 05 00 04 02 63 6E", 0, "-"},                       // the decoder skips the NULL
+        {"30 0B 02 01 07 64 06 80 02 63 6E 30 00", 0, "-"},                       // a tagged DN
+        {"30 0C 02 01 07 64 04 04 02 63 6E 04 01 78", 0, "-"},                    // more after the entry
+        {"30 0C 02 01 07 65 07 0A 01 00 04 00 04 00", 0, "-"},                    // another operation
+        {"30 0D 02 01 07 64 08 04 04 63 6E 3D 61 07 00", -1, "-"},                // an unknown type
+        {"30 0D 02 01 07 64 08 04 07 63 6E 3D 61 30 00", -1, "-"},                // a DN past its entry
         {"30 0F 02 01 07 64 06 04 00 30 02 31 00 A0 02 31 00", 1, "-"},
         {"30 0F 02 01 07 64 06 04 00 30 02 31 00 A0 02 1F 00", -1, "-"},  // junk controls
     };
@@ -110,7 +115,8 @@ TEST(BerDecode, EntryDnReadInPlace) {
         int id = 0, length = 0;
         const char *read = nullptr;
         EXPECT_EQ(expected, ldap_entry_dn(reinterpret_cast<const unsigned char *>(octets.data()),
-                                          static_cast<int>(octets.size()), &id, &read, &length)) << hex;
+                                          static_cast<int>(octets.size()), &id, &read, &length))
+            << hex;
         EXPECT_EQ(dn, read ? std::string(read, static_cast<size_t>(length)) : "-") << hex;
         List decoded = decode_message(octets);
         if (expected == -1) {

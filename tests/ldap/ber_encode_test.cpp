@@ -4,7 +4,8 @@
 
 // Integers with a sign octet where the top bit is set, booleans as 0xFF;
 // two length octets from 128 to 31999, then definite long forms only.
-TEST(BerEncode, WorkedEncodings) {
+TEST(BerEncode, WorkedEncodings)
+{
     Buf buf;
     data_add_integer(&buf.b, 128);
     data_add_integer(&buf.b, static_cast<uint32_t>(-1));
@@ -22,7 +23,8 @@ TEST(BerEncode, WorkedEncodings) {
     }
 }
 
-TEST(BerEncode, BufferLifeAndFailure) {
+TEST(BerEncode, BufferLifeAndFailure)
+{
     Buf buf, parent, raw;
     data_add_string(&buf.b, "abc");
     EXPECT_EQ(0, buf.b.data[buf.b.length]);  // the uncounted spare octet

@@ -5,7 +5,8 @@
 
 class Connection : public SlapdSuite {};
 
-TEST_F(Connection, BindOutcomesAndFallback) {
+TEST_F(Connection, BindOutcomesAndFallback)
+{
     // h is bound as the root; a refusal leaves the channel open.
     EXPECT_EQ(49, ldap_connect(&h, SLAPD_READER_DN, "wrong"));
     EXPECT_TRUE(chan_isopen(h.chan));
@@ -29,7 +30,8 @@ TEST_F(Connection, BindOutcomesAndFallback) {
 
 class ConnectionFake : public FakeTest {};
 
-TEST_F(ConnectionFake, RefusalTextAndExchangeErrors) {
+TEST_F(ConnectionFake, RefusalTextAndExchangeErrors)
+{
     // Each reply comes with a stray success for the next request, which must
     // not outlive its connection.
     auto reply = [](int tag, int code) {
@@ -50,10 +52,12 @@ TEST_F(ConnectionFake, RefusalTextAndExchangeErrors) {
     EXPECT_EQ(2, ldap_error(&h));
     EXPECT_EQ((std::vector<std::string>{"LDAP: Connect {Invalid Credentials - m}",
                                         "LDAP: Connect {Error - Connection Closed by LDAP server}",
-                                        "LDAP: Connect {Protocol Error - m}"}), logged_messages);
+                                        "LDAP: Connect {Protocol Error - m}"}),
+              logged_messages);
 }
 
-TEST(ConnectionLog, RecordsOutcomes) {
+TEST(ConnectionLog, RecordsOutcomes)
+{
     TestHandle h;
     ldap_log(&h, "text", nullptr);  // recorded, not reported
     EXPECT_EQ(-1, ldap_error(&h));
@@ -68,14 +72,15 @@ TEST(ConnectionLog, RecordsOutcomes) {
     EXPECT_EQ(nullptr, ldap_error_str(&h));
 }
 
-TEST(ConnectionLog, ActiveDirectoryReasons) {
+TEST(ConnectionLog, ActiveDirectoryReasons)
+{
     const char AD[] = "80090308: LdapErr: DSID-0C09044E, comment: AcceptSecurityContext error, ";
     const std::pair<std::string, const char *> reasons[] = {
         {std::string(AD) + "data 52e, v4563", "invalid credentials"},
         {std::string(AD) + "data 775, v2580\n", "account locked out"},
         {"data 0, DATA 773", "user must reset password"},  // the first known sub-code
-        {"metadata 52e, v1", nullptr},                      // not the word "data"
-        {"data 52e5, v1", nullptr}, {"data 0000000052e,", nullptr}};  // digits run on, too many
-    for (const auto &row : reasons)
-        EXPECT_STREQ(row.second, ldap_ad_reason(row.first.c_str())) << row.first;
+        {"metadata 52e, v1", nullptr},                     // not the word "data"
+        {"data 52e5, v1", nullptr},
+        {"data 0000000052e,", nullptr}};  // digits run on, too many
+    for (const auto &row : reasons) EXPECT_STREQ(row.second, ldap_ad_reason(row.first.c_str())) << row.first;
 }

@@ -7,7 +7,8 @@ namespace {
 
 // "type=value,value;" per attribute ("type!;" for one without a value
 // list), walked by cursor or by position.
-std::string walked(lresult *entry, bool by_position) {
+std::string walked(lresult *entry, bool by_position)
+{
     std::string text;
     lresult *list = nullptr;
     char *type = by_position ? ldap_attribute_at(entry, 0, &list) : ldap_first_attribute(entry);
@@ -22,13 +23,15 @@ std::string walked(lresult *entry, bool by_position) {
     return text;
 }
 
-std::string entry_of(const std::string &attributes) {
+std::string entry_of(const std::string &attributes)
+{
     return ldap_message(2, ber_element(0x64, ber_element(0x04, "cn=a") + ber_element(0x30, attributes)));
 }
 
 }  // namespace
 
-TEST(EntryWalk, ByPositionSeesWhatTheCursorSees) {
+TEST(EntryWalk, ByPositionSeesWhatTheCursorSees)
+{
     const std::string cn = ber_element(0x30, ber_element(0x04, "cn") + ber_element(0x31, ber_element(0x04, "c")));
     const std::pair<std::string, const char *> entries[] = {
         {ldap_entry_bytes(2, "cn=a", {{"", {"v"}}, {"mail", {"", "a@x"}}, {"sn", {}}}), "=v;mail=,a@x;sn=;"},

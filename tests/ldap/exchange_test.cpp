@@ -9,7 +9,8 @@ namespace {
 
 const std::string BIND_OK_1 = hex_bytes("30 0c 02 01 01 61 07 0a 01 00 04 00 04 00");
 
-ldap_request request(int op) {
+ldap_request request(int op)
+{
     ldap_request r = {};
     r.op = op;
     return r;
@@ -19,7 +20,8 @@ ldap_request request(int op) {
 
 class Exchange : public FakeTest {};
 
-TEST_F(Exchange, RequestOctetsAndIds) {
+TEST_F(Exchange, RequestOctetsAndIds)
+{
     fake.read_request().read_request();
     start();
     static_list controls;
@@ -55,7 +57,8 @@ TEST_F(Exchange, RequestOctetsAndIds) {
     EXPECT_STREQ("LDAP Chanel not setup", error ? error->error : nullptr);
 }
 
-TEST_F(Exchange, SplitAndBatchedReplies) {
+TEST_F(Exchange, SplitAndBatchedReplies)
+{
     // One reply in octet-sized writes; after a request, two in one write.
     fake.send(BIND_OK_1, 1, 2).read_request().send(BIND_OK_1 + ldap_result_bytes(0x65, 2, 32, "gone"));
     start();
@@ -76,16 +79,17 @@ TEST_F(Exchange, SplitAndBatchedReplies) {
 
 // Streams that are cut, junk, oversized or silent: nothing but an error record where the
 // server hung up, at once (well within the channel's five seconds) or at the short time-out.
-TEST(ExchangeBroken, Streams) {
+TEST(ExchangeBroken, Streams)
+{
     const std::string padding(100, '\0');
     const struct {
         std::string bytes;
         const char *error;  // the error record's text; null: no record
         int buffered;       // 0: junk, the channel is closed; else it stays open
     } cases[] = {
-        {BIND_OK_1.substr(0, 7), "Connection Closed by LDAP server", 7},  // then a close
-        {"220 mail.example.com ready\r\n", nullptr, 0},                   // not a message
-        {hex_bytes("30 84 04 00 00 01") + padding, nullptr, 0},           // over 64 MiB
+        {BIND_OK_1.substr(0, 7), "Connection Closed by LDAP server", 7},        // then a close
+        {"220 mail.example.com ready\r\n", nullptr, 0},                         // not a message
+        {hex_bytes("30 84 04 00 00 01") + padding, nullptr, 0},                 // over 64 MiB
         {hex_bytes("30 89 01 00 00 00 00 00 00 00 00") + padding, nullptr, 0},  // nine length octets
         {BIND_OK_1.substr(0, 5), nullptr, 5},
     };
@@ -94,8 +98,7 @@ TEST(ExchangeBroken, Streams) {
         TestHandle h;  // outlives the server: ldap_clear sees it hang up
         FakeServer fake;
         fake.send(c.bytes);
-        if (c.error)
-            fake.close();
+        if (c.error) fake.close();
         fake.start();
         attach(&h, fake);
         ldap_timeout(&h, 0, 200000);

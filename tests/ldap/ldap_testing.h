@@ -17,7 +17,8 @@ struct Buf {
     data_buf b;
     Buf() { data_init(&b); }
     ~Buf() { data_clear(&b); }
-    std::string hex() const {  // upper-case, without separators
+    std::string hex() const
+    {  // upper-case, without separators
         std::string text;
         for (int i = 0; i < b.length; i++)
             text += {"0123456789ABCDEF"[b.data[i] >> 4], "0123456789ABCDEF"[b.data[i] & 15]};
@@ -34,7 +35,8 @@ using List = std::unique_ptr<lresult, ListDeleter>;
 // Decoded from a copy of exactly their size, so the sanitizers see any read
 // beyond the octets: one message, or (element) one element of any kind.
 inline List decode_message(const std::string &octets, lresult **controls = nullptr, ldap_handle *ldap = nullptr,
-                           bool element = false) {
+                           bool element = false)
+{
     std::vector<unsigned char> exact(octets.begin(), octets.end());
     int size = static_cast<int>(exact.size());
     return List(element ? ldap_decode_data_input(ldap, exact.data(), size)
@@ -43,7 +45,8 @@ inline List decode_message(const std::string &octets, lresult **controls = nullp
 
 // An initialised handle whose errors are recorded.
 struct TestHandle : ldap_handle {
-    TestHandle() {
+    TestHandle()
+    {
         ldap_init(this, log_message, nullptr);
         logged_messages.clear();
     }
@@ -53,7 +56,8 @@ struct TestHandle : ldap_handle {
 struct ResultList : static_list {
     ResultList() { static_init(this, nullptr); }
     ~ResultList() { ldap_clear_result_list(this); }
-    std::vector<std::string> dns() {
+    std::vector<std::string> dns()
+    {
         std::vector<std::string> out;
         for (lresult *e = ldap_first_entry(this); e; e = ldap_next_entry(this))
             out.push_back(ldap_get_dn(e) ? ldap_get_dn(e) : "(null)");
@@ -64,11 +68,13 @@ struct ResultList : static_list {
 struct ModList : ldap_mod {
     ModList() { ldap_mod_init(this); }
     ~ModList() { ldap_mod_clear(this); }
-    ModList &add(int operation, const char *type, const char *value) {
+    ModList &add(int operation, const char *type, const char *value)
+    {
         ldap_mod_add(this, operation, type, value);
         return *this;
     }
-    ModList &more(const char *type, const char *value) {
+    ModList &more(const char *type, const char *value)
+    {
         ldap_mod_add_value(this, type, value);
         return *this;
     }
@@ -78,7 +84,8 @@ struct ModList : ldap_mod {
 inline std::string bind_ok(const std::string &request) { return ldap_result_bytes(0x61, ber_message_id(request), 0); }
 
 // Gives the handle an owned channel to the fake server, without a bind.
-inline void attach(ldap_handle *ldap, const FakeServer &fake) {
+inline void attach(ldap_handle *ldap, const FakeServer &fake)
+{
     ldap->chan = static_cast<chan_rec *>(malloc(sizeof(chan_rec)));
     chan_init(ldap->chan);
     ldap->own_chan = 1;
@@ -87,14 +94,14 @@ inline void attach(ldap_handle *ldap, const FakeServer &fake) {
 
 // A handle and a fake server whose script the test writes before start().
 class FakeTest : public ::testing::Test {
-protected:
+  protected:
     // Plays the script and attaches the handle, or connects it with a bind
     // (which the script must answer first).
-    void start(bool bind = false) {
+    void start(bool bind = false)
+    {
         fake.start();
         ldap_setup(&h, fake.host(), fake.port());
-        if (!bind)
-            return attach(&h, fake);
+        if (!bind) return attach(&h, fake);
         ASSERT_EQ(0, ldap_connect(&h, "", ""));
     }
     TestHandle h;  // outlives the server: ldap_clear sees it hang up
@@ -104,15 +111,17 @@ protected:
 // A suite whose tests share one private slapd, started once, with a
 // referral object; each test's handle is bound as the directory's root.
 class SlapdSuite : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
+  protected:
+    static void SetUpTestSuite()
+    {
         SlapdOptions options;
         options.ldif.push_back("tests/data/referral.ldif");
         server = new Slapd(options);
         server->start();
     }
     static void TearDownTestSuite() { delete server; }
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(server->running()) << server->error();
         ldap_setup(&h, server->host(), server->port());
         ASSERT_EQ(0, ldap_connect(&h, server->options().rootdn.c_str(), server->options().rootpw.c_str()));

@@ -4,7 +4,8 @@
 namespace {
 
 // Each item as "operation type: values...".
-std::vector<std::string> items_of(ldap_mod &mod) {
+std::vector<std::string> items_of(ldap_mod &mod)
+{
     std::vector<std::string> items;
     for (int i = 0; i < static_size(&mod.items); i++) {
         auto *item = static_cast<ldap_mod_item *>(static_get_num(&mod.items, i));
@@ -17,7 +18,8 @@ std::vector<std::string> items_of(ldap_mod &mod) {
 
 }  // namespace
 
-TEST(ModList, ItemsAndValues) {
+TEST(ModList, ItemsAndValues)
+{
     // add replaces an item of the same type (in any case); add_value appends
     // and keeps the item's operation; a null value empties the item.
     ModList mod;
@@ -31,7 +33,8 @@ TEST(ModList, ItemsAndValues) {
     EXPECT_EQ(std::vector<std::string>{"0 cn: again"}, items_of(mod.add(0, "cn", "again")));
 }
 
-TEST(Handle, Messages) {
+TEST(Handle, Messages)
+{
     // No debug sink: dropped. Long texts are cut at 1023 characters, prefix
     // included; long formats are used whole.
     TestHandle ldap;

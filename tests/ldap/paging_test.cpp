@@ -8,18 +8,18 @@ namespace {
 
 const char PAGED[] = "1.2.840.113556.1.4.319";
 
-std::string control(const std::string &type, const std::string &more_fields) {
+std::string control(const std::string &type, const std::string &more_fields)
+{
     return ber_element(0x30, ber_element(0x04, type) + more_fields);
 }
 
 // A control value holding a SEQUENCE of that content.
-std::string value(const std::string &content) {
-    return ber_element(0x04, ber_element(0x30, content));
-}
+std::string value(const std::string &content) { return ber_element(0x04, ber_element(0x30, content)); }
 
 // What ldap_page_read makes of the controls (the content of [0]; none when
 // empty) as "result estimate cookie".
-std::string read_page(const std::string &controls) {
+std::string read_page(const std::string &controls)
+{
     std::string done = ber_element(0x65, hex_bytes("0a0100 0400 0400"));
     lresult *received = nullptr;
     List message =
@@ -36,7 +36,8 @@ std::string read_page(const std::string &controls) {
 
 }  // namespace
 
-TEST(Paging, RequestControlAndResponses) {
+TEST(Paging, RequestControlAndResponses)
+{
     ldap_cr *cr = ldap_page_control(1000, "\x00\xff", 2);
     ASSERT_NE(nullptr, cr);
     EXPECT_EQ(std::string(PAGED) + " 0 " + hex_bytes("30 08 02 02 03 e8 04 02 00 ff"),
@@ -48,13 +49,14 @@ TEST(Paging, RequestControlAndResponses) {
     const std::pair<std::string, std::string> rows[] = {
         {control(PAGED, ber_element(0x01, "\xff") + value(good)), "1 5 " + cookie},
         {control("1.2.3", value(good)) + control(PAGED, value(hex_bytes("020100 0400"))), "1 0 "},
-        {"", "0 0 "}, {control(PAGED, value(hex_bytes("0201ff 0401") + "c")), "1 0 c"},  // no estimate
-        {control(PAGED, ""), "-1 0 "}, {control(PAGED, ber_element(0x04, "junk")), "-1 0 "},
+        {"", "0 0 "},
+        {control(PAGED, value(hex_bytes("0201ff 0401") + "c")), "1 0 c"},  // no estimate
+        {control(PAGED, ""), "-1 0 "},
+        {control(PAGED, ber_element(0x04, "junk")), "-1 0 "},
         {control(PAGED, value(good + ber_element(0x05, ""))), "-1 0 "},
         {control(PAGED, value(ber_element(0x04, "z"))), "-1 0 "},
         {control(PAGED, ber_element(0x04, "")) + control(PAGED, value(good)), "1 5 " + cookie}};
-    for (const auto &row : rows)
-        EXPECT_EQ(row.second, read_page(row.first)) << row.second;
+    for (const auto &row : rows) EXPECT_EQ(row.second, read_page(row.first)) << row.second;
 }
 
 class PagingSlapd : public SlapdSuite {};
@@ -62,7 +64,8 @@ class PagingSlapd : public SlapdSuite {};
 // Two entries a page, each page asked for with the cookie of the one before,
 // until slapd sends an empty cookie; from the suffix, a reference on an
 // early page makes the result 10.
-TEST_F(PagingSlapd, AnswersPageByPage) {
+TEST_F(PagingSlapd, AnswersPageByPage)
+{
     std::multiset<std::string> dns;
     auto collect = [](void *context, lresult *entry) {
         static_cast<std::multiset<std::string> *>(context)->insert(ldap_get_dn(entry));
@@ -71,8 +74,9 @@ TEST_F(PagingSlapd, AnswersPageByPage) {
     int first = xmsg_id;
     EXPECT_EQ(0, ldap_search_paged(&h, "ou=People,dc=example,dc=com", 2, 0, 0, 0, 0, "(objectClass=*)", "1.1", 2,
                                    collect, &dns));
-    EXPECT_EQ(4, xmsg_id - first);  // requests
+    EXPECT_EQ(4, xmsg_id - first);                                        // requests
     EXPECT_EQ(7u, std::set<std::string>(dns.begin(), dns.end()).size());  // ou=People and the six below it
-    EXPECT_EQ(7u, dns.size());                                              // each once
-    EXPECT_EQ(10, ldap_search_paged(&h, "dc=example,dc=com", 2, 0, 0, 0, 0, "(objectClass=*)", "1.1", 1, collect, &dns));
+    EXPECT_EQ(7u, dns.size());                                            // each once
+    EXPECT_EQ(10,
+              ldap_search_paged(&h, "dc=example,dc=com", 2, 0, 0, 0, 0, "(objectClass=*)", "1.1", 1, collect, &dns));
 }

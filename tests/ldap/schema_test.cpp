@@ -14,53 +14,69 @@ struct Same {
     int same;
 };
 
-void expect_same(const ldap_schema *schema, const std::vector<Same> &rows) {
-    for (const Same &row : rows)
-        EXPECT_EQ(row.same, ldap_schema_same(schema, row.a, row.b)) << row.a << " " << row.b;
+void expect_same(const ldap_schema *schema, const std::vector<Same> &rows)
+{
+    for (const Same &row : rows) EXPECT_EQ(row.same, ldap_schema_same(schema, row.a, row.b)) << row.a << " " << row.b;
 }
 
 }  // namespace
 
-TEST(SchemaParse, DescriptionsAndNames) {
+TEST(SchemaParse, DescriptionsAndNames)
+{
     std::string many = "( 1.3.1 NAME (";
-    for (int i = 0; i < 32; i++)
-        many += " 'n" + std::to_string(i) + "'";
+    for (int i = 0; i < 32; i++) many += " 'n" + std::to_string(i) + "'";
     const std::pair<std::string, int> descriptions[] = {
         {"( 2.5.4.3 NAME ( 'cn' 'commonName' ) DESC 'RFC4519: common name(s) for which' SUP name )", 0},
         {"(0.9.2342.19200300.100.1.3 NAME('mail' 'rfc822Mailbox')SYNTAX 1.3.6.1.4.1.1466.115.121.1.26{256})", 0},
         {"( 2.5.4.4 NAME 'sn' DESC 'it\\27s \\5C (not a list' X-O ( 'a' ( 'b' ) ) SINGLE-VALUE OWN-FLAG\t)\r\n", 0},
-        {"( 1.1.1 name 'it\\27s\\5c' )", 0}, {"( 1.1.2 NAME 'cn' )", 0},  // a taken name stays the first type's
-        {"( 1.2.1 NAME 'unbalanced' ", -1}, {"( 1.2.2 NAME 'unterminated )", -1},
-        {"( 1.2.3 NAME ( 'after' 'close' ) ) more", -1}, {"( 1.2.4 NAME 'missing' SUP )", -1},
-        {"( '1.2.5' NAME 'quoted' )", -1}, {"( 1.2.6 NAME ( 'list' DESC 'x' ) )", -1},
+        {"( 1.1.1 name 'it\\27s\\5c' )", 0},
+        {"( 1.1.2 NAME 'cn' )", 0},  // a taken name stays the first type's
+        {"( 1.2.1 NAME 'unbalanced' ", -1},
+        {"( 1.2.2 NAME 'unterminated )", -1},
+        {"( 1.2.3 NAME ( 'after' 'close' ) ) more", -1},
+        {"( 1.2.4 NAME 'missing' SUP )", -1},
+        {"( '1.2.5' NAME 'quoted' )", -1},
+        {"( 1.2.6 NAME ( 'list' DESC 'x' ) )", -1},
         {"( 1.2.7 NAME 'deep' X-A " + std::string(9, '(') + std::string(9, ')') + " )", -1},
         {many + " ) )", -1},  // 32 names and the OID
-        {"( 1.2.8 NAME '" + std::string(129, 'x') + "' )", -1}, {"", -1}};
+        {"( 1.2.8 NAME '" + std::string(129, 'x') + "' )", -1},
+        {"", -1}};
     Schema schema;
     for (const auto &row : descriptions)
         EXPECT_EQ(row.second, ldap_schema_add(&schema, row.first.c_str(), -1)) << row.first;
     EXPECT_EQ(5, schema.types);
     EXPECT_EQ(10, schema.refused);
-    expect_same(&schema, {{"COMMONNAME", "2.5.4.3", 1}, {"cn;lang-de", "2.5.4.3;binary", 1},
-                          {"rfc822mailbox", "0.9.2342.19200300.100.1.3", 1}, {"sn", "2.5.4.4", 1},
-                          {"It's\\", "1.1.1", 1}, {"Other", "other", 1}, {"cn", "name", 0}, {"cn", "1.1.2", 0},
-                          {"unbalanced", "1.2.1", 0}, {"n0", "n1", 0}, {"a", "b", 0}});
+    expect_same(&schema, {{"COMMONNAME", "2.5.4.3", 1},
+                          {"cn;lang-de", "2.5.4.3;binary", 1},
+                          {"rfc822mailbox", "0.9.2342.19200300.100.1.3", 1},
+                          {"sn", "2.5.4.4", 1},
+                          {"It's\\", "1.1.1", 1},
+                          {"Other", "other", 1},
+                          {"cn", "name", 0},
+                          {"cn", "1.1.2", 0},
+                          {"unbalanced", "1.2.1", 0},
+                          {"n0", "n1", 0},
+                          {"a", "b", 0}});
     // No more types than the cap.
-    for (int i = 0; i < 16400; i++)
-        ldap_schema_add(&schema, ("( 9." + std::to_string(i) + " )").c_str(), -1);
+    for (int i = 0; i < 16400; i++) ldap_schema_add(&schema, ("( 9." + std::to_string(i) + " )").c_str(), -1);
     EXPECT_EQ(16384, schema.types);
 }
 
 class SchemaSlapd : public SlapdSuite {};
 
-TEST_F(SchemaSlapd, ReadsAliasesOfTheCoreSchema) {
+TEST_F(SchemaSlapd, ReadsAliasesOfTheCoreSchema)
+{
     Schema schema;
     ASSERT_EQ(0, ldap_schema_read(&schema, &h)) << schema.error;
     EXPECT_GT(schema.types, 100);
     EXPECT_EQ(0, schema.refused);
-    expect_same(&schema, {{"cn", "commonName", 1}, {"CN", "2.5.4.3", 1}, {"sn", "surname", 1},
-                          {"mail", "rfc822Mailbox", 1}, {"mobile", "mobileTelephoneNumber", 1},
-                          {"cn", "sn", 0}, {"mail", "mobile", 0}});
+    expect_same(&schema, {{"cn", "commonName", 1},
+                          {"CN", "2.5.4.3", 1},
+                          {"sn", "surname", 1},
+                          {"mail", "rfc822Mailbox", 1},
+                          {"mobile", "mobileTelephoneNumber", 1},
+                          {"cn", "sn", 0},
+                          {"mail", "mobile", 0}});
 
     // Unconnected: a failure with its reason, and names compared ignoring case only.
     TestHandle none;

@@ -9,7 +9,8 @@ namespace {
 
 const char PEOPLE[] = "ou=People,dc=example,dc=com";
 
-std::vector<std::string> sorted(std::vector<std::string> v) {
+std::vector<std::string> sorted(std::vector<std::string> v)
+{
     std::sort(v.begin(), v.end());
     return v;
 }
@@ -19,10 +20,11 @@ std::string starting(const char *text, size_t length) { return std::string(text 
 }  // namespace
 
 class Search : public SlapdSuite {
-protected:
+  protected:
     // Searches below ou=People; the result code, then the DNs in *dns.
     int search(int scope, const char *filter, std::vector<std::string> *dns, const char *base = PEOPLE,
-               int size_limit = 0) {
+               int size_limit = 0)
+    {
         ResultList results;
         int code = ldap_search(&h, base, scope, 0, size_limit, 0, 0, filter, nullptr, &results);
         *dns = results.dns();
@@ -30,7 +32,8 @@ protected:
     }
 };
 
-TEST_F(Search, ScopesLimitsAndReferrals) {
+TEST_F(Search, ScopesLimitsAndReferrals)
+{
     std::vector<std::string> dns;
     EXPECT_EQ(0, search(1, "(objectClass=*)", &dns));
     EXPECT_EQ(sorted(server->search_dns(PEOPLE, "one", "(objectClass=*)")), sorted(dns));
@@ -58,7 +61,8 @@ TEST_F(Search, ScopesLimitsAndReferrals) {
 
 // Entries handed one by one as they arrive: those the callback does not
 // keep are freed (LeakSanitizer watches), a kept one is the callback's.
-TEST_F(Search, EachEntryIsHandedAsItArrives) {
+TEST_F(Search, EachEntryIsHandedAsItArrives)
+{
     std::pair<lresult *, size_t> got = {nullptr, 0};  // the first entry, and how many came
     auto keep_first = [](void *context, lresult *entry) {
         auto *got = static_cast<std::pair<lresult *, size_t> *>(context);
@@ -73,13 +77,18 @@ TEST_F(Search, EachEntryIsHandedAsItArrives) {
     free(got.first);
 }
 
-TEST_F(Search, FiltersMatchLdapsearch) {
+TEST_F(Search, FiltersMatchLdapsearch)
+{
     // Each filter with the number of entries it finds below ou=People: one
     // of each kind (the octets of every form are pinned by the filter tests).
-    const std::pair<const char *, size_t> filters[] = {
-        {"(cn=Al*Ar*er)", 1}, {"(&(objectClass=inetOrgPerson)(!(|(sn=Archer)(sn=Baker))))", 4},
-        {"(dnQualifier<=b2)", 2}, {"(sn~=Archer)", 1}, {"(ou:dn:=People)", 7}, {"(:caseIgnoreMatch:=Engineer)", 3},
-        {"(description=5 \\2a 3 is fifteen)", 1}, {"(sn=M\xc3\xbcller)", 1}};
+    const std::pair<const char *, size_t> filters[] = {{"(cn=Al*Ar*er)", 1},
+                                                       {"(&(objectClass=inetOrgPerson)(!(|(sn=Archer)(sn=Baker))))", 4},
+                                                       {"(dnQualifier<=b2)", 2},
+                                                       {"(sn~=Archer)", 1},
+                                                       {"(ou:dn:=People)", 7},
+                                                       {"(:caseIgnoreMatch:=Engineer)", 3},
+                                                       {"(description=5 \\2a 3 is fifteen)", 1},
+                                                       {"(sn=M\xc3\xbcller)", 1}};
     std::vector<std::string> dns;
     for (const auto &filter : filters) {
         EXPECT_EQ(0, search(2, filter.first, &dns)) << filter.first;
@@ -88,23 +97,24 @@ TEST_F(Search, FiltersMatchLdapsearch) {
     }
     // A filter longer than the short length forms.
     std::string big = "(|";
-    for (int i = 0; big.size() < 40000; i++)
-        big += "(cn=Nobody" + std::to_string(i) + ")";
+    for (int i = 0; big.size() < 40000; i++) big += "(cn=Nobody" + std::to_string(i) + ")";
     EXPECT_EQ(0, search(2, (big + "(cn=Alice Archer))").c_str(), &dns));
     EXPECT_EQ(std::vector<std::string>{"cn=Alice Archer,ou=People,dc=example,dc=com"}, dns);
 }
 
 class SearchFake : public FakeTest {
-protected:
+  protected:
     void SetUp() override { fake.read_request().reply(bind_ok); }
-    int search() {
+    int search()
+    {
         ldap_clear_result_list(&results);  // ldap_search starts the list afresh
         return ldap_search(&h, "o=x", 2, 0, 0, 0, 0, "(cn=*)", nullptr, &results);
     }
     ResultList results;
 };
 
-TEST_F(SearchFake, RepliesAreMatchedToTheirSearch) {
+TEST_F(SearchFake, RepliesAreMatchedToTheirSearch)
+{
     // The first search gets no answer in time; its late answer arrives in
     // front of the second search's own. A Notice of Disconnection (message
     // ID 0) ends the third. On a new connection, the fourth is cut short.
@@ -131,7 +141,8 @@ TEST_F(SearchFake, RepliesAreMatchedToTheirSearch) {
     EXPECT_STREQ("Error - Connection Closed by LDAP server", ldap_error_str(&h));
 }
 
-TEST_F(SearchFake, TimeLimitBoundsADrippingServer) {
+TEST_F(SearchFake, TimeLimitBoundsADrippingServer)
+{
     // One octet every 200 ms: each within the read time-out of 1 s, but the
     // whole entry takes far longer than the time limit and one time-out.
     fake.read_request().send(ldap_entry_bytes(xmsg_id + 2, "cn=slow", "cn", std::string(40, 's')), 1, 200);

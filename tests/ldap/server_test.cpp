@@ -1,7 +1,8 @@
 // The server side: responses octet for octet, and their failures.
 #include "ldap_testing.h"
 
-TEST(Server, ResponsesByteForByteAndFailures) {
+TEST(Server, ResponsesByteForByteAndFailures)
+{
     TestHandle h;
     Buf entry;
     EXPECT_EQ(-1, ldap_response(&h, LDAP_BIND_RESPONSE, 0, nullptr, 1, nullptr, nullptr));

@@ -8,7 +8,8 @@
 
 namespace {
 
-std::vector<std::string> files_in(const TempDir &dir) {
+std::vector<std::string> files_in(const TempDir &dir)
+{
     std::vector<std::string> names;
     for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
         names.push_back(entry.path().filename().string());
@@ -17,7 +18,8 @@ std::vector<std::string> files_in(const TempDir &dir) {
 }
 
 // Traces one message into a fresh directory and returns the file's content.
-std::string trace_one(const char *hex_text) {
+std::string trace_one(const char *hex_text)
+{
     TempDir dir;
     TestHandle ldap;
     ldap_set_log(&ldap, dir.path().c_str());
@@ -28,7 +30,8 @@ std::string trace_one(const char *hex_text) {
 
 }  // namespace
 
-TEST(Trace, FilesNamesAndModes) {
+TEST(Trace, FilesNamesAndModes)
+{
     TempDir dir, other;
     TestHandle ldap;
     List message = decode_message(hex_bytes("30 0c 02 01 01 61 07 0a 01 00 04 00 04 00"));
@@ -40,8 +43,9 @@ TEST(Trace, FilesNamesAndModes) {
     ASSERT_EQ(2u, names.size());  // same ID and direction, two files
     for (const std::string &name : names) {
         EXPECT_EQ("LDAP_1-IN_", name.substr(0, 10)) << name;
-        EXPECT_EQ(0u, read_file(dir.file(name)).find("Control\n-------\n NO CONTROL\n\nCommand\n-------\n"
-                                                     "Application: 1 - LDAP_BIND_RESPONCE\n         ID: 1\n"));
+        EXPECT_EQ(0u, read_file(dir.file(name))
+                          .find("Control\n-------\n NO CONTROL\n\nCommand\n-------\n"
+                                "Application: 1 - LDAP_BIND_RESPONCE\n         ID: 1\n"));
         struct stat info;
         EXPECT_EQ(0600u, stat(dir.file(name).c_str(), &info) == 0 ? info.st_mode & 0777 : 0);
     }
@@ -59,17 +63,18 @@ TEST(Trace, FilesNamesAndModes) {
 
 // A simple bind as cn=x with the password "secret"; a SASL bind whose
 // mechanism shows and whose credentials do not.
-TEST(Trace, PrintingAndMaskedCredentials) {
+TEST(Trace, PrintingAndMaskedCredentials)
+{
     std::string file = trace_one("30 16 02 01 01 60 11 02 01 03 04 04 63 6E 3D 78 80 06 73 65 63 72 65 74");
     EXPECT_NE(std::string::npos, file.find("                INTEGER (3)\n"
                                            "  01 -  Type: 04  (size=4) (content=-1)\n"
                                            "                OCTET_STR (cn=x)\n"
                                            "  02 -  Type: 80  (size=6) (content=0)\n"
                                            "                CONTECT_SPECIFIC\n"
-                                           "          Data: ********\n")) << file;
+                                           "          Data: ********\n"))
+        << file;
     file += trace_one("30 1A 02 01 02 60 15 02 01 03 04 00 A3 0E 04 05 50 4C 41 49 4E 04 05 00 75 00 70 77");
-    for (const char *secret : {"secret", "pw"})
-        EXPECT_EQ(std::string::npos, file.find(secret)) << secret;
+    for (const char *secret : {"secret", "pw"}) EXPECT_EQ(std::string::npos, file.find(secret)) << secret;
     EXPECT_NE(std::string::npos, file.find("OCTET_STR (PLAIN)"));
     EXPECT_NE(std::string::npos, file.find("OCTET_STR (********)"));
 }

@@ -3,9 +3,10 @@
 #include "ldap_testing.h"
 
 class Update : public SlapdSuite {
-protected:
+  protected:
     // The values of one attribute of one entry, as ldapsearch prints them.
-    std::string attribute(const std::string &dn, const std::string &type) {
+    std::string attribute(const std::string &dn, const std::string &type)
+    {
         std::string out, values, prefix = "\n" + type + ": ";
         server->ldapsearch(dn, "base", "(objectClass=*)", {type}, &out);
         for (size_t pos = 0; (pos = out.find(prefix, pos)) != std::string::npos;) {
@@ -16,7 +17,8 @@ protected:
     }
 };
 
-TEST_F(Update, AddModifyRenameDelete) {
+TEST_F(Update, AddModifyRenameDelete)
+{
     const char *dn = "cn=Dan Dover,ou=People,dc=example,dc=com";
     ModList entry;
     entry.more("objectClass", "inetOrgPerson").more("cn", "Dan Dover").more("sn", "Dover").more("title", "Driver");
@@ -30,8 +32,8 @@ TEST_F(Update, AddModifyRenameDelete) {
     change.add(1, "telephoneNumber", "+1 555 0199").add(1, "title", nullptr);
     EXPECT_EQ(0, ldap_modify(&h, dn, &change));
     EXPECT_EQ("dan.dover@example.com;|new;|+1 555 0198;|", attribute(dn, "mail") + "|" + attribute(dn, "description") +
-                                                              "|" + attribute(dn, "telephoneNumber") + "|" +
-                                                              attribute(dn, "title"));
+                                                               "|" + attribute(dn, "telephoneNumber") + "|" +
+                                                               attribute(dn, "title"));
 
     // Rename keeping the old RDN value, then move under another parent.
     const char *renamed = "cn=Daniel Dover,ou=People,dc=example,dc=com";
@@ -53,7 +55,8 @@ TEST_F(Update, AddModifyRenameDelete) {
     EXPECT_TRUE(server->search_dns(moved, "base", "(objectClass=*)").empty());
 }
 
-TEST_F(Update, CompareAbandonAndArguments) {
+TEST_F(Update, CompareAbandonAndArguments)
+{
     const char *alice = "cn=Alice Archer,ou=People,dc=example,dc=com";
     EXPECT_EQ(0, ldap_abandon(&h, 99999));  // answered by nothing: the compare gets its own reply
     EXPECT_EQ(6, ldap_compare(&h, alice, "mail", "a.archer@example.com"));
@@ -62,16 +65,17 @@ TEST_F(Update, CompareAbandonAndArguments) {
     EXPECT_EQ(32, ldap_compare(&h, "cn=Nobody,ou=People,dc=example,dc=com", "cn", "Nobody"));
 
     // Missing arguments fail before anything is sent; the last error stays.
-    for (int result : {ldap_modify(&h, alice, nullptr), ldap_add(&h, nullptr, nullptr), ldap_del(&h, nullptr),
-                       ldap_rdn(&h, nullptr, "cn=x", 1, nullptr), ldap_compare(&h, nullptr, "cn", "x"),
-                       ldap_abandon(nullptr, 1)})
+    for (int result :
+         {ldap_modify(&h, alice, nullptr), ldap_add(&h, nullptr, nullptr), ldap_del(&h, nullptr),
+          ldap_rdn(&h, nullptr, "cn=x", 1, nullptr), ldap_compare(&h, nullptr, "cn", "x"), ldap_abandon(nullptr, 1)})
         EXPECT_EQ(-1, result);
     EXPECT_EQ(32, ldap_error(&h));
 }
 
 class UpdateFake : public FakeTest {};
 
-TEST_F(UpdateFake, ReferralAndWrongReply) {
+TEST_F(UpdateFake, ReferralAndWrongReply)
+{
     // A ModifyResponse, code 10, with a referral to two URLs; an AddResponse to a delete.
     fake.read_request().reply(bind_ok).read_request().reply([](const std::string &req) {
         std::string urls = ber_element(4, "ldap1") + ber_element(4, "ldap2");

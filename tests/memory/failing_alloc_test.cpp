@@ -47,8 +47,7 @@ bool fail_now()
 
 void *track(void *block)
 {
-    if (block && ours() && plan.armed && plan.live_count < 4096)
-        plan.live[plan.live_count++] = block;
+    if (block && ours() && plan.armed && plan.live_count < 4096) plan.live[plan.live_count++] = block;
     return block;
 }
 
@@ -67,11 +66,9 @@ extern "C" void *malloc(size_t size) { return fail_now() ? nullptr : track(__lib
 extern "C" void *calloc(size_t count, size_t size) { return fail_now() ? nullptr : track(__libc_calloc(count, size)); }
 extern "C" void *realloc(void *block, size_t size)
 {
-    if (fail_now())
-        return nullptr;
+    if (fail_now()) return nullptr;
     void *moved = __libc_realloc(block, size);
-    if (moved || size == 0)
-        forget(block);
+    if (moved || size == 0) forget(block);
     return track(moved);
 }
 extern "C" void free(void *block)
@@ -88,8 +85,7 @@ int leaked(std::initializer_list<const void *> kept)
 {
     int count = plan.live_count;
     for (const void *block : kept)
-        for (int i = 0; block && i < plan.live_count; i++)
-            count -= plan.live[i] == block;
+        for (int i = 0; block && i < plan.live_count; i++) count -= plan.live[i] == block;
     plan.tracking = false;
     return count;
 }
@@ -106,8 +102,7 @@ void each_failure(bool and_after, Step step, Check check)
         plan.armed = false;
         bool last = !plan.failed;
         check(n, last);
-        if (last)
-            return;
+        if (last) return;
     }
     ADD_FAILURE() << "a run that never ends its allocations";
 }
@@ -134,11 +129,13 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
     Slapd slapd(options);
     ASSERT_TRUE(slapd.start()) << slapd.error();
     TempDir dir;
-    std::string path = dir.write("extern_book.ini", "host 127.0.0.1\nport " + std::to_string(slapd.port()) +
-                                                        "\nmanager_dn " + options.rootdn + "\nmanager_pass " + options.rootpw +
-                                                        "\nbase_dn ou=People," + options.suffix + "\nscope LDAP_SCOPE_SUBTREE\n"
-                                                        "field fullname STRING cn true\nfield surname STRING sn true\nfield email STRING mail true\n"
-                                                        "field phone PHONE telephoneNumber false\n");
+    std::string path =
+        dir.write("extern_book.ini",
+                  "host 127.0.0.1\nport " + std::to_string(slapd.port()) + "\nmanager_dn " + options.rootdn +
+                      "\nmanager_pass " + options.rootpw + "\nbase_dn ou=People," + options.suffix +
+                      "\nscope LDAP_SCOPE_SUBTREE\n"
+                      "field fullname STRING cn true\nfield surname STRING sn true\nfield email STRING mail true\n"
+                      "field phone PHONE telephoneNumber false\n");
     ASSERT_TRUE(ini_init(ini, &display_data_length) && ini_load(path.c_str(), ini, &display_data_length));
     // Unbuffered into a fixed buffer: writing the reply takes no memory.
     static char reply[65536];
@@ -175,8 +172,7 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
                         book_forget_schema();
                         EXPECT_EQ(leaked({code_dn(""), uncode_dn("")}), 0) << command << " N=" << n;
                         replies.push_back(std::string(reply, static_cast<size_t>(ftell(out))));
-                        if (!last)
-                            return;
+                        if (!last) return;
                         const std::string &whole = replies.back();
                         EXPECT_EQ(whole.find("+success"), whole.rfind('\n', whole.size() - 2) + 1) << whole;
                         for (size_t i = 0; i < replies.size(); i++) {

@@ -32,7 +32,8 @@ struct resolver_spy {
 
 #define NEXT(name) reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
 
-extern "C" int gethostname(char *name, size_t len) noexcept {
+extern "C" int gethostname(char *name, size_t len) noexcept
+{
     static auto next = NEXT(gethostname);
     spy.hostname_calls++;
     if (spy.hostname.empty() && !spy.hostname_fails) return next(name, len);
@@ -44,7 +45,8 @@ extern "C" int gethostname(char *name, size_t len) noexcept {
     return 0;
 }
 
-extern "C" int getaddrinfo(const char *name, const char *service, const addrinfo *hints, addrinfo **result) {
+extern "C" int getaddrinfo(const char *name, const char *service, const addrinfo *hints, addrinfo **result)
+{
     static auto next = NEXT(getaddrinfo);
     spy.lookups++;
     size_t n = name ? std::strlen(name) : 0;
@@ -52,8 +54,9 @@ extern "C" int getaddrinfo(const char *name, const char *service, const addrinfo
     return next(name, service, hints, result);
 }
 
-extern "C" int getnameinfo(const sockaddr *address, socklen_t size, char *host, socklen_t host_size,
-                           char *service, socklen_t service_size, int flags) {
+extern "C" int getnameinfo(const sockaddr *address, socklen_t size, char *host, socklen_t host_size, char *service,
+                           socklen_t service_size, int flags)
+{
     static auto next = NEXT(getnameinfo);
     spy.lookups++;
     if (spy.offline) return EAI_NONAME;
@@ -64,7 +67,8 @@ namespace {
 
 std::string str(const char *s) { return s ? s : "(null)"; }
 
-std::string stdout_of(void (*fn)()) {
+std::string stdout_of(void (*fn)())
+{
     testing::internal::CaptureStdout();
     fn();
     std::fflush(stdout);
@@ -73,16 +77,21 @@ std::string stdout_of(void (*fn)()) {
 
 // Each test starts and ends with a spy in its plain state.
 class HostLookup : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { spy = resolver_spy(); }
     void TearDown() override { spy = resolver_spy(); }
 };
 
-TEST(NetAddr, SeparatorCleanedAddressAndParts) {
-    std::pair<std::string, int> cases[] = {  // list, the separator's place (-1: none)
-        {"jo@mail", -1}, {"\"Smith, Jo\" <jo@mail>, ann@mail", 21}, {"jo@mail; ann@mail", 7},
+TEST(NetAddr, SeparatorCleanedAddressAndParts)
+{
+    std::pair<std::string, int> cases[] = {
+        // list, the separator's place (-1: none)
+        {"jo@mail", -1},
+        {"\"Smith, Jo\" <jo@mail>, ann@mail", 21},
+        {"jo@mail; ann@mail", 7},
         {"\"a\\\",\",x", 6},  // the backslash steps over the quote after it
-        {"\x1b$B,;\x1b(B a@b; c@d", 12}, {"\"Smith, Jo <jo@mail>, ann@mail", -1},
+        {"\x1b$B,;\x1b(B a@b; c@d", 12},
+        {"\"Smith, Jo <jo@mail>, ann@mail", -1},
     };
     for (auto &[list, at] : cases) {
         char *sep = net_addr_seperator(&list[0]);
@@ -91,18 +100,23 @@ TEST(NetAddr, SeparatorCleanedAddressAndParts) {
     }
 
     const char *cleaned[][2] = {
-        {"a <b@c> <d@e>", "b@c"}, {"jo > x@y", "jo > x@y"}, {"jo\x1b$B<x>\"\x1b(B@mail", "jo(B@mail"},
+        {"a <b@c> <d@e>", "b@c"},
+        {"jo > x@y", "jo > x@y"},
+        {"jo\x1b$B<x>\"\x1b(B@mail", "jo(B@mail"},
         {"jo@mail \"open <x@y>", "jo@mail "},
     };
-    for (const auto &c : cleaned)
-        EXPECT_EQ(str(net_remove_qoute(c[0])), c[1]) << c[0];
+    for (const auto &c : cleaned) EXPECT_EQ(str(net_remove_qoute(c[0])), c[1]) << c[0];
 
-    const char *parts[][4] = {  // address, user, host, port
-        {"\"Jo Smith\" <&lt;jo@mail:25>", "jo", "mail", "25"}, {"&LT;&Gt;jo@mail&gt;", "jo", "mail", "0"},
+    const char *parts[][4] = {
+        // address, user, host, port
+        {"\"Jo Smith\" <&lt;jo@mail:25>", "jo", "mail", "25"},
+        {"&LT;&Gt;jo@mail&gt;", "jo", "mail", "0"},
         {"a@b@c", "a@b", "c", "0"},  // of two at signs the second splits
-        {"jo@mail_srv_1.example:x", "jo", "mail.srv.1.example", "0"}, {"&lt;@mail:110", nullptr, "mail", "110"},
+        {"jo@mail_srv_1.example:x", "jo", "mail.srv.1.example", "0"},
+        {"&lt;@mail:110", nullptr, "mail", "110"},
         {"jo@mail,x:25", "jo", "mail", "25"},  // the port search passes ','
-        {"jo@mail:2147483647", "jo", "mail", "2147483647"}, {"jo@mail:2147483648", "jo", "mail", "0"},
+        {"jo@mail:2147483647", "jo", "mail", "2147483647"},
+        {"jo@mail:2147483648", "jo", "mail", "0"},
     };
     for (const auto &p : parts)
         EXPECT_EQ(str(net_user_only(p[0])) + " " + str(net_host_only(p[0])) + " " + std::to_string(net_port_only(p[0])),
@@ -112,21 +126,28 @@ TEST(NetAddr, SeparatorCleanedAddressAndParts) {
     for (const char *bad : {(const char *)nullptr, "jo", "@mail", "jo@"})
         EXPECT_EQ(str(net_addr_only(bad)) + str(net_addr_port(bad)), "(null)(null)") << str(bad);
 
-    const char *extras[][3] = {  // address, net_extra_only, net_extra_only_old
-        {"\t Jo \t<jo@mail>  ", "Jo", "\t Jo"}, {"Jo jo@mail   (x)", "Jo (x)", "Jo (x"},
+    const char *extras[][3] = {
+        // address, net_extra_only, net_extra_only_old
+        {"\t Jo \t<jo@mail>  ", "Jo", "\t Jo"},
+        {"Jo jo@mail   (x)", "Jo (x)", "Jo (x"},
         {"a@b@c (x)", "(x)", "x"},  // a blank only after kept text
-        {"\"a <b>, c\" <jo@mail>", "a <b>, c", "a <b>, c"}, {"  <jo@mail:25>  ", nullptr, "<jo@mail:25>  "},
+        {"\"a <b>, c\" <jo@mail>", "a <b>, c", "a <b>, c"},
+        {"  <jo@mail:25>  ", nullptr, "<jo@mail:25>  "},
         {"Jo \x1bX<Y\x1b <jo@mail>", "Jo \x1bX<Y\x1b", "Jo \x1bX<Y\x1b"},
     };
     for (const auto &c : extras)
         EXPECT_EQ(str(net_extra_only(c[0])) + "|" + str(net_extra_only_old(c[0])), str(c[1]) + "|" + str(c[2]));
 }
 
-TEST_F(HostLookup, ConversionsAndComparisons) {
-    const char *cases[][4] = {  // text, as address, as name, look-ups of both
-        {nullptr, "", "", "0"}, {"127.0.1", "127.0.1", "127.0.1", "0"},  // fewer than three dots
-        {"383.0.0.1", "383.0.0.1", "localhost", "1"},                   // 383 & 0xFF is 127
-        {"LocalHost", "127.0.0.1", "LocalHost", "1"}, {"nohost.invalid", "nohost.invalid", "nohost.invalid", "1"},
+TEST_F(HostLookup, ConversionsAndComparisons)
+{
+    const char *cases[][4] = {
+        // text, as address, as name, look-ups of both
+        {nullptr, "", "", "0"},
+        {"127.0.1", "127.0.1", "127.0.1", "0"},        // fewer than three dots
+        {"383.0.0.1", "383.0.0.1", "localhost", "1"},  // 383 & 0xFF is 127
+        {"LocalHost", "127.0.0.1", "LocalHost", "1"},
+        {"nohost.invalid", "nohost.invalid", "nohost.invalid", "1"},
     };
     for (const auto &c : cases) {
         spy.lookups = 0;
@@ -142,12 +163,17 @@ TEST_F(HostLookup, ConversionsAndComparisons) {
     EXPECT_EQ(str(convert_ip_to_name(convert_ip_to_name("127.0.0.1"))), "localhost");
     EXPECT_EQ(str(convert_to_ip(convert_to_ip("Jo <jo@LOCALHOST>"))), "jo@127.0.0.1");
 
-    const std::tuple<const char *, const char *, int, int> pairs[] = {  // a, b, resolve, same
+    const std::tuple<const char *, const char *, int, int> pairs[] = {
+        // a, b, resolve, same
         // No look-up: equal hosts, missing parts, or resolve not allowed.
-        {"\"Jo\" <jo@mail>", "jO@MAIL (Jo)", 0, 1}, {"jo@mail", "ann@mail", 1, 0}, {"jo@mail", "jo@other", 0, 0},
-        {"@mail", "@mail", 1, 0}, {nullptr, "jo@", 1, 0},
+        {"\"Jo\" <jo@mail>", "jO@MAIL (Jo)", 0, 1},
+        {"jo@mail", "ann@mail", 1, 0},
+        {"jo@mail", "jo@other", 0, 0},
+        {"@mail", "@mail", 1, 0},
+        {nullptr, "jo@", 1, 0},
         // Look-ups of localhost and of names that are not found.
-        {"jo@localhost", "JO@127.0.0.1", 1, 1}, {"jo@localhost", "jo@nohost.invalid", 1, 0},
+        {"jo@localhost", "JO@127.0.0.1", 1, 1},
+        {"jo@localhost", "jo@nohost.invalid", 1, 0},
         {"jo@nohost.invalid", "jo@localhost", 1, 0},
         {"jo@127.0.0.1", "jo@localhost", 1, 0},  // a dotted first host is never compared by address
     };
@@ -164,7 +190,8 @@ TEST_F(HostLookup, ConversionsAndComparisons) {
 
 // The host-detail caches live for the whole process, so this is the one
 // test that calls host_details and oldhost_details.
-TEST_F(HostLookup, LocalHostDetailsAreCachedOnceFound) {
+TEST_F(HostLookup, LocalHostDetailsAreCachedOnceFound)
+{
     const char *saved_setting = dmsg_setting;
     dmsg_setting = "true";
     spy.hostname_fails = true;  // NONAME is not kept: the next call asks again

@@ -14,7 +14,8 @@
 namespace {
 
 // "host:port ..." in list order, or the failure text.
-std::string targets(srv_list *list, int result) {
+std::string targets(srv_list *list, int result)
+{
     std::string text = result ? "" : list->error;
     for (int i = 0; i < list->count; i++)
         text += (i ? " " : "") + std::string(list->targets[i].host) + ":" + std::to_string(list->targets[i].port);
@@ -25,7 +26,8 @@ std::string srv_name(const std::string &domain) { return "_ldap._tcp." + domain;
 
 }  // namespace
 
-TEST(SrvLookup, AnswersOfTheNameServer) {
+TEST(SrvLookup, AnswersOfTheNameServer)
+{
     // SRV records owned by the question's name, their data given in hex.
     // (Reading past the answer and looping names are the srv fuzz target's.)
     auto raw = [](const char *domain, const std::string &data, int count = 1) {
@@ -37,7 +39,8 @@ TEST(SrvLookup, AnswersOfTheNameServer) {
     const struct {
         std::string domain, reply, expected;
     } rows[] = {
-        {"order.test", dns_srv_reply(srv_name("order.test"), {{20, 0, 389, "b.order.test"}, {10, 5, 636, "A.Order.test"}}),
+        {"order.test",
+         dns_srv_reply(srv_name("order.test"), {{20, 0, 389, "b.order.test"}, {10, 5, 636, "A.Order.test"}}),
          "A.Order.test:636 b.order.test:389"},
         {"missing.test", "", "no SRV records for _ldap._tcp.missing.test"},
         {"empty.test", dns_reply(srv_name("empty.test"), 33, 0, ""), "no SRV records for _ldap._tcp.empty.test"},
@@ -57,8 +60,7 @@ TEST(SrvLookup, AnswersOfTheNameServer) {
     FakeDns dns;
     ASSERT_TRUE(dns.running()) << "cannot serve DNS on 127.0.0.153:53 (root needed)";
     for (const auto &row : rows)
-        if (!row.reply.empty())
-            dns.serve(row.reply);
+        if (!row.reply.empty()) dns.serve(row.reply);
     std::string results = run_with_resolver(FAKE_DNS_RESOLV_CONF, "", [&] {
         std::string text;
         srv_list list = {};
@@ -77,7 +79,8 @@ TEST(SrvLookup, AnswersOfTheNameServer) {
 
 // Within a priority, weight 0 goes first only on a draw of 0, and the
 // draws follow the running sums of the weights.
-TEST(SrvLookup, OrderWithinAPriority) {
+TEST(SrvLookup, OrderWithinAPriority)
+{
     std::string reply = dns_srv_reply("w.test", {{1, 2, 1, "c"}, {0, 5, 2, "z"}, {1, 0, 3, "a"}, {1, 1, 4, "b"}});
     const auto *bytes = reinterpret_cast<const unsigned char *>(reply.data());
     srv_list list = {};

@@ -13,7 +13,8 @@
 
 namespace {
 
-std::string fmt(int size, const char *format, ...) {
+std::string fmt(int size, const char *format, ...)
+{
     std::vector<char> out(size_t(size), 'Z');
     va_list args;
     va_start(args, format);
@@ -26,7 +27,8 @@ std::string fmt(int size, const char *format, ...) {
 // The suite builds formats at run time and hands odd ones on purpose.
 #pragma GCC diagnostic ignored "-Wformat"
 
-TEST(Format, ConversionsRefusedDirectivesAndLongTexts) {
+TEST(Format, ConversionsRefusedDirectivesAndLongTexts)
+{
     char out[32] = "untouched";
     EXPECT_EQ(lprintf(out, 0, "a") + lprintf(nullptr, 9, "a") + lprintf(out, 9, nullptr), 0);
     EXPECT_EQ(lprintf(out, sizeof out, out + 4), 5);  // literal text from the buffer itself
@@ -36,7 +38,7 @@ TEST(Format, ConversionsRefusedDirectivesAndLongTexts) {
     EXPECT_EQ(fmt(64, "ab%lln%n%d", &wide, &narrow, 3), "ab3");
     EXPECT_EQ(wide + narrow, 0);
     const std::string big(5000, 'q'), too_long = "%" + std::string(510, '1') + "d",
-                      fits = "%" + std::string(507, '0') + "3d";  // 510 characters
+                                      fits = "%" + std::string(507, '0') + "3d";  // 510 characters
     const std::string cases[][2] = {
         {fmt(64, "%s|%.*s|%*.*s|%S|%C|a%cb", (char *)nullptr, -1, "abc", 5, 2, "abc", "w", 66, 0),
          "(NULL)||   ab|w|B|ab"},
@@ -53,8 +55,7 @@ TEST(Format, ConversionsRefusedDirectivesAndLongTexts) {
         // Long conversions are cut only by the output.
         {fmt(8000, "<%s>", big.c_str()), "<" + big + ">"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(c[0], c[1]);
+    for (const auto &c : cases) EXPECT_EQ(c[0], c[1]);
     char dst[2048] = "head:";
     EXPECT_EQ(s_fstrcat(dst, "%d-%s", 7, big.c_str()), dst);
     EXPECT_EQ(std::string(dst), "head:7-" + big.substr(0, 1021));
@@ -64,7 +65,8 @@ TEST(Format, ConversionsRefusedDirectivesAndLongTexts) {
 // and writes nothing past the buffer (exactly size bytes of heap, under
 // ASan). Well-formed formats match snprintf; garbage ones may ask for huge
 // widths, so their sizes jump from 64 to the end.
-TEST(Format, EveryPrefixStaysInBounds) {
+TEST(Format, EveryPrefixStaysInBounds)
+{
     const char *pieces[] = {"%d", "%5d", "%-6i", "%05d", "%#X", "%o", "%u", "%c", "%+d", "% d", "%.3d", "%*d", "%%"};
     const char garbage[] = "%%%%*.*..0123456789-+ #'hlLjztq$dioxXcuaZk";
     std::mt19937 rng(12345);
@@ -96,7 +98,8 @@ TEST(Format, EveryPrefixStaysInBounds) {
 
 // Debug lines only while the setting is "true"; control characters become
 // blanks, so a text can never start a line of its own.
-TEST(Sinks, ErrorAndDebugLines) {
+TEST(Sinks, ErrorAndDebugLines)
+{
     const char *saved = dmsg_setting;
     testing::internal::CaptureStdout();
     dmsg_setting = nullptr;
@@ -110,7 +113,8 @@ TEST(Sinks, ErrorAndDebugLines) {
               "Error: x  \nDebug: on 1\nError: " + std::string(1023, 'k') + "\n");
 }
 
-std::string texts(size_counter c) {  // "full|k|space"
+std::string texts(size_counter c)
+{  // "full|k|space"
     std::string out;
     for (char *t : {size_get(&c), size_get_k(&c), size_get_space(&c)}) {
         out += std::string(out.empty() ? "" : "|") + t;
@@ -119,7 +123,8 @@ std::string texts(size_counter c) {  // "full|k|space"
     return out;
 }
 
-TEST(Size, CarriesAndTexts) {
+TEST(Size, CarriesAndTexts)
+{
     size_counter c = {999999, 0, 0}, doubled = {600000, 999999, 7}, top = {999999, 999999, 4294967294u};
     size_add(&c, 4294967295u);
     size_add_size(&doubled, &doubled);  // a counter added to itself

@@ -20,13 +20,14 @@ typedef std::vector<std::string> strings;
 // A list of texts (not owned) with the cursor at -1, cleared at the end.
 struct text_list {
     static_list list;
-    explicit text_list(std::vector<const char *> texts = {}) {
+    explicit text_list(std::vector<const char *> texts = {})
+    {
         static_init(&list, log_message);
-        for (const char *t : texts)
-            static_add(&list, (void *)t);
+        for (const char *t : texts) static_add(&list, (void *)t);
     }
     ~text_list() { static_clear(&list); }
-    std::string texts() const {  // "A|B|(none)"
+    std::string texts() const
+    {  // "A|B|(none)"
         std::string out;
         for (int k = 0; k < list.count; k++)
             out += (k ? "|" : "") + std::string(list.items[k] ? (const char *)list.items[k] : "(none)");
@@ -36,7 +37,8 @@ struct text_list {
 
 char P[] = "P", Q[] = "Q", R[] = "R";
 
-TEST(StaticList, GrowthClearingAndMessages) {
+TEST(StaticList, GrowthClearingAndMessages)
+{
     text_list l;
     EXPECT_EQ(static_add(&l.list, nullptr) + static_add(nullptr, P) + static_static(&l.list, nullptr), -7);
     static_setup(&l.list, 3);
@@ -62,20 +64,20 @@ TEST(StaticList, GrowthClearingAndMessages) {
                                         "STATIC: Memory Allocation Error in 'static_add'"}));
 }
 
-TEST(StaticList, CursorInsertionAndRemoval) {
+TEST(StaticList, CursorInsertionAndRemoval)
+{
     text_list l({P, Q, R}), empty;
     std::string walked = std::to_string(static_start(&l.list));
-    while (void *item = static_get(&l.list))
-        walked += (char *)item;
-    for (walked += std::to_string(static_end(&l.list)); void *item = static_get_back(&l.list);)
-        walked += (char *)item;
+    while (void *item = static_get(&l.list)) walked += (char *)item;
+    for (walked += std::to_string(static_end(&l.list)); void *item = static_get_back(&l.list);) walked += (char *)item;
     EXPECT_EQ(walked, "1PQR2RQP");
     EXPECT_EQ(static_end(&empty.list) + static_back(&empty.list, 1), -5);
     // static_back wraps once through -1; static_forward never does; neither
     // leaves the cursor outside -1 .. count - 1.
-    const int moves[][5] = {  // from, steps, forward, result, cursor
-        {0, 2, 0, 1, 2}, {0, 1, 0, -4, -1}, {0, -5, 0, -4, -1}, {-1, 1, 1, 1, 0}, {-1, 4, 1, -4, -1},
-        {2, INT_MAX, 1, -4, -1},
+    const int moves[][5] = {
+        // from, steps, forward, result, cursor
+        {0, 2, 0, 1, 2},  {0, 1, 0, -4, -1},  {0, -5, 0, -4, -1},
+        {-1, 1, 1, 1, 0}, {-1, 4, 1, -4, -1}, {2, INT_MAX, 1, -4, -1},
     };
     for (const auto &m : moves) {
         l.list.cursor = m[0];
@@ -96,12 +98,11 @@ TEST(StaticList, CursorInsertionAndRemoval) {
         ASSERT_EQ(static_add_pos(&grown.list, (void *)d, 0), 0);
     EXPECT_EQ(grown.texts(), "9|8|7|6|5|4|3|2|1|0|end");
 
-    static_get_num(&l.list, 1);  // the cursor after Q
+    static_get_num(&l.list, 1);            // the cursor after Q
     EXPECT_EQ(static_remove(&l.list), Q);  // the one the last static_get gave
     EXPECT_EQ(static_get(&l.list), R);
     EXPECT_EQ(static_remove(&l.list), R);  // cursor -1: the last one
-    for (char *t : {Q, R})
-        static_add(&l.list, t);
+    for (char *t : {Q, R}) static_add(&l.list, t);
     l.list.cursor = 1;  // on Q, which goes: the cursor stays, on R
     EXPECT_EQ(static_remove_num(&l.list, 1), Q);
     EXPECT_EQ(static_current(&l.list), 1);
@@ -110,7 +111,8 @@ TEST(StaticList, CursorInsertionAndRemoval) {
     EXPECT_EQ(l.texts() + std::to_string(static_current(&l.list)), "P0");
 }
 
-TEST(StaticList, AppendingTokenizingAndTextSorts) {
+TEST(StaticList, AppendingTokenizingAndTextSorts)
+{
     text_list target({"A"}), other({"B", "C"}), l({"beta", "Alpha", "gamma", "alpha", "Be"});
     EXPECT_EQ(static_static(&target.list, &other.list) + static_static(&target.list, &target.list), 2);
     EXPECT_EQ(target.texts(), "A|B|C|A|B|C");  // a list appended to itself
@@ -124,7 +126,8 @@ TEST(StaticList, AppendingTokenizingAndTextSorts) {
     EXPECT_EQ(l.texts(), "Alpha|Be|alpha|beta|gamma");
 }
 
-TEST(StaticListDeathTest, UseBeforeInitEndsTheProcess) {
+TEST(StaticListDeathTest, UseBeforeInitEndsTheProcess)
+{
     static_list l = {};
     l.magic = 31999;
     EXPECT_EXIT(static_add_pos(&l, P, 0), testing::ExitedWithCode(1), "Error Using Static List before Init: add_pos");
@@ -132,7 +135,8 @@ TEST(StaticListDeathTest, UseBeforeInitEndsTheProcess) {
 
 long comparisons;
 
-int compare_ints(const void *a, const void *b) {
+int compare_ints(const void *a, const void *b)
+{
     comparisons++;
     int x, y;
     std::memcpy(&x, a, sizeof x);
@@ -144,7 +148,8 @@ int compare_ints(const void *a, const void *b) {
 // exchanged, unaligned) in n log n comparisons on random values and on the
 // shapes that break a naive quicksort; the list's sort then has nothing left
 // for its final pass.
-TEST(Sort, ExchangeAtAnyAlignmentAndFastSorts) {
+TEST(Sort, ExchangeAtAnyAlignmentAndFastSorts)
+{
     char records[][7] = {{3, 0, 0, 0, 'c', 'C', 'c'}, {1, 0, 0, 0, 'a', 'A', 'a'}, {2, 0, 0, 0, 'b', 'B', 'b'}};
     myqsort(records, 3, 7, compare_ints);  // by the leading key
     EXPECT_EQ(std::string(&records[0][0], 21), std::string("\1\0\0\0aAa\2\0\0\0bBb\3\0\0\0cCc", 21));
