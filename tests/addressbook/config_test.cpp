@@ -75,14 +75,14 @@ TEST(Config, Loading)
         EXPECT_EQ(ini[s.slot], s.value) << s.text;
     }
     // Each refused value stops the reading, named as read.
-    std::string deep_filter = "search_filter " + deepest, long_timeout = "timeout " + std::string(600, '1');
+    std::string deep_filter = "search_filter " + deepest, long_filter = "search_filter (cn=" + std::string(600, 'a') + ")";
     const std::string refused[] = {
         "field  lonely",
         "port 99999",
         "port -1",
         "timeout 0",
         "connect_timeout +5",
-        long_timeout,
+        long_filter,  // valid, but too long to be kept whole
         "page_size 100001",
         "tls yes",
         "tls_verify sometimes",
