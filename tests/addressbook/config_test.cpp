@@ -75,7 +75,8 @@ TEST(Config, Loading)
         EXPECT_EQ(ini[s.slot], s.value) << s.text;
     }
     // Each refused value stops the reading, named as read.
-    std::string deep_filter = "search_filter " + deepest, long_filter = "search_filter (cn=" + std::string(600, 'a') + ")";
+    std::string deep_filter = "search_filter " + deepest,
+                long_filter = "search_filter (cn=" + std::string(600, 'a') + ")";
     const std::string refused[] = {
         "field  lonely",
         "port 99999",
