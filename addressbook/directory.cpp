@@ -48,9 +48,11 @@ int try_srv(const char *domain)
 {
     int tls = book_tls_mode();
     srv_list targets = {};
-    if (!srv_lookup(&targets, tls == LDAP_TLS_LDAPS ? "_ldaps._tcp" : "_ldap._tcp", domain,
-                    book_setting(INI_CONNECT_TIMEOUT, 20))) {
-        ldap_log(&ldap, targets.error, nullptr);
+    // The look-up, like the connections it leads to, within the command's time.
+    int seconds = ldap_seconds_left(&ldap, book_setting(INI_CONNECT_TIMEOUT, 20));
+    if (!seconds || !srv_lookup(&targets, tls == LDAP_TLS_LDAPS ? "_ldaps._tcp" : "_ldap._tcp",
+                                domain, seconds)) {
+        ldap_log(&ldap, seconds ? targets.error : "No time left to look up SRV records", nullptr);
         srv_clear(&targets);
         return -1;
     }

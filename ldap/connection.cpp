@@ -53,11 +53,7 @@ namespace {
 // when the handle's limit comes first (0 when it has passed).
 int connect_seconds(ldap_handle *ldap)
 {
-    long long seconds = ldap->connect_timeout ? ldap->connect_timeout : CONNECT_TIMEOUT;
-    long long left = ldap_limit_left(ldap);
-    if (left < seconds * 1000)
-        seconds = left > 0 ? (left + 999) / 1000 : 0;
-    return static_cast<int>(seconds);
+    return ldap_seconds_left(ldap, ldap->connect_timeout ? ldap->connect_timeout : CONNECT_TIMEOUT);
 }
 
 }  // namespace

@@ -222,6 +222,14 @@ long long ldap_limit_left(ldap_handle *ldap)
     return ldap->limit_ms ? ldap->limit_ms - monotonic_ms() : LLONG_MAX;
 }
 
+int ldap_seconds_left(ldap_handle *ldap, int seconds)
+{
+    long long left = ldap ? ldap_limit_left(ldap) : LLONG_MAX;
+    if (left < seconds * 1000LL)
+        return left > 0 ? static_cast<int>((left + 999) / 1000) : 0;
+    return seconds;
+}
+
 int ldap_timed_out(ldap_handle *ldap) { return ldap ? ldap->timed_out : 0; }
 
 void ldap_drop_received(ldap_handle *ldap)
