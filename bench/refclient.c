@@ -177,13 +177,21 @@ static void search(LDAP *ld, int is_and, int from, int to, char *conditions) {
     else printf("-failure none located.\n");
 }
 
+/* Asks for the attributes the fields name, as the service does: the
+ * directory then does the same work for both, and an entry's other
+ * attributes (a photo, a long member list) never cross the network. */
 static void get(LDAP *ld, const char *coded) {
     char dn[2050];
     uncode(coded, dn, sizeof dn);
+    char *wanted[MAX_FIELDS + 1];
+    int count = 0;
+    for (int i = 0; i < field_count; i++)
+        if (strcasecmp(fields[i].attribute, "dn")) wanted[count++] = fields[i].attribute;
+    wanted[count] = NULL;
     LDAPMessage *result = NULL;
     struct timeval limit = {30, 0};
-    int code = ldap_search_ext_s(ld, dn, LDAP_SCOPE_BASE, NULL, NULL, 0, NULL, NULL, &limit, 0,
-                                 &result);
+    int code = ldap_search_ext_s(ld, dn, LDAP_SCOPE_BASE, "(objectClass=*)", wanted, 0, NULL, NULL,
+                                 &limit, 0, &result);
     if (code != LDAP_SUCCESS) {
         printf("-failure '%s' Failed {%s}.\n", coded, ldap_err2string(code));
         ldap_msgfree(result);
