@@ -96,8 +96,9 @@ struct srv_list {
 // for NAME" when the name or its records do not exist, and texts naming
 // NAME for a failed look-up, a malformed answer or a service marked not
 // available (a single target "."). Null or empty texts fail. A positive
-// timeout bounds each query of a name server to that many seconds, asked
-// once (0 keeps the resolver's own settings).
+// timeout bounds the whole look-up to that many seconds, shared among the
+// name servers, each asked once (0 keeps the resolver's own settings, with
+// no bound).
 int srv_lookup(srv_list *list, const char *service, const char *domain, int timeout);
 // Reads the SRV records of a whole DNS answer message of length octets (name
 // is the queried name, for the failure texts; null reads as empty), in

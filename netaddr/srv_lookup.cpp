@@ -7,7 +7,12 @@
 #include <arpa/nameser.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <resolv.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdlib>
@@ -120,6 +125,103 @@ void srv_order(srv_list *list, long (*pick)(long upper))
 
 namespace {
 
+const int NO_RESOLVER = -2;  // an error of query(): no resolver could be set up
+
+// The resolver's answer to the SRV query of name, in answer: its length, or
+// -1 with the resolver's error in *error. A positive timeout is shared out
+// among the name servers, each asked once, so that a silent first one
+// leaves time for the next.
+int query(const std::string &name, int timeout, std::vector<unsigned char> &answer, int *error)
+{
+    struct __res_state state;
+    memset(&state, 0, sizeof state);
+    if (res_ninit(&state) != 0) {
+        *error = NO_RESOLVER;
+        return -1;
+    }
+    if (timeout > 0) {
+        state.retrans = std::max(1, timeout / std::max(1, state.nscount));
+        state.retry = 1;
+    }
+    int length =
+        res_nquery(&state, name.c_str(), ns_c_in, ns_t_srv, answer.data(), int(answer.size()));
+    *error = state.res_h_errno;
+    res_nclose(&state);
+    return length;
+}
+
+// Writes size octets to fd; false when it cannot.
+bool write_all(int fd, const void *data, size_t size)
+{
+    for (auto *at = static_cast<const char *>(data); size > 0;) {
+        ssize_t n = write(fd, at, size);
+        if (n <= 0)
+            return false;
+        at += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// Reads size octets from fd before the monotonic deadline (microseconds);
+// false when they do not come in time.
+bool read_within(int fd, void *data, size_t size, int64_t deadline)
+{
+    for (auto *at = static_cast<char *>(data); size > 0;) {
+        int64_t left = deadline - monotonic_us();
+        pollfd ready{fd, POLLIN, 0};
+        if (left <= 0 || poll(&ready, 1, int((left + 999) / 1000)) <= 0)
+            return false;
+        ssize_t n = read(fd, at, size);
+        if (n <= 0)
+            return false;
+        at += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// query() within timeout seconds (0: as long as the resolver takes). The
+// resolver waits on each name server in turn, and on one that takes the
+// query over TCP after a truncated answer without any bound: it asks in a
+// child process, which is killed when the time is up (a TRY_AGAIN failure).
+int bounded_query(const std::string &name, int timeout, std::vector<unsigned char> &answer,
+                  int *error)
+{
+    if (timeout <= 0)
+        return query(name, timeout, answer, error);
+    *error = NETDB_INTERNAL;
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    pid_t child = fork();
+    if (child < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return -1;
+    }
+    if (child == 0) {
+        close(fds[0]);
+        int head[2];
+        head[0] = query(name, timeout, answer, &head[1]);
+        if (write_all(fds[1], head, sizeof head) && head[0] > 0)
+            write_all(fds[1], answer.data(), std::min(size_t(head[0]), answer.size()));
+        _exit(0);
+    }
+    close(fds[1]);
+    int head[2];
+    int64_t deadline = monotonic_us() + int64_t(timeout) * 1000000;
+    bool whole = read_within(fds[0], head, sizeof head, deadline) &&
+                 (head[0] <= 0 || read_within(fds[0], answer.data(),
+                                              std::min(size_t(head[0]), answer.size()), deadline));
+    close(fds[0]);
+    if (!whole)
+        kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    *error = whole ? head[1] : TRY_AGAIN;
+    return whole ? head[0] : -1;
+}
+
 // srv_lookup of an emptied list, without its guard.
 int look_up(srv_list *list, const char *service, const char *domain, int timeout)
 {
@@ -128,18 +230,10 @@ int look_up(srv_list *list, const char *service, const char *domain, int timeout
     std::string name = std::string(service) + "." + domain;
     std::vector<unsigned char> answer(
         65536);  // before the resolver: nothing may throw while it is open
-    struct __res_state state;
-    memset(&state, 0, sizeof state);
-    if (res_ninit(&state) != 0)
+    int error = 0;
+    int length = bounded_query(name, timeout, answer, &error);
+    if (error == NO_RESOLVER)
         return refuse(list, "SRV look-up for " + name + " failed: no resolver");
-    if (timeout > 0) {
-        state.retrans = timeout;
-        state.retry = 1;
-    }
-    int length =
-        res_nquery(&state, name.c_str(), ns_c_in, ns_t_srv, answer.data(), int(answer.size()));
-    int error = state.res_h_errno;
-    res_nclose(&state);
     if (length < 0 && (error == HOST_NOT_FOUND || error == NO_DATA))
         return refuse(list, "no SRV records for " + name);
     if (length < 0)

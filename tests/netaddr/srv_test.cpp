@@ -1,5 +1,10 @@
 // SRV look-ups against a scripted DNS server, through the system resolver in
 // a private mount namespace; and the order of targets within a priority.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -8,6 +13,7 @@
 
 #include "common/fake_dns.h"
 #include "common/fake_server.h"
+#include "common/loopback.h"
 #include "common/private_resolver.h"
 #include "netaddr/net_fns.h"
 
@@ -23,6 +29,17 @@ std::string targets(srv_list *list, int result)
 }
 
 std::string srv_name(const std::string &domain) { return "_ldap._tcp." + domain; }
+
+// A name server on address that takes queries and never answers them.
+int silent_dns(const char *address)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(53);
+    inet_pton(AF_INET, address, &addr.sin_addr);
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    return bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 ? fd : (close(fd), -1);
+}
 
 }  // namespace
 
@@ -75,6 +92,48 @@ TEST(SrvLookup, AnswersOfTheNameServer)
         std::getline(lines, line);
         EXPECT_EQ(line, row.expected) << row.domain << "\n" << results;
     }
+}
+
+// A look-up ends within its time-out, however many name servers are silent,
+// and when a truncated answer sends it to a TCP server that never answers.
+TEST(SrvLookup, EndsWithinItsTimeOut)
+{
+    FakeDns dns("127.0.0.157");
+    std::string truncated = dns_srv_reply(srv_name("tc.test"), {{0, 0, 389, "a.tc.test"}});
+    truncated[2] |= 0x02;
+    dns.serve(truncated);
+    dns.serve(dns_srv_reply(srv_name("ok.test"), {{0, 0, 389, "a.ok.test"}}));
+    int tcp_port = 53, tcp = loopback_listen("127.0.0.157", &tcp_port);
+    int silent[] = {silent_dns("127.0.0.158"), silent_dns("127.0.0.159"), silent_dns("127.0.0.160")};
+    ASSERT_TRUE(dns.running() && tcp >= 0 && silent[2] >= 0) << "cannot serve DNS (root needed)";
+    const std::string failed = "SRV look-up for _ldap._tcp.", lookup_failure = " failed: Host name lookup failure";
+    const struct {
+        std::string servers, domain;
+        int timeout;
+        std::string expected;
+    } rows[] = {
+        {"157", "tc.test", 1, failed + "tc.test" + lookup_failure},
+        {"158 159 160", "ok.test", 1, failed + "ok.test" + lookup_failure},
+        {"158 157", "ok.test", 2, "a.ok.test:389"},  // the time shared, not spent on the first
+    };
+    for (const auto &row : rows) {
+        std::string conf;
+        std::istringstream servers(row.servers);
+        for (std::string last; servers >> last;) conf += "nameserver 127.0.0." + last + "\n";
+        auto start = std::chrono::steady_clock::now();
+        std::string result = run_with_resolver(conf, "", [&] {
+            srv_list list = {};
+            std::string text = targets(&list, srv_lookup(&list, "_ldap._tcp", row.domain.c_str(), row.timeout));
+            srv_clear(&list);
+            return text;
+        });
+        EXPECT_EQ(result, row.expected) << row.servers;
+        auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), row.timeout * 1000 + 900)
+            << row.servers;
+    }
+    close(tcp);
+    for (int fd : silent) close(fd);
 }
 
 // Within a priority, weight 0 goes first only on a draw of 0, and the
