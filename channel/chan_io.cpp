@@ -1,5 +1,6 @@
 // Whole-buffer writes, timed reads and exact reads through pending, on the
 // socket or through its TLS session alike.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -102,11 +103,18 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
 
 namespace {
 
-// The wait of a timed read: 1 readable, -2 when the wait expired, 0 on
-// failure (the text is then stored).
-int wait_readable(chan_rec *chan)
+// The wait of a timed read, up to the instant until (monotonic_us): 1
+// readable, -2 when the wait expired, 0 on failure (the text is then
+// stored; a negative time-out fails the wait as it stands).
+int wait_readable(chan_rec *chan, int64_t until)
 {
-    int ready = chan_check_read(chan, chan->timeout_sec, chan->timeout_usec);
+    int sec = chan->timeout_sec, usec = chan->timeout_usec;
+    if (sec >= 0 && usec >= 0) {
+        int64_t left = std::max<int64_t>(until - monotonic_us(), 0);
+        sec = int(left / 1000000);
+        usec = int(left % 1000000);
+    }
+    int ready = chan_check_read(chan, sec, usec);
     if (ready == 0) {
         chan_set_errorf(chan, "setting timeout failed (%d/%d)", chan->timeout_sec,
                         chan->timeout_usec);
@@ -125,13 +133,17 @@ int wait_readable(chan_rec *chan)
 // end of stream or on failure, -2 when a timed wait expired. A timed read
 // right after a write waits first: the answer is still on its way, and a
 // read that finds nothing costs a system call more (over TLS, a failed
-// record read too).
+// record read too). All its waits together last one time-out: the octets of
+// a TLS record bring no data until it is whole, and a peer that drips them
+// must not renew the wait with each one.
 int read_some(chan_rec *chan, char *buf, int len, int wait)
 {
+    const int64_t until =
+        monotonic_us() + int64_t(chan->timeout_sec) * 1000000 + chan->timeout_usec;
     bool wait_first = wait && chan->answer_due;
     chan->answer_due = 0;
     if (wait_first) {
-        int ready = wait_readable(chan);
+        int ready = wait_readable(chan, until);
         if (ready != 1)
             return ready;
     }
@@ -153,7 +165,7 @@ int read_some(chan_rec *chan, char *buf, int len, int wait)
             chan_block(chan, 1);
             continue;
         }
-        int ready = wait_readable(chan);
+        int ready = wait_readable(chan, until);
         if (ready != 1)
             return ready;
     }

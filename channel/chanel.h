@@ -110,7 +110,8 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait);
 // One read of at most len bytes straight from the socket or TLS session
 // (bytes kept in pending are not looked at): the count read; 0 at the end
 // of the stream, for len 0, or on failure (text set); -2 when the wait for
-// data expired.
+// data expired (a timed read waits one time-out in all, however the octets
+// of a TLS record drip in).
 int chan_read_internal(chan_rec *chan, void *buf, int len, int wait);
 // Exactly len bytes, through pending: len; 0 at the end of the stream or on
 // failure (bytes read so far stay pending for the next call; out of memory

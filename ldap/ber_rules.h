@@ -67,9 +67,14 @@ inline data_element ber_header(const unsigned char *octets, int count)
         int n = length & 0x7F;
         if (count < n + 2)
             return e;
+        // Octets that 32 bits cannot hold would be lost, not read: such a
+        // length is more than any input holds.
         length = 0;
-        for (int i = 0; i < n; i++)
+        for (int i = 0; i < n; i++) {
+            if (length >> 24)
+                return e;
             length = length << 8 | octets[2 + i];
+        }
         header = n + 2;
     }
     e.header = header;

@@ -142,11 +142,13 @@ int read_before_deadline(ldap_handle *ldap, unsigned char *into)
 }
 
 // A reply that carries an LDAPResult must begin with a result code from 0 to
-// 2^31 - 1: anything else read as a code could pass for success.
+// 2^31 - 1: anything else read as a code could pass for success, as a code
+// without content octets would (it reads as 0).
 bool result_code_valid(lresult *message)
 {
     return !ldap_carries_result(message->application) ||
-           (lresult_check(message, 0) == 1 && lresult_get_int(message, 0) >= 0);
+           (lresult_check(message, 0) == 1 && lresult_get(message, 0)->size > 0 &&
+            lresult_get_int(message, 0) >= 0);
 }
 
 // Traces a built message and writes it in one piece; 1 when all went out.

@@ -220,4 +220,23 @@ TEST(TlsFake, BytesHeldByTheSessionAreReadWithoutWaiting)
                   long(first.size() + second.size() + third.size() + long_one.size() + 8));
 }
 
+// A record that never completes, its octets injected one every 100 ms: a
+// timed read ends after one time-out in all, not one per octet.
+TEST(TlsFake, ADrippedRecordEndsAReadInOneTimeOut)
+{
+    const TestCertificates &certs = test_certificates();
+    FakeServer fake;
+    ASSERT_TRUE(fake.use_tls(certs.server_cert, certs.server_key));
+    fake.send_raw(hex_bytes("17 03 03 40 00") + std::string(40, 'x'), 1, 100);
+    fake.start();
+    Context context(settings(certs.ca.c_str()));
+    Client client;
+    ASSERT_EQ(1, client.start(fake.port(), context.tls)) << error_of(&client);
+    chan_timeout(&client, 0, 500000);
+    auto begun = std::chrono::steady_clock::now();
+    char byte;
+    EXPECT_EQ(-2, chan_read_internal(&client, &byte, 1, 1));
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(1500));
+}
+
 }  // namespace

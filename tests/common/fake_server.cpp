@@ -75,11 +75,11 @@ ssize_t FakeServer::receive(char *buf, size_t len)
     return n > 0 ? n : code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE ? -1 : 0;
 }
 
-bool FakeServer::transmit(const char *bytes, size_t len)
+bool FakeServer::transmit(const char *bytes, size_t len, bool raw)
 {
-    for (ssize_t n; !session_ && len > 0; bytes += n, len -= static_cast<size_t>(n))
+    for (ssize_t n; (raw || !session_) && len > 0; bytes += n, len -= static_cast<size_t>(n))
         if ((n = ::send(conn_fd_, bytes, len, MSG_NOSIGNAL)) <= 0) return false;
-    if (!session_) return true;
+    if (raw || !session_) return true;
     for (int n; !stopping_; ready(conn_fd_, POLLOUT))
         if ((n = SSL_write(session_, bytes, static_cast<int>(len))) > 0 ||
             SSL_get_error(session_, n) != SSL_ERROR_WANT_WRITE)
@@ -108,6 +108,12 @@ FakeServer &FakeServer::send(const std::string &bytes, int chunk, int pause_ms)
 {
     return add(
         WRITE, [bytes](const std::string &) { return bytes; }, chunk, pause_ms);
+}
+
+FakeServer &FakeServer::send_raw(const std::string &bytes, int chunk, int pause_ms)
+{
+    return add(
+        RAW, [bytes](const std::string &) { return bytes; }, chunk, pause_ms);
 }
 
 void FakeServer::start()
@@ -162,14 +168,14 @@ void FakeServer::play()
     std::string last;
     for (size_t i = 0; ok && !stopping_ && i < steps_.size(); i++) {
         const Step &step = steps_[i];
-        std::string bytes = step.kind == WRITE ? step.make(last) : "";
+        std::string bytes = step.kind == WRITE || step.kind == RAW ? step.make(last) : "";
         size_t chunk = step.chunk > 0 ? static_cast<size_t>(step.chunk) : bytes.size();
         // A peer that leaves ends the write, not the script: its next
         // connection may be scripted too.
         for (size_t pos = 0; !stopping_ && pos < bytes.size(); pos += chunk) {
             if (pos > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
             size_t len = std::min(chunk, bytes.size() - pos);
-            if (!transmit(bytes.data() + pos, len)) break;
+            if (!transmit(bytes.data() + pos, len, step.kind == RAW)) break;
         }
         if (step.kind == READ && (ok = read_message(&last))) {
             std::lock_guard<std::mutex> lock(mutex_);

@@ -37,6 +37,9 @@ class FakeServer {
     FakeServer &read_request();  // one whole BER message
     // Writes of `chunk` octets (0: all at once), pause_ms apart.
     FakeServer &send(const std::string &bytes, int chunk = 0, int pause_ms = 0);
+    // The same straight onto the socket, past any TLS session: what an
+    // attacker on the path injects.
+    FakeServer &send_raw(const std::string &bytes, int chunk = 0, int pause_ms = 0);
     FakeServer &reply(Maker make);  // writes what make gives for the last request
     FakeServer &close();
     // Closes the connection and accepts the next; when keep_open, only once
@@ -51,7 +54,7 @@ class FakeServer {
     std::vector<std::string> requests() const;  // raw, as read so far
 
   private:
-    enum Kind { READ, WRITE, CLOSE, NEXT, NEXT_KEPT };
+    enum Kind { READ, WRITE, RAW, CLOSE, NEXT, NEXT_KEPT };
     struct Step {
         Kind kind;
         Maker make;
@@ -65,7 +68,7 @@ class FakeServer {
     void drop_connection();
     bool handshake();
     ssize_t receive(char *buf, size_t len);  // >0 bytes, 0 closed or failed, -1 nothing yet
-    bool transmit(const char *bytes, size_t len);
+    bool transmit(const char *bytes, size_t len, bool raw = false);
     bool read_message(std::string *message);
 
     int listen_fd_ = -1, conn_fd_ = -1, port_ = 0;

@@ -92,6 +92,7 @@ TEST(ExchangeBroken, Streams)
         {hex_bytes("30 84 04 00 00 01") + padding, nullptr, 0},                 // over 64 MiB
         {hex_bytes("30 89 01 00 00 00 00 00 00 00 00") + padding, nullptr, 0},  // nine length octets
         {BIND_OK_1.substr(0, 5), nullptr, 5},
+        {hex_bytes("30 0B 02 01 01 61 06 0A 00 04 00 04 00"), nullptr, 0},  // a result code without octets
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
