@@ -35,9 +35,9 @@ struct chan_address {
 // them (chan_resolve.cpp): a text with ':' is an IPv6 address (brackets and
 // a "%zone" allowed); another text without letters is read as a dotted IPv4
 // number by inet_addr; anything else is resolved by name, IPv6 and IPv4
-// alike, in the resolver's order. Empty when nothing is found; null reads
-// as an empty text.
-std::vector<chan_address> chan_resolve(const char *host, int port);
+// alike, in the resolver's order, within timeout_ms when it is positive.
+// Empty when nothing is found in time; null reads as an empty text.
+std::vector<chan_address> chan_resolve(const char *host, int port, int timeout_ms);
 
 // Makes fd the channel's descriptor. Descriptors that 16 bits cannot hold
 // are closed and refused (0, errno EMFILE). Address texts of an earlier

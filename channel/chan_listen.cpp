@@ -15,7 +15,7 @@ namespace {
 // resolved.
 bool first_address(const char *name, int port, chan_address *local)
 {
-    std::vector<chan_address> found = chan_resolve(name, port);
+    std::vector<chan_address> found = chan_resolve(name, port, 0);
     if (found.empty())
         return false;
     *local = found[0];

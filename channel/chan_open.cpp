@@ -33,20 +33,20 @@ int connect_socket(chan_rec *chan, const chan_address &addr, int64_t wait)
     return chan_block(chan, 1);
 }
 
-// Tries each address in turn until one connects. With a time-out, each
-// address gets an equal share of the time left, so a silent one cannot use
-// up what the others need; the whole attempt ends at the time-out.
-// Returns 1 connected, 0 failed (-1 when no socket could be made at all).
-int connect_any(chan_rec *chan, const std::vector<chan_address> &addresses, int timeout)
+// Tries each address in turn until one connects. With a deadline
+// (monotonic_us; 0 for none), each address gets an equal share of the time
+// left, so a silent one cannot use up what the others need; the whole
+// attempt ends at the deadline. Returns 1 connected, 0 failed (-1 when no
+// socket could be made at all).
+int connect_any(chan_rec *chan, const std::vector<chan_address> &addresses, int64_t deadline)
 {
-    const int64_t deadline = monotonic_us() + int64_t(timeout) * 1000000;
     int result = -1;
     for (size_t i = 0; i < addresses.size(); i++) {
         int64_t wait = 0;
-        if (timeout > 0) {
+        if (deadline) {
             int64_t left = deadline - monotonic_us();
             if (left <= 0)
-                break;
+                return 0;
             wait = left / int64_t(addresses.size() - i) + 1;
         }
         int fd = socket(addresses[i].addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -78,12 +78,15 @@ int chan_open(chan_rec *chan, const char *host, int port, int timeout)
     s_strlwr(name);
     return oom_guard(
         [&] {
-            std::vector<chan_address> addresses = chan_resolve(name, port);
+            // The name's look-up and the connection share the time-out.
+            const int64_t deadline = timeout > 0 ? monotonic_us() + int64_t(timeout) * 1000000 : 0;
+            std::vector<chan_address> addresses =
+                chan_resolve(name, port, timeout > 0 ? timeout * 1000 : 0);
             if (addresses.empty()) {
                 chan_set_errorf(chan, "gethostbyname failed. {%s}", name);
                 return 0;
             }
-            int connected = connect_any(chan, addresses, timeout);
+            int connected = connect_any(chan, addresses, deadline);
             if (connected <= 0) {
                 chan_set_error(chan, connected < 0 ? "Failed to open socket correctly."
                                                    : "Connection to Socket Failed.");

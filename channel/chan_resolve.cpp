@@ -7,6 +7,7 @@
 #include <string>
 
 #include "channel/chan_internal.h"
+#include "support/child.h"
 
 namespace {
 
@@ -28,11 +29,50 @@ chan_address with_port(const sockaddr *addr, socklen_t size, int port)
     return entry;
 }
 
-}  // namespace
-
-std::vector<chan_address> chan_resolve(const char *host, int port)
+// The addresses getaddrinfo finds for text, each with port.
+std::vector<chan_address> by_name(const std::string &text, const addrinfo &hints, int port)
 {
     std::vector<chan_address> found;
+    addrinfo *first = nullptr;
+    if (getaddrinfo(text.c_str(), nullptr, &hints, &first) != 0)
+        return found;
+    // Freed also when a push_back runs out of memory.
+    std::unique_ptr<addrinfo, void (*)(addrinfo *)> list(first, freeaddrinfo);
+    for (addrinfo *entry = first; entry; entry = entry->ai_next)
+        if (entry->ai_family == AF_INET || entry->ai_family == AF_INET6)
+            found.push_back(with_port(entry->ai_addr, entry->ai_addrlen, port));
+    return found;
+}
+
+// by_name within timeout_ms (0: as long as the resolver takes). The
+// resolver waits on each name server in turn, and without any bound on one
+// that takes the query over TCP after a truncated answer: a bounded look-up
+// runs in a child process, which hands the entries back as they lie in
+// memory.
+std::vector<chan_address> by_name_within(const std::string &text, const addrinfo &hints, int port,
+                                         int timeout_ms)
+{
+    if (timeout_ms <= 0)
+        return by_name(text, hints, port);
+    std::string bytes;
+    std::vector<chan_address> found;
+    auto look_up = [&] {
+        std::vector<chan_address> entries = by_name(text, hints, port);
+        return std::string(reinterpret_cast<const char *>(entries.data()),
+                           entries.size() * sizeof(chan_address));
+    };
+    if (child_run(timeout_ms, look_up, &bytes)) {
+        found.resize(bytes.size() / sizeof(chan_address));
+        memcpy(static_cast<void *>(found.data()), bytes.data(),
+               found.size() * sizeof(chan_address));
+    }
+    return found;
+}
+
+}  // namespace
+
+std::vector<chan_address> chan_resolve(const char *host, int port, int timeout_ms)
+{
     addrinfo hints;
     memset(&hints, 0, sizeof hints);
     hints.ai_socktype = SOCK_STREAM;  // one entry per address
@@ -43,27 +83,19 @@ std::vector<chan_address> chan_resolve(const char *host, int port)
             text = text.substr(1, text.size() - 2);
         hints.ai_family = AF_INET6;
         hints.ai_flags = AI_NUMERICHOST;
-    } else if (check_string_digit(host)) {
+        return by_name(text, hints, port);
+    }
+    if (check_string_digit(host)) {
         // A dotted number in any form inet_addr reads; what it cannot read
         // becomes INADDR_NONE, which no connection reaches.
         sockaddr_in v4;
         memset(&v4, 0, sizeof v4);
         v4.sin_family = AF_INET;
         v4.sin_addr.s_addr = inet_addr(text.c_str());
-        found.push_back(with_port(reinterpret_cast<sockaddr *>(&v4), sizeof v4, port));
-        return found;
-    } else {
-        hints.ai_family = AF_UNSPEC;
+        return {with_port(reinterpret_cast<sockaddr *>(&v4), sizeof v4, port)};
     }
-    addrinfo *first = nullptr;
-    if (getaddrinfo(text.c_str(), nullptr, &hints, &first) != 0)
-        return found;
-    // Freed also when a push_back runs out of memory.
-    std::unique_ptr<addrinfo, void (*)(addrinfo *)> list(first, freeaddrinfo);
-    for (addrinfo *entry = first; entry; entry = entry->ai_next)
-        if (entry->ai_family == AF_INET || entry->ai_family == AF_INET6)
-            found.push_back(with_port(entry->ai_addr, entry->ai_addrlen, port));
-    return found;
+    hints.ai_family = AF_UNSPEC;
+    return by_name_within(text, hints, port, timeout_ms);
 }
 
 int check_string_digit(const char *text) { return !s_has_letter(text); }

@@ -42,8 +42,10 @@ extern FILE *socket_record;
 // a host text with ':' as an IPv6 address ("::1", "[::1]", "fe80::1%lo"),
 // one without letters as a dotted IPv4 number (as inet_addr reads it), and
 // resolves anything else to its IPv6 and IPv4 addresses, trying each in the
-// resolver's order. A positive timeout bounds the whole attempt in seconds;
-// each address gets an equal share of the time left. The host text, cut to
+// resolver's order. A positive timeout bounds the whole attempt in seconds,
+// the name's look-up included (it is then made in a child process, which
+// is killed when the time is up); each address gets an equal share of the
+// time left. The host text, cut to
 // 510 characters and lower-cased, becomes remoteip.
 // chan_close (and chan_clear) of a TLS channel sends a close_notify if the
 // socket takes it at once, then frees the session.

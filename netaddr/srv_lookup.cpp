@@ -2,17 +2,13 @@
 // as hostile input, and the order RFC 2782 gives its targets.
 #include "netaddr/net_fns.h"
 
+#include "support/child.h"
 #include "support/nlib.h"
 
 #include <arpa/nameser.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <resolv.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <csignal>
 
 #include <algorithm>
 #include <cstdlib>
@@ -150,76 +146,35 @@ int query(const std::string &name, int timeout, std::vector<unsigned char> &answ
     return length;
 }
 
-// Writes size octets to fd; false when it cannot.
-bool write_all(int fd, const void *data, size_t size)
-{
-    for (auto *at = static_cast<const char *>(data); size > 0;) {
-        ssize_t n = write(fd, at, size);
-        if (n <= 0)
-            return false;
-        at += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-// Reads size octets from fd before the monotonic deadline (microseconds);
-// false when they do not come in time.
-bool read_within(int fd, void *data, size_t size, int64_t deadline)
-{
-    for (auto *at = static_cast<char *>(data); size > 0;) {
-        int64_t left = deadline - monotonic_us();
-        pollfd ready{fd, POLLIN, 0};
-        if (left <= 0 || poll(&ready, 1, int((left + 999) / 1000)) <= 0)
-            return false;
-        ssize_t n = read(fd, at, size);
-        if (n <= 0)
-            return false;
-        at += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 // query() within timeout seconds (0: as long as the resolver takes). The
-// resolver waits on each name server in turn, and on one that takes the
-// query over TCP after a truncated answer without any bound: it asks in a
-// child process, which is killed when the time is up (a TRY_AGAIN failure).
+// resolver waits on each name server in turn, and without any bound on one
+// that takes the query over TCP after a truncated answer: a positive
+// time-out runs it in a child process, killed when the time is up (a
+// TRY_AGAIN failure). The child hands back the length and error, then the
+// answer's octets.
 int bounded_query(const std::string &name, int timeout, std::vector<unsigned char> &answer,
                   int *error)
 {
     if (timeout <= 0)
         return query(name, timeout, answer, error);
-    *error = NETDB_INTERNAL;
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    pid_t child = fork();
-    if (child < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return -1;
-    }
-    if (child == 0) {
-        close(fds[0]);
-        int head[2];
-        head[0] = query(name, timeout, answer, &head[1]);
-        if (write_all(fds[1], head, sizeof head) && head[0] > 0)
-            write_all(fds[1], answer.data(), std::min(size_t(head[0]), answer.size()));
-        _exit(0);
-    }
-    close(fds[1]);
     int head[2];
-    int64_t deadline = monotonic_us() + int64_t(timeout) * 1000000;
-    bool whole = read_within(fds[0], head, sizeof head, deadline) &&
-                 (head[0] <= 0 || read_within(fds[0], answer.data(),
-                                              std::min(size_t(head[0]), answer.size()), deadline));
-    close(fds[0]);
-    if (!whole)
-        kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    *error = whole ? head[1] : TRY_AGAIN;
-    return whole ? head[0] : -1;
+    auto ask = [&] {
+        head[0] = query(name, timeout, answer, &head[1]);
+        size_t kept = std::min(size_t(std::max(head[0], 0)), answer.size());
+        return std::string(reinterpret_cast<char *>(head), sizeof head) +
+               std::string(reinterpret_cast<char *>(answer.data()), kept);
+    };
+    std::string reply;
+    bool whole = child_run(timeout * 1000, ask, &reply) && reply.size() >= sizeof head &&
+                 reply.size() - sizeof head <= answer.size();
+    if (!whole) {
+        *error = TRY_AGAIN;
+        return -1;
+    }
+    memcpy(head, reply.data(), sizeof head);
+    memcpy(answer.data(), reply.data() + sizeof head, reply.size() - sizeof head);
+    *error = head[1];
+    return head[0] < 0 ? -1 : int(reply.size() - sizeof head);
 }
 
 // srv_lookup of an emptied list, without its guard.

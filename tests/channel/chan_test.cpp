@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "channel/chanel.h"
+#include "common/fake_dns.h"
+#include "common/loopback.h"
 #include "common/private_resolver.h"
 #include "common/slapd.h"  // free_port
 #include "common/tempdir.h"
@@ -170,6 +172,25 @@ TEST(ChanOpen, NextAddressOfAName)
         });
         EXPECT_EQ(result, silent_first ? "1  127.0.0.1 waited" : "1  127.0.0.1");
     }
+}
+
+// A name server whose truncated answer sends the resolver to a TCP server
+// that never answers: the look-up is given up within the time-out.
+TEST(ChanOpen, NameLookUpWithinTheTimeOut)
+{
+    FakeDns dns("127.0.0.161");
+    std::string truncated = dns_reply("hang.test", 1, 0, "");
+    truncated[2] |= 0x02;
+    dns.serve(truncated);
+    int tcp_port = 53, tcp = loopback_listen("127.0.0.161", &tcp_port);
+    ASSERT_TRUE(dns.running() && tcp >= 0) << "cannot serve DNS (root needed)";
+    std::string result = run_with_resolver("nameserver 127.0.0.161\n", "", [&] {
+        Chan chan;
+        auto start = std::chrono::steady_clock::now();
+        return outcome(&chan, chan_open(&chan, "hang.test", 389, 1)) + (elapsed_ms(start) < 1500 ? "" : " late");
+    });
+    EXPECT_EQ(result, "0 gethostbyname failed. {hang.test}");
+    close(tcp);
 }
 
 TEST(ChanIo, ArgumentsClosedChannelsAndWaits)
