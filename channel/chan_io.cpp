@@ -14,13 +14,23 @@ namespace {
 const int WRITE_ATTEMPTS = 60;
 
 // Waits until the socket accepts data: 1 writable, 0 failure, -1 the wait
-// itself failed.
-int wait_writable(chan_rec *chan)
+// itself failed. Each wait lasts the channel's time-out, and no wait and no
+// pause between them passes deadline (monotonic_us; 0: none).
+int wait_writable(chan_rec *chan, int64_t deadline)
 {
     for (int expired = 0;;) {
+        int sec = chan->timeout_sec, usec = chan->timeout_usec;
+        int64_t left = deadline ? deadline - monotonic_us() : INT64_MAX;
+        if (left <= 0) {
+            chan_set_error(chan, "Failed to write data to socket - Timeout");
+            return 0;
+        }
+        if (sec < 0 || usec < 0 || int64_t(sec) * 1000000 + usec > left) {
+            sec = int(left / 1000000);
+            usec = int(left % 1000000);
+        }
         short revents;
-        int ready =
-            chan_poll(chan, POLLOUT | POLLPRI, chan->timeout_sec, chan->timeout_usec, &revents);
+        int ready = chan_poll(chan, POLLOUT | POLLPRI, sec, usec, &revents);
         if (ready < 0) {
             chan_set_syserror(chan);
             return -1;
@@ -32,7 +42,9 @@ int wait_writable(chan_rec *chan)
             }
             return 1;
         }
-        sleep(1);
+        int64_t pause = deadline ? std::min<int64_t>(deadline - monotonic_us(), 1000000) : 1000000;
+        if (pause > 0)
+            usleep(useconds_t(pause));
         if (++expired == WRITE_ATTEMPTS) {
             chan_set_error(chan, "Failed to write data to socket - Timeout");
             return 0;
@@ -49,7 +61,10 @@ void wait_untimed(chan_rec *chan)
 
 }  // namespace
 
-int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
+namespace {
+
+// chan_write, and chan_write_until with a deadline.
+int write_all(chan_rec *chan, const void *bytes, int len, int wait, int64_t deadline)
 {
     if (!chan || len == 0)
         return len == 0;
@@ -66,7 +81,7 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
         chan_set_error(chan, "Socket Not Open");
         return 0;
     }
-    const bool timed = wait && (long long)chan->timeout_sec + chan->timeout_usec >= 0;
+    const bool timed = wait && (deadline || (long long)chan->timeout_sec + chan->timeout_usec >= 0);
     const char *data = static_cast<const char *>(bytes);
     if (socket_record)
         chan_log("{%d}{size=%d} <-- '%.*s'%s", chan->sock, len,
@@ -88,7 +103,7 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
                 wait_untimed(chan);
                 continue;
             }
-            int ready = wait_writable(chan);
+            int ready = wait_writable(chan, deadline);
             if (ready != 1)
                 return ready;
         } else if (n == 0 || errno != EINTR) {
@@ -99,6 +114,18 @@ int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
     }
     chan->answer_due = 1;
     return 1;
+}
+
+}  // namespace
+
+int chan_write(chan_rec *chan, const void *bytes, int len, int wait)
+{
+    return write_all(chan, bytes, len, wait, 0);
+}
+
+int chan_write_until(chan_rec *chan, const void *bytes, int len, int64_t deadline)
+{
+    return write_all(chan, bytes, len, 1, deadline);
 }
 
 namespace {

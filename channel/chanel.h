@@ -109,6 +109,9 @@ int chan_check_read(chan_rec *chan, int sec, int usec);
 // the text set (null bytes, negative len, not open, the peer gone, or the
 // socket full through 60 waits in a row); -1 when a wait itself failed.
 int chan_write(chan_rec *chan, const void *bytes, int len, int wait);
+// chan_write with waits that also end at deadline (monotonic_us; 0: none):
+// the socket still full then fails the write as through 60 waits.
+int chan_write_until(chan_rec *chan, const void *bytes, int len, int64_t deadline);
 // One read of at most len bytes straight from the socket or TLS session
 // (bytes kept in pending are not looked at): the count read; 0 at the end
 // of the stream, for len 0, or on failure (text set); -2 when the wait for

@@ -156,7 +156,14 @@ int send_message(ldap_handle *ldap, const data_buf *message)
 {
     if (ldap->log_dir)
         trace_outgoing(ldap, message);
-    return chan_write(ldap->chan, message->data, message->length, 1) == 1;
+    // A directory that stops reading must not hold a request past the
+    // deadline either; one that did has timed out, as a silent one would.
+    long long deadline = deadline_of(ldap);
+    if (chan_write_until(ldap->chan, message->data, message->length, deadline * 1000) == 1)
+        return 1;
+    if (deadline && monotonic_ms() >= deadline)
+        ldap->timed_out = 1;
+    return 0;
 }
 
 // Undecodable or oversized input: the connection cannot be trusted any more.

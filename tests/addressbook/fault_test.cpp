@@ -210,6 +210,15 @@ TEST(ScriptedDirectory, PagesListedAsOneSearch)
              first_page(f);
          },
          TWO_FOUND},
+        // The next page's request, its cookie sent back, fills the socket
+        // of a directory that reads nothing more: sending ends at the deadline.
+        {"a cookie the directory does not take back",
+         [&](FakeServer &f) {
+             answer(f, page(2, 'a', std::string(8 << 20, 'x')));
+             f.send(ldap_result_bytes(0x65, 99, 0), 1, 250);
+             bind_ok(f.next_connection(true));
+         },
+         "Error: LDAP: Search {Time Limit Exceeded - time ran out on page 2 of a paged search}\n" + TWO_FOUND},
         {"the connection lost",
          [&](FakeServer &f) {
              answer(f, page(2, 'c', "1"));
