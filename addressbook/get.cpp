@@ -1,5 +1,6 @@
 // GET: reads the entry of one coded DN and writes a "field=value" line for
 // every value of every attribute that a configured field maps to.
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -98,7 +99,9 @@ int keep_first(void *context, lresult *entry)
         return 0;
     }
     if (kept->entry) {
-        kept->more++;
+        // Counted without being kept, so nothing else bounds the count.
+        if (kept->more < INT_MAX)
+            kept->more++;
         return 0;
     }
     kept->entry = entry;

@@ -4,6 +4,7 @@
 #include "ldap/ldap.h"
 #include "ldap/reply.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -80,7 +81,9 @@ void add_referral(ldap_handle *ldap, const char *url)
     char *copy = static_size(&ldap->referrals) < LDAP_MAX_REFERRALS ? strdup(url) : nullptr;
     if (!copy || static_add(&ldap->referrals, copy) < 0) {
         free(copy);
-        ldap->referrals_dropped++;
+        // Counted without being kept, so nothing else bounds the count.
+        if (ldap->referrals_dropped < INT_MAX)
+            ldap->referrals_dropped++;
     }
 }
 
