@@ -77,13 +77,18 @@ bool filter_value(const char *value)
     return depth >= 0 && depth < LDAP_FILTER_MAX_DEPTH;
 }
 
+// A server list is read once the whole file is (ini_check); here only its
+// length counts: cut, its last entry could name another server or port.
+bool servers_value(const char *) { return true; }
+
 const setting_rule SETTING_RULES[] = {
     {INI_CONNECT_TIMEOUT, seconds_value}, {INI_TIMEOUT, seconds_value},
     {INI_TIME_LIMIT, seconds_value},      {INI_PAGE_SIZE, page_size_value},
     {INI_SEARCH_FILTER, filter_value},    {INI_TLS, tls_value},
     {INI_TLS_CA_FILE, path_value},        {INI_TLS_CA_DIR, path_value},
     {INI_TLS_VERIFY, tls_verify_value},   {INI_TLS_CERT_FILE, path_value},
-    {INI_TLS_KEY_FILE, path_value},
+    {INI_TLS_KEY_FILE, path_value},       {INI_HOST, servers_value},
+    {INI_HOST2, servers_value},
 };
 
 // The context of the tls_* settings, made once the whole file is read.
