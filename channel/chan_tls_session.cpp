@@ -45,9 +45,13 @@ std::string name_peer(SSL *ssl, const std::string &host, bool verify)
         bool set = !verify || (size && X509_VERIFY_PARAM_set1_ip(param, octets, size) == 1);
         return set ? "" : "cannot check the certificate against " + host;
     }
+    // A final dot only makes the name absolute: neither the server name
+    // sent nor the certificate's names carry it.
+    std::string name =
+        host.size() > 1 && host.back() == '.' ? host.substr(0, host.size() - 1) : host;
     SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    if (SSL_set_tlsext_host_name(ssl, host.c_str()) != 1 ||
-        (verify && SSL_set1_host(ssl, host.c_str()) != 1))
+    if (SSL_set_tlsext_host_name(ssl, name.c_str()) != 1 ||
+        (verify && SSL_set1_host(ssl, name.c_str()) != 1))
         return "cannot use host name " + host;
     return "";
 }

@@ -118,6 +118,7 @@ TEST_F(TlsSlapd, HandshakeFailuresSayWhy)
         // Addresses as the connection reads them match the certificate's addresses.
         {FAKE_TLS, certs.server_cert, ca_only, "127.1", ""},
         {FAKE_TLS, certs.server_cert, ca_only, "[::1%1]", ""},
+        {FAKE_TLS, certs.server_cert, ca_only, "localhost.", ""},  // the same name, absolute
         {FAKE_SILENT, "", ca_only, "127.0.0.1", "peer did not answer the TLS handshake within 1 s"},
         {FAKE_PLAIN, "", ca_only, "127.0.0.1", "peer is not speaking TLS (wrong version number)"},
     };
