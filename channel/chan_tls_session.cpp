@@ -14,13 +14,21 @@
 
 namespace {
 
-// An IPv4 or IPv6 literal (brackets taken off) is checked against the
-// certificate's addresses and never sent as a server name.
-bool is_address(const std::string &host)
+// The address a host text stands for when the connection reads it as one
+// (chan_resolve): an IPv6 address, its "%zone" (the way out, not the host)
+// left off, or an IPv4 number in any form inet_aton reads ("127.1"). Its 4
+// or 16 octets go to *octets; 0 for a name. Such a text is checked against
+// the certificate's addresses, never its DNS names, and never sent as a
+// server name.
+size_t address_of(const std::string &host, unsigned char *octets)
 {
-    unsigned char octets[16];
-    return inet_pton(AF_INET, host.c_str(), octets) == 1 ||
-           inet_pton(AF_INET6, host.c_str(), octets) == 1;
+    if (host.find(':') != std::string::npos)
+        return inet_pton(AF_INET6, host.substr(0, host.find('%')).c_str(), octets) == 1 ? 16 : 0;
+    in_addr v4;
+    if (!inet_aton(host.c_str(), &v4))
+        return 0;
+    memcpy(octets, &v4, 4);
+    return 4;
 }
 
 // Sets the server name and what the certificate must name; "" when done,
@@ -29,13 +37,21 @@ std::string name_peer(SSL *ssl, const std::string &host, bool verify)
 {
     if (host.empty())
         return verify ? "no host name to check the certificate against" : "";
-    if (is_address(host))
-        return !verify || X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str()) == 1
-                   ? ""
-                   : "cannot check the certificate against " + host;
+    unsigned char octets[16];
+    size_t size = address_of(host, octets);
+    // A text with ':' is no DNS name even when it is no address either.
+    if (size || host.find(':') != std::string::npos) {
+        X509_VERIFY_PARAM *param = SSL_get0_param(ssl);
+        bool set = !verify || (size && X509_VERIFY_PARAM_set1_ip(param, octets, size) == 1);
+        return set ? "" : "cannot check the certificate against " + host;
+    }
+    // A final dot only makes the name absolute: neither the server name
+    // sent nor the certificate's names carry it.
+    std::string name =
+        host.size() > 1 && host.back() == '.' ? host.substr(0, host.size() - 1) : host;
     SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    if (SSL_set_tlsext_host_name(ssl, host.c_str()) != 1 ||
-        (verify && SSL_set1_host(ssl, host.c_str()) != 1))
+    if (SSL_set_tlsext_host_name(ssl, name.c_str()) != 1 ||
+        (verify && SSL_set1_host(ssl, name.c_str()) != 1))
         return "cannot use host name " + host;
     return "";
 }

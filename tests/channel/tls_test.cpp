@@ -115,6 +115,10 @@ TEST_F(TlsSlapd, HandshakeFailuresSayWhy)
         {FAKE_TLS, certs.expired_cert, ca_only, "localhost", "certificate verify failed (certificate has expired)"},
         {FAKE_TLS, certs.other_cert, ca_only, "localhost", "certificate does not match host localhost"},
         {FAKE_TLS, certs.self_signed_cert, never, "localhost", ""},
+        // Addresses as the connection reads them match the certificate's addresses.
+        {FAKE_TLS, certs.server_cert, ca_only, "127.1", ""},
+        {FAKE_TLS, certs.server_cert, ca_only, "[::1%1]", ""},
+        {FAKE_TLS, certs.server_cert, ca_only, "localhost.", ""},  // the same name, absolute
         {FAKE_SILENT, "", ca_only, "127.0.0.1", "peer did not answer the TLS handshake within 1 s"},
         {FAKE_PLAIN, "", ca_only, "127.0.0.1", "peer is not speaking TLS (wrong version number)"},
     };
