@@ -61,6 +61,7 @@ std::vector<chan_address> by_name_within(const std::string &text, const addrinfo
         return std::string(reinterpret_cast<const char *>(entries.data()),
                            entries.size() * sizeof(chan_address));
     };
+    // Nothing found leaves the list empty (and without memory to copy to).
     if (child_run(timeout_ms, look_up, &bytes) && bytes.size() >= sizeof(chan_address)) {
         found.resize(bytes.size() / sizeof(chan_address));
         memcpy(static_cast<void *>(found.data()), bytes.data(),

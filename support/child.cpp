@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,8 +63,14 @@ int child_run(int timeout_ms, const std::function<std::string()> &work, std::str
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return 0;
+    const pid_t parent = getpid();
     pid_t child = fork();
     if (child == 0) {
+        // A parent killed before the deadline cannot kill the child: it goes
+        // with its parent, so that a look-up that hangs does not keep the
+        // host's pipes (and the directory's connection) open for ever.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
+            _exit(1);
         close(fds[0]);
         bool sent = false;
         try {

@@ -11,10 +11,11 @@
 // Returns 1 when the child handed them all over and ended within timeout_ms
 // milliseconds; 0 when the time ran out, the child failed (work threw, or
 // the process died), or no child could be made: *out is then empty. The
-// child is reaped before the return, killed first when late. It runs work
-// and leaves at once: no exit handlers, and the parent's buffered output is
-// not written a second time. A null out returns 0, as does a timeout_ms
-// of 0 or less (the child gets no time).
+// child is reaped before the return, killed first when late, and dies with
+// the calling process should that end first. It runs work and leaves at
+// once: no exit handlers, and the parent's buffered output is not written a
+// second time. A null out returns 0, as does a timeout_ms of 0 or less (the
+// child gets no time).
 int child_run(int timeout_ms, const std::function<std::string()> &work, std::string *out);
 
 #endif

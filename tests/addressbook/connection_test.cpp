@@ -9,6 +9,7 @@
 #include "book_testing.h"
 #include "common/certificates.h"
 #include "common/fake_dns.h"
+#include "common/loopback.h"
 #include "common/private_resolver.h"
 
 namespace {
@@ -216,6 +217,38 @@ TEST_F(Connections, ServersFromDnsSrv)
     }
     EXPECT_EQ(replies,
               SERVED + "--\n" + startup_failure("srv:none.test:389", "no SRV records for _ldap._tcp.none.test"));
+}
+
+// A host that kills the service during a name look-up that hangs (a
+// truncated answer sends the resolver to a TCP server that never answers)
+// sees its output end at once: the look-up does not outlive the service.
+TEST(HostLookUp, EndsWithTheKilledService)
+{
+    FakeDns dns("127.0.0.162");
+    std::string truncated = dns_reply("hang.test", 1, 0, "");
+    truncated[2] |= 0x02;
+    dns.serve(truncated);
+    ASSERT_TRUE(dns.running()) << "cannot serve DNS (root needed)";
+    std::string result = run_with_resolver("nameserver 127.0.0.162\n", "", [] {
+        int port = 53, tcp = loopback_listen("127.0.0.162", &port);
+        TempDir dir;
+        dir.write("extern_book.ini", "host hang.test\nport 389\nconnect_timeout 30\n");
+        ChildProcess book({EXTERN_BOOK_BIN}, dir.path());
+        const std::string pid = std::to_string(book.pid());
+        std::string looking_up;  // the pid of the look-up's child
+        for (int i = 0; i < 100 && looking_up.empty(); i++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::ifstream("/proc/" + pid + "/task/" + pid + "/children") >> looking_up;
+        }
+        kill(book.pid(), SIGKILL);
+        book.wait();
+        auto start = Clock::now();
+        book.read_all(2000);
+        std::string ended = looking_up.empty() ? "no look-up" : seconds_since(start) < 1 ? "ended" : "held open";
+        close(tcp);
+        return ended;
+    });
+    EXPECT_EQ(result, "ended");
 }
 
 // A replicated pair sharing one port on 127.0.0.1 and 127.0.0.2: an entry

@@ -1,5 +1,6 @@
 #include "common/process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -126,4 +127,14 @@ long process_status_kb(pid_t pid, const std::string &field)
     while (status >> key && key != field + ":") status.ignore(1 << 20, '\n');
     status >> value;
     return value;
+}
+
+int process_open_fds(pid_t pid)
+{
+    DIR *fds = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    int count = -1;
+    if (fds)
+        for (count = 0; dirent *entry = readdir(fds);) count += entry->d_name[0] != '.';
+    if (fds) closedir(fds);
+    return count;
 }

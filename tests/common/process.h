@@ -45,3 +45,5 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::strin
 // A figure in kB from /proc/PID/status ("VmHWM" the peak resident memory,
 // "VmRSS" the current); -1 when it cannot be read.
 long process_status_kb(pid_t pid, const std::string &field);
+// The descriptors the process pid holds open; -1 when they cannot be listed.
+int process_open_fds(pid_t pid);
