@@ -3,7 +3,6 @@
 #include <climits>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
@@ -29,28 +28,17 @@ void append_value(std::string *reply, const char *name, const char *value)
     *reply += '\n';
 }
 
-// The lines of the entry, in the order of its attributes. An attribute
-// whose type came before (ignoring case) shows the values of the first one.
+// The lines of the entry, in the order of its attributes, each attribute
+// with its own values: a type the directory returns twice (slapd does, for
+// an entry loaded with a type under two of its names) shows both.
 void append_user_info(std::string *reply, const book_field_map *map, lresult *entry)
 {
-    struct shown {
-        const char *type;
-        lresult *values;
-    };
-    std::vector<shown> mapped;
-    mapped.reserve(16);
     lresult *values = nullptr;
     char *type;
     for (int i = 0; (type = ldap_attribute_at(entry, i, &values)) != nullptr; i++) {
         int field = book_field_of(map, type);
         if (field < 0)
             continue;
-        for (const shown &before : mapped)
-            if (s_stricmp(before.type, type) == 0) {
-                values = before.values;
-                break;
-            }
-        mapped.push_back({type, values});
         char *value;
         for (int v = 0; (value = ldap_value_at(values, v)) != nullptr; v++)
             append_value(reply, display_data[field].name, value);

@@ -322,11 +322,11 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
         ends_with(book.ask("GET cn!3Da"), error + "-failure 'cn!3Da' Failed {No Such Object - " + shown + "}.\n"));
     EXPECT_TRUE(ends_with(book.ask(ALL), "cn!3Da" + located(1)));
     EXPECT_TRUE(ends_with(book.ask(ALL), TWO_FOUND));
-    // Values keep all but their line ends; a type seen before shows the
-    // first one's values again. GET names the attributes it wants, and
-    // pages not.
+    // Values keep all but their line ends; a type seen before shows its
+    // own values. GET names the attributes it wants, and pages not.
     const std::string mail = "email=\nemail=x  +success 99 located. -failure\x01\x7f\nemail=b@x\n";
-    EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "\n" + mail + "name=c\n" + mail + "+success 'cn!3Da' located.\n"));
+    EXPECT_TRUE(
+        ends_with(book.ask("GET cn!3Da"), "\n" + mail + "name=c\nemail=again\n+success 'cn!3Da' located.\n"));
     EXPECT_TRUE(ends_with(fake.requests().back(), hex_bytes("30 0a 04 02") + "cn" + hex_bytes("04 04") + "mail"));
 }
 

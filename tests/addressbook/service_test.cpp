@@ -87,8 +87,9 @@ TEST_F(Service, Conversation)
         {"SEARCH AND 1-0 surname=Smith", SMITH + located(1)},
         {"SEARCH AND 1-0 surname=Feed", LINE_FEED + located(1)},
         {"SEARCH AND 1-0 surname=M\xC3\xBCller", "cn!3DJ!C3!BCrgen!20M!C3!BCller" + PEOPLE + located(1)},
+        // The second sn the directory returns shows its own value.
         {"GET " + SMITH, "fullname=Smith, Jo\nsurname=Smith\nemail=jo.smith@example.com\n"
-                         "title=Clerk\n+success '" +
+                         "title=Clerk\nsurname=Smythe\n+success '" +
                              SMITH + "' located.\n"},
         // An empty value is shown like any other.
         {"GET " + LINE_FEED + " and ignored words",
