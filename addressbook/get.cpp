@@ -9,22 +9,17 @@
 
 namespace {
 
-// "name=value" on one line, appended to reply. A value holding line breaks
-// would end its reply line early and could pass for a status line: each
-// carriage return and line feed is sent as a blank.
-void append_value(std::string *reply, const char *name, const char *value)
+// "name=value" on one line, appended to reply, for the length octets of
+// value. A value holding line breaks would end its reply line early and
+// could pass for a status line: each carriage return and line feed is sent
+// as a blank, and so is a NUL, which would end the line of a host reading
+// text (the rest of the value would be lost).
+void append_value(std::string *reply, const char *name, const char *value, size_t length)
 {
     reply->append(name);
     *reply += '=';
-    while (*value) {
-        size_t run = strcspn(value, "\r\n");
-        reply->append(value, run);
-        value += run;
-        if (*value) {
-            *reply += ' ';
-            value++;
-        }
-    }
+    for (const char *end = value + length; value < end; value++)
+        *reply += *value == '\r' || *value == '\n' || *value == '\0' ? ' ' : *value;
     *reply += '\n';
 }
 
@@ -40,8 +35,12 @@ void append_user_info(std::string *reply, const book_field_map *map, lresult *en
         if (field < 0)
             continue;
         char *value;
-        for (int v = 0; (value = ldap_value_at(values, v)) != nullptr; v++)
-            append_value(reply, display_data[field].name, value);
+        for (int v = 0; (value = ldap_value_at(values, v)) != nullptr; v++) {
+            // The octets, NULs included; the size counts a terminator, and
+            // none at all for an empty value.
+            int size = lresult_get_size(values, v);
+            append_value(reply, display_data[field].name, value, size > 0 ? size - 1 : 0);
+        }
     }
 }
 

@@ -91,9 +91,9 @@ TEST_F(Service, Conversation)
         {"GET " + SMITH, "fullname=Smith, Jo\nsurname=Smith\nemail=jo.smith@example.com\n"
                          "title=Clerk\nsurname=Smythe\n+success '" +
                              SMITH + "' located.\n"},
-        // An empty value is shown like any other.
+        // An empty value is shown like any other; a NUL as a blank.
         {"GET " + LINE_FEED + " and ignored words",
-         "fullname=Line Feed\nsurname=Feed\ntitle=Odd\nemail=\nemail=line@example.com\n"
+         "fullname=Line Feed\nsurname=Feed\ntitle=Od d\nemail=\nemail=line@example.com\n"
          "email=feed@example.org\n+success '" +
              LINE_FEED + "' located.\n"},
         // Every value, in the directory's order; mail under its first field only.
