@@ -54,6 +54,18 @@ void print_class(FILE *out, int type)
         fputs(" STRUCTURED", out);
 }
 
+// The octets as they show in a trace: a printable one as it is, any other
+// as <its value>, so that no text of a peer writes lines or controls.
+void print_octets(FILE *out, const unsigned char *octets, int count)
+{
+    for (int i = 0; i < count; i++) {
+        if (isprint(octets[i]))
+            fputc(octets[i], out);
+        else
+            fprintf(out, "<%d>", static_cast<signed char>(octets[i]));
+    }
+}
+
 void print_type_name(FILE *out, const lresult_node *node, bool masked)
 {
     const char *name = nullptr;
@@ -103,9 +115,14 @@ void print_type_name(FILE *out, const lresult_node *node, bool masked)
         fprintf(out, " (%d)", *static_cast<const int *>(node->value));
     else if (text && masked)
         fprintf(out, " (%s)", MASK);
-    else if (text)
-        fprintf(out, " (%.*s)", node->size,
-                node->value ? static_cast<const char *>(node->value) : "NULL");
+    else if (text) {
+        // Up to the first zero octet, as a text reads; an empty one has none.
+        const auto *value = static_cast<const char *>(node->value);
+        size_t length = value ? strnlen(value, static_cast<size_t>(node->size)) : 0;
+        fputs(" (", out);
+        print_octets(out, reinterpret_cast<const unsigned char *>(value), static_cast<int>(length));
+        fputc(')', out);
+    }
 }
 
 void print_data(FILE *out, const std::string &prefix, const lresult_node *node, bool masked)
@@ -114,13 +131,7 @@ void print_data(FILE *out, const std::string &prefix, const lresult_node *node, 
     if (masked) {
         fputs(MASK, out);
     } else {
-        const auto *octets = static_cast<const unsigned char *>(node->value);
-        for (int i = 0; i < node->size; i++) {
-            if (isprint(octets[i]))
-                fputc(octets[i], out);
-            else
-                fprintf(out, "<%d>", static_cast<signed char>(octets[i]));
-        }
+        print_octets(out, static_cast<const unsigned char *>(node->value), node->size);
     }
     fputc('\n', out);
 }

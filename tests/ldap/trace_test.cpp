@@ -77,4 +77,9 @@ TEST(Trace, PrintingAndMaskedCredentials)
     for (const char *secret : {"secret", "pw"}) EXPECT_EQ(std::string::npos, file.find(secret)) << secret;
     EXPECT_NE(std::string::npos, file.find("OCTET_STR (PLAIN)"));
     EXPECT_NE(std::string::npos, file.find("OCTET_STR (********)"));
+
+    // The directory's texts cannot write lines or terminal controls of their
+    // own: a diagnostic "x\n ID: 7\x1b" shows as escaped octets.
+    file = trace_one("30 15 02 01 01 61 10 0a 01 00 04 00 04 09 78 0a 20 49 44 3a 20 37 1b");
+    EXPECT_NE(std::string::npos, file.find("OCTET_STR (x<10> ID: 7<27>)\n")) << file;
 }
