@@ -18,8 +18,17 @@ void append_value(std::string *reply, const char *name, const char *value, size_
 {
     reply->append(name);
     *reply += '=';
-    for (const char *end = value + length; value < end; value++)
-        *reply += *value == '\r' || *value == '\n' || *value == '\0' ? ' ' : *value;
+    for (const char *end = value + length; value < end;) {
+        const char *run = value;
+        while (run < end && *run != '\r' && *run != '\n' && *run != '\0')
+            run++;
+        reply->append(value, size_t(run - value));
+        if (run < end) {
+            *reply += ' ';
+            run++;
+        }
+        value = run;
+    }
     *reply += '\n';
 }
 
