@@ -22,12 +22,17 @@ const display_field *field_named(const std::string &name)
 }
 
 // "(attribute=value)" with the characters that would end or add filter terms
-// escaped; '*' stays a wildcard.
+// escaped; '*' stays a wildcard. A value of blanks alone has them escaped
+// too: the filter reader drops a value's trailing blanks, and a lone blank
+// left would read as a presence test, matching every entry.
 std::string filter_term(const char *attribute, const std::string &value)
 {
+    bool blanks_only = !value.empty() && value.find_first_not_of(" \t") == std::string::npos;
     std::string term = std::string("(") + attribute + "=";
     for (char c : value) {
-        if (c == '(')
+        if (blanks_only)
+            term += c == ' ' ? "\\20" : "\\09";
+        else if (c == '(')
             term += "\\28";
         else if (c == ')')
             term += "\\29";

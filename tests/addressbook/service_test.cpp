@@ -107,6 +107,8 @@ TEST_F(Service, Conversation)
          "Error: LDAP: Search {" + no_object + "}\n-failure '" + missing + "' Failed {" + no_object + "}.\n"},
         // Values cannot add filter terms, and match their characters literally.
         {"SEARCH AND 1-0 fullname=x)(userPassword=*", NONE},
+        {"SEARCH AND 1-0 surname= ", NONE},  // blanks alone: no presence test
+        {"SEARCH AND 1-0 title= \t ", NONE},
         {"SEARCH AND 1-0 fullname=Odd (Name)", odd + located(1)},
         {"SEARCH AND 1-0 title=back\\slash", odd + located(1)},
         {"SEARCH AND 1-0 fullname=" + std::string(506, 'v'), NONE},
