@@ -226,8 +226,9 @@ TEST_F(Service, Sessions)
         {"", long_line + "QUIT\n", NOT_VALID + LIST + NOT_VALID + NOT_VALID + BYE},
         {"field fullname STRING cn true\n",
          "SEARCH\nSEARCH \nSEARCH AND\nSEARCH AND \nSEARCH AND 1-10\n"
-         "SEARCH AND 5 cn=x\nSEARCH AND\t1-0 cn=x\nGET\nget\nSEARCH AND 1 fullname=a-b fullname=*\n",
-         repeated(NO_RESULT, 10)},
+         "SEARCH AND 5 cn=x\nSEARCH AND\t1-0 cn=x\nGET\nget\nSEARCH AND 1 fullname=a-b fullname=*\n"
+         "SEARCH  AND 1-0 fullname=*\n",
+         repeated(NO_RESULT, 11)},
         {"", "quit extra\nCOMMANDS\n", BYE},
         {"", "COMMANDS", LIST},  // a last line without line feed
         {"", "", ""},
