@@ -22,16 +22,18 @@ const display_field *field_named(const std::string &name)
 }
 
 // "(attribute=value)" with the characters that would end or add filter terms
-// escaped; '*' stays a wildcard. Stars alone are one: "**" would send an
-// empty substring, which matches nothing. A value of blanks alone has them
-// escaped too: the filter reader drops a value's trailing blanks, and a lone
-// blank left would read as a presence test, matching every entry.
+// escaped; '*' stays a wildcard. The filter reader drops a value's trailing
+// blanks: stars alone before them are one star ("**" would send an empty
+// substring, which matches nothing), and a value of blanks alone has them
+// escaped (a lone blank left would read as a presence test, matching every
+// entry).
 std::string filter_term(const char *attribute, const std::string &value)
 {
     std::string term = std::string("(") + attribute + "=";
-    if (!value.empty() && value.find_first_not_of('*') == std::string::npos)
+    size_t last = value.find_last_not_of(" \t");
+    bool blanks_only = !value.empty() && last == std::string::npos;
+    if (!blanks_only && value.find_first_not_of('*') > last)
         return term + "*)";
-    bool blanks_only = !value.empty() && value.find_first_not_of(" \t") == std::string::npos;
     for (char c : value) {
         if (blanks_only)
             term += c == ' ' ? "\\20" : "\\09";

@@ -110,6 +110,7 @@ TEST_F(Service, Conversation)
         {"SEARCH AND 1-0 surname= ", NONE},  // blanks alone: no presence test
         {"SEARCH AND 1-0 title= \t ", NONE},
         {"SEARCH AND 1-0 title=**", matches("(title=*)")},  // wildcards alone: any value
+        {"SEARCH AND 1-0 title=** ", matches("(title=*)")},
         {"SEARCH AND 1-0 fullname=Odd (Name)", odd + located(1)},
         {"SEARCH AND 1-0 title=back\\slash", odd + located(1)},
         {"SEARCH AND 1-0 fullname=" + std::string(506, 'v'), NONE},
