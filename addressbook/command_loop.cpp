@@ -72,7 +72,13 @@ namespace {
 void command_search(FILE *out, char *args)
 {
     char *range = args ? cut_at_blank(args) : nullptr;
-    char *dash = range ? strchr(range, '-') : nullptr;
+    char *dash = nullptr;
+    if (range) {
+        // The range's own dash, not one in a condition after it.
+        size_t length = strspn(range, " ");
+        length += strcspn(range + length, " ");
+        dash = static_cast<char *>(memchr(range, '-', length));
+    }
     if (!dash) {
         fputs(NO_RESULT, out);
         return;

@@ -246,9 +246,11 @@ int ini_set(char (*settings)[INI_SIZE], int *capacity, char *key, char *value)
 {
     strlwr(key);
     if (strcmp(key, "field") == 0) {
-        if (ini_get_field(value, capacity))
-            return 1;
-        return malformed("field", value);
+        // The line as read, for the failure line: ini_get_field cuts it up.
+        char *as_read = strdup(value);
+        int loaded = ini_get_field(value, capacity) || malformed("field", as_read ? as_read : value);
+        free(as_read);
+        return loaded;
     }
     if (strcmp(key, "scope") == 0) {
         int scope = 0;

@@ -22,12 +22,22 @@ const display_field *field_named(const std::string &name)
 }
 
 // "(attribute=value)" with the characters that would end or add filter terms
-// escaped; '*' stays a wildcard.
+// escaped; '*' stays a wildcard. The filter reader drops a value's trailing
+// blanks: stars alone before them are one star ("**" would send an empty
+// substring, which matches nothing), and a value of blanks alone has them
+// escaped (a lone blank left would read as a presence test, matching every
+// entry).
 std::string filter_term(const char *attribute, const std::string &value)
 {
     std::string term = std::string("(") + attribute + "=";
+    size_t last = value.find_last_not_of(" \t");
+    bool blanks_only = !value.empty() && last == std::string::npos;
+    if (!blanks_only && value.find_first_not_of('*') > last)
+        return term + "*)";
     for (char c : value) {
-        if (c == '(')
+        if (blanks_only)
+            term += c == ' ' ? "\\20" : "\\09";
+        else if (c == '(')
             term += "\\28";
         else if (c == ')')
             term += "\\29";

@@ -79,6 +79,7 @@ TEST(Config, Loading)
                 long_filter = "search_filter (cn=" + std::string(600, 'a') + ")";
     const std::string refused[] = {
         "field  lonely",
+        "field fullname STRING\tcn",
         "port 99999",
         "port -1",
         "timeout 0",

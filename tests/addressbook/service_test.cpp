@@ -107,6 +107,10 @@ TEST_F(Service, Conversation)
          "Error: LDAP: Search {" + no_object + "}\n-failure '" + missing + "' Failed {" + no_object + "}.\n"},
         // Values cannot add filter terms, and match their characters literally.
         {"SEARCH AND 1-0 fullname=x)(userPassword=*", NONE},
+        {"SEARCH AND 1-0 surname= ", NONE},  // blanks alone: no presence test
+        {"SEARCH AND 1-0 title= \t ", NONE},
+        {"SEARCH AND 1-0 title=**", matches("(title=*)")},  // wildcards alone: any value
+        {"SEARCH AND 1-0 title=** ", matches("(title=*)")},
         {"SEARCH AND 1-0 fullname=Odd (Name)", odd + located(1)},
         {"SEARCH AND 1-0 title=back\\slash", odd + located(1)},
         {"SEARCH AND 1-0 fullname=" + std::string(506, 'v'), NONE},
@@ -223,8 +227,9 @@ TEST_F(Service, Sessions)
         {"", long_line + "QUIT\n", NOT_VALID + LIST + NOT_VALID + NOT_VALID + BYE},
         {"field fullname STRING cn true\n",
          "SEARCH\nSEARCH \nSEARCH AND\nSEARCH AND \nSEARCH AND 1-10\n"
-         "SEARCH AND 5 cn=x\nSEARCH AND\t1-0 cn=x\nGET\nget\n",
-         repeated(NO_RESULT, 9)},
+         "SEARCH AND 5 cn=x\nSEARCH AND\t1-0 cn=x\nGET\nget\nSEARCH AND 1 fullname=a-b fullname=*\n"
+         "SEARCH  AND 1-0 fullname=*\n",
+         repeated(NO_RESULT, 11)},
         {"", "quit extra\nCOMMANDS\n", BYE},
         {"", "COMMANDS", LIST},  // a last line without line feed
         {"", "", ""},
