@@ -94,6 +94,12 @@ int chan_tls_buffered(const chan_rec *chan);
 // made (chan_tls_io.cpp). The BIO owns its buffer; freeing it frees that.
 struct bio_st *chan_tls_bio(int fd);
 
+// After a write given up while the session still held part of a record:
+// the library would send the rest of that record as the first bytes of the
+// next write, so no further write may go; they fail from now on. Nothing
+// without a session.
+void chan_tls_abandon_write(chan_rec *chan);
+
 // Sends a close_notify if the socket takes it at once, frees the session
 // and makes the channel plain again; nothing without a session.
 void chan_tls_end(chan_rec *chan);

@@ -104,8 +104,10 @@ int write_all(chan_rec *chan, const void *bytes, int len, int wait, int64_t dead
                 continue;
             }
             int ready = wait_writable(chan, deadline);
-            if (ready != 1)
+            if (ready != 1) {
+                chan_tls_abandon_write(chan);
                 return ready;
+            }
         } else if (n == 0 || errno != EINTR) {
             if (!chan->error)  // a TLS fault has said what it was
                 chan_set_error(chan, "net_write failed to write data correctly.");

@@ -202,6 +202,12 @@ int chan_tls_buffered(const chan_rec *chan)
     return ready;
 }
 
+void chan_tls_abandon_write(chan_rec *chan)
+{
+    if (chan->tls)
+        SSL_set_shutdown(chan->tls, SSL_get_shutdown(chan->tls) | SSL_SENT_SHUTDOWN);
+}
+
 void chan_tls_end(chan_rec *chan)
 {
     SSL *ssl = chan->tls;

@@ -153,7 +153,10 @@ char *chan_readln_char(chan_rec *chan, int wait);
 
 // TLS (chan_tls_context.cpp, chan_tls_session.cpp, chan_tls_io.cpp). Once
 // chan_tls_start succeeds, every operation above carries application bytes
-// through the session with the same results, texts and time-outs.
+// through the session with the same results, texts and time-outs, except
+// that once a write has given up, later writes fail too ("TLS write failed:
+// protocol is shutdown"): the session may hold part of a record it cannot
+// take back.
 
 // What a client context trusts and presents. Null or empty texts are unset.
 // No CA file and no CA directory: the system's trust store.

@@ -13,6 +13,7 @@
 #include "common/certificates.h"
 #include "common/fake_server.h"
 #include "common/slapd.h"
+#include "support/nlib.h"
 
 namespace {
 
@@ -241,6 +242,26 @@ TEST(TlsFake, ADrippedRecordEndsAReadInOneTimeOut)
     char byte;
     EXPECT_EQ(-2, chan_read_internal(&client, &byte, 1, 1));
     EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(1500));
+}
+
+// A write given up while the peer read nothing leaves part of a record in
+// the session: a later write would send that record's rest in place of its
+// own first bytes and report them sent. It fails instead.
+TEST(TlsFake, AWriteAfterAnAbandonedOneFails)
+{
+    const TestCertificates &certs = test_certificates();
+    FakeServer fake;
+    ASSERT_TRUE(fake.use_tls(certs.server_cert, certs.server_key));
+    fake.read_request().send("xx", 1, 1000);  // reads nothing for a second, then everything
+    fake.start();
+    Context context(settings(certs.ca.c_str()));
+    Client client;
+    ASSERT_EQ(1, client.start(fake.port(), context.tls)) << error_of(&client);
+    ASSERT_TRUE(client.send(bind_request(1, "cn=me", "pw")));
+    const std::string flood(16 << 20, 'a'), next(40000, 'b');
+    EXPECT_EQ(0, chan_write_until(&client, flood.data(), int(flood.size()), monotonic_us() + 300000));
+    EXPECT_FALSE(client.send(next));
+    EXPECT_EQ("TLS write failed: protocol is shutdown", error_of(&client));
 }
 
 }  // namespace
