@@ -93,7 +93,10 @@ int try_servers(const char *value)
 int book_connect()
 {
     int bound = try_servers(ini[INI_HOST]) == 0;
-    if (!bound && ini[INI_HOST2][0]) {
+    // A "host2" of separators alone names no server: it is not one empty
+    // host to try, which would only replace the failure of "host".
+    const char *host2 = ini[INI_HOST2];
+    if (!bound && host2[strspn(host2, BOOK_SERVER_SEPARATORS)]) {
         dmsg("cannot use %s (%s), trying %s", ini[INI_HOST], book_error(), ini[INI_HOST2]);
         bound = try_servers(ini[INI_HOST2]) == 0;
     }

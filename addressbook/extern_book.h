@@ -95,7 +95,8 @@ chan_tls *book_tls_context();
 // or "srv:DOMAIN" (the servers come from the domain's DNS SRV records).
 enum { BOOK_SERVER_PLAIN, BOOK_SERVER_LDAP, BOOK_SERVER_LDAPS, BOOK_SERVER_SRV };
 
-#define BOOK_LDAPS_PORT 636  // port of an ldaps:// URL that names none
+#define BOOK_LDAPS_PORT 636            // port of an ldaps:// URL that names none
+#define BOOK_SERVER_SEPARATORS " \t,"  // what stands between the entries of a setting
 
 struct book_server {
     int kind;          // BOOK_SERVER_*

@@ -26,7 +26,7 @@
 
 namespace {
 
-const char SEPARATORS[] = " \t,";
+const char SEPARATORS[] = BOOK_SERVER_SEPARATORS;
 
 // A port of 1 to 65535 written in decimal digits only.
 bool read_port(const std::string &text, int *port)

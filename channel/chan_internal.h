@@ -38,6 +38,9 @@ struct chan_address {
 // alike, in the resolver's order, within timeout_ms when it is positive.
 // Empty when nothing is found in time; null reads as an empty text.
 std::vector<chan_address> chan_resolve(const char *host, int port, int timeout_ms);
+// Lower-cases the host text in place, but for a "%zone": that names an
+// interface, whose name keeps its case. Null is ignored.
+void chan_lower_host(char *host);
 
 // Makes fd the channel's descriptor. Descriptors that 16 bits cannot hold
 // are closed and refused (0, errno EMFILE). Address texts of an earlier

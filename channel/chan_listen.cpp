@@ -72,7 +72,7 @@ int chan_bind(chan_rec *chan, const char *addr, int port, int backlog)
         chan_set_error(chan, "Could not open net -- no Port");
         return 0;
     }
-    s_strlwr(name);
+    chan_lower_host(name);
     return oom_guard([&] { return bind_listening(chan, name, port, backlog); },
                      [&] {
                          chan_close(chan);
@@ -93,7 +93,7 @@ int chan_bind_local(chan_rec *chan, char *addr, int port)
         chan_set_error(chan, "Local Bind Failed -- no Port");
         return 0;
     }
-    s_strlwr(addr);
+    chan_lower_host(addr);
     chan_address local;
     int found =
         oom_guard([&] { return first_address(addr, port, &local) ? 1 : 0; }, [] { return -1; });

@@ -75,7 +75,7 @@ int chan_open(chan_rec *chan, const char *host, int port, int timeout)
     }
     char name[512];
     lprintf(name, 511, "%s", host);
-    s_strlwr(name);
+    chan_lower_host(name);
     return oom_guard(
         [&] {
             // The name's look-up and the connection share the time-out.

@@ -99,4 +99,14 @@ std::vector<chan_address> chan_resolve(const char *host, int port, int timeout_m
     return by_name_within(text, hints, port, timeout_ms);
 }
 
+void chan_lower_host(char *host)
+{
+    char *zone = host ? strchr(host, '%') : nullptr;
+    if (zone)
+        *zone = 0;
+    s_strlwr(host);
+    if (zone)
+        *zone = '%';
+}
+
 int check_string_digit(const char *text) { return !s_has_letter(text); }

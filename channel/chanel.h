@@ -46,7 +46,8 @@ extern FILE *socket_record;
 // the name's look-up included (it is then made in a child process, which
 // is killed when the time is up); each address gets an equal share of the
 // time left. The host text, cut to
-// 510 characters and lower-cased, becomes remoteip.
+// 510 characters and lower-cased (but for a "%zone", an interface's name),
+// becomes remoteip.
 // chan_close (and chan_clear) of a TLS channel sends a close_notify if the
 // socket takes it at once, then frees the session.
 //
@@ -130,7 +131,7 @@ int chan_read(chan_rec *chan, void *out, int len, int wait);
 // with the text set; out of memory: "Out of Memory".
 int chan_bind(chan_rec *chan, const char *addr, int port, int backlog);
 // Binds the open socket to a local address before it connects; addr is
-// lower-cased in place. 1, or 0 with the text set.
+// lower-cased in place (but for a "%zone"). 1, or 0 with the text set.
 int chan_bind_local(chan_rec *chan, char *addr, int port);
 // Takes the next connection (waiting for it on a blocking socket) as a new
 // channel, which the caller owns (chan_clear, then free); null with the listening channel's

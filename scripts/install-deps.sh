@@ -3,7 +3,7 @@
 # when they are missing. Needs root (or sudo) only when something is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libbenchmark-dev libssl-dev openssl slapd ldap-utils)
+packages=(cmake ninja-build g++ clang libgtest-dev libbenchmark-dev libssl-dev openssl slapd ldap-utils iproute2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

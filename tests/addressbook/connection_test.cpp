@@ -180,6 +180,10 @@ TEST_F(Connections, TlsFailuresNeverSendTheBind)
 TEST_F(Connections, RefusedPasswordEndsItsList)
 {
     const std::string first = "127.0.0.1:" + std::to_string(slapd->port());
+    const std::string refused = "Error: LDAP: Connect {Invalid Credentials - (NULL)}\n";
+    // A "host2" of separators alone names no server, so none is tried.
+    EXPECT_EQ(run_book(config(FIELDS + "manager_pass wrong\nhost " + first + "\nhost2 ,\n"), "").out,
+              refused + startup_failure(first, "Invalid Credentials - (NULL)"));
     for (bool second_host : {false, true}) {
         FakeServer fake;
         bind_ok(fake);
@@ -187,7 +191,6 @@ TEST_F(Connections, RefusedPasswordEndsItsList)
         std::string next = "127.0.0.1:" + std::to_string(fake.port());
         std::string hosts = second_host ? "host " + first + "\nhost2 " + next : "host " + first + " " + next;
         ProcessResult r = run_book(config(FIELDS + "manager_pass wrong\n" + hosts + "\n"), "");
-        std::string refused = "Error: LDAP: Connect {Invalid Credentials - (NULL)}\n";
         EXPECT_EQ(r.out,
                   second_host ? refused + GREETING : refused + startup_failure(first, "Invalid Credentials - (NULL)"));
         EXPECT_EQ(fake.requests().size(), second_host ? 2u : 0u);  // the bind, the schema's root DSE

@@ -2,6 +2,7 @@
 // exact and line reads, the connection log; IPv6 and names of several
 // addresses.
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -152,6 +153,21 @@ TEST(ChanOpen, Ipv6AddressesAndTexts)
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(outcome(&chan, chan_open(&chan, "::1", port, 1)), "0 Connection to Socket Failed.");
     EXPECT_LT(elapsed_ms(start), 1500);
+}
+
+// A zone names an interface, whose name keeps its case: a link-local
+// address on the loopback interface of a private network, renamed "Lo".
+TEST(ChanOpen, ZoneKeepsItsCase)
+{
+    std::string result = run_with_resolver("", "", [] {
+        if (unshare(CLONE_NEWNET) != 0 ||
+            system("ip link set lo name Lo && ip link set Lo up && ip addr add fe80::1/64 dev Lo nodad") != 0)
+            return std::string("no private network");
+        Listener listener("fe80::1%Lo");
+        Chan chan;
+        return outcome(&chan, chan_open(&chan, "fe80::1%Lo", listener.port, 2));
+    });
+    EXPECT_EQ(result, "1 ");
 }
 
 // A name whose first address (::1) refuses or stays silent: the next one
