@@ -167,6 +167,8 @@ TEST(ChanOpen, ZoneKeepsItsCase)
         Chan chan;
         return outcome(&chan, chan_open(&chan, "fe80::1%Lo", listener.port, 2));
     });
+    if (result == "no private network")
+        GTEST_SKIP() << "no private network namespace here (needs CAP_SYS_ADMIN and ip)";
     EXPECT_EQ(result, "1 ");
 }
 
