@@ -68,6 +68,14 @@ void ldap_set_tls(ldap_handle *ldap, chan_tls *tls, int mode)
 
 namespace {
 
+// The result code of reply when it answers the request with a reply of
+// kind `answer`; -1 for anything else, an unsolicited notification (ID 0)
+// included, whatever code it holds.
+int answer_code(lresult *reply, int answer)
+{
+    return reply->application == answer && reply->id != 0 ? lresult_get_int(reply, 0) : -1;
+}
+
 // Sends request and waits for the reply to it within one read time-out,
 // however its octets arrive and whatever else the server sends meanwhile.
 // The reply (or a notice of disconnection) is the caller's; null when none
@@ -109,7 +117,7 @@ int start_tls(ldap_handle *ldap, int seconds)
                                    "LDAP server failed to answer 'StartTLS' {NULL}");
     if (!reply)
         return 0;
-    int code = reply->application == LDAP_EXTENDED_RESPONSE ? lresult_get_int(reply, 0) : -1;
+    int code = answer_code(reply, LDAP_EXTENDED_RESPONSE);
     if (code != 0) {
         ldap_log(ldap, "StartTLS", reply);
         std::string why = std::string("StartTLS refused by the server: ") +
@@ -170,8 +178,10 @@ int ldap_connect(ldap_handle *ldap, const char *dn, const char *password)
                                    "LDAP server failed to return back 'BIND_RESPONSE' {NULL}");
     if (!reply)
         return -1;
-    int code = reply->application == LDAP_BIND_RESPONSE ? lresult_get_int(reply, 0) : -1;
+    int code = answer_code(reply, LDAP_BIND_RESPONSE);
     ldap_log(ldap, "Connect", reply);
+    if (code == -1 && ldap_error(ldap) == 0)
+        ldap_log(ldap, "LDAP server answered 'LDAP_BIND_REQUEST' with something else", nullptr);
     ldap_free_message(reply);
     return code;
 }

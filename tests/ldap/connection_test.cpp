@@ -40,9 +40,11 @@ TEST_F(ConnectionFake, RefusalTextAndExchangeErrors)
             return ldap_result_bytes(tag, id, code, "m") + ldap_result_bytes(0x61, id + 1, 0);
         };
     };
-    // A refusal, a hang-up instead of a reply, a reply of another kind.
+    // A refusal, a hang-up instead of a reply, a reply of another kind, a
+    // success under message ID 0 (no answer to any request).
     fake.read_request().reply(reply(0x61, 49)).next_connection().read_request();
     fake.next_connection().read_request().reply(reply(0x65, 2));
+    fake.next_connection().read_request().send(ldap_result_bytes(0x61, 0, 0));
     fake.start();
     ldap_setup(&h, fake.host(), fake.port());
     EXPECT_EQ(49, ldap_connect(&h, "cn=x", "y"));
@@ -50,6 +52,8 @@ TEST_F(ConnectionFake, RefusalTextAndExchangeErrors)
     EXPECT_EQ(-1, ldap_error(&h));
     EXPECT_EQ(-1, ldap_connect(&h, "cn=x", "y"));
     EXPECT_EQ(2, ldap_error(&h));
+    EXPECT_EQ(-1, ldap_connect(&h, "cn=x", "y"));
+    EXPECT_EQ(-1, ldap_error(&h));
     EXPECT_EQ((std::vector<std::string>{"LDAP: Connect {Invalid Credentials - m}",
                                         "LDAP: Connect {Error - Connection Closed by LDAP server}",
                                         "LDAP: Connect {Protocol Error - m}"}),
