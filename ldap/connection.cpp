@@ -179,9 +179,7 @@ int ldap_connect(ldap_handle *ldap, const char *dn, const char *password)
     if (!reply)
         return -1;
     int code = answer_code(reply, LDAP_BIND_RESPONSE);
-    ldap_log(ldap, "Connect", reply);
-    if (code == -1 && ldap_error(ldap) == 0)
-        ldap_log(ldap, "LDAP server answered 'LDAP_BIND_REQUEST' with something else", nullptr);
+    ldap_log_answer(ldap, "Connect", reply, code);
     ldap_free_message(reply);
     return code;
 }

@@ -175,6 +175,17 @@ void ldap_log(ldap_handle *ldap, const char *text, lresult *result)
     ldap_emsg(ldap, "%s {%s}", text, ldap->error_text);
 }
 
+int ldap_log_answer(ldap_handle *ldap, const char *text, lresult *reply, int code)
+{
+    ldap_log(ldap, text, reply);
+    if (code == -1 && ldap->error_code == 0) {
+        char line[256];
+        lprintf(line, sizeof line, "%s - not an answer to the request", text);
+        ldap_log(ldap, line, nullptr);
+    }
+    return code;
+}
+
 void ldap_clear_referrals(ldap_handle *ldap)
 {
     static_clear_dealloc(&ldap->referrals);

@@ -87,6 +87,12 @@ void ldap_release_channel(ldap_handle *ldap);
 // Records text (copied; null for none) and code as the handle's outcome.
 void ldap_set_error(ldap_handle *ldap, const char *text, int code);
 
+// Records reply as ldap_log does under text, for an operation whose result
+// is code (-1: reply is no answer to it, such as a reply of another kind);
+// such a reply that reads as a success is recorded as a failure instead.
+// Returns code.
+int ldap_log_answer(ldap_handle *ldap, const char *text, lresult *reply, int code);
+
 // Empties the handle's referral list, releasing its texts.
 void ldap_clear_referrals(ldap_handle *ldap);
 

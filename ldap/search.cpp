@@ -95,13 +95,13 @@ int ldap_search_request(ldap_handle *ldap, const ldap_request *search, static_li
         ldap_log(ldap, "LDAP server failed to return back 'LDAP_SEARCH_RESPONCE' {NULL}", nullptr);
         return -1;
     }
-    ldap_log(ldap, "Search", message);
     int code = -1;
     if (message->application == LDAP_SEARCH_DONE && message->id == msgid) {
         code = lresult_get_int(message, 0);
         if (code == 10)
             ldap_gather_referrals(ldap, message, 3, 0);
     }
+    ldap_log_answer(ldap, "Search", message, code);
     ldap_free_message(message);
     if (code >= 0 && done_controls)
         *done_controls = received;

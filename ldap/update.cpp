@@ -47,13 +47,13 @@ int request_reply(ldap_handle *ldap, const ldap_request *request, bool complete)
         ldap_log(ldap, kind->no_reply, nullptr);
         return -1;
     }
-    ldap_log(ldap, kind->text, reply);
     int code = -1;
     if (reply->application == kind->reply && reply->id == msgid) {
         code = lresult_get_int(reply, 0);
         if (code == 10)
             ldap_gather_referrals(ldap, reply, 3, 0);
     }
+    ldap_log_answer(ldap, kind->text, reply, code);
     ldap_free_message(reply);
     return code;
 }

@@ -153,3 +153,16 @@ TEST_F(SearchFake, TimeLimitBoundsADrippingServer)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     EXPECT_TRUE(results.dns().empty());
 }
+
+TEST_F(SearchFake, AnIntermediateResponseEndsItAsAFailure)
+{
+    // Never asked for, it holds no result code: the search fails, and the
+    // handle records a failure, not the success a code of 0 would read as.
+    fake.read_request().reply([](const std::string &req) {
+        int id = ber_message_id(req);
+        return ldap_entry_bytes(id, "cn=a", "cn", "a") + ldap_message(id, ber_element(0x79, ber_element(0x80, "1.2.3")));
+    });
+    start(true);
+    EXPECT_EQ(-1, search());
+    EXPECT_EQ(-1, ldap_error(&h));
+}
