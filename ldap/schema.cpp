@@ -216,19 +216,31 @@ int read_failed(ldap_schema *schema, int code, const char *what, ldap_handle *ld
     return code ? code : -1;
 }
 
+// Keeps the first entry of a search in *context (an lresult *), frees the rest.
+int keep_first(void *context, lresult *entry)
+{
+    auto **first = static_cast<lresult **>(context);
+    if (*first)
+        return 0;
+    *first = entry;
+    return 1;
+}
+
 // A base-scope search for one attribute of one entry; each value goes to
-// take. The search's result code, or -1 when no value came.
+// take. Only the first entry is kept: a directory that answers with more
+// costs no more memory. The search's result code, or -1 when no value came.
 template <class Take>
 int read_values(ldap_handle *ldap, const char *base, const char *filter, const char *attribute,
                 int time_limit, Take take)
 {
-    static_list results;
-    int code = ldap_search(ldap, base, 0, 0, 0, time_limit, 0, filter, attribute, &results);
-    char **values = code == 0 ? ldap_get_values(ldap_first_entry(&results), attribute) : nullptr;
+    lresult *first = nullptr;
+    int code = ldap_search_each(ldap, base, 0, 0, 0, time_limit, 0, filter, attribute, keep_first,
+                                &first);
+    char **values = code == 0 ? ldap_get_values(first, attribute) : nullptr;
     int count = 0;
     for (; values && values[count]; count++)
         take(values[count]);
-    ldap_clear_result_list(&results);
+    ldap_free_message(first);
     return code ? code : count ? 0 : -1;
 }
 

@@ -354,4 +354,18 @@ TEST(ScriptedDirectory, FloodsStayInBoundedMemory)
 #ifndef __SANITIZE_ADDRESS__  // its allocator holds on to freed blocks
     EXPECT_LT(process_status_kb(book.process().pid(), "VmHWM") - before, 20000);
 #endif
+    // The schema read at start-up, its base search answered by the flood:
+    // it starts in as little memory as one refused.
+    FakeServer flooded;
+    answer(flooded, BIND_OK);
+    answer(flooded, [](int id) {
+        return repeated(ldap_entry_bytes(id, "", "subschemaSubentry", "cn=Subschema"), flood) +
+               ldap_result_bytes(0x65, id, 0);
+    });
+    answer(flooded, [](int id) { return ldap_result_bytes(0x65, id, 50, "no schema for you"); });
+    flooded.start();
+    Book second(fake_config(flooded));
+#ifndef __SANITIZE_ADDRESS__
+    EXPECT_LT(process_status_kb(second.process().pid(), "VmHWM") - before, 20000);
+#endif
 }
