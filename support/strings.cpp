@@ -70,7 +70,7 @@ int s_strnicmp(const char *a, const char *b, int n)
     }
     if (!*x && !*y)
         return 0;
-    return *x ? -1 : 1;
+    return *x ? 1 : -1;  // the text that goes on sorts after
 }
 
 char *s_strlwr(char *s)
@@ -217,7 +217,7 @@ int s_strncmp(const char *a, const char *b, int n)
     }
     if (*a == *b)
         return 0;
-    return *a ? -1 : 1;
+    return *a ? 1 : -1;  // the text that goes on sorts after
 }
 
 char *s_strupr(char *s)

@@ -79,6 +79,7 @@ TEST(Strings, ComparisonsSearchesAndTokens)
         {s_stricmp("\xe9", "\xc9"), 0xe9 - 0xc9},  // no folding above 127
         {s_strnicmp(":DN:x", ":dn:", 4), 0},
         {s_strnicmp("abc", "ABD", -1), -1},
+        {s_strnicmp("abc", "AB", 5) > 0 && s_strncmp("abc", "ab", 5) > 0, 1},  // the longer sorts after
         {s_strcmp("\xe9", "a") < 0, 1},
         {s_strcmp("a\xe9", "aa") > 0, 1},  // signed, then unsigned
         {s_atoi("99999999999"), INT_MAX},
