@@ -2,6 +2,7 @@
 // back. Letters, digits, '@' and '.' stand for themselves; every other byte
 // is '!' and two upper-case hexadecimal digits.
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,12 +65,20 @@ char *code_dn(const char *dn)
     static std::vector<char> coded(1);
     const char *text = dn ? dn : "";
     size_t length = strlen(text);
-    bool room = coded.size() >= 3 * length + 1 || oom_guard(
-                                                      [&] {
-                                                          coded.resize(3 * length + 1);
-                                                          return true;
-                                                      },
-                                                      [] { return false; });
+    // The last result handed back lies in the buffer that is about to be
+    // written (and perhaps moved): it is coded from a copy.
+    std::less_equal<const char *> not_after;
+    bool inside = not_after(coded.data(), text) && not_after(text, &coded.back());
+    std::string copy;
+    bool room = oom_guard(
+        [&] {
+            if (inside)
+                text = copy.assign(text, length).c_str();
+            if (coded.size() < 3 * length + 1)
+                coded.resize(3 * length + 1);
+            return true;
+        },
+        [] { return false; });
     if (!room)
         return nullptr;
     coded[code_dn_into(coded.data(), text, length)] = 0;

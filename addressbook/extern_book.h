@@ -209,7 +209,8 @@ void generate_search(FILE *out, int is_and, int from, int to, const char *condit
 // out, "-failure 'CODED' Failed {Out of Memory}." alone.
 void display_dn(FILE *out, const char *coded_dn);
 // The one-line coded form of a DN and its inverse; each result lives in the
-// function's own buffer until its next call. Null when memory runs out.
+// function's own buffer until its next call (which may be handed it). Null
+// when memory runs out.
 char *code_dn(const char *dn);
 char *uncode_dn(const char *coded_dn);
 // Writes the coded form of the length octets at dn (zeros too) to out,

@@ -197,4 +197,5 @@ TEST(DnCoding, CodesAndDecodes)
     EXPECT_EQ(coded.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz@.!"),
               std::string::npos);
     EXPECT_EQ(uncode_dn(coded.c_str()), all);
+    EXPECT_STREQ(code_dn(code_dn("a,b")), "a!212Cb");  // its own result handed back
 }
