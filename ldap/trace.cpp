@@ -212,8 +212,9 @@ void ldap_set_log(ldap_handle *ldap, const char *dir)
 {
     if (!ldap)
         return;
+    char *copy = dir ? strdup(dir) : nullptr;  // before the free: dir may be the old setting
     free(ldap->log_dir);
-    ldap->log_dir = dir ? strdup(dir) : nullptr;
+    ldap->log_dir = copy;
 }
 
 FILE *log_file(const char *dir, const char *stem, char *path)

@@ -37,6 +37,7 @@ TEST(Trace, FilesNamesAndModes)
     List message = decode_message(hex_bytes("30 0c 02 01 01 61 07 0a 01 00 04 00 04 00"));
     ldap_log_data(&ldap, "IN", message.get(), nullptr);  // no trace directory
     ldap_set_log(&ldap, dir.path().c_str());
+    ldap_set_log(&ldap, ldap.log_dir);  // its own setting handed back
     ldap_log_data(&ldap, "IN", message.get(), nullptr);
     ldap_log_data(&ldap, "IN", message.get(), nullptr);
     std::vector<std::string> names = files_in(dir);
