@@ -28,8 +28,10 @@ void ldap_setup(ldap_handle *ldap, const char *host, int port)
 {
     if (!ldap)
         return;
+    // Copied first: host may be the handle's own.
+    char *copy = host ? strdup(host) : nullptr;
     free(ldap->host);
-    ldap->host = host ? strdup(host) : nullptr;
+    ldap->host = copy;
     ldap->port = port;
 }
 

@@ -136,8 +136,10 @@ int ldap_dmsg(ldap_handle *ldap, const char *format, ...)
 
 void ldap_set_error(ldap_handle *ldap, const char *text, int code)
 {
+    // Copied first: text may be the handle's own.
+    char *copy = text ? strdup(text) : nullptr;
     free(ldap->error_text);
-    ldap->error_text = text ? strdup(text) : nullptr;
+    ldap->error_text = copy;
     ldap->error_code = code;
 }
 

@@ -26,6 +26,13 @@ TEST_F(Connection, BindOutcomesAndFallback)
         EXPECT_EQ(0, ldap_connect(&h, "", ""));
     }
     EXPECT_EQ(before + 1, open_descriptors());  // the last connection's
+
+    // The handle's own host and error text, handed back, are copied whole.
+    ldap_setup(&h, h.host, h.port);
+    EXPECT_EQ(0, ldap_connect(&h, "", ""));
+    ldap_set_error(&h, "kept", 7);
+    ldap_set_error(&h, h.error_text, 7);
+    EXPECT_STREQ("kept", ldap_error_str(&h));
 }
 
 class ConnectionFake : public FakeTest {};
