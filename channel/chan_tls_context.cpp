@@ -43,13 +43,15 @@ int load(SSL_CTX *ctx, const chan_tls_settings &settings)
         return is_set(key) ? CHAN_TLS_KEY_WITHOUT_CERT : CHAN_TLS_OK;
     if (SSL_CTX_use_certificate_chain_file(ctx, cert) != 1)
         return CHAN_TLS_BAD_CERT_FILE;
+    // Without key_file, a key that does not fit is cert_file's fault.
+    const int mismatch = is_set(key) ? CHAN_TLS_KEY_MISMATCH : CHAN_TLS_BAD_CERT_FILE;
     if (SSL_CTX_use_PrivateKey_file(ctx, is_set(key) ? key : cert, SSL_FILETYPE_PEM) != 1) {
         if (ERR_GET_REASON(ERR_peek_last_error()) == X509_R_KEY_VALUES_MISMATCH)
-            return CHAN_TLS_KEY_MISMATCH;
+            return mismatch;
         return is_set(key) ? CHAN_TLS_BAD_KEY_FILE : CHAN_TLS_BAD_CERT_FILE;
     }
     // A key of another type than the certificate's is taken but unusable.
-    return SSL_CTX_check_private_key(ctx) == 1 ? CHAN_TLS_OK : CHAN_TLS_KEY_MISMATCH;
+    return SSL_CTX_check_private_key(ctx) == 1 ? CHAN_TLS_OK : mismatch;
 }
 
 }  // namespace
