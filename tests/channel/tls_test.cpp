@@ -161,6 +161,7 @@ TEST(TlsSettings, UnusableSettingsAreNamed)
         {{"", dir.c_str(), cert, key, CHAN_TLS_NEVER}, CHAN_TLS_OK},
         {{missing.c_str(), nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},
         {{key, nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},  // no certificate in it
+        {{certs.crl.c_str(), nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},  // nor in a CRL
         {{nullptr, ca, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_DIR},
         {{ca, nullptr, missing.c_str(), key, 1}, CHAN_TLS_BAD_CERT_FILE},
         {{ca, nullptr, cert, nullptr, 1}, CHAN_TLS_BAD_CERT_FILE},  // no key beside the certificate
