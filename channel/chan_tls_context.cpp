@@ -24,13 +24,25 @@ bool readable_directory(const char *path)
     return dir != nullptr;
 }
 
+// Whether ctx trusts any certificate: a file of revocation lists alone loads
+// without complaint, yet no chain could verify against it.
+bool trusts_a_certificate(SSL_CTX *ctx)
+{
+    STACK_OF(X509_OBJECT) *objects = X509_STORE_get0_objects(SSL_CTX_get_cert_store(ctx));
+    for (int i = 0; i < sk_X509_OBJECT_num(objects); i++)
+        if (X509_OBJECT_get_type(sk_X509_OBJECT_value(objects, i)) == X509_LU_X509)
+            return true;
+    return false;
+}
+
 // Loads the trust and the client's own certificate into ctx: CHAN_TLS_OK,
 // or the code of the first setting that cannot be used.
 int load(SSL_CTX *ctx, const chan_tls_settings &settings)
 {
     const char *ca_file = settings.ca_file, *ca_dir = settings.ca_dir;
     const char *cert = settings.cert_file, *key = settings.key_file;
-    if (is_set(ca_file) && SSL_CTX_load_verify_file(ctx, ca_file) != 1)
+    if (is_set(ca_file) &&
+        (SSL_CTX_load_verify_file(ctx, ca_file) != 1 || !trusts_a_certificate(ctx)))
         return CHAN_TLS_BAD_CA_FILE;
     // The library accepts any text as a directory and looks inside only
     // during a handshake: check that it can be read now.
@@ -43,13 +55,15 @@ int load(SSL_CTX *ctx, const chan_tls_settings &settings)
         return is_set(key) ? CHAN_TLS_KEY_WITHOUT_CERT : CHAN_TLS_OK;
     if (SSL_CTX_use_certificate_chain_file(ctx, cert) != 1)
         return CHAN_TLS_BAD_CERT_FILE;
+    // Without key_file, a key that does not fit is cert_file's fault.
+    const int mismatch = is_set(key) ? CHAN_TLS_KEY_MISMATCH : CHAN_TLS_BAD_CERT_FILE;
     if (SSL_CTX_use_PrivateKey_file(ctx, is_set(key) ? key : cert, SSL_FILETYPE_PEM) != 1) {
         if (ERR_GET_REASON(ERR_peek_last_error()) == X509_R_KEY_VALUES_MISMATCH)
-            return CHAN_TLS_KEY_MISMATCH;
+            return mismatch;
         return is_set(key) ? CHAN_TLS_BAD_KEY_FILE : CHAN_TLS_BAD_CERT_FILE;
     }
     // A key of another type than the certificate's is taken but unusable.
-    return SSL_CTX_check_private_key(ctx) == 1 ? CHAN_TLS_OK : CHAN_TLS_KEY_MISMATCH;
+    return SSL_CTX_check_private_key(ctx) == 1 ? CHAN_TLS_OK : mismatch;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #   other.pem            signed by the CA for other.example / 10.9.9.9, same key
 #   self.pem             self-signed for the server's names, same key
 #   client.pem client.key  a client certificate signed by the CA
+#   crl.pem              the CA's revocation list, empty
 set -eu
 cd "$1"
 key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1" 2>/dev/null; }
@@ -46,3 +47,4 @@ sign expired.pem server.csr server -startdate 20200101000000Z -enddate 202001020
 sign other.pem server.csr other -days 30
 sign self.pem server.csr server -days 30 -selfsign -keyfile server.key
 sign client.pem client.csr client -days 30
+openssl ca -config ca.cnf -gencrl -crldays 30 -out crl.pem 2>/dev/null

@@ -2,6 +2,7 @@
 // that must fail (each saying why), settings that cannot be used, and reads
 // of bytes the TLS layer already holds while the socket stays silent.
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -149,6 +150,9 @@ TEST(TlsSettings, UnusableSettingsAreNamed)
     const TestCertificates &certs = test_certificates();
     std::string dir = certs.ca.substr(0, certs.ca.rfind('/')), missing = dir + "/missing.pem";
     const char *ca = certs.ca.c_str(), *cert = certs.client_cert.c_str(), *key = certs.client_key.c_str();
+    // A certificate file that carries a key, not its own.
+    std::string mixed = dir + "/mixed.pem";
+    std::ofstream(mixed) << std::ifstream(cert).rdbuf() << std::ifstream(certs.server_key).rdbuf();
     const struct {
         chan_tls_settings settings;
         int code;
@@ -157,9 +161,11 @@ TEST(TlsSettings, UnusableSettingsAreNamed)
         {{"", dir.c_str(), cert, key, CHAN_TLS_NEVER}, CHAN_TLS_OK},
         {{missing.c_str(), nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},
         {{key, nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},  // no certificate in it
+        {{certs.crl.c_str(), nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},  // nor in a CRL
         {{nullptr, ca, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_DIR},
         {{ca, nullptr, missing.c_str(), key, 1}, CHAN_TLS_BAD_CERT_FILE},
         {{ca, nullptr, cert, nullptr, 1}, CHAN_TLS_BAD_CERT_FILE},  // no key beside the certificate
+        {{ca, nullptr, mixed.c_str(), nullptr, 1}, CHAN_TLS_BAD_CERT_FILE},  // no key_file to blame
         {{ca, nullptr, cert, missing.c_str(), 1}, CHAN_TLS_BAD_KEY_FILE},
         {{ca, nullptr, nullptr, key, 1}, CHAN_TLS_KEY_WITHOUT_CERT},
         {{ca, nullptr, cert, certs.server_key.c_str(), 1}, CHAN_TLS_KEY_MISMATCH},
