@@ -334,7 +334,11 @@ int ini_read(FILE *file, char (*settings)[INI_SIZE], int *capacity)
     char *line = nullptr;
     size_t room = 0;
     int loaded = 1;
-    while (getline(&line, &room, file) >= 0) {
+    for (bool first = true; getline(&line, &room, file) >= 0; first = false) {
+        // A byte-order mark some editors write first is no part of the first
+        // key: read with it, "tls starttls" would be an unknown key, ignored.
+        if (first && strncmp(line, "\xEF\xBB\xBF", 3) == 0)
+            memmove(line, line + 3, strlen(line + 3) + 1);
         if (line[0] == '#' || line[0] == '\r' || line[0] == '\n')
             continue;
         // Like any text, the line ends at a zero octet.

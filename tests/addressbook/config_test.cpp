@@ -56,6 +56,8 @@ TEST(Config, Loading)
         {"#debug true\n\n\r\n  #debug true\nunknown_key x\n", INI_DEBUG, ""},
         {"email_address a # not a comment\n", INI_EMAIL_ADDRESS, "a # not a comment"},
         {"SCOPE LDAP_SCOPE_ONELEVEL\n", INI_SCOPE, "1"},
+        // A byte-order mark a text editor wrote before the first key.
+        {"\xEF\xBB\xBFtls starttls\n", INI_TLS, "starttls"},
         // The last value counts, cut to 511.
         {"full_name first\n" + long_value, INI_MANAGER_PASS, std::string(511, 'p')},
         {long_value, INI_HOST, "h"},
