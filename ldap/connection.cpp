@@ -122,8 +122,10 @@ int start_tls(ldap_handle *ldap, int seconds)
     int code = answer_code(reply, LDAP_EXTENDED_RESPONSE);
     if (code != 0) {
         ldap_log(ldap, "StartTLS", reply);
+        // The text ldap_log kept is null when memory ran out copying it.
+        const char *text = ldap_error_str(ldap);
         std::string why = std::string("StartTLS refused by the server: ") +
-                          (code == -1 ? "not an answer to it" : ldap_error_str(ldap));
+                          (code == -1 ? "not an answer to it" : text ? text : "Out of Memory");
         ldap_set_error(ldap, why.c_str(), code);
     }
     ldap_free_message(reply);
