@@ -193,8 +193,8 @@ void print_list(lresult *list, FILE *out, const std::string &prefix, int depth, 
     fprintf(out, "%s No Entries: %d\n", p, count);
     fprintf(out, "%s\n", p);
     for (int i = 0; i < count; i++)
-        print_node(static_cast<const lresult_node *>(static_get_num(&list->items, i)), i, out,
-                   prefix, depth, mode);
+        if (const lresult_node *node = lresult_get(list, i))  // an empty slot holds no element
+            print_node(node, i, out, prefix, depth, mode);
     fprintf(out, "%s-------------------------------------\n", p);
     fflush(out);
 }

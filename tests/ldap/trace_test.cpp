@@ -52,6 +52,18 @@ TEST(Trace, FilesNamesAndModes)
     }
     // A failed decode is traced like a missing message.
     EXPECT_EQ("Control\n-------\n NO CONTROL\n\nCommand\n-------\n NO CMD\n", trace_one("30 03 07 01 00"));
+    // A list with an empty slot (no element in it) prints its count alone.
+    lresult holes;
+    lresult_init(&holes);
+    static_add_empty(&holes.items);
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *stream = open_memstream(&text, &size);
+    lresult_log(&holes, stream, "");
+    fclose(stream);
+    EXPECT_EQ(" No Entries: 1\n\n-------------------------------------\n", std::string(text ? text : ""));
+    free(text);
+    lresult_clear(&holes);
 
     // log_file refuses rather than cut a path over 512 octets, and needs an
     // existing directory (never the working one).
