@@ -69,6 +69,10 @@ int chan_open(chan_rec *chan, const char *host, int port, int timeout)
     chan_drop_error(chan);
     if (chan_isopen(chan))
         return 1;
+    if (!host) {
+        chan_set_error(chan, "Could not open net -- no IP Address");
+        return 0;
+    }
     if (port == 0) {
         chan_set_error(chan, "Could not open net -- no Port");
         return 0;

@@ -75,7 +75,7 @@ char *chan_error_string(chan_rec *chan);
 // memory runs out.
 char *chan_texterror();
 // Returns 1 once connected (at once when already open); 0 with the text
-// set: no port, a host that does not resolve, no connection within the
+// set: no host (null) or port, a host that does not resolve, no connection within the
 // time, or "Out of Memory".
 int chan_open(chan_rec *chan, const char *host, int port, int timeout);
 // 1 when the open channel was closed; 0 when it was not open, or close

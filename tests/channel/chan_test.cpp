@@ -216,6 +216,7 @@ TEST(ChanIo, ArgumentsClosedChannelsAndWaits)
     Chan chan;
     char buf[4];
     EXPECT_EQ(outcome(&chan, chan_write(&chan, nullptr, 3, 1)), "0 Trying to Send Invalid Data");
+    EXPECT_EQ(outcome(&chan, chan_open(&chan, nullptr, 389, 5)), "0 Could not open net -- no IP Address");
     EXPECT_EQ(outcome(&chan, chan_read(&chan, nullptr, 4, 1)), "0 Invalid Data variable in 'chan_read'");
     EXPECT_EQ(outcome(&chan, chan_write(&chan, "abc", 3, 1) + chan_read(&chan, buf, 4, 1)), "0 Socket Not Open");
     EXPECT_EQ(outcome(&chan, chan_check(&chan, 0, 0) + chan_check_read(&chan, 0, 0)), "-2 Socket Not Open");
