@@ -228,7 +228,7 @@ void ldap_set_log(ldap_handle *ldap, const char *dir);
 void ldap_log_data(ldap_handle *ldap, const char *direction, lresult *message, lresult **controls);
 // Creates "<dir>/<stem>_XXXXXX" and opens it for writing (the caller
 // closes it); its name goes to path, which may be null. Null for an empty
-// or null dir, a name that would not fit, or a failed creation.
+// or null dir, a null stem, a name that would not fit, or a failed creation.
 FILE *log_file(const char *dir, const char *stem, char *path /* 512 octets */);
 // Writes the tree of list on stream, each line after prefix (null: none),
 // octet strings that hold BER decoded too; null list or stream: nothing.

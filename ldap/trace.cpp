@@ -224,7 +224,7 @@ FILE *log_file(const char *dir, const char *stem, char *path)
         path = scratch;
     path[0] = '\0';
     // Without a directory the file would land in the working directory.
-    if (!dir || !*dir)
+    if (!dir || !*dir || !stem)
         return nullptr;
     // A name or path cut short by the 512-octet limits is refused, never used.
     size_t pattern_length = lprintf(pattern, sizeof pattern, "%s_XXXXXX", stem);

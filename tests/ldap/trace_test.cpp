@@ -71,6 +71,7 @@ TEST(Trace, FilesNamesAndModes)
     for (const std::string &bad : {std::string(500, 'd'), other.file("missing"), std::string()})
         EXPECT_EQ(nullptr, log_file(bad.c_str(), "stem", path)) << bad;
     EXPECT_EQ(nullptr, log_file(other.path().c_str(), std::string(505, 's').c_str(), path));
+    EXPECT_EQ(nullptr, log_file(other.path().c_str(), nullptr, path));
     EXPECT_TRUE(files_in(other).empty());
 }
 
