@@ -48,6 +48,8 @@ const display_field *next_listed(const display_field *field, int searchable_only
 
 void book_list_fields(FILE *out, int searchable_only)
 {
+    if (!out)
+        return;
     int count = 0;
     const display_field *field =
         display_data ? next_listed(display_data, searchable_only) : nullptr;

@@ -47,6 +47,8 @@ struct coding_table {
 
 size_t code_dn_into(char *out, const char *dn, size_t length)
 {
+    if (!out || !dn)
+        return 0;
     static const coding_table table;
     const unsigned char *p = reinterpret_cast<const unsigned char *>(dn);
     char *start = out;

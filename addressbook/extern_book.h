@@ -133,7 +133,8 @@ void book_loop(FILE *in, FILE *out);
 // Runs one command line (line ends already removed; the text is cut up in
 // place). Returns 1 to go on, 0 after EXIT, QUIT or BYE.
 int book_command(FILE *out, char *line);
-// AVAILABLE (all fields) or SEARCH_FIELDS (searchable ones only).
+// AVAILABLE (all fields) or SEARCH_FIELDS (searchable ones only); a null
+// out: nothing.
 void book_list_fields(FILE *out, int searchable_only);
 
 // ---------------------------------------------------------------------------
@@ -203,10 +204,10 @@ int book_field_of(const book_field_map *map, const char *returned);
 
 // SEARCH: is_and 1 for AND, 0 for OR; entries from..to (1-based, to below 1
 // for no limit) are listed. Writes the whole reply, unflushed; when memory
-// runs out, "-failure no result available." alone.
+// runs out, "-failure no result available." alone. A null out: nothing.
 void generate_search(FILE *out, int is_and, int from, int to, const char *conditions);
 // GET of one coded DN. Writes the whole reply, unflushed; when memory runs
-// out, "-failure 'CODED' Failed {Out of Memory}." alone.
+// out, "-failure 'CODED' Failed {Out of Memory}." alone. A null out: nothing.
 void display_dn(FILE *out, const char *coded_dn);
 // The one-line coded form of a DN and its inverse; each result lives in the
 // function's own buffer until its next call (which may be handed it). Null
@@ -215,10 +216,10 @@ char *code_dn(const char *dn);
 char *uncode_dn(const char *coded_dn);
 // Writes the coded form of the length octets at dn (zeros too) to out,
 // which has room for 3 * length + 1 octets, without a terminator; returns
-// the octets written.
+// the octets written (0 for a null out or dn).
 size_t code_dn_into(char *out, const char *dn, size_t length);
 // Writes "name=value" lines for the attributes of entry that fields map to.
-// Returns 1; 0, with nothing written, when memory runs out.
+// Returns 1; 0, with nothing written, when memory runs out or out is null.
 int build_user_info(FILE *out, lresult *entry);
 
 #endif

@@ -57,6 +57,8 @@ void append_user_info(std::string *reply, const book_field_map *map, lresult *en
 
 int build_user_info(FILE *out, lresult *entry)
 {
+    if (!out)
+        return 0;
     // The reply is made whole before any of it is written: memory that runs
     // out leaves no reply half written.
     return oom_guard(
@@ -154,6 +156,8 @@ void get_entry(FILE *out, const char *coded)
 
 void display_dn(FILE *out, const char *coded_dn)
 {
+    if (!out)
+        return;
     const char *coded = coded_dn ? coded_dn : "";
     oom_guard([&] { get_entry(out, coded); }, [&] { no_memory(out, coded); });
 }

@@ -273,6 +273,8 @@ void run_search(FILE *out, int is_and, int from, int to, const char *conditions)
 
 void generate_search(FILE *out, int is_and, int from, int to, const char *conditions)
 {
+    if (!out)
+        return;
     // Memory runs out before anything is written: the reply is the failure line alone.
     oom_guard([&] { run_search(out, is_and, from, to, conditions); },
               [&] { fputs("-failure no result available.\n", out); });

@@ -179,6 +179,12 @@ TEST(DnCoding, CodesAndDecodes)
     EXPECT_STREQ(code_dn("a\nb!c@d.e\x7F\x80\xFF"), "a!0Ab!21c@d.e!7F!80!FF");
     EXPECT_STREQ(code_dn(nullptr), "");
     EXPECT_STREQ(uncode_dn(nullptr), "");
+    // The reply writers take a null stream as nowhere to write.
+    EXPECT_EQ(code_dn_into(nullptr, "a", 1), 0u);
+    EXPECT_EQ(build_user_info(nullptr, nullptr), 0);
+    book_list_fields(nullptr, 0);
+    generate_search(nullptr, 1, 1, 0, "fullname=a");
+    display_dn(nullptr, "a");
     // Digits count as their code minus 55 unless 0-9: "!3d" is not "=", "!zz"
     // is (16 * 67 + 67) modulo 256. A "!" without two characters after it
     // stands as it is, and so does a code for the zero byte, which would cut
