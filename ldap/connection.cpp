@@ -2,7 +2,6 @@
 // unbind and disconnect, release.
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "ldap/ldap.h"
 #include "ldap/reply.h"
@@ -122,11 +121,15 @@ int start_tls(ldap_handle *ldap, int seconds)
     int code = answer_code(reply, LDAP_EXTENDED_RESPONSE);
     if (code != 0) {
         ldap_log(ldap, "StartTLS", reply);
-        // The text ldap_log kept is null when memory ran out copying it.
+        // The text ldap_log kept is null when memory ran out copying it. The
+        // line is made without the C++ library: no std::bad_alloc may leave here.
         const char *text = ldap_error_str(ldap);
-        std::string why = std::string("StartTLS refused by the server: ") +
-                          (code == -1 ? "not an answer to it" : text ? text : "Out of Memory");
-        ldap_set_error(ldap, why.c_str(), code);
+        char why[600];  // room for the prefix and any text ldap_log keeps
+        lprintf(why, sizeof why, "StartTLS refused by the server: %s",
+                code == -1 ? "not an answer to it"
+                : text     ? text
+                           : "Out of Memory");
+        ldap_set_error(ldap, why, code);
     }
     ldap_free_message(reply);
     if (code != 0)

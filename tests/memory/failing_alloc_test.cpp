@@ -182,6 +182,25 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
                         }
                     });
             }
+    // StartTLS at connect, which this server (without TLS) refuses: every run
+    // fails, the last one saying why.
+    for (bool and_after : {true, false})
+        each_failure(
+            and_after,
+            [&] {
+                plan.armed = false;
+                ldap_setup(&ldap, ini[INI_HOST], book_number(ini[INI_PORT]));
+                ldap_set_tls(&ldap, nullptr, LDAP_TLS_STARTTLS);
+                plan.armed = true;
+                EXPECT_EQ(ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]), -1);
+            },
+            [&](long n, bool last) {
+                std::string text = book_error();
+                ldap_clear(&ldap);
+                EXPECT_EQ(leaked({}), 0) << "N=" << n << " " << text;
+                const char *refusal = "StartTLS refused by the server: Protocol Error - unsupported extended operation";
+                EXPECT_TRUE(!last || text == refusal) << text;
+            });
     fclose(out);
 }
 
