@@ -248,7 +248,8 @@ int ini_set(char (*settings)[INI_SIZE], int *capacity, char *key, char *value)
     if (strcmp(key, "field") == 0) {
         // The line as read, for the failure line: ini_get_field cuts it up.
         char *as_read = strdup(value);
-        int loaded = ini_get_field(value, capacity) || malformed("field", as_read ? as_read : value);
+        int loaded =
+            ini_get_field(value, capacity) || malformed("field", as_read ? as_read : value);
         free(as_read);
         return loaded;
     }

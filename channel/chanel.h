@@ -175,7 +175,8 @@ enum {
     CHAN_TLS_OK = 0,
     CHAN_TLS_BAD_CA_FILE,    // ca_file unreadable, or holds no certificate
     CHAN_TLS_BAD_CA_DIR,     // ca_dir is not a readable directory
-    CHAN_TLS_BAD_CERT_FILE,  // cert_file unreadable or no certificate (or, key_file unset, no key of its own)
+    CHAN_TLS_BAD_CERT_FILE,  // cert_file unreadable, no certificate, or no key of its own
+                             // when key_file is unset
     CHAN_TLS_BAD_KEY_FILE,   // key_file unreadable, encrypted or no key
     CHAN_TLS_KEY_WITHOUT_CERT,  // key_file set, cert_file not
     CHAN_TLS_KEY_MISMATCH,      // key_file does not belong to cert_file's certificate

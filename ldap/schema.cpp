@@ -234,8 +234,8 @@ int read_values(ldap_handle *ldap, const char *base, const char *filter, const c
                 int time_limit, Take take)
 {
     lresult *first = nullptr;
-    int code = ldap_search_each(ldap, base, 0, 0, 0, time_limit, 0, filter, attribute, keep_first,
-                                &first);
+    int code =
+        ldap_search_each(ldap, base, 0, 0, 0, time_limit, 0, filter, attribute, keep_first, &first);
     char **values = code == 0 ? ldap_get_values(first, attribute) : nullptr;
     int count = 0;
     for (; values && values[count]; count++)

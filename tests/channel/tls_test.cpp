@@ -160,11 +160,11 @@ TEST(TlsSettings, UnusableSettingsAreNamed)
         {{nullptr, nullptr, nullptr, nullptr, CHAN_TLS_DEMAND}, CHAN_TLS_OK},  // the system's trust store
         {{"", dir.c_str(), cert, key, CHAN_TLS_NEVER}, CHAN_TLS_OK},
         {{missing.c_str(), nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},
-        {{key, nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},  // no certificate in it
+        {{key, nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},                // no certificate in it
         {{certs.crl.c_str(), nullptr, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_FILE},  // nor in a CRL
         {{nullptr, ca, nullptr, nullptr, 1}, CHAN_TLS_BAD_CA_DIR},
         {{ca, nullptr, missing.c_str(), key, 1}, CHAN_TLS_BAD_CERT_FILE},
-        {{ca, nullptr, cert, nullptr, 1}, CHAN_TLS_BAD_CERT_FILE},  // no key beside the certificate
+        {{ca, nullptr, cert, nullptr, 1}, CHAN_TLS_BAD_CERT_FILE},           // no key beside the certificate
         {{ca, nullptr, mixed.c_str(), nullptr, 1}, CHAN_TLS_BAD_CERT_FILE},  // no key_file to blame
         {{ca, nullptr, cert, missing.c_str(), 1}, CHAN_TLS_BAD_KEY_FILE},
         {{ca, nullptr, nullptr, key, 1}, CHAN_TLS_KEY_WITHOUT_CERT},

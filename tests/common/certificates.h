@@ -11,7 +11,7 @@
 
 struct TestCertificates {
     std::string ca, server_cert, server_key, expired_cert, other_cert, self_signed_cert, client_cert, client_key,
-        crl;  // the CA's revocation list, empty
+        crl;            // the CA's revocation list, empty
     std::string error;  // why they could not be made; empty when they were
 };
 
@@ -20,9 +20,9 @@ inline const TestCertificates &test_certificates()
     static TempDir dir;
     static const TestCertificates made = [] {
         auto file = [](const char *name) { return dir.file(name); };
-        TestCertificates c{file("ca.pem"),      file("server.pem"), file("server.key"),
-                           file("expired.pem"), file("other.pem"),  file("self.pem"),
-                           file("client.pem"),  file("client.key"), file("crl.pem"), ""};
+        TestCertificates c{
+            file("ca.pem"),   file("server.pem"), file("server.key"), file("expired.pem"), file("other.pem"),
+            file("self.pem"), file("client.pem"), file("client.key"), file("crl.pem"),     ""};
         ProcessResult r = run_process(
             {"/bin/sh", std::string(SOURCE_DIR) + "/scripts/make-certificates.sh", dir.path()}, "", "", 20000);
         if (r.status != 0)

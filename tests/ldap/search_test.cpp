@@ -156,8 +156,9 @@ TEST_F(SearchFake, TimeLimitBoundsADrippingServer)
 
 TEST_F(SearchFake, AnIntermediateResponseEndsItAsAFailure)
 {
-    fake.read_request().reply(
-        [](const std::string &req) { return ldap_message(ber_message_id(req), ber_element(0x79, ber_element(0x80, "1.2"))); });
+    fake.read_request().reply([](const std::string &req) {
+        return ldap_message(ber_message_id(req), ber_element(0x79, ber_element(0x80, "1.2")));
+    });
     start(true);
     EXPECT_EQ(-1, search());
     EXPECT_EQ(-1, ldap_error(&h));  // not the success its missing code reads as

@@ -87,6 +87,6 @@ TEST_F(UpdateFake, ReferralAndWrongReply)
     EXPECT_STREQ("ldap1", ldap_first_referral(&h));
     EXPECT_STREQ("ldap2", ldap_next_referral(&h));
     EXPECT_EQ(-1, ldap_del(&h, "cn=a"));
-    EXPECT_EQ(-1, ldap_error(&h));  // the wrong reply's code 0 is no success
+    EXPECT_EQ(-1, ldap_error(&h));                // the wrong reply's code 0 is no success
     EXPECT_EQ(nullptr, ldap_first_referral(&h));  // each operation starts without
 }
