@@ -173,11 +173,11 @@ enum { CHAN_TLS_NEVER = 0, CHAN_TLS_DEMAND = 1 };
 // chan_tls_new results: 0, or which setting cannot be used.
 enum {
     CHAN_TLS_OK = 0,
-    CHAN_TLS_BAD_CA_FILE,    // ca_file unreadable, or holds no certificate
-    CHAN_TLS_BAD_CA_DIR,     // ca_dir is not a readable directory
-    CHAN_TLS_BAD_CERT_FILE,  // cert_file unreadable, no certificate, or no key of its own
-                             // when key_file is unset
-    CHAN_TLS_BAD_KEY_FILE,   // key_file unreadable, encrypted or no key
+    CHAN_TLS_BAD_CA_FILE,       // ca_file unreadable, or holds no certificate
+    CHAN_TLS_BAD_CA_DIR,        // ca_dir is not a readable directory
+    CHAN_TLS_BAD_CERT_FILE,     // cert_file unreadable, no certificate, or no key of its own
+                                // when key_file is unset
+    CHAN_TLS_BAD_KEY_FILE,      // key_file unreadable, encrypted or no key
     CHAN_TLS_KEY_WITHOUT_CERT,  // key_file set, cert_file not
     CHAN_TLS_KEY_MISMATCH,      // key_file does not belong to cert_file's certificate
     CHAN_TLS_FAILED             // out is null, or the TLS library could not make a context
