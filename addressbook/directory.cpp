@@ -215,14 +215,14 @@ int search_with_retry(Search search)
 }  // namespace
 
 int book_search(const char *base, int scope, const char *filter, const char *attributes,
-                int page_size, ldap_entry_fn on_entry, void *context)
+                int page_size, ldap_view_fn on_view, void *context)
 {
     int time_limit = book_setting(INI_TIME_LIMIT, TIME_LIMIT);
     return search_with_retry([&](bool again) {
         if (again)
-            on_entry(context, nullptr);
-        return ldap_search_paged(&ldap, base, scope, 0, 0, time_limit, 0, filter, attributes,
-                                 page_size, on_entry, context);
+            on_view(context, nullptr);
+        return ldap_search_views(&ldap, base, scope, 0, 0, time_limit, filter, attributes,
+                                 page_size, on_view, context);
     });
 }
 

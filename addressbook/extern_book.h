@@ -152,16 +152,16 @@ int book_start(FILE *out);
 // its search time limit, one wait for data and one connection attempt.
 void book_begin_command();
 void book_end_command();
-// ldap_search_paged on the process-wide connection with the given base,
+// ldap_search_views on the process-wide connection with the given base,
 // scope, filter, attribute list (null: all) and page size (0: no paging),
 // and the configured time limit (30 seconds by default). When the
 // connection was lost (closed, reset, junk, a notice of disconnection),
-// reconnects once as book_start does, calls on_entry(context, null) to void
+// reconnects once as book_start does, calls on_view(context, null) to void
 // the entries handed so far, and searches once more, from the first page.
 // After a time-out (even one after which a paged search kept what came) it
 // drops the connection instead, so that the next command connects afresh.
 int book_search(const char *base, int scope, const char *filter, const char *attributes,
-                int page_size, ldap_entry_fn on_entry, void *context);
+                int page_size, ldap_view_fn on_view, void *context);
 // The same through ldap_search_dns: each entry's DN goes to on_dn, and
 // on_dn(context, null, -1) voids the DNs handed before a retry.
 int book_search_dns(const char *base, int scope, const char *filter, int page_size,
@@ -220,6 +220,6 @@ char *uncode_dn(const char *coded_dn);
 size_t code_dn_into(char *out, const char *dn, size_t length);
 // Writes "name=value" lines for the attributes of entry that fields map to.
 // Returns 1; 0, with nothing written, when memory runs out or out is null.
-int build_user_info(FILE *out, lresult *entry);
+int build_user_info(FILE *out, const ldap_entry_view *entry);
 
 #endif

@@ -2,6 +2,8 @@
 // every value of every attribute that a configured field maps to.
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "addressbook/extern_book.h"
@@ -32,30 +34,33 @@ void append_value(std::string *reply, const char *name, const char *value, size_
     *reply += '\n';
 }
 
-// The lines of the entry, in the order of its attributes, each attribute
-// with its own values: a type the directory returns twice (slapd does, for
-// an entry loaded with a type under two of its names) shows both.
-void append_user_info(std::string *reply, const book_field_map *map, lresult *entry)
+// What the walk of an entry's values needs: the field map and the reply.
+struct user_lines {
+    const book_field_map *map;
+    std::string *reply;
+};
+
+// One value: its line when a field maps its type. Entries are walked in the
+// order of their attributes, each attribute with its own values: a type the
+// directory returns twice (slapd does, for an entry loaded with a type under
+// two of its names) shows both.
+int append_line(void *context, const char *type, const char *value, int length)
 {
-    lresult *values = nullptr;
-    char *type;
-    for (int i = 0; (type = ldap_attribute_at(entry, i, &values)) != nullptr; i++) {
-        int field = book_field_of(map, type);
-        if (field < 0)
-            continue;
-        char *value;
-        for (int v = 0; (value = ldap_value_at(values, v)) != nullptr; v++) {
-            // The octets, NULs included; the size counts a terminator, and
-            // none at all for an empty value.
-            int size = lresult_get_size(values, v);
-            append_value(reply, display_data[field].name, value, size > 0 ? size - 1 : 0);
-        }
-    }
+    auto *lines = static_cast<user_lines *>(context);
+    int field = book_field_of(lines->map, type);
+    if (field < 0)
+        return 1;
+    return oom_guard(
+        [&] {
+            append_value(lines->reply, display_data[field].name, value, size_t(length));
+            return 1;
+        },
+        [] { return 0; });
 }
 
 }  // namespace
 
-int build_user_info(FILE *out, lresult *entry)
+int build_user_info(FILE *out, const ldap_entry_view *entry)
 {
     if (!out)
         return 0;
@@ -63,12 +68,13 @@ int build_user_info(FILE *out, lresult *entry)
     // out leaves no reply half written.
     return oom_guard(
         [&] {
-            const book_field_map *map = book_map_fields();
-            if (!map)
-                return 0;
             std::string reply;
+            user_lines lines = {book_map_fields(), &reply};
+            if (!lines.map)
+                return 0;
             reply.reserve(1024);
-            append_user_info(&reply, map, entry);
+            if (entry && !ldap_view_values(entry, append_line, &lines))
+                return 0;
             fwrite(reply.data(), 1, reply.size(), out);
             return 1;
         },
@@ -77,33 +83,55 @@ int build_user_info(FILE *out, lresult *entry)
 
 namespace {
 
-// What a GET keeps of a base-object search: the first entry. The directory
-// may send more, but only as a fault; those are counted and let go at once.
+// What a GET keeps of a base-object search: the first entry, decoded or a
+// copy of its octets (they lie in the receive buffer only while it is
+// handed over). The directory may send more, but only as a fault; those are
+// counted and let go at once.
 struct base_entry {
-    lresult *entry = nullptr;
+    bool taken = false;
+    bool lost = false;  // memory ran out copying it
+    std::unique_ptr<unsigned char[]> octets;
+    ldap_entry_view view = {nullptr, 0, nullptr};
     int more = 0;
 
-    ~base_entry() { ldap_free_message(entry); }
+    void clear()
+    {
+        ldap_free_message(view.decoded);
+        octets.reset();
+        view = {nullptr, 0, nullptr};
+        taken = lost = false;
+        more = 0;
+    }
+    ~base_entry() { ldap_free_message(view.decoded); }
 };
 
 // Keeps the first entry; a null entry voids what was received so far.
-int keep_first(void *context, lresult *entry)
+int keep_first(void *context, const ldap_entry_view *entry)
 {
     auto *kept = static_cast<base_entry *>(context);
     if (!entry) {
-        ldap_free_message(kept->entry);
-        kept->entry = nullptr;
-        kept->more = 0;
+        kept->clear();
         return 0;
     }
-    if (kept->entry) {
+    if (kept->taken) {
         // Counted without being kept, so nothing else bounds the count.
         if (kept->more < INT_MAX)
             kept->more++;
         return 0;
     }
-    kept->entry = entry;
-    return 1;
+    kept->taken = true;
+    if (!entry->octets) {
+        kept->view.decoded = entry->decoded;
+        return 1;
+    }
+    kept->octets.reset(new (std::nothrow) unsigned char[size_t(entry->length) + 1]);
+    if (!kept->octets) {
+        kept->lost = true;
+        return 0;
+    }
+    memcpy(kept->octets.get(), entry->octets, size_t(entry->length));
+    kept->view = {kept->octets.get(), entry->length, nullptr};
+    return 0;
 }
 
 // The failure line of a GET that ran out of memory before writing anything.
@@ -140,9 +168,11 @@ void get_entry(FILE *out, const char *coded)
     if (kept.more)
         emsg("the directory sent %d more entries for one base entry; the first is shown",
              kept.more);
+    if (kept.lost)
+        return no_memory(out, coded);
     int found = 0;
-    if (kept.entry && ldap_get_dn(kept.entry)) {
-        if (!build_user_info(out, kept.entry))
+    if (kept.taken && ldap_view_dn(&kept.view, nullptr)) {
+        if (!build_user_info(out, &kept.view))
             return no_memory(out, coded);
         found++;
     }

@@ -316,8 +316,8 @@ lresult *ldap_receive(ldap_handle *ldap, lresult **controls_out)
     return result;
 }
 
-int ldap_receive_dn(ldap_handle *ldap, int msgid, lresult **message, lresult **controls_out,
-                    const char **dn, int *length)
+int ldap_receive_view(ldap_handle *ldap, int msgid, lresult **message, lresult **controls_out,
+                      ldap_entry_view *entry)
 {
     *message = nullptr;
     if (controls_out)
@@ -327,8 +327,8 @@ int ldap_receive_dn(ldap_handle *ldap, int msgid, lresult **message, lresult **c
     if (state == 0)
         return 0;
     if (state > 0 && !ldap->log_dir && !ldap->dmsg &&
-        ldap_entry_dn(ldap->rx_data + ldap->rx_start, size, &id, dn, length) == 1 && id == msgid) {
-        // The buffer stays, even when emptied: the DN lies in it.
+        ldap_entry_read(ldap->rx_data + ldap->rx_start, size, &id, entry) == 1 && id == msgid) {
+        // The buffer stays, even when emptied: the entry lies in it.
         consume(ldap, size);
         return 1;
     }

@@ -199,20 +199,45 @@ int ldap_decode_BD(ldap_handle *ldap, const data_element *element, lresult *targ
 // and when memory runs out: a decoding is whole or none.
 lresult *ldap_decode_data(ldap_handle *ldap, const unsigned char *octets, int count,
                           lresult **controls);
-// The DN of a SearchResultEntry read where it lies, without a list: for a
-// message of the usual shape (message ID, the entry, optionally controls)
-// whose entry begins with an OCTET STRING or holds nothing. The whole
-// message is checked by the rules ldap_decode_data follows. Returns 1 when
-// ldap_decode_data would decode it (memory permitting) to an entry: its
-// message ID in *id, and in *dn and *length what ldap_get_dn would give
-// (null, or octets inside octets: the DN up to its first zero octet). -1
-// when ldap_decode_data would call it junk; 0 for anything else (another
-// message, or a shape only the decoder reads), or a null argument.
-int ldap_entry_dn(const unsigned char *octets, int count, int *id, const char **dn, int *length);
 // One element of any kind in a new list (the caller's); a lone SEQUENCE
 // gives the list of its children. Null for null octets; LRESULT_INVALID
 // for junk or no memory.
 lresult *ldap_decode_data_input(ldap_handle *ldap, const unsigned char *octets, int count);
+
+// ---------------------------------------------------------------------------
+// Entries read in place (entry_view.cpp)
+
+// An entry as a search hands it out without decoding it: the contents of
+// its SearchResultEntry where they lie in the received octets; or, where
+// only the decoder reads it (or the handle traces), the decoded entry.
+struct ldap_entry_view {
+    const unsigned char *octets;  // the entry's contents, or null
+    int length;                   // the number of those octets
+    lresult *decoded;             // the decoded entry when octets is null
+};
+
+// A SearchResultEntry read where it lies, without a list: for a message
+// of the usual shape (message ID, the entry, optionally controls). The
+// whole message is checked by the rules ldap_decode_data follows. Returns 1
+// when ldap_decode_data would decode it (memory permitting) to an entry:
+// its message ID in *id, its contents (octets inside octets) in *entry. -1
+// when ldap_decode_data would call it junk; 0 for anything else (another
+// message, or a shape only the decoder reads), or a null argument.
+int ldap_entry_read(const unsigned char *octets, int count, int *id, ldap_entry_view *entry);
+// The entry's DN as ldap_get_dn gives it: null when it has none, else its
+// octets up to the first zero octet, their number in *length (length may be
+// null). The entry's octets; null for a null entry.
+const char *ldap_view_dn(const ldap_entry_view *entry, int *length);
+// Takes one value of an attribute: the attribute's type as a C text ("" for
+// an empty one; the walk's, lasting until on_value returns) and the value's
+// length octets (zeros included, no terminator after them). Returns 0 to end
+// the walk.
+typedef int (*ldap_value_fn)(void *context, const char *type, const char *value, int length);
+// Hands every value of every attribute of the entry to on_value, in the
+// order the directory sent them, as ldap_attribute_at and ldap_value_at walk
+// the decoded entry. Returns 1; 0 when on_value ended the walk, memory ran
+// out, or entry or on_value is null.
+int ldap_view_values(const ldap_entry_view *entry, ldap_value_fn on_value, void *context);
 
 // ---------------------------------------------------------------------------
 // Protocol trace log (trace.cpp). Files are created exclusively, mode 0600;
@@ -589,11 +614,22 @@ int ldap_search_paged(ldap_handle *ldap, const char *base, int scope, int deref,
                       int page_size, ldap_entry_fn on_entry, void *context);
 // The same search for the entries' DNs only: it asks for no attributes
 // ("1.1"), and each entry's DN goes to on_dn. Entries are not decoded where
-// ldap_entry_dn reads their DN, unless the handle traces or has a debug
-// sink; all else is as ldap_search_paged (a null on_dn: -1).
+// ldap_entry_read reads them, unless the handle traces or has a debug sink;
+// all else is as ldap_search_paged (a null on_dn: -1).
 int ldap_search_dns(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
                     int time_limit, const char *filter, int page_size, ldap_dn_fn on_dn,
                     void *context);
+// Takes one entry of ldap_search_views as it arrives. Returns non-zero to
+// keep entry->decoded (the callback then owns it: ldap_free_message), 0 to
+// have it freed; entry->octets last until on_view returns. Must not throw.
+typedef int (*ldap_view_fn)(void *context, const ldap_entry_view *entry);
+// The same search with each entry handed to on_view as a view: read in
+// place where ldap_entry_read reads it, unless the handle traces or has a
+// debug sink, else decoded; all else is as ldap_search_paged (types and
+// values asked for; a null on_view: -1).
+int ldap_search_views(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                      int time_limit, const char *filter, const char *attributes, int page_size,
+                      ldap_view_fn on_view, void *context);
 
 // ---------------------------------------------------------------------------
 // Attribute types of the directory's schema (schema.cpp)

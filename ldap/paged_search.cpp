@@ -120,7 +120,7 @@ int page_through(ldap_handle *ldap, const ldap_request *search, int page_size,
     }
 }
 
-// ldap_search_paged into either kind of sink.
+// ldap_search_paged into any kind of sink.
 int search_into(ldap_handle *ldap, const ldap_request *search, int page_size, ldap_entry_sink *sink)
 {
     ldap_clear_referrals(ldap);
@@ -168,7 +168,7 @@ int ldap_search_paged(ldap_handle *ldap, const char *base, int scope, int deref,
         return -1;
     ldap_request search =
         search_of(base, scope, deref, size_limit, time_limit, types_only, filter, attributes);
-    ldap_entry_sink sink = {on_entry, nullptr, context, 0};
+    ldap_entry_sink sink = {on_entry, nullptr, nullptr, context, 0};
     return search_into(ldap, &search, page_size, &sink);
 }
 
@@ -179,7 +179,19 @@ int ldap_search_dns(ldap_handle *ldap, const char *base, int scope, int deref, i
     if (!ldap || !on_dn || page_size < 0)
         return -1;
     ldap_request search = search_of(base, scope, deref, size_limit, time_limit, 0, filter, "1.1");
-    ldap_entry_sink sink = {nullptr, on_dn, context, 0};
+    ldap_entry_sink sink = {nullptr, on_dn, nullptr, context, 0};
+    return search_into(ldap, &search, page_size, &sink);
+}
+
+int ldap_search_views(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
+                      int time_limit, const char *filter, const char *attributes, int page_size,
+                      ldap_view_fn on_view, void *context)
+{
+    if (!ldap || !on_view || page_size < 0)
+        return -1;
+    ldap_request search =
+        search_of(base, scope, deref, size_limit, time_limit, 0, filter, attributes);
+    ldap_entry_sink sink = {nullptr, nullptr, on_view, context, 0};
     return search_into(ldap, &search, page_size, &sink);
 }
 

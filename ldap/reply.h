@@ -37,21 +37,23 @@ int ldap_send_request(ldap_handle *ldap, const ldap_request *request, static_lis
 // frees them), or are freed when controls_out is null.
 lresult *ldap_receive_reply(ldap_handle *ldap, int msgid, lresult **controls_out);
 
-// ldap_receive_reply for a search that lists DNs only. When the next
-// message is an entry of msgid whose DN ldap_entry_dn reads in place, and
-// the handle has neither a trace directory nor a debug sink (both see every
-// message decoded), the entry is taken without being decoded: 1, its DN in
-// *dn and *length (null: none), lying in the receive buffer until the next
-// receive. Otherwise 0, and *message and *controls_out are what
-// ldap_receive_reply hands out for that message.
-int ldap_receive_dn(ldap_handle *ldap, int msgid, lresult **message, lresult **controls_out,
-                    const char **dn, int *length);
+// ldap_receive_reply for a search whose entries need no list. When the
+// next message is an entry of msgid that ldap_entry_read reads in place,
+// and the handle has neither a trace directory nor a debug sink (both see
+// every message decoded), the entry is taken without being decoded: 1, its
+// view in *entry, lying in the receive buffer until the next receive.
+// Otherwise 0, and *message and *controls_out are what ldap_receive_reply
+// hands out for that message.
+int ldap_receive_view(ldap_handle *ldap, int msgid, lresult **message, lresult **controls_out,
+                      ldap_entry_view *entry);
 
-// Where the entries of a search go: each decoded entry to on_entry, or,
-// when on_dn is set instead, only each entry's DN; handed counts them.
+// Where the entries of a search go: each decoded entry to on_entry; or,
+// when on_dn or on_view is set instead, each entry's DN, or the entry as a
+// view (read in place where it can be); handed counts them.
 struct ldap_entry_sink {
     ldap_entry_fn on_entry;
     ldap_dn_fn on_dn;
+    ldap_view_fn on_view;
     void *context;
     int handed;
 };

@@ -27,18 +27,31 @@ char *text_at(lresult *list, int position)
     return kind == 2 || kind == 4 ? empty : nullptr;
 }
 
-// Hands an entry on, whole or as its DN; the sink keeps it or it is freed.
-void hand_entry(ldap_entry_sink *sink, lresult *entry)
+// Hands an entry on as the sink takes it: its DN, a view or the entry.
+void hand_view(ldap_entry_sink *sink, const ldap_entry_view *entry)
 {
     sink->handed++;
-    if (!sink->on_dn) {
+    if (sink->on_view) {
+        if (!sink->on_view(sink->context, entry))
+            ldap_free_message(entry->decoded);
+        return;
+    }
+    int length = 0;
+    const char *dn = ldap_view_dn(entry, &length);
+    sink->on_dn(sink->context, dn, length);
+    ldap_free_message(entry->decoded);
+}
+
+void hand_entry(ldap_entry_sink *sink, lresult *entry)
+{
+    if (sink->on_entry) {
+        sink->handed++;
         if (!sink->on_entry(sink->context, entry))
             ldap_free_message(entry);
         return;
     }
-    const char *dn = ldap_get_dn(entry);
-    sink->on_dn(sink->context, dn, dn ? static_cast<int>(strlen(dn)) : 0);
-    ldap_free_message(entry);
+    ldap_entry_view view = {nullptr, 0, entry};
+    hand_view(sink, &view);
 }
 
 // Hands the entries of search msgid to the sink and gathers its references;
@@ -48,13 +61,11 @@ lresult *receive_search(ldap_handle *ldap, int msgid, ldap_entry_sink *sink, lre
 {
     for (;;) {
         lresult *message = nullptr;
-        const char *dn = nullptr;
-        int length = 0;
-        if (!sink->on_dn) {
+        ldap_entry_view view;
+        if (sink->on_entry) {
             message = ldap_receive_reply(ldap, msgid, controls);
-        } else if (ldap_receive_dn(ldap, msgid, &message, controls, &dn, &length)) {
-            sink->handed++;
-            sink->on_dn(sink->context, dn, length);
+        } else if (ldap_receive_view(ldap, msgid, &message, controls, &view)) {
+            hand_view(sink, &view);
             continue;
         }
         if (!message || message->id != msgid)

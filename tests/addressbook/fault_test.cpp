@@ -241,9 +241,9 @@ TEST(ScriptedDirectory, PagesListedAsOneSearch)
     }
 }
 
-// Entries of every shape: those whose DN is read where it lies and those
-// left to the decoder (which decodes them all when debugging) are listed
-// and counted alike.
+// Entries of every shape: those read where they lie and those left to the
+// decoder (which decodes them all when debugging) are listed, counted and
+// shown alike.
 TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
 {
     const Make shapes = [](int id) {
@@ -260,16 +260,26 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
                hex_bytes("30 82 00 0f 02 01") + char(id) + hex_bytes("64 82 00 08 04 04") + "cn=e" +
                hex_bytes("30 00") + ldap_result_bytes(0x65, id, 0);
     };
+    // A GET's entry, its values amid elements the decoder skips.
+    const Make entry = [](int id) {
+        const std::string null = hex_bytes("05 00"), cn = ber_element(0x04, "cn");
+        const std::string values = ber_element(0x31, ber_element(0x04, "c") + null + ber_element(0x04, "d"));
+        return ldap_message(id, ber_element(0x64, null + ber_element(0x04, "cn=a") +
+                                                      ber_element(0x30, null + ber_element(0x30, cn + values)))) +
+               entries(id, 1) + ldap_result_bytes(0x65, id, 0);
+    };
     for (const std::string debug : {"", "debug true\n"}) {
         FakeServer fake;
         bind_ok(fake);
         answer(fake, shapes);
         answer(fake, shapes);
+        answer(fake, entry);
         fake.start();
         Book book(fake_config(fake, debug));
         // Debugging, the decoder's lines come first.
         EXPECT_TRUE(ends_with(book.ask(ALL), "cn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(7)));
         EXPECT_TRUE(ends_with(book.ask("SEARCH AND 2-5 name=*"), "cn!3Db,\ncn!3Dc" + located(7)));
+        EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "the first is shown\nname=c\nname=d\n+success 'cn!3Da' located.\n"));
     }
 }
 

@@ -92,17 +92,18 @@ TEST(BerDecode, JunkDepthAndCuts)
               logged_messages);
 }
 
-TEST(BerDecode, EntryDnReadInPlace)
+TEST(BerDecode, EntryReadInPlace)
 {
-    // The octets; what ldap_entry_dn answers and the DN it reads ("-" for
-    // none). Whatever it reads, the decoder must read alike.
+    // The octets; what ldap_entry_read answers and the DN ldap_view_dn reads
+    // ("-" for none). Whatever it reads, the decoder must read alike.
     const std::tuple<std::string, int, const char *> cases[] = {
         {"30 0D 02 01 07 64 08 04 04 63 6E 3D 61 30 00", 1, "cn=a"},
         {"30 82 00 0F 02 01 07 64 82 00 08 04 04 63 6E 3D 61 30 00", 1, "cn=a"},  // long forms
         {"30 0D 02 01 07 64 08 04 04 63 00 3D 61 30 00", 1, "c"},                 // up to a zero
         {"30 07 02 01 07 64 02 04 00", 1, "-"},                                   // empty: none
-        {"30 0B 02 01 07 64 06 05 00 04 02 63 6E", 0, "-"},                       // the decoder skips the NULL
-        {"30 0B 02 01 07 64 06 80 02 63 6E 30 00", 0, "-"},                       // a tagged DN
+        {"30 0B 02 01 07 64 06 05 00 04 02 63 6E", 1, "cn"},                      // the decoder skips the NULL
+        {"30 0B 02 01 07 64 06 80 02 63 6E 30 00", 1, "cn"},                      // a tagged DN
+        {"30 0A 02 01 07 64 05 02 01 05 30 00", 1, "-"},                          // a number
         {"30 0C 02 01 07 64 04 04 02 63 6E 04 01 78", 0, "-"},                    // more after the entry
         {"30 0C 02 01 07 65 07 0A 01 00 04 00 04 00", 0, "-"},                    // another operation
         {"30 0D 02 01 07 64 08 04 04 63 6E 3D 61 07 00", -1, "-"},                // an unknown type
@@ -115,10 +116,11 @@ TEST(BerDecode, EntryDnReadInPlace)
     for (const auto &[hex, expected, dn] : cases) {
         std::string octets = hex_bytes(hex);
         int id = 0, length = 0;
-        const char *read = nullptr;
-        EXPECT_EQ(expected, ldap_entry_dn(reinterpret_cast<const unsigned char *>(octets.data()),
-                                          static_cast<int>(octets.size()), &id, &read, &length))
+        ldap_entry_view entry = {nullptr, 0, nullptr};
+        EXPECT_EQ(expected, ldap_entry_read(reinterpret_cast<const unsigned char *>(octets.data()),
+                                            static_cast<int>(octets.size()), &id, &entry))
             << hex;
+        const char *read = ldap_view_dn(expected == 1 ? &entry : nullptr, &length);
         EXPECT_EQ(dn, read ? std::string(read, static_cast<size_t>(length)) : "-") << hex;
         List decoded = decode_message(octets);
         if (expected == -1) {
