@@ -1,13 +1,11 @@
 // Client TLS contexts: what they trust, the certificate they present, and
 // the floor of TLS 1.2.
 #include <dirent.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
 
 #include <new>
 
 #include "channel/chan_internal.h"
+#include "channel/chan_openssl.h"
 
 namespace {
 
@@ -76,6 +74,8 @@ int chan_tls_new(chan_tls **out, const chan_tls_settings *settings)
     const chan_tls_settings defaults = {nullptr, nullptr, nullptr, nullptr, CHAN_TLS_DEMAND};
     const chan_tls_settings &use = settings ? *settings : defaults;
     bool verify = use.verify != CHAN_TLS_NEVER;
+    if (!chan_openssl_load())
+        return CHAN_TLS_FAILED;
     SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
     int code = CHAN_TLS_FAILED;
     if (ctx && SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) == 1) {

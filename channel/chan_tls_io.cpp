@@ -1,15 +1,12 @@
 // TLS reads and writes in the terms of the socket calls they stand in for,
 // the socket BIO beneath them, and the end of a session.
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "channel/chan_internal.h"
+#include "channel/chan_openssl.h"
 
 // The socket beneath a session, read ahead. The library reads each record's
 // header and then its body, one system call each; a directory's records are

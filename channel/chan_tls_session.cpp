@@ -1,9 +1,6 @@
 // Starting TLS on an open channel: the client handshake and its failure
 // texts.
 #include <arpa/inet.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 
 #include <cerrno>
 #include <cstring>
@@ -11,6 +8,7 @@
 #include <string>
 
 #include "channel/chan_internal.h"
+#include "channel/chan_openssl.h"
 
 namespace {
 

@@ -180,7 +180,7 @@ enum {
     CHAN_TLS_BAD_KEY_FILE,      // key_file unreadable, encrypted or no key
     CHAN_TLS_KEY_WITHOUT_CERT,  // key_file set, cert_file not
     CHAN_TLS_KEY_MISMATCH,      // key_file does not belong to cert_file's certificate
-    CHAN_TLS_FAILED             // out is null, or the TLS library could not make a context
+    CHAN_TLS_FAILED             // out is null, or the TLS library could not be loaded or make a context
 };
 
 // A client TLS context (TLS 1.2 at least), made once and shared by channels.

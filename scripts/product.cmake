@@ -24,7 +24,9 @@ endfunction()
 find_package(OpenSSL 3 REQUIRED)
 
 product_library(support)
-product_library(channel support OpenSSL::SSL OpenSSL::Crypto)
+product_library(channel support ${CMAKE_DL_LIBS})
+# OpenSSL is loaded when TLS is first used (chan_openssl.h): only its headers here.
+target_include_directories(channel PRIVATE ${OPENSSL_INCLUDE_DIR})
 product_library(netaddr support resolv)
 product_library(ldap channel support)
 product_library(addressbook ldap channel netaddr support)
