@@ -194,13 +194,13 @@ struct octets {
 // base-128 numbers), then the rest's octets. DNs like
 // "uid=user000123,ou=People,..." take about four octets each.
 struct listing {
-    int from, to;          // the range asked for
-    int found = 0;         // entries received
-    std::string base;      // the search base, as it ends DNs
-    std::string coded;     // its coded form
-    octets records;        // the DNs, front coded
-    octets previous;       // the DN kept last, less the base; room for the longest
-    bool broken = false;   // memory ran out: the listing is incomplete
+    int from, to;         // the range asked for
+    int found = 0;        // entries received
+    std::string base;     // the search base, as it ends DNs
+    std::string coded;    // its coded form
+    octets records;       // the DNs, front coded
+    octets previous;      // the DN kept last, less the base; room for the longest
+    bool broken = false;  // memory ran out: the listing is incomplete
 
     listing(int first, int last, const char *search_base) : from(first), to(last)
     {
