@@ -132,21 +132,74 @@ class staging {
 
 char staging::block_[BLOCK + 1];
 
+// Octets in one malloc'd block that doubles its room as it grows.
+struct octets {
+    char *data = nullptr;
+    size_t length = 0, room = 0;
+
+    octets() = default;
+    octets(const octets &) = delete;
+    octets &operator=(const octets &) = delete;
+    ~octets() { free(data); }
+
+    // Room for count more octets; false when memory ran out.
+    bool reserve(size_t count)
+    {
+        if (length + count < room)
+            return true;
+        size_t grown = room ? 2 * room : 256;
+        while (grown <= length + count)
+            grown *= 2;
+        char *bigger = static_cast<char *>(realloc(data, grown));
+        if (bigger) {
+            data = bigger;
+            room = grown;
+        }
+        return bigger != nullptr;
+    }
+    void append(const char *from, size_t count)
+    {
+        memcpy(data + length, from, count);
+        length += count;
+    }
+    // In base-128 digits, the low first, the top bit set on all but the
+    // last; ten digits hold any size_t.
+    void append_number(size_t number)
+    {
+        for (; number >= 0x80; number >>= 7)
+            data[length++] = static_cast<char>((number & 0x7F) | 0x80);
+        data[length++] = static_cast<char>(number);
+    }
+    // The number at *at, which is moved past it.
+    size_t number_at(size_t *at) const
+    {
+        size_t number = 0;
+        for (int shift = 0;; shift += 7) {
+            auto digit = static_cast<unsigned char>(data[(*at)++]);
+            number |= static_cast<size_t>(digit & 0x7F) << shift;
+            if (!(digit & 0x80))
+                return number;
+        }
+    }
+};
+
 // The reply lines of a search, built while its entries arrive: a search
 // that fails half-way must list nothing. The DNs are kept as they came, and
 // coded only as they are written out (the coded form is up to three times
 // as long); a DN that ends with the search base is kept without it, as
-// nearly all do. Each is one record: its length times two, plus one when
-// the base was cut off, in base-128 digits (the low first, the top bit set
-// on all but the last), then its octets. The text doubles its room as it
-// grows, so a long listing costs about its own size.
+// nearly all do. Entries mostly come in order, each DN much like the one
+// before, so each is kept front coded as one record of three parts: the
+// number of leading octets it shares with the DN kept before it, then the
+// length of the rest times two, plus one when the base was cut off (both
+// base-128 numbers), then the rest's octets. DNs like
+// "uid=user000123,ou=People,..." take about four octets each.
 struct listing {
-    int from, to;          // the range asked for
-    int found = 0;         // entries received
-    std::string base;      // the search base, as it ends DNs
-    std::string coded;     // its coded form
-    char *text = nullptr;  // the records
-    size_t length = 0, room = 0;
+    int from, to;         // the range asked for
+    int found = 0;        // entries received
+    std::string base;     // the search base, as it ends DNs
+    std::string coded;    // its coded form
+    octets records;       // the DNs, front coded
+    octets previous;      // the DN kept last, less the base; room for the longest
     bool broken = false;  // memory ran out: the listing is incomplete
 
     listing(int first, int last, const char *search_base) : from(first), to(last)
@@ -158,23 +211,13 @@ struct listing {
             coded = base_coded;
         }
     }
-    ~listing() { free(text); }
 
-    // Room for count more octets; false when memory ran out.
-    bool reserve(size_t count)
+    // Forgets every DN (a search tried again from its start).
+    void clear()
     {
-        if (length + count < room || broken)
-            return !broken;
-        size_t grown = room ? 2 * room : 65536;
-        while (grown <= length + count)
-            grown *= 2;
-        char *bigger = static_cast<char *>(realloc(text, grown));
-        broken = !bigger;
-        if (bigger) {
-            text = bigger;
-            room = grown;
-        }
-        return !broken;
+        found = 0;
+        records.length = previous.length = 0;
+        broken = false;
     }
 
     void add(const char *dn, size_t count)
@@ -183,35 +226,34 @@ struct listing {
                    memcmp(dn + count - base.size(), base.data(), base.size()) == 0;
         if (cut)
             count -= base.size();
-        // Ten base-128 digits hold any size_t.
-        if (!reserve(count + 10))
+        size_t shared = 0;
+        while (shared < count && shared < previous.length && dn[shared] == previous.data[shared])
+            shared++;
+        size_t rest = count - shared;
+        previous.length = shared;
+        broken = broken || !records.reserve(20 + rest) || !previous.reserve(rest);
+        if (broken)
             return;
-        for (size_t header = count * 2 + cut;; header >>= 7) {
-            text[length++] = static_cast<char>(header < 0x80 ? header : (header & 0x7F) | 0x80);
-            if (header < 0x80)
-                break;
-        }
-        memcpy(text + length, dn, count);
-        length += count;
+        records.append_number(shared);
+        records.append_number(rest * 2 + cut);
+        records.append(dn + shared, rest);
+        previous.append(dn + shared, rest);
     }
 
-    // The coded DNs, ",\n" between them.
-    void write(FILE *out) const
+    // The coded DNs, ",\n" between them. Each is rebuilt over the one
+    // before in previous, which has room for the longest: writing takes no
+    // memory.
+    void write(FILE *out)
     {
         staging stage(out);
-        for (size_t at = 0; at < length;) {
+        for (size_t at = 0; at < records.length;) {
             if (at > 0)
                 stage.put(",\n", 2);
-            size_t header = 0;
-            int shift = 0;
-            unsigned char digit;
-            do {
-                digit = static_cast<unsigned char>(text[at++]);
-                header |= static_cast<size_t>(digit & 0x7F) << shift;
-                shift += 7;
-            } while (digit & 0x80);
-            stage.put_coded(text + at, header >> 1);
-            at += header >> 1;
+            size_t shared = records.number_at(&at), header = records.number_at(&at);
+            size_t rest = header >> 1;
+            memcpy(previous.data + shared, records.data + at, rest);
+            at += rest;
+            stage.put_coded(previous.data, shared + rest);
             if (header & 1)
                 stage.put(coded.data(), coded.size());
         }
@@ -222,9 +264,7 @@ void list_dn(void *context, const char *dn, int length)
 {
     auto *list = static_cast<listing *>(context);
     if (length < 0) {
-        list->found = 0;
-        list->length = 0;
-        list->broken = false;
+        list->clear();
         return;
     }
     int number = ++list->found;
