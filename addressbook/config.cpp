@@ -294,6 +294,9 @@ int make_tls_context(char (*settings)[INI_SIZE])
     case CHAN_TLS_BAD_CA_FILE: return malformed("tls_ca_file", tls.ca_file);
     case CHAN_TLS_BAD_CA_DIR: return malformed("tls_ca_dir", tls.ca_dir);
     case CHAN_TLS_BAD_CERT_FILE: return malformed("tls_cert_file", tls.cert_file);
+    case CHAN_TLS_NO_LIBRARY:
+        printf("-failure TLS library unavailable (%s)", chan_tls_library_error());
+        return 0;
     default:  // a key without certificate, or one that is not its own
         return malformed("tls_key_file", tls.key_file);
     }

@@ -6,11 +6,27 @@
 
 #include <mutex>
 
+#include "support/nlib.h"
+
 // Two steps, so that the version number is expanded before it is quoted.
 #define CHAN_QUOTE(text) #text
 #define CHAN_QUOTED(text) CHAN_QUOTE(text)
 
 chan_openssl_api chan_openssl;
+
+namespace {
+
+char load_error[512];
+
+// Keeps the loader's text (or text when it has none) and reports failure.
+int failed(const char *text)
+{
+    const char *reason = dlerror();
+    lcpy(load_error, reason ? reason : text, sizeof load_error);
+    return 0;
+}
+
+}  // namespace
 
 int chan_openssl_load()
 {
@@ -20,20 +36,22 @@ int chan_openssl_load()
     if (loaded)
         return 1;
     // libcrypto comes in as libssl's dependency, and is searched with it.
-    void *library = dlopen("libssl.so." CHAN_QUOTED(OPENSSL_SHLIB_VERSION), RTLD_NOW | RTLD_LOCAL);
+    const char *library_name = "libssl.so." CHAN_QUOTED(OPENSSL_SHLIB_VERSION);
+    void *library = dlopen(library_name, RTLD_NOW | RTLD_LOCAL);
     if (!library)
-        return 0;
+        return failed(library_name);
     chan_openssl_api found;
-    bool all = true;
 #define CHAN_OPENSSL_LOOK_UP(name)                                                                 \
     found.name = reinterpret_cast<decltype(found.name)>(dlsym(library, #name));                    \
-    all = all && found.name;
+    if (!found.name)                                                                               \
+        return failed(#name);
     CHAN_OPENSSL_FUNCTIONS(CHAN_OPENSSL_LOOK_UP)
 #undef CHAN_OPENSSL_LOOK_UP
     // The library stays: OpenSSL is not made to be unloaded.
-    if (!all)
-        return 0;
     chan_openssl = found;
     loaded = true;
+    load_error[0] = '\0';
     return 1;
 }
+
+const char *chan_tls_library_error() { return load_error; }

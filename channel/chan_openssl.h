@@ -88,7 +88,7 @@ extern chan_openssl_api chan_openssl;
 // Loads the library (the one the service was built against, by its shared
 // object version) and looks up every function, once: 1 when all are there,
 // now or from an earlier call; 0 when the library or a function is missing
-// (an earlier failure is tried again).
+// (why: chan_tls_library_error; an earlier failure is tried again).
 int chan_openssl_load();
 
 #ifndef CHAN_OPENSSL_LOADER

@@ -75,7 +75,7 @@ int chan_tls_new(chan_tls **out, const chan_tls_settings *settings)
     const chan_tls_settings &use = settings ? *settings : defaults;
     bool verify = use.verify != CHAN_TLS_NEVER;
     if (!chan_openssl_load())
-        return CHAN_TLS_FAILED;
+        return CHAN_TLS_NO_LIBRARY;
     SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
     int code = CHAN_TLS_FAILED;
     if (ctx && SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) == 1) {

@@ -180,7 +180,8 @@ enum {
     CHAN_TLS_BAD_KEY_FILE,      // key_file unreadable, encrypted or no key
     CHAN_TLS_KEY_WITHOUT_CERT,  // key_file set, cert_file not
     CHAN_TLS_KEY_MISMATCH,      // key_file does not belong to cert_file's certificate
-    CHAN_TLS_FAILED             // out is null, or the TLS library could not be loaded or make a context
+    CHAN_TLS_FAILED,            // out is null, or the TLS library could not make a context
+    CHAN_TLS_NO_LIBRARY         // the TLS library could not be loaded (chan_tls_library_error)
 };
 
 // A client TLS context (TLS 1.2 at least), made once and shared by channels.
@@ -192,6 +193,9 @@ struct chan_tls;
 int chan_tls_new(chan_tls **out, const chan_tls_settings *settings);
 // Frees the context; null is ignored. Channels still using it keep working.
 void chan_tls_free(chan_tls *tls);
+// Why the TLS library could not be loaded, as the system's loader said it
+// (static storage); "" once it is loaded or before it was tried.
+const char *chan_tls_library_error();
 
 // Runs the client handshake on the open channel, bounded as a whole by
 // timeout_sec seconds (at least 1). host (null: the host given to chan_open)

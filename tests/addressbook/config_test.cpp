@@ -1,10 +1,13 @@
 // Reading extern_book.ini: settings, fields, where reading stops, failures;
 // the server lists of "host"; the coded one-line DN form.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
 
 #include <string>
 
 #include "addressbook/extern_book.h"
+#include "common/process.h"
 #include "common/tempdir.h"
 
 namespace {
@@ -206,4 +209,28 @@ TEST(DnCoding, CodesAndDecodes)
               std::string::npos);
     EXPECT_EQ(uncode_dn(coded.c_str()), all);
     EXPECT_STREQ(code_dn(code_dn("a,b")), "a!212Cb");  // its own result handed back
+}
+
+// Without the TLS library (hidden in a private mount namespace), a
+// configuration that needs TLS stops at start-up, before any connection,
+// saying what is missing; one that does not runs without it.
+TEST(Config, TlsLibraryLoadedOnlyWhenNeeded)
+{
+    Dl_info library;
+    ASSERT_NE(dladdr(reinterpret_cast<void *>(&SSL_new), &library), 0);
+    // "hidden" first once the library is hidden, then what the service wrote.
+    auto run = [&](const std::string &ini) {
+        TempDir dir;
+        dir.write("extern_book.ini", ini);
+        const char *script = "mount --bind /dev/null \"$0\" && echo hidden && exec \"$1\"";
+        return run_process({"/usr/bin/unshare", "--mount", "sh", "-c", script, library.dli_fname, EXTERN_BOOK_BIN},
+                           dir.path(), "EXIT\n", 30000)
+            .out;
+    };
+    std::string refused = run("host 127.0.0.1\nport 1\ntls starttls\n");
+    if (refused.rfind("hidden\n", 0) != 0) GTEST_SKIP() << "no private mount namespace here (needs CAP_SYS_ADMIN)";
+    EXPECT_EQ(refused.rfind("hidden\n-failure TLS library unavailable (", 0), 0u) << refused;
+    EXPECT_NE(refused.find("libssl.so"), std::string::npos) << refused;
+    EXPECT_EQ(run("host 127.0.0.1\nport 1\n"),
+              "hidden\n-failure Failed to connect to host {127.0.0.1:1}(Connection to Socket Failed.)\n");
 }
