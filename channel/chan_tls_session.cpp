@@ -159,7 +159,9 @@ int chan_tls_start(chan_rec *chan, chan_tls *tls, const char *host, int timeout_
             std::string why;
             if (start_session(chan, tls, host, timeout_sec, &why))
                 return 1;
-            ERR_clear_error();
+            // Without a context the library may never have been loaded.
+            if (tls)
+                ERR_clear_error();
             chan_close(chan);
             // One line of text, whatever the host name held.
             for (char &c : why)
@@ -169,7 +171,8 @@ int chan_tls_start(chan_rec *chan, chan_tls *tls, const char *host, int timeout_
             return 0;
         },
         [&] {
-            ERR_clear_error();
+            if (tls)
+                ERR_clear_error();
             chan_close(chan);
             chan_set_error(chan, "TLS handshake failed: out of memory");
             return 0;

@@ -147,6 +147,12 @@ TEST_F(TlsSlapd, HandshakeFailuresSayWhy)
 // Settings a context cannot be made from, each named by its code.
 TEST(TlsSettings, UnusableSettingsAreNamed)
 {
+    // An open channel and no context, before any context loaded the library.
+    int port = 0, listener = loopback_listen("127.0.0.1", &port);
+    Client no_context;
+    EXPECT_EQ(0, no_context.start(port, nullptr));
+    EXPECT_EQ("TLS handshake failed: no TLS context", error_of(&no_context));
+    close(listener);
     const TestCertificates &certs = test_certificates();
     std::string dir = certs.ca.substr(0, certs.ca.rfind('/')), missing = dir + "/missing.pem";
     const char *ca = certs.ca.c_str(), *cert = certs.client_cert.c_str(), *key = certs.client_key.c_str();
