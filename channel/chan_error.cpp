@@ -1,5 +1,7 @@
 // What a channel reports: the error text of its last failed operation, and
 // the process-wide connection log.
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -20,7 +22,11 @@ int set_logfile(const char *dir, const char *file)
     }
     if (!path || !*path)
         return 0;
-    socket_record = fopen(path, "abe");
+    // The log holds every octet as it was sent, a bind's password too: only
+    // its owner may read it.
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0 && !(socket_record = fdopen(fd, "a")))
+        close(fd);
     return 1;
 }
 

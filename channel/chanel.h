@@ -61,8 +61,9 @@ int tcp_error();
 // (SIGPIPE ignored); returns 1.
 int check_winstock();
 // Closes the connection log and opens attach_path(dir, file) for appending
-// in its place. 1 when a path was given (the log stays closed if it cannot
-// be opened), 0 for an empty path.
+// in its place (made readable by its owner only: it holds every octet sent
+// over plain channels, passwords included). 1 when a path was given (the
+// log stays closed if it cannot be opened), 0 for an empty path.
 int set_logfile(const char *dir, const char *file);
 // Makes the record empty and not open, with waits of 30 seconds.
 void chan_init(chan_rec *chan);

@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -356,6 +357,9 @@ TEST(ChanLog, EntriesOfEachOperation)
              "{%d} --> (8/8)'ok\r\nrest'\nClosing Connection: {%d}\n",
              port, pair.listener.chan.sock, port, fd, fd, fd, fd);
     EXPECT_EQ(expected, read_file(dir.file("chan.log")));
+    struct stat file;
+    ASSERT_EQ(0, stat(dir.file("chan.log").c_str(), &file));
+    EXPECT_EQ(0600u, file.st_mode & 0777u);  // a bind's password may be in it
 }
 
 }  // namespace
