@@ -707,9 +707,10 @@ int ldap_abandon(ldap_handle *ldap, int msgid);
 // Makes the handle answer on chan, an accepted channel that stays the
 // caller's (a channel held before is released). 1, or 0 for a null chan.
 int ldap_server(ldap_handle *ldap, chan_rec *chan);
-// Responses of type op with an LDAPResult (referrals, URL texts, make the
-// code 10), and: a responseName and value (24), controls (ldap_cr list); a
-// SearchResultEntry of fields already encoded; a SearchResultReference.
+// Responses of type op with an LDAPResult (referrals, URL texts, if any,
+// make the code 10), and: a responseName and value (24), controls (ldap_cr
+// list); a SearchResultEntry of fields already encoded; a
+// SearchResultReference.
 // All arguments stay the caller's. 0 when sent; -1 with the failure
 // recorded on the handle.
 int ldap_response(ldap_handle *ldap, int op, int code, const char *matched_dn, int msgid,
