@@ -69,8 +69,9 @@ void add_mod_items(data_buf *body, ldap_mod *mod, int with_operation)
     data_wrap(body, &items, 0x30);
 }
 
-// False when the filter compiled to nothing (refused, or no item in it): a
-// search without a filter is no request, and a server drops the connection.
+// False when the filter compiled to other than one filter (refused, no item
+// in it, or more than one): a server drops the connection over such a
+// request, or reads a second filter as the attribute list.
 bool add_search(data_buf *body, const ldap_request *r)
 {
     data_add_string(body, r->base);
@@ -80,8 +81,8 @@ bool add_search(data_buf *body, const ldap_request *r)
     data_add_integer(body, static_cast<uint32_t>(r->time_limit));
     data_add_bool(body, r->types_only);
     int before = body->length;
-    data_cvt_search(body, r->filter, r->base != nullptr);
-    if (body->length <= before)
+    int items = data_cvt_search(body, r->filter, r->base != nullptr);
+    if (items != 1 || body->length <= before)
         return false;
     data_buf attrs;
     data_init(&attrs);
@@ -92,7 +93,7 @@ bool add_search(data_buf *body, const ldap_request *r)
 
 // Encodes the fields of the request's operation into body and tells whether
 // the operation is a constructed element; 0 for an operation never sent
-// or a search whose filter compiled to nothing.
+// or a search whose filter compiled to other than one filter.
 int encode_request(data_buf *body, const ldap_request *r, int *constructed)
 {
     *constructed = 1;
