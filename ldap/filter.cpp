@@ -190,7 +190,12 @@ int compile_list(compiler *state, data_buf *out, char *text, int depth)
             // "(&)" and "(|)" are the filters always true and always false
             // (RFC 4526): an empty set, not nothing.
             bool absolute = *item != '!' && item[1] == '\0';
-            if (compile_list(state, &scratch, item + 1, depth + 1) > 0 || absolute)
+            int inner = compile_list(state, &scratch, item + 1, depth + 1);
+            // A not holds one filter: a server would read only the first of
+            // two and match what was not asked.
+            if (*item == '!' && inner != 1)
+                state->refused = true;
+            if (inner > 0 || absolute)
                 data_data(out, &scratch, 0xA0 + static_cast<int>(logic - wrappers));
         } else {
             compile_attribute(out, item);
