@@ -187,7 +187,15 @@ int compile_list(compiler *state, data_buf *out, char *text, int depth)
         const char *logic = *item ? strchr(wrappers, *item) : nullptr;
         if (logic) {
             scratch_buf scratch;
-            if (compile_list(state, &scratch, item + 1, depth + 1) > 0)
+            // "(&)" and "(|)" are the filters always true and always false
+            // (RFC 4526): an empty set, not nothing.
+            bool absolute = *item != '!' && item[1] == '\0';
+            int inner = compile_list(state, &scratch, item + 1, depth + 1);
+            // A not holds one filter: a server would read only the first of
+            // two and match what was not asked.
+            if (*item == '!' && inner != 1)
+                state->refused = true;
+            if (inner > 0 || absolute)
                 data_data(out, &scratch, 0xA0 + static_cast<int>(logic - wrappers));
         } else {
             compile_attribute(out, item);

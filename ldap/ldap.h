@@ -80,8 +80,8 @@ void data_add_IA5string(data_buf *buf, const char *text);
 // Compiles a textual filter (the text is not changed) and appends it to
 // out; a null text with use_default non-zero compiles "(objectClass)".
 // Returns the number of top-level items. Values may carry backslash-hex-hex
-// escapes; and/or/not nested more than LDAP_FILTER_MAX_DEPTH deep are
-// refused (nothing appended, 0 returned). The compiler is lenient: it makes
+// escapes; and/or/not nested more than LDAP_FILTER_MAX_DEPTH deep, and a
+// '!' with other than one filter, are refused (nothing appended, 0 returned). The compiler is lenient: it makes
 // what it can of any text. Null out or text: 0. When memory runs out, out
 // is failed and 0 returned.
 int data_cvt_search(data_buf *out, const char *text, int use_default);
@@ -707,9 +707,10 @@ int ldap_abandon(ldap_handle *ldap, int msgid);
 // Makes the handle answer on chan, an accepted channel that stays the
 // caller's (a channel held before is released). 1, or 0 for a null chan.
 int ldap_server(ldap_handle *ldap, chan_rec *chan);
-// Responses of type op with an LDAPResult (referrals, URL texts, make the
-// code 10), and: a responseName and value (24), controls (ldap_cr list); a
-// SearchResultEntry of fields already encoded; a SearchResultReference.
+// Responses of type op with an LDAPResult (referrals, URL texts, if any,
+// make the code 10), and: a responseName and value (24), controls (ldap_cr
+// list); a SearchResultEntry of fields already encoded; a
+// SearchResultReference.
 // All arguments stay the caller's. 0 when sent; -1 with the failure
 // recorded on the handle.
 int ldap_response(ldap_handle *ldap, int op, int code, const char *matched_dn, int msgid,

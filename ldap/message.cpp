@@ -69,7 +69,10 @@ void add_mod_items(data_buf *body, ldap_mod *mod, int with_operation)
     data_wrap(body, &items, 0x30);
 }
 
-void add_search(data_buf *body, const ldap_request *r)
+// False when the filter compiled to other than one filter (refused, no item
+// in it, or more than one): a server drops the connection over such a
+// request, or reads a second filter as the attribute list.
+bool add_search(data_buf *body, const ldap_request *r)
 {
     data_add_string(body, r->base);
     data_add_enum(body, r->scope);
@@ -77,15 +80,20 @@ void add_search(data_buf *body, const ldap_request *r)
     data_add_integer(body, static_cast<uint32_t>(r->size_limit));
     data_add_integer(body, static_cast<uint32_t>(r->time_limit));
     data_add_bool(body, r->types_only);
-    data_cvt_search(body, r->filter, r->base != nullptr);
+    int before = body->length;
+    int items = data_cvt_search(body, r->filter, r->base != nullptr);
+    if (items != 1 || body->length <= before)
+        return false;
     data_buf attrs;
     data_init(&attrs);
     data_cvt_attrib(&attrs, r->attributes);
     data_wrap(body, &attrs, 0x30);
+    return true;
 }
 
 // Encodes the fields of the request's operation into body and tells whether
-// the operation is a constructed element; 0 for an operation never sent.
+// the operation is a constructed element; 0 for an operation never sent
+// or a search whose filter compiled to other than one filter.
 int encode_request(data_buf *body, const ldap_request *r, int *constructed)
 {
     *constructed = 1;
@@ -109,7 +117,7 @@ int encode_request(data_buf *body, const ldap_request *r, int *constructed)
         if (r->request_value)
             add_octets_tagged(body, 0x81, r->request_value);
         return 1;
-    case LDAP_SEARCH_REQUEST: add_search(body, r); return 1;
+    case LDAP_SEARCH_REQUEST: return add_search(body, r) ? 1 : 0;
     case LDAP_SEARCH_ENTRY: data_add_data(body, r->entry); return 1;
     case LDAP_MODIFY_REQUEST:
     case LDAP_ADD_REQUEST:

@@ -12,7 +12,8 @@
 // Builds the whole LDAPMessage of request under msgid, with the controls
 // (ldap_cr records; null or empty for none), into message (initialised by
 // the caller, who clears it). Returns 1, or 0 for an operation that is
-// never sent or a buffer that could not grow.
+// never sent, a search whose filter compiled to other than one filter, or a
+// buffer that could not grow.
 // Whether a message of this application tag (a protocol operation) carries
 // an LDAPResult: every response but the search's entries and references.
 bool ldap_carries_result(int application);

@@ -16,10 +16,13 @@ int send_response(ldap_handle *ldap, ldap_request *request, int msgid, static_li
     return -1;
 }
 
-// A referral list always goes out under result code 10, so that it is sent.
+// A referral list always goes out under result code 10, so that it is sent;
+// an empty list is none (a referral holds at least one URL).
 ldap_request result_request(int op, int code, const char *matched_dn, const char *error_message,
                             static_list *referrals)
 {
+    if (referrals && static_size(referrals) < 1)
+        referrals = nullptr;
     ldap_request request = {};
     request.op = op;
     request.code = referrals ? 10 : code;

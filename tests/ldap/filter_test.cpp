@@ -89,6 +89,10 @@ TEST(FilterCompile, LenientFormsCountsDefaultsAndNesting)
         {"(&(cn=a)(sn=b", 0, 1, "A012A3070402636E040161A3070402736E040162"},  // runs to the end
         {"(a=1) (b=2)", 0, 2, "A306040161040131A306040162040132"},
         {"(a=1)x(b=2)", 0, 1, "A306040161040131"},  // anything but ( ends the list
+        {"(&)", 0, 1, "A000"},                      // always true
+        {"(|)", 0, 1, "A100"},                      // always false
+        {"(&(!(a=1)(b=2)))", 0, 0, ""},            // a not of two: refused whole
+        {"(!)", 0, 0, ""},
         {nullptr, 1, 1, "870B6F626A656374436C617373"},
         {"no parenthesis", 1, 0, ""},
     };

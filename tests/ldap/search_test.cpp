@@ -95,6 +95,15 @@ TEST_F(Search, FiltersMatchLdapsearch)
         EXPECT_EQ(filter.second, dns.size()) << filter.first;
         EXPECT_EQ(sorted(server->search_dns(PEOPLE, "sub", filter.first)), sorted(dns)) << filter.first;
     }
+    // A filter that compiles to nothing or to more than one is not sent (a server
+    // drops the connection, or reads a second as the attribute list): the
+    // connection serves on.
+    std::string deep = "(cn=*)";
+    for (int i = 0; i <= LDAP_FILTER_MAX_DEPTH; i++) deep = "(!" + deep + ")";
+    for (const char *not_one : {deep.c_str(), "(!)", "cn=Alice Archer", "(cn=a)(sn=b)"}) {
+        EXPECT_EQ(-1, search(2, not_one, &dns)) << not_one;
+        EXPECT_EQ(0, search(0, nullptr, &dns)) << not_one;
+    }
     // A filter longer than the short length forms.
     std::string big = "(|";
     for (int i = 0; big.size() < 40000; i++) big += "(cn=Nobody" + std::to_string(i) + ")";
