@@ -81,9 +81,9 @@ void data_add_IA5string(data_buf *buf, const char *text);
 // out; a null text with use_default non-zero compiles "(objectClass)".
 // Returns the number of top-level items. Values may carry backslash-hex-hex
 // escapes; and/or/not nested more than LDAP_FILTER_MAX_DEPTH deep, and a
-// '!' with other than one filter, are refused (nothing appended, 0 returned). The compiler is lenient: it makes
-// what it can of any text. Null out or text: 0. When memory runs out, out
-// is failed and 0 returned.
+// '!' with other than one filter, are refused (nothing appended, 0
+// returned). The compiler is lenient: it makes what it can of any text.
+// Null out or text: 0. When memory runs out, out is failed and 0 returned.
 int data_cvt_search(data_buf *out, const char *text, int use_default);
 // Checks that text is one whole filter written as RFC 4515 writes it, which
 // data_cvt_search compiles to exactly what it says: nothing before or after
