@@ -124,7 +124,7 @@ int keep_first(void *context, const ldap_entry_view *entry)
         kept->view.decoded = entry->decoded;
         return 1;
     }
-    kept->octets.reset(new (std::nothrow) unsigned char[size_t(entry->length) + 1]);
+    kept->octets.reset(new (std::nothrow) unsigned char[size_t(entry->length)]);
     if (!kept->octets) {
         kept->lost = true;
         return 0;
