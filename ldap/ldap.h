@@ -324,6 +324,7 @@ struct ldap_mod_item {
 struct ldap_mod {
     char *mod_text;     // owned; released by ldap_mod_clear
     static_list items;  // owned ldap_mod_item records
+    int incomplete;     // 1 once memory ran out while adding: an item or value is missing
 };
 
 struct ldap_cr {
@@ -334,13 +335,14 @@ struct ldap_cr {
 };
 
 // An empty list; ldap_mod_clear releases its items, values and mod_text and
-// leaves it empty. Null is ignored by every function here.
+// leaves it empty (and complete again). Null is ignored by every function here.
 void ldap_mod_init(ldap_mod *mod);
 void ldap_mod_clear(ldap_mod *mod);
 // The item of type (matched ignoring case; appended when missing) gets the
 // operation and value (copied; null: none) as its only value.
 // ldap_mod_add_value appends a value (an item it adds gets operation 0).
-// A null type is ignored; memory running out leaves the item or value out.
+// A null type is ignored; memory running out leaves the item or value out
+// and marks the list incomplete, which ldap_modify and ldap_add refuse.
 void ldap_mod_add(ldap_mod *mod, int operation, const char *type, const char *value);
 void ldap_mod_add_value(ldap_mod *mod, const char *type, const char *value);
 // A new control of type (copied), without value: the caller frees it with
@@ -689,8 +691,9 @@ const char *ldap_ad_reason(const char *diagnostic);
 // Update operations (update.cpp)
 
 // One request, one reply: the result code (10 with referrals gathered; 5
-// and 6 compare false and true), or -1 (a null dn or mod, nothing sent; a
-// request not sent, or no reply of its kind). The referrals of the handle are
+// and 6 compare false and true), or -1 (a null dn or mod, nothing sent; an
+// incomplete mod, nothing sent, "Out of Memory" recorded; a request not
+// sent, or no reply of its kind). The referrals of the handle are
 // emptied first. ldap_rdn's new_superior may be null. ldap_abandon sends
 // its request only: 0, or -1 when it could not.
 int ldap_modify(ldap_handle *ldap, const char *dn, ldap_mod *mod);

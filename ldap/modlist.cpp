@@ -33,26 +33,32 @@ ldap_mod_item *mod_item(ldap_mod *mod, int operation, const char *type)
     if (ldap_mod_item *item = mod_find(mod, type))
         return item;
     auto *item = static_cast<ldap_mod_item *>(malloc(sizeof(ldap_mod_item)));
-    if (!item)
+    if (!item) {
+        mod->incomplete = 1;
         return nullptr;
+    }
     item->operation = operation;
     item->type = strdup(type);
     static_init(&item->values, nullptr);
     if (!item->type || static_add(&mod->items, item) < 0) {
         item_clear(item);
         free(item);
+        mod->incomplete = 1;
         return nullptr;
     }
     return item;
 }
 
-void item_add_value(ldap_mod_item *item, const char *value)
+// A value for item, which is null when it could not be made.
+void item_add_value(ldap_mod *mod, ldap_mod_item *item, const char *value)
 {
     if (!item || !value)
         return;
     char *copy = strdup(value);
-    if (copy && static_add(&item->values, copy) < 0)
-        free(copy);
+    if (copy && static_add(&item->values, copy) >= 0)
+        return;
+    free(copy);
+    mod->incomplete = 1;
 }
 
 }  // namespace
@@ -63,6 +69,7 @@ void ldap_mod_init(ldap_mod *mod)
         return;
     mod->mod_text = nullptr;
     static_init(&mod->items, nullptr);
+    mod->incomplete = 0;
 }
 
 void ldap_mod_clear(ldap_mod *mod)
@@ -72,6 +79,7 @@ void ldap_mod_clear(ldap_mod *mod)
     free(mod->mod_text);
     mod->mod_text = nullptr;
     static_clear_struct(&mod->items, item_clear);
+    mod->incomplete = 0;
 }
 
 void ldap_mod_add(ldap_mod *mod, int operation, const char *type, const char *value)
@@ -85,14 +93,14 @@ void ldap_mod_add(ldap_mod *mod, int operation, const char *type, const char *va
     } else {
         item = mod_item(mod, operation, type);
     }
-    item_add_value(item, value);
+    item_add_value(mod, item, value);
 }
 
 void ldap_mod_add_value(ldap_mod *mod, const char *type, const char *value)
 {
     if (!mod || !type)
         return;
-    item_add_value(mod_item(mod, 0, type), value);
+    item_add_value(mod, mod_item(mod, 0, type), value);
 }
 
 ldap_cr *ldap_cr_init(const char *type, int critical)

@@ -58,9 +58,16 @@ int request_reply(ldap_handle *ldap, const ldap_request *request, bool complete)
     return code;
 }
 
-// Modify and add carry the same fields: a DN and a modification list.
+// Modify and add carry the same fields: a DN and a modification list. A
+// list that lost an item or value to memory running out is not sent: the
+// directory would take it, and report success, for what was asked.
 int dn_and_mods(ldap_handle *ldap, int op, const char *dn, ldap_mod *mod)
 {
+    if (ldap && mod && mod->incomplete) {
+        ldap_clear_referrals(ldap);
+        ldap_set_error(ldap, "Out of Memory", -1);
+        return -1;
+    }
     ldap_request request = {};
     request.op = op;
     request.dn = dn;

@@ -86,7 +86,13 @@ TEST_F(UpdateFake, ReferralAndWrongReply)
     EXPECT_EQ(10, ldap_modify(&h, "cn=a", &ModList().add(2, "mail", "x")));
     EXPECT_STREQ("ldap1", ldap_first_referral(&h));
     EXPECT_STREQ("ldap2", ldap_next_referral(&h));
+    ModList lost;  // a list short of what was asked is not sent
+    lost.add(2, "mail", "x").incomplete = 1;
+    EXPECT_EQ(-1, ldap_add(&h, "cn=a", &lost));
+    EXPECT_STREQ("Out of Memory", ldap_error_str(&h));
+    EXPECT_EQ(nullptr, ldap_first_referral(&h));
     EXPECT_EQ(-1, ldap_del(&h, "cn=a"));
+    EXPECT_EQ(0x4a, static_cast<unsigned char>(fake.requests().at(2).at(5)));  // the delete came next
     EXPECT_EQ(-1, ldap_error(&h));                // the wrong reply's code 0 is no success
     EXPECT_EQ(nullptr, ldap_first_referral(&h));  // each operation starts without
 }

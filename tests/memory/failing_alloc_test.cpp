@@ -235,3 +235,27 @@ TEST(FailingAllocation, DecodingIsWholeOrNone)
                 });
     }
 }
+
+TEST(FailingAllocation, ModListKnowsWhatItLost)
+{
+    // Whatever allocation fails, the list is either whole or marked incomplete.
+    ldap_mod mod;
+    for (bool and_after : {false, true})
+        each_failure(
+            and_after,
+            [&] {
+                ldap_mod_init(&mod);
+                ldap_mod_add(&mod, 2, "mail", "a");
+                ldap_mod_add_value(&mod, "mail", "b");
+                ldap_mod_add_value(&mod, "cn", "c");
+            },
+            [&](long n, bool last) {
+                bool whole = static_size(&mod.items) == 2 &&
+                             static_size(&static_cast<ldap_mod_item *>(static_get_num(&mod.items, 0))->values) == 2 &&
+                             static_size(&static_cast<ldap_mod_item *>(static_get_num(&mod.items, 1))->values) == 1;
+                EXPECT_EQ(whole, !mod.incomplete) << "N=" << n;
+                EXPECT_EQ(last, whole) << "N=" << n;
+                ldap_mod_clear(&mod);
+                EXPECT_EQ(leaked({}), 0) << "N=" << n;
+            });
+}
