@@ -241,7 +241,8 @@ int ldap_view_values(const ldap_entry_view *entry, ldap_value_fn on_value, void 
 
 // ---------------------------------------------------------------------------
 // Protocol trace log (trace.cpp). Files are created exclusively, mode 0600;
-// bind credentials are written as ********.
+// bind credentials and the values of password attributes (userPassword,
+// authPassword, unicodePwd) are written as ********.
 
 // Traces every message of the handle into files in dir (the text is
 // copied); null stops the trace, as does memory running out for the copy.

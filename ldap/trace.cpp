@@ -20,8 +20,28 @@ const int TRACE_MAX_DEPTH = 16;
 const char MASK[] = "********";
 
 // What to hide when printing a list: the credentials of a bind request
-// (node 2: the simple password, or the SASL credentials inside it).
-enum mask_mode { MASK_NONE, MASK_BIND, MASK_SASL };
+// (node 2: the simple password, or the SASL credentials inside it), or
+// everything (the values of a password attribute).
+enum mask_mode { MASK_NONE, MASK_BIND, MASK_SASL, MASK_ALL };
+
+// Whether node names an attribute whose values are secrets, with or
+// without options ("userPassword;binary"). A list that starts with such a
+// name (an attribute with its values, an assertion of a filter or compare)
+// is printed with the rest masked.
+bool names_secret(const lresult_node *node)
+{
+    static const char *const secrets[] = {"userPassword", "2.5.4.35", "authPassword", "unicodePwd"};
+    if (!node || (node->type & 0x1F) != 4 || !node->value)
+        return false;
+    const auto *name = static_cast<const char *>(node->value);
+    size_t length = strnlen(name, static_cast<size_t>(node->size));
+    if (const void *options = memchr(name, ';', length))
+        length = static_cast<size_t>(static_cast<const char *>(options) - name);
+    for (const char *secret : secrets)
+        if (length == strlen(secret) && s_strnicmp(name, secret, static_cast<int>(length)) == 0)
+            return true;
+    return false;
+}
 
 const char *operation_name(int application)
 {
@@ -142,8 +162,8 @@ void print_node(const lresult_node *node, int position, FILE *out, const std::st
                 int depth, mask_mode mode)
 {
     const char *p = prefix.c_str();
-    bool masked = node->size > 0 &&
-                  ((mode == MASK_BIND && position == 2) || (mode == MASK_SASL && position == 1));
+    bool masked = node->size > 0 && ((mode == MASK_BIND && position == 2) ||
+                                     (mode == MASK_SASL && position == 1) || mode == MASK_ALL);
     fprintf(out, "%s  %2.2d -  Type: %02X  (size=%d) (content=%d)\n", p, position, node->type,
             node->size, node->choice);
     fprintf(out, "%s               ", p);
@@ -154,7 +174,9 @@ void print_node(const lresult_node *node, int position, FILE *out, const std::st
     std::string inner = prefix + "     ";
     const char *text = static_cast<const char *>(node->value);
     if (node->type == 16) {
-        mask_mode nested = mode == MASK_BIND && position == 2 ? MASK_SASL : MASK_NONE;
+        mask_mode nested = mode == MASK_ALL ? MASK_ALL : MASK_NONE;
+        if (mode == MASK_BIND && position == 2)
+            nested = MASK_SASL;
         print_list(static_cast<lresult *>(node->value), out, inner, depth + 1, nested);
     } else if ((node->type & 0x1F) == 4 && text &&
                static_cast<int>(strnlen(text, node->size)) < node->size) {
@@ -192,9 +214,10 @@ void print_list(lresult *list, FILE *out, const std::string &prefix, int depth, 
     int count = static_size(&list->items);
     fprintf(out, "%s No Entries: %d\n", p, count);
     fprintf(out, "%s\n", p);
+    bool secret = mode == MASK_NONE && names_secret(lresult_get(list, 0));
     for (int i = 0; i < count; i++)
         if (const lresult_node *node = lresult_get(list, i))  // an empty slot holds no element
-            print_node(node, i, out, prefix, depth, mode);
+            print_node(node, i, out, prefix, depth, secret && i > 0 ? MASK_ALL : mode);
     fprintf(out, "%s-------------------------------------\n", p);
     fflush(out);
 }

@@ -18,12 +18,12 @@ std::vector<std::string> files_in(const TempDir &dir)
 }
 
 // Traces one message into a fresh directory and returns the file's content.
-std::string trace_one(const char *hex_text)
+std::string trace_one(const std::string &octets)
 {
     TempDir dir;
     TestHandle ldap;
     ldap_set_log(&ldap, dir.path().c_str());
-    ldap_log_data(&ldap, "OUT", decode_message(hex_bytes(hex_text)).get(), nullptr);
+    ldap_log_data(&ldap, "OUT", decode_message(octets).get(), nullptr);
     std::vector<std::string> names = files_in(dir);
     return names.size() == 1 ? read_file(dir.file(names[0])) : "files: " + std::to_string(names.size());
 }
@@ -51,7 +51,7 @@ TEST(Trace, FilesNamesAndModes)
         EXPECT_EQ(0600u, stat(dir.file(name).c_str(), &info) == 0 ? info.st_mode & 0777 : 0);
     }
     // A failed decode is traced like a missing message.
-    EXPECT_EQ("Control\n-------\n NO CONTROL\n\nCommand\n-------\n NO CMD\n", trace_one("30 03 07 01 00"));
+    EXPECT_EQ("Control\n-------\n NO CONTROL\n\nCommand\n-------\n NO CMD\n", trace_one(hex_bytes("30 03 07 01 00")));
     // A list with an empty slot (no element in it) prints its count alone.
     lresult holes;
     lresult_init(&holes);
@@ -79,7 +79,7 @@ TEST(Trace, FilesNamesAndModes)
 // mechanism shows and whose credentials do not.
 TEST(Trace, PrintingAndMaskedCredentials)
 {
-    std::string file = trace_one("30 16 02 01 01 60 11 02 01 03 04 04 63 6E 3D 78 80 06 73 65 63 72 65 74");
+    std::string file = trace_one(hex_bytes("30 16 02 01 01 60 11 02 01 03 04 04 63 6E 3D 78 80 06 73 65 63 72 65 74"));
     EXPECT_NE(std::string::npos, file.find("                INTEGER (3)\n"
                                            "  01 -  Type: 04  (size=4) (content=-1)\n"
                                            "                OCTET_STR (cn=x)\n"
@@ -87,13 +87,32 @@ TEST(Trace, PrintingAndMaskedCredentials)
                                            "                CONTECT_SPECIFIC\n"
                                            "          Data: ********\n"))
         << file;
-    file += trace_one("30 1A 02 01 02 60 15 02 01 03 04 00 A3 0E 04 05 50 4C 41 49 4E 04 05 00 75 00 70 77");
+    file += trace_one(hex_bytes("30 1A 02 01 02 60 15 02 01 03 04 00 A3 0E 04 05 50 4C 41 49 4E 04 05 00 75 00 70 77"));
     for (const char *secret : {"secret", "pw"}) EXPECT_EQ(std::string::npos, file.find(secret)) << secret;
     EXPECT_NE(std::string::npos, file.find("OCTET_STR (PLAIN)"));
     EXPECT_NE(std::string::npos, file.find("OCTET_STR (********)"));
+    // The values of a password attribute, in a modify, an add or a filter.
+    auto attribute = [](const char *type, const char *value) {
+        return ber_element(0x30, ber_element(0x04, type) + ber_element(0x31, ber_element(0x04, value)));
+    };
+    auto change = [&](const char *type, const char *value) {
+        return ber_element(0x30, hex_bytes("0a 01 02") + attribute(type, value));
+    };
+    file = trace_one(ldap_message(
+        3, ber_element(0x66, ber_element(0x04, "cn=a") +
+                                 ber_element(0x30, change("userPassword", "hunter1") + change("mail", "m@x")))));
+    file += trace_one(ldap_message(
+        4, ber_element(0x68, ber_element(0x04, "cn=a") + ber_element(0x30, attribute("USERPASSWORD;binary", "hunter2") +
+                                                                               attribute("unicodePwd", "hunter3")))));
+    file += trace_one(ldap_message(
+        5, ber_element(0x6e, ber_element(0x04, "cn=a") +
+                                 ber_element(0x30, ber_element(0x04, "authPassword") + ber_element(0x04, "hunter4")))));
+    for (const char *secret : {"hunter1", "hunter2", "hunter3", "hunter4"})
+        EXPECT_EQ(std::string::npos, file.find(secret)) << secret << file;
+    EXPECT_NE(std::string::npos, file.find("OCTET_STR (m@x)"));
 
     // The directory's texts cannot write lines or terminal controls of their
     // own: a diagnostic "x\n ID: 7\x1b" shows as escaped octets.
-    file = trace_one("30 15 02 01 01 61 10 0a 01 00 04 00 04 09 78 0a 20 49 44 3a 20 37 1b");
+    file = trace_one(hex_bytes("30 15 02 01 01 61 10 0a 01 00 04 00 04 09 78 0a 20 49 44 3a 20 37 1b"));
     EXPECT_NE(std::string::npos, file.find("OCTET_STR (x<10> ID: 7<27>)\n")) << file;
 }
