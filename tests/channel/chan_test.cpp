@@ -305,6 +305,15 @@ TEST(ChanIo, TimedExactAndLineReads)
     chan_close(pair.server);
     EXPECT_EQ(read_exact(&pair.client, 10) + error_of(&pair.client), "0");
     EXPECT_STREQ("xyz", pair.client.pending);
+    // Reopened, the record hands out only what the new connection brings.
+    chan_close(&pair.client);
+    ASSERT_EQ(1, chan_open(&pair.client, "127.0.0.1", pair.listener.port, 5));
+    chan_rec *next = chan_accept(&pair.listener.chan);
+    ASSERT_NE(nullptr, next);
+    ASSERT_EQ(1, chan_write(next, "new", 3, 1));
+    EXPECT_EQ(read_exact(&pair.client, 3), "new");
+    chan_clear(next);
+    free(next);
 
     // Line reads: line ends, zero bytes, time-outs and the end of the stream.
     Pair lines, other;
