@@ -56,12 +56,13 @@ int chan_close(chan_rec *chan)
         return 0;
     chan_log("Closing Connection: {%d}%s", chan->sock, "\n");
     chan_tls_end(chan);
-    if (close(chan->sock) != 0) {
-        chan_set_syserror(chan);
-        return 0;
-    }
+    // A failed close has let the descriptor go all the same (its number may
+    // be another file's at once): the record is no longer open either way.
+    int closed = close(chan->sock) == 0;
     chan->sock = CHAN_NOT_OPEN;
-    return 1;
+    if (!closed)
+        chan_set_syserror(chan);
+    return closed;
 }
 
 int chan_ssl(chan_rec *chan) { return chan && chan->tls ? 1 : 0; }

@@ -232,6 +232,12 @@ TEST(ChanIo, ArgumentsClosedChannelsAndWaits)
     for (int i = 0; i < 100 && result == 1; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
         result = chan_write(&pair.client, "data", 4, 1);
     EXPECT_EQ(outcome(&pair.client, result), "0 net_write failed to write data correctly.");
+    // A close that fails has still let the descriptor go (its number may be
+    // another file's by now): the record is no longer open.
+    Pair gone;
+    close(gone.client.sock);
+    EXPECT_EQ(outcome(&gone.client, chan_close(&gone.client)), "0 Bad file descriptor");
+    EXPECT_EQ(outcome(&gone.client, chan_isopen(&gone.client)), "0 Bad file descriptor");
 
     rlimit limit;  // a descriptor above 1024
     ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
