@@ -29,14 +29,15 @@ void chan_clear(chan_rec *chan)
 {
     if (!chan)
         return;
+    // Closed first: the text of a failed close goes with the rest.
+    if (chan_isopen(chan))
+        chan_close(chan);
     chan_drop_error(chan);
     free(chan->pending);
     free(chan->localip);
     free(chan->remoteip);
     chan->pending = chan->localip = chan->remoteip = nullptr;
     chan->pending_len = 0;
-    if (chan_isopen(chan))
-        chan_close(chan);
 }
 
 void chan_timeout(chan_rec *chan, int sec, int usec)

@@ -238,6 +238,9 @@ TEST(ChanIo, ArgumentsClosedChannelsAndWaits)
     close(gone.client.sock);
     EXPECT_EQ(outcome(&gone.client, chan_close(&gone.client)), "0 Bad file descriptor");
     EXPECT_EQ(outcome(&gone.client, chan_isopen(&gone.client)), "0 Bad file descriptor");
+    close(gone.server->sock);  // and a clear keeps no text of it
+    chan_clear(gone.server);
+    EXPECT_EQ(outcome(gone.server, chan_isopen(gone.server)), "0 ");
 
     rlimit limit;  // a descriptor above 1024
     ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
