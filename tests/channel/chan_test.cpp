@@ -148,6 +148,10 @@ TEST(ChanOpen, Ipv6AddressesAndTexts)
     Chan bracketed, chan;
     EXPECT_EQ(outcome(&bracketed, chan_open(&bracketed, "[::1]", pair.listener.port, 5)), "1 ");
     EXPECT_EQ(std::string(chan_remoteip(&bracketed)) + " " + chan_localip(&bracketed), "[::1] ::1");
+    // A bracket left open or closed alone is no address (and never "::", which reaches ::1).
+    for (const char *half : {"[::1", "::1]", "[::1:1"})
+        EXPECT_EQ(outcome(&chan, chan_open(&chan, half, pair.listener.port, 5)),
+                  std::string("0 gethostbyname failed. {") + half + "}");
 
     int port = free_port();
     Silent silent("::1", port);  // nothing answers: given up at the time-out
