@@ -43,8 +43,8 @@ std::vector<chan_address> chan_resolve(const char *host, int port, int timeout_m
 void chan_lower_host(char *host);
 
 // Makes fd the channel's descriptor. Descriptors that 16 bits cannot hold
-// are closed and refused (0, errno EMFILE). Address texts of an earlier
-// connection are dropped.
+// are closed and refused (0, errno EMFILE). Address texts and pending
+// bytes of an earlier connection are dropped.
 int chan_attach(chan_rec *chan, int fd);
 
 // Drops the first used bytes of pending, keeping the rest (with its zero

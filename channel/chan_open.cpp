@@ -3,7 +3,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,8 +86,10 @@ int chan_open(chan_rec *chan, const char *host, int port, int timeout)
         [&] {
             // The name's look-up and the connection share the time-out.
             const int64_t deadline = timeout > 0 ? monotonic_us() + int64_t(timeout) * 1000000 : 0;
-            std::vector<chan_address> addresses =
-                chan_resolve(name, port, timeout > 0 ? timeout * 1000 : 0);
+            // Milliseconds beyond an int are longer than any look-up lasts.
+            const int timeout_ms =
+                timeout > 0 ? int(std::min<int64_t>(int64_t(timeout) * 1000, INT_MAX)) : 0;
+            std::vector<chan_address> addresses = chan_resolve(name, port, timeout_ms);
             if (addresses.empty()) {
                 chan_set_errorf(chan, "gethostbyname failed. {%s}", name);
                 return 0;

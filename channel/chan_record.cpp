@@ -29,14 +29,15 @@ void chan_clear(chan_rec *chan)
 {
     if (!chan)
         return;
+    // Closed first: the text of a failed close goes with the rest.
+    if (chan_isopen(chan))
+        chan_close(chan);
     chan_drop_error(chan);
     free(chan->pending);
     free(chan->localip);
     free(chan->remoteip);
     chan->pending = chan->localip = chan->remoteip = nullptr;
     chan->pending_len = 0;
-    if (chan_isopen(chan))
-        chan_close(chan);
 }
 
 void chan_timeout(chan_rec *chan, int sec, int usec)
@@ -56,12 +57,13 @@ int chan_close(chan_rec *chan)
         return 0;
     chan_log("Closing Connection: {%d}%s", chan->sock, "\n");
     chan_tls_end(chan);
-    if (close(chan->sock) != 0) {
-        chan_set_syserror(chan);
-        return 0;
-    }
+    // A failed close has let the descriptor go all the same (its number may
+    // be another file's at once): the record is no longer open either way.
+    int closed = close(chan->sock) == 0;
     chan->sock = CHAN_NOT_OPEN;
-    return 1;
+    if (!closed)
+        chan_set_syserror(chan);
+    return closed;
 }
 
 int chan_ssl(chan_rec *chan) { return chan && chan->tls ? 1 : 0; }

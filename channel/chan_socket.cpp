@@ -25,6 +25,10 @@ int chan_attach(chan_rec *chan, int fd)
     free(chan->localip);
     free(chan->remoteip);
     chan->localip = chan->remoteip = nullptr;
+    // Bytes an earlier peer sent are not the new peer's.
+    free(chan->pending);
+    chan->pending = nullptr;
+    chan->pending_len = 0;
     return 1;
 }
 

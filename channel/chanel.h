@@ -80,7 +80,8 @@ char *chan_texterror();
 // time, or "Out of Memory".
 int chan_open(chan_rec *chan, const char *host, int port, int timeout);
 // 1 when the open channel was closed; 0 when it was not open, or close
-// failed (text set). The last error text goes either way.
+// failed (text set; the descriptor is let go all the same). The last error
+// text goes either way.
 int chan_close(chan_rec *chan);
 // Blocking (flag non-zero) or non-blocking mode, and TCP_NODELAY on or off.
 // 1, or 0 when not open (or, for the mode, with the text set).

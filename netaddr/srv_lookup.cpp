@@ -11,6 +11,7 @@
 #include <resolv.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -165,7 +166,9 @@ int bounded_query(const std::string &name, int timeout, std::vector<unsigned cha
                std::string(reinterpret_cast<char *>(answer.data()), kept);
     };
     std::string reply;
-    bool whole = child_run(timeout * 1000, ask, &reply) && reply.size() >= sizeof head &&
+    // Milliseconds beyond an int are longer than any look-up lasts.
+    int timeout_ms = int(std::min<int64_t>(int64_t(timeout) * 1000, INT_MAX));
+    bool whole = child_run(timeout_ms, ask, &reply) && reply.size() >= sizeof head &&
                  reply.size() - sizeof head <= answer.size();
     if (!whole) {
         *error = TRY_AGAIN;

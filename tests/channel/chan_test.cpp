@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -97,7 +98,7 @@ TEST(ChanOpen, OpenBindAndAccept)
     EXPECT_EQ(outcome(&chan, chan_open(&chan, UNRESOLVABLE.c_str(), 389, 5)),
               "0 gethostbyname failed. {" + std::string(64, 'x') + ".invalid}");
     int port = free_port();
-    for (int timeout : {5, 0}) {  // refused, with and without a connect time-out: never reported as open
+    for (int timeout : {5, 0, INT_MAX}) {  // refused, with and without a connect time-out: never reported as open
         EXPECT_EQ(outcome(&chan, chan_open(&chan, "127.0.0.1", port, timeout)), "0 Connection to Socket Failed.");
         EXPECT_EQ(chan_isopen(&chan) + chan_close(&chan), 0);
     }
@@ -148,6 +149,10 @@ TEST(ChanOpen, Ipv6AddressesAndTexts)
     Chan bracketed, chan;
     EXPECT_EQ(outcome(&bracketed, chan_open(&bracketed, "[::1]", pair.listener.port, 5)), "1 ");
     EXPECT_EQ(std::string(chan_remoteip(&bracketed)) + " " + chan_localip(&bracketed), "[::1] ::1");
+    // A bracket left open or closed alone is no address (and never "::", which reaches ::1).
+    for (const char *half : {"[::1", "::1]", "[::1:1"})
+        EXPECT_EQ(outcome(&chan, chan_open(&chan, half, pair.listener.port, 5)),
+                  std::string("0 gethostbyname failed. {") + half + "}");
 
     int port = free_port();
     Silent silent("::1", port);  // nothing answers: given up at the time-out
@@ -232,6 +237,15 @@ TEST(ChanIo, ArgumentsClosedChannelsAndWaits)
     for (int i = 0; i < 100 && result == 1; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
         result = chan_write(&pair.client, "data", 4, 1);
     EXPECT_EQ(outcome(&pair.client, result), "0 net_write failed to write data correctly.");
+    // A close that fails has still let the descriptor go (its number may be
+    // another file's by now): the record is no longer open.
+    Pair gone;
+    close(gone.client.sock);
+    EXPECT_EQ(outcome(&gone.client, chan_close(&gone.client)), "0 Bad file descriptor");
+    EXPECT_EQ(outcome(&gone.client, chan_isopen(&gone.client)), "0 Bad file descriptor");
+    close(gone.server->sock);  // and a clear keeps no text of it
+    chan_clear(gone.server);
+    EXPECT_EQ(outcome(gone.server, chan_isopen(gone.server)), "0 ");
 
     rlimit limit;  // a descriptor above 1024
     ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
@@ -305,6 +319,15 @@ TEST(ChanIo, TimedExactAndLineReads)
     chan_close(pair.server);
     EXPECT_EQ(read_exact(&pair.client, 10) + error_of(&pair.client), "0");
     EXPECT_STREQ("xyz", pair.client.pending);
+    // Reopened, the record hands out only what the new connection brings.
+    chan_close(&pair.client);
+    ASSERT_EQ(1, chan_open(&pair.client, "127.0.0.1", pair.listener.port, 5));
+    chan_rec *next = chan_accept(&pair.listener.chan);
+    ASSERT_NE(nullptr, next);
+    ASSERT_EQ(1, chan_write(next, "new", 3, 1));
+    EXPECT_EQ(read_exact(&pair.client, 3), "new");
+    chan_clear(next);
+    free(next);
 
     // Line reads: line ends, zero bytes, time-outs and the end of the stream.
     Pair lines, other;
