@@ -93,7 +93,9 @@ TEST(EntryWalk, InPlaceSeesWhatTheDecoderSees)
         {dn + ber_element(0x30, attribute("cn", c + ber_integer(0x02, 1) + c) + attribute("sn", c)), "cn:c|sn:c|"},
         {dn + ber_element(0x30, attribute("cn", c) + ber_element(0x30, ber_integer(0x02, 5)) + attribute("sn", c)),
          "cn:c|"},
-        {dn + ber_element(0x30, attribute("cn", c) + ber_element(0x04, attribute("sn", c)) + attribute("sn", c)), "cn:c|"},
+        {dn + ber_element(0x30, attribute("cn", c) + ber_element(0x04, ber_element(0x04, "sn") + ber_element(0x31, c)) +
+                                    attribute("sn", c)),
+         "cn:c|"},
         {dn + ber_element(0x30, ber_element(0x30, ber_element(0x04, "cn")) + attribute("sn", c)), "sn:c|"},
         {dn + ber_element(0x04, attribute("cn", c)), ""},
         {"", ""},
