@@ -274,7 +274,8 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
     const std::string a = "cn=" + std::string(125, 'a'), coded = "cn!3D" + std::string(125, 'a');
     const Make alike = [a](int id) {
         std::string out;
-        for (const std::string &dn : {a + "b,ou=P", a + "0,ou=P", a, std::string("ou=Q,ou=P"), a + "c,ou=P", std::string("ou=P")})
+        for (const std::string &dn :
+             {a + "b,ou=P", a + "0,ou=P", a, std::string("ou=Q,ou=P"), a + "c,ou=P", std::string("ou=P")})
             out += ldap_entry_bytes(id, dn, "cn", "a");
         return out + ldap_result_bytes(0x65, id, 0);
     };
@@ -291,8 +292,8 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
         EXPECT_TRUE(ends_with(book.ask(ALL), "cn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(7)));
         EXPECT_TRUE(ends_with(book.ask("SEARCH AND 2-5 name=*"), "cn!3Db,\ncn!3Dc" + located(7)));
         EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "the first is shown\nname=c\nname=d\n+success 'cn!3Da' located.\n"));
-        EXPECT_TRUE(ends_with(book.ask(ALL), coded + "b!2Cou!3DP,\n" + coded + "0!2Cou!3DP,\n" + coded + ",\nou!3DQ!2Cou!3DP,\n" +
-                                                 coded + "c!2Cou!3DP,\nou!3DP" + located(6)));
+        EXPECT_TRUE(ends_with(book.ask(ALL), coded + "b!2Cou!3DP,\n" + coded + "0!2Cou!3DP,\n" + coded +
+                                                 ",\nou!3DQ!2Cou!3DP,\n" + coded + "c!2Cou!3DP,\nou!3DP" + located(6)));
     }
 }
 
