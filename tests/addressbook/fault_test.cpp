@@ -268,13 +268,14 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
                                                       ber_element(0x30, null + ber_element(0x30, cn + values)))) +
                entries(id, 1) + ldap_result_bytes(0x65, id, 0);
     };
-    // DNs that share over 127 octets with the one before, or end before it
-    // (on '0', as the octet after a DN in an entry is), the base (ou=P) cut
-    // off all but one.
-    const std::string a = "cn=" + std::string(200, 'a'), coded = "cn!3D" + std::string(200, 'a');
+    // DNs that share 128 octets (two base-128 digits) with the one before,
+    // or end before it (on '0', as the octet after a DN in an entry is), or
+    // share more with one kept earlier; the base (ou=P) cut off all but one.
+    const std::string a = "cn=" + std::string(125, 'a'), coded = "cn!3D" + std::string(125, 'a');
     const Make alike = [a](int id) {
         std::string out;
-        for (const std::string &dn : {a + "b,ou=P", a + "0,ou=P", a, a + "c,ou=P", std::string("ou=P")})
+        for (const std::string &dn :
+             {a + "b,ou=P", a + "0,ou=P", a, std::string("ou=Q,ou=P"), a + "c,ou=P", std::string("ou=P")})
             out += ldap_entry_bytes(id, dn, "cn", "a");
         return out + ldap_result_bytes(0x65, id, 0);
     };
@@ -291,8 +292,8 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
         EXPECT_TRUE(ends_with(book.ask(ALL), "cn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(7)));
         EXPECT_TRUE(ends_with(book.ask("SEARCH AND 2-5 name=*"), "cn!3Db,\ncn!3Dc" + located(7)));
         EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "the first is shown\nname=c\nname=d\n+success 'cn!3Da' located.\n"));
-        EXPECT_TRUE(ends_with(book.ask(ALL), coded + "b!2Cou!3DP,\n" + coded + "0!2Cou!3DP,\n" + coded + ",\n" + coded +
-                                                 "c!2Cou!3DP,\nou!3DP" + located(5)));
+        EXPECT_TRUE(ends_with(book.ask(ALL), coded + "b!2Cou!3DP,\n" + coded + "0!2Cou!3DP,\n" + coded +
+                                                 ",\nou!3DQ!2Cou!3DP,\n" + coded + "c!2Cou!3DP,\nou!3DP" + located(6)));
     }
 }
 

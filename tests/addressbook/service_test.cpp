@@ -296,6 +296,8 @@ TEST_F(Service, ReturnedNamesFindTheFirstFieldOfTheirTypeAndOptions)
     ASSERT_TRUE(ini_get_field(&more[0], &display_data_length));
     EXPECT_EQ("cn:2 commonName:1 mail:6 rfc822Mailbox:-1 2.5.4.3:-1 sn:8 ",
               fields_of({"cn", "commonName", "mail", "rfc822Mailbox", "2.5.4.3", "sn"}));
+    book_read_schema(&handle);  // a new connection's schema: mapped afresh
+    EXPECT_EQ("2.5.4.3:1 ", fields_of({"2.5.4.3"}));
     EXPECT_STREQ("commonName,cn,cn;lang-de,0.9.2342.19200300.100.1.3,MAIL,x-own,sn",
                  book_requested_attributes(book_map_fields()));
     load_fields({"id STRING dn false"});

@@ -85,6 +85,15 @@ TEST(BerDecode, JunkDepthAndCuts)
     EXPECT_EQ("invalid", shape(decode_message(hex_bytes("30 05 02 01 03 07 00"), nullptr, &ldap)));
     EXPECT_EQ("invalid", shape(decode_message(nested(65), nullptr, &ldap, true)));
     EXPECT_EQ(1, lresult_size(decode_message(nested(64), nullptr, nullptr, true).get()));
+    // Read in place, an entry nested as deep as the decoder takes, and no deeper.
+    for (int levels : {62, 63}) {
+        std::string octets = ldap_message(7, ber_element(0x64, nested(levels)));
+        int id = 0;
+        ldap_entry_view entry = {nullptr, 0, nullptr};
+        EXPECT_EQ(levels == 62 ? 1 : -1, ldap_entry_read(reinterpret_cast<const unsigned char *>(octets.data()),
+                                                         static_cast<int>(octets.size()), &id, &entry));
+        EXPECT_EQ(levels == 62, shape(decode_message(octets)) != "invalid") << levels;
+    }
     decode_message(hex_bytes("30 05 02 01"), nullptr, &ldap);  // cut
     EXPECT_EQ((std::vector<std::string>{"LDAP: decoded -1 data: {0}{Unknown Type} - Expected Junk Data",
                                         "LDAP: decoded -1 data: {0}{Nesting Too Deep} - Expected Junk Data",
@@ -106,6 +115,8 @@ TEST(BerDecode, EntryReadInPlace)
         {"30 0A 02 01 07 64 05 02 01 05 30 00", 1, "-"},                          // a number
         {"30 0C 02 01 07 64 04 04 02 63 6E 04 01 78", 0, "-"},                    // more after the entry
         {"30 0C 02 01 07 65 07 0A 01 00 04 00 04 00", 0, "-"},                    // another operation
+        {"31 0D 02 01 07 64 08 04 04 63 6E 3D 61 30 00", 0, "-"},                 // no SEQUENCE around it
+        {"30 0F 02 01 07 64 06 04 00 30 02 31 00 A0 00 05 00", 0, "-"},           // more after the controls
         {"30 0D 02 01 07 64 08 04 04 63 6E 3D 61 07 00", -1, "-"},                // an unknown type
         {"30 0D 02 01 07 64 08 04 07 63 6E 3D 61 30 00", -1, "-"},                // a DN past its entry
         {"30 12 02 01 07 64 0D 04 85 01 00 00 00 04 63 6E 3D 61 30 00", -1, "-"},  // a length of 2^32 + 4

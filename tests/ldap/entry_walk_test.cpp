@@ -82,7 +82,7 @@ TEST(EntryWalk, InPlaceSeesWhatTheDecoderSees)
         {dn + ber_element(0x30, attribute("cn", c + ber_element(0x04, "d")) + attribute("", ber_element(0x04, ""))),
          "cn:c|cn:d|:|"},
         // Skipped and open elements take no place; a tagged text is a text.
-        {null + dn + open + ber_element(0x30, null + attribute("cn", null + c + open + c)), "cn:c|cn:c|"},
+        {null + ber_element(0x10, dn) + ber_element(0x30, null + attribute("cn", null + c + open + c)), "cn:c|cn:c|"},
         {dn + ber_element(0x30, ber_element(0x30, ber_element(0x80, "sn") + ber_element(0x30, ber_element(0x81, "x")))),
          "sn:x|"},
         // A type up to its first zero; a value whole, zeros and all.
@@ -93,9 +93,11 @@ TEST(EntryWalk, InPlaceSeesWhatTheDecoderSees)
         {dn + ber_element(0x30, attribute("cn", c + ber_integer(0x02, 1) + c) + attribute("sn", c)), "cn:c|sn:c|"},
         {dn + ber_element(0x30, attribute("cn", c) + ber_element(0x30, ber_integer(0x02, 5)) + attribute("sn", c)),
          "cn:c|"},
-        {dn + ber_element(0x30, attribute("cn", c) + ber_element(0x04, "sn") + attribute("sn", c)), "cn:c|"},
+        {dn + ber_element(0x30, attribute("cn", c) + ber_element(0x04, ber_element(0x04, "sn") + ber_element(0x31, c)) +
+                                    attribute("sn", c)),
+         "cn:c|"},
         {dn + ber_element(0x30, ber_element(0x30, ber_element(0x04, "cn")) + attribute("sn", c)), "sn:c|"},
-        {dn + ber_element(0x04, "x"), ""},
+        {dn + ber_element(0x04, attribute("cn", c)), ""},
         {"", ""},
     };
     for (const auto &[contents, text] : entries) {
