@@ -2,7 +2,9 @@
 // ldapsearch; and against the fake server for what slapd will not do.
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 
+#include "common/tempdir.h"
 #include "ldap_testing.h"
 
 namespace {
@@ -75,6 +77,19 @@ TEST_F(Search, EachEntryIsHandedAsItArrives)
     EXPECT_NE(nullptr, ldap_get_values(got.first, "CN"));  // any case
     lresult_clear(got.first);
     free(got.first);
+    // A traced search writes a file for every message it receives: entries
+    // that would be read in place are decoded and traced too.
+    TempDir dir;
+    ldap_set_log(&h, dir.path().c_str());
+    auto count_dn = [](void *context, const char *, int) { ++*static_cast<size_t *>(context); };
+    size_t dns = 0;
+    EXPECT_EQ(0, ldap_search_dns(&h, PEOPLE, 1, 0, 0, 0, "(cn=*)", 0, count_dn, &dns));
+    size_t received = 0;
+    for (const auto &file : std::filesystem::directory_iterator(dir.path()))
+        received += file.path().filename().string().find("-IN_") != std::string::npos;
+    EXPECT_EQ(got.second, dns);
+    EXPECT_EQ(dns + 1, received);  // and the search's result
+    ldap_set_log(&h, nullptr);
 }
 
 TEST_F(Search, FiltersMatchLdapsearch)
