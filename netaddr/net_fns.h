@@ -75,8 +75,6 @@ int compare_email_addresses(const char *a, const char *b, int resolve);
 // zeroed record, or one of an earlier call (emptied first). A null list is
 // ignored (result 0). The list owns its texts until srv_clear.
 
-#define SRV_MAX_RECORDS 64  // an answer with more usable records is refused
-
 struct srv_target {
     char *host;  // target name, without final dot (escaped as the resolver prints it)
     int port;
@@ -103,8 +101,9 @@ int srv_lookup(srv_list *list, const char *service, const char *domain, int time
 // Reads the SRV records of a whole DNS answer message of length octets (name
 // is the queried name, for the failure texts; null reads as empty), in
 // answer order. Records of other types are skipped and targets "." dropped.
-// Any record that cannot be read, or more than SRV_MAX_RECORDS, refuses the
-// answer. Returns 1, or 0 as srv_lookup does (null answer: malformed).
+// Any record that cannot be read refuses the answer; the number of records
+// is bounded by the answer's length alone. Returns 1, or 0 as srv_lookup
+// does (null answer: malformed).
 int srv_parse(srv_list *list, const unsigned char *answer, int length, const char *name);
 // Orders the targets as RFC 2782 says: lowest priority first; within one
 // priority, each next target drawn with chances by weight (weight 0 only

@@ -22,6 +22,10 @@ namespace {
 
 // Priority, weight and port come before the target name in SRV data.
 const int SRV_FIXED = 6;
+// The fewest octets a usable SRV record takes in an answer: the root as its
+// owner name (1), type, class, TTL and data length (10), the fixed fields
+// and a compressed target (8).
+const int SRV_RECORD_MIN = 19;
 
 // Empties list and keeps text as its failure; returns 0.
 int refuse(srv_list *list, const std::string &text)
@@ -39,9 +43,11 @@ int parse_answer(srv_list *list, const unsigned char *answer, int length, const 
     ns_msg msg;
     if (!answer || length <= 0 || ns_initparse(answer, length, &msg) < 0)
         return refuse(list, malformed);
-    int records = ns_msg_count(msg, ns_s_an);
-    list->targets = static_cast<srv_target *>(
-        calloc(size_t(std::min(std::max(records, 1), SRV_MAX_RECORDS)), sizeof(srv_target)));
+    // The header's count is the sender's word: room for what the answer can
+    // hold (a large domain has hundreds of servers), no more.
+    int records = ns_msg_count(msg, ns_s_an), room = length / SRV_RECORD_MIN + 1;
+    list->targets =
+        static_cast<srv_target *>(calloc(size_t(std::min(std::max(records, 1), room)), sizeof(srv_target)));
     if (!list->targets)
         return refuse(list, "out of memory for SRV records of " + queried);
     bool unavailable = false;
@@ -65,9 +71,8 @@ int parse_answer(srv_list *list, const unsigned char *answer, int length, const 
             unavailable = true;
             continue;
         }
-        if (list->count == SRV_MAX_RECORDS)
-            return refuse(list, "more than " + std::to_string(SRV_MAX_RECORDS) +
-                                    " SRV records for " + queried);
+        if (list->count == room)
+            return refuse(list, malformed);
         srv_target &entry = list->targets[list->count];
         entry = srv_target{strdup(target), int(ns_get16(data + 4)), int(ns_get16(data)),
                            int(ns_get16(data + 2))};
