@@ -46,8 +46,8 @@ int parse_answer(srv_list *list, const unsigned char *answer, int length, const 
     // The header's count is the sender's word: room for what the answer can
     // hold (a large domain has hundreds of servers), no more.
     int records = ns_msg_count(msg, ns_s_an), room = length / SRV_RECORD_MIN + 1;
-    list->targets =
-        static_cast<srv_target *>(calloc(size_t(std::min(std::max(records, 1), room)), sizeof(srv_target)));
+    list->targets = static_cast<srv_target *>(
+        calloc(size_t(std::min(std::max(records, 1), room)), sizeof(srv_target)));
     if (!list->targets)
         return refuse(list, "out of memory for SRV records of " + queried);
     bool unavailable = false;
