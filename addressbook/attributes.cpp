@@ -74,12 +74,45 @@ bool map_fits(const book_field_map *map)
     return count == map->attributes.size();
 }
 
+// The length of the option that begins at option (";name"): up to the next
+// ';' or the end.
+int option_length(const char *option)
+{
+    const char *end = strchr(option + 1, ';');
+    return static_cast<int>(end ? end - option : strlen(option));
+}
+
+// Each option of options (";a;b", or "" for none) is among those of other,
+// ignoring case.
+bool options_among(const char *options, const char *other)
+{
+    for (const char *option = options; *option == ';'; option += option_length(option)) {
+        int length = option_length(option);
+        bool found = false;
+        for (const char *candidate = other; !found && *candidate == ';';
+             candidate += option_length(candidate))
+            found =
+                option_length(candidate) == length && s_strnicmp(option, candidate, length) == 0;
+        if (!found)
+            return false;
+    }
+    return true;
+}
+
+// The options of two attribute descriptions (";a;b", or "" for none) are one
+// set: their order is no part of the description, so "cn;lang-en;lang-de"
+// names what slapd sends as "cn;lang-de;lang-en".
+bool same_options(const char *a, const char *b)
+{
+    return options_among(a, b) && options_among(b, a);
+}
+
 // The attributes of records a and b name the same type with the same
 // options.
 bool same_attribute(const book_field_map *map, size_t a, size_t b)
 {
     const char *first = map->attributes[a].c_str(), *second = map->attributes[b].c_str();
-    return s_stricmp(first + map->lengths[a], second + map->lengths[b]) == 0 &&
+    return same_options(first + map->lengths[a], second + map->lengths[b]) &&
            ldap_schema_same(&schema, first, second);
 }
 
@@ -151,14 +184,14 @@ int book_field_of(const book_field_map *map, const char *returned)
         // Names mostly come back as they were asked for: exact octets first.
         if (map->lengths[i] == length &&
             (memcmp(own, returned, length) == 0 || s_strnicmp(own, returned, length) == 0) &&
-            s_stricmp(own + length, options) == 0)
+            same_options(own + length, options))
             return map->firsts[i];
     }
     // By another of its names, as the schema knows them.
     int type = ldap_schema_type(&schema, returned);
     for (size_t i = 0; type >= 0 && i < map->attributes.size(); i++)
         if (map->types[i] == type &&
-            s_stricmp(map->attributes[i].c_str() + map->lengths[i], options) == 0)
+            same_options(map->attributes[i].c_str() + map->lengths[i], options))
             return static_cast<int>(i);
     return -1;
 }

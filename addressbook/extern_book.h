@@ -195,8 +195,8 @@ const char *book_requested_attributes(const book_field_map *map);
 // The index in display_data of the first field whose attribute names what
 // the attribute description the directory returned names: the same type
 // (its name ignoring case, an alias or its OID, as the schema read says)
-// with the same options, compared ignoring case. -1 when none does (also
-// for null).
+// with the same options, compared ignoring case and order. -1 when none
+// does (also for null).
 int book_field_of(const book_field_map *map, const char *returned);
 
 // ---------------------------------------------------------------------------

@@ -167,6 +167,9 @@ TEST_F(Service, PagingLimitsBaseFilterAndNames)
              changed + "+success '" + ALICE + "' located.\n"},
         {"field oid STRING 2.5.4.3 false\nfield german STRING CommonName;Lang-DE false\nfield cn STRING cn false\n",
          "GET " + ALICE, "oid=Alice Archer\ngerman=Alice Bogen\n+success '" + ALICE + "' located.\n"},
+        // Options in any order: slapd sends them sorted.
+        {"field both STRING cn;lang-en;lang-de false\n", "GET " + ALICE,
+         "both=Alice Bow\n+success '" + ALICE + "' located.\n"},
     };
     for (const auto &row : rows) {
         ProcessResult r = run_book(config(row.more), row.command + "\n");
@@ -280,25 +283,27 @@ TEST_F(Service, ReturnedNamesFindTheFirstFieldOfTheirTypeAndOptions)
     book_read_schema(&handle);
     load_fields({"common STRING commonName false", "cn STRING cn false", "again STRING CN false",
                  "german STRING cn;lang-de false", "box STRING 0.9.2342.19200300.100.1.3 false",
-                 "mail STRING MAIL false", "own STRING x-own false"});
-    EXPECT_STREQ("commonName,cn,cn;lang-de,0.9.2342.19200300.100.1.3,MAIL,x-own",
+                 "mail STRING MAIL false", "own STRING x-own false", "both STRING cn;lang-en;lang-de false"});
+    EXPECT_STREQ("commonName,cn,cn;lang-de,0.9.2342.19200300.100.1.3,MAIL,x-own,cn;lang-en;lang-de",
                  book_requested_attributes(book_map_fields()));
     // By name the first field of the type wins even where a later one has
-    // that very name; options must match too.
+    // that very name; options must match too, in any order.
     EXPECT_EQ("cn:1 CN:1 2.5.4.3:1 commonName:1 cn;LANG-DE:4 cn;lang-en:-1 mail:5 "
-              "rfc822Mailbox:5 X-OWN:7 sn:-1 :-1 ;x:-1 dn:0 (null):-1 ",
+              "rfc822Mailbox:5 X-OWN:7 sn:-1 :-1 ;x:-1 dn:0 (null):-1 cn;lang-de;lang-en:8 "
+              "commonName;lang-de;lang-en:8 cn;lang-de;lang-en;lang-fr:-1 ",
               fields_of({"cn", "CN", "2.5.4.3", "commonName", "cn;LANG-DE", "cn;lang-en", "mail", "rfc822Mailbox",
-                         "X-OWN", "sn", "", ";x", "dn", nullptr}));
+                         "X-OWN", "sn", "", ";x", "dn", nullptr, "cn;lang-de;lang-en", "commonName;lang-de;lang-en",
+                         "cn;lang-de;lang-en;lang-fr"}));
 
     // Without a schema, names only; a table that changed is mapped afresh.
     book_forget_schema();
     std::string more = "surname STRING sn false";
     ASSERT_TRUE(ini_get_field(&more[0], &display_data_length));
-    EXPECT_EQ("cn:2 commonName:1 mail:6 rfc822Mailbox:-1 2.5.4.3:-1 sn:8 ",
+    EXPECT_EQ("cn:2 commonName:1 mail:6 rfc822Mailbox:-1 2.5.4.3:-1 sn:9 ",
               fields_of({"cn", "commonName", "mail", "rfc822Mailbox", "2.5.4.3", "sn"}));
     book_read_schema(&handle);  // a new connection's schema: mapped afresh
     EXPECT_EQ("2.5.4.3:1 ", fields_of({"2.5.4.3"}));
-    EXPECT_STREQ("commonName,cn,cn;lang-de,0.9.2342.19200300.100.1.3,MAIL,x-own,sn",
+    EXPECT_STREQ("commonName,cn,cn;lang-de,0.9.2342.19200300.100.1.3,MAIL,x-own,cn;lang-en;lang-de,sn",
                  book_requested_attributes(book_map_fields()));
     load_fields({"id STRING dn false"});
     EXPECT_STREQ("1.1", book_requested_attributes(book_map_fields()));
