@@ -286,6 +286,8 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
         answer(fake, shapes);
         answer(fake, entry);
         answer(fake, alike);
+        // An entry without DN is no entry.
+        answer(fake, [](int id) { return ldap_entry_bytes(id, "", "cn", "a") + ldap_result_bytes(0x65, id, 0); });
         fake.start();
         Book book(fake_config(fake, "base_dn ou=P\n" + debug));
         // Debugging, the decoder's lines come first.
@@ -294,6 +296,7 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
         EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "the first is shown\nname=c\nname=d\n+success 'cn!3Da' located.\n"));
         EXPECT_TRUE(ends_with(book.ask(ALL), coded + "b!2Cou!3DP,\n" + coded + "0!2Cou!3DP,\n" + coded +
                                                  ",\nou!3DQ!2Cou!3DP,\n" + coded + "c!2Cou!3DP,\nou!3DP" + located(6)));
+        EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "-failure 'cn!3Da' Failed.\n"));
     }
 }
 
