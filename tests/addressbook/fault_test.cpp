@@ -286,8 +286,13 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
         answer(fake, shapes);
         answer(fake, entry);
         answer(fake, alike);
-        // An entry without DN is no entry.
+        // An entry without DN is no entry; one lost with its connection is
+        // forgotten, and the retry's is shown.
         answer(fake, [](int id) { return ldap_entry_bytes(id, "", "cn", "a") + ldap_result_bytes(0x65, id, 0); });
+        fake.read_request().reply([](const std::string &request) { return entries(ber_message_id(request), 1); });
+        fake.close().next_connection();
+        bind_ok(fake);
+        answer(fake, [](int id) { return entries(id, 1, 'b') + ldap_result_bytes(0x65, id, 0); });
         fake.start();
         Book book(fake_config(fake, "base_dn ou=P\n" + debug));
         // Debugging, the decoder's lines come first.
@@ -297,6 +302,7 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
         EXPECT_TRUE(ends_with(book.ask(ALL), coded + "b!2Cou!3DP,\n" + coded + "0!2Cou!3DP,\n" + coded +
                                                  ",\nou!3DQ!2Cou!3DP,\n" + coded + "c!2Cou!3DP,\nou!3DP" + located(6)));
         EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "-failure 'cn!3Da' Failed.\n"));
+        EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "name=b\n+success 'cn!3Da' located.\n"));
     }
 }
 
