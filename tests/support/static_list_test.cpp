@@ -106,7 +106,7 @@ TEST(StaticList, CursorInsertionAndRemoval)
     l.list.cursor = 1;  // on Q, which goes: the cursor stays, on R
     EXPECT_EQ(static_remove_num(&l.list, 1), Q);
     EXPECT_EQ(static_current(&l.list), 1);
-    EXPECT_EQ(static_remove_num(&l.list, 5), static_remove_num(&l.list, -1));
+    EXPECT_EQ(static_remove_num(&l.list, 2), static_remove_num(&l.list, -1));  // just past the end
     EXPECT_EQ(static_remove_num(&l.list, 1), R);  // under the cursor, and last
     EXPECT_EQ(l.texts() + std::to_string(static_current(&l.list)), "P0");
 }
