@@ -87,6 +87,7 @@ TEST(Config, Loading)
         "field fullname STRING\tcn",
         "port 99999",
         "port -1",
+        "port 65536",
         "timeout 0",
         "connect_timeout +5",
         long_filter,  // valid, but too long to be kept whole
