@@ -229,6 +229,15 @@ TEST(ScriptedDirectory, PagesListedAsOneSearch)
              first_page(f);
          },
          "Error: LDAP: Search {Error - Connection Closed by LDAP server}\n" + TWO_FOUND},
+        // The retry's first DN is the lost try's last: listed whole all the same.
+        {"the connection lost, the same entries again",
+         [&](FakeServer &f) {
+             answer(f, page(2, 'c', "1"));
+             f.read_request().close().next_connection();
+             bind_ok(f);
+             answer(f, page(2, 'd', ""));
+         },
+         "Error: LDAP: Search {Error - Connection Closed by LDAP server}\ncn!3Dd,\ncn!3De" + located(2)},
     };
     for (const auto &row : rows) {
         FakeServer fake;
