@@ -87,6 +87,7 @@ TEST(Config, Loading)
         "field fullname STRING\tcn",
         "port 99999",
         "port -1",
+        "port 65536",
         "timeout 0",
         "connect_timeout +5",
         long_filter,  // valid, but too long to be kept whole
@@ -96,7 +97,7 @@ TEST(Config, Loading)
         "tls_ca_file /nonexistent/ca.pem",
         "host a:70000",
         "host2 b, [::1",
-        "host " + std::string(505, 'a') + " bb:3890",  // cut, the port would read 38
+        "host " + std::string(504, 'a') + " bb:3890",  // 512 long: cut, the port would read 389
         "search_filter objectClass=person",
         deep_filter,  // one whole filter
     };

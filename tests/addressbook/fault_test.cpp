@@ -229,6 +229,15 @@ TEST(ScriptedDirectory, PagesListedAsOneSearch)
              first_page(f);
          },
          "Error: LDAP: Search {Error - Connection Closed by LDAP server}\n" + TWO_FOUND},
+        // The retry's first DN is the lost try's last: listed whole all the same.
+        {"the connection lost, the same entries again",
+         [&](FakeServer &f) {
+             answer(f, page(2, 'c', "1"));
+             f.read_request().close().next_connection();
+             bind_ok(f);
+             answer(f, page(2, 'd', ""));
+         },
+         "Error: LDAP: Search {Error - Connection Closed by LDAP server}\ncn!3Dd,\ncn!3De" + located(2)},
     };
     for (const auto &row : rows) {
         FakeServer fake;
@@ -286,6 +295,13 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
         answer(fake, shapes);
         answer(fake, entry);
         answer(fake, alike);
+        // An entry without DN is no entry; one lost with its connection is
+        // forgotten, and the retry's is shown.
+        answer(fake, [](int id) { return ldap_entry_bytes(id, "", "cn", "a") + ldap_result_bytes(0x65, id, 0); });
+        fake.read_request().reply([](const std::string &request) { return entries(ber_message_id(request), 1); });
+        fake.close().next_connection();
+        bind_ok(fake);
+        answer(fake, [](int id) { return entries(id, 1, 'b') + ldap_result_bytes(0x65, id, 0); });
         fake.start();
         Book book(fake_config(fake, "base_dn ou=P\n" + debug));
         // Debugging, the decoder's lines come first.
@@ -294,6 +310,8 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
         EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "the first is shown\nname=c\nname=d\n+success 'cn!3Da' located.\n"));
         EXPECT_TRUE(ends_with(book.ask(ALL), coded + "b!2Cou!3DP,\n" + coded + "0!2Cou!3DP,\n" + coded +
                                                  ",\nou!3DQ!2Cou!3DP,\n" + coded + "c!2Cou!3DP,\nou!3DP" + located(6)));
+        EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "-failure 'cn!3Da' Failed.\n"));
+        EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "name=b\n+success 'cn!3Da' located.\n"));
     }
 }
 

@@ -92,6 +92,7 @@ TEST(ConnectionLog, ActiveDirectoryReasons)
         {"data 0, DATA 773", "user must reset password"},  // the first known sub-code
         {"metadata 52e, v1", nullptr},                     // not the word "data"
         {"data 52e5, v1", nullptr},
+        {"data 52ex, v1", nullptr},
         {"data 0000000052e,", nullptr}};  // digits run on, too many
     for (const auto &row : reasons) EXPECT_STREQ(row.second, ldap_ad_reason(row.first.c_str())) << row.first;
 }

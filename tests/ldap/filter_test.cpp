@@ -47,6 +47,7 @@ TEST(FilterCheck, WholeFiltersOnly)
                                                   {"(cn =a)", -1},
                                                   {"(&(a=1) (b=2))", -1},
                                                   {"(cn=a )", -1},
+                                                  {"(cn=a\t)", -1},
                                                   {"(&(cn=a)", -1},
                                                   {"(cn=Fred))", -1},
                                                   {"(cn=a(b)c)", -1},

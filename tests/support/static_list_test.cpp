@@ -106,7 +106,7 @@ TEST(StaticList, CursorInsertionAndRemoval)
     l.list.cursor = 1;  // on Q, which goes: the cursor stays, on R
     EXPECT_EQ(static_remove_num(&l.list, 1), Q);
     EXPECT_EQ(static_current(&l.list), 1);
-    EXPECT_EQ(static_remove_num(&l.list, 5), static_remove_num(&l.list, -1));
+    EXPECT_EQ(static_remove_num(&l.list, 2), static_remove_num(&l.list, -1));  // just past the end
     EXPECT_EQ(static_remove_num(&l.list, 1), R);  // under the cursor, and last
     EXPECT_EQ(l.texts() + std::to_string(static_current(&l.list)), "P0");
 }
@@ -116,6 +116,10 @@ TEST(StaticList, AppendingTokenizingAndTextSorts)
     text_list target({"A"}), other({"B", "C"}), l({"beta", "Alpha", "gamma", "alpha", "Be"});
     EXPECT_EQ(static_static(&target.list, &other.list) + static_static(&target.list, &target.list), 2);
     EXPECT_EQ(target.texts(), "A|B|C|A|B|C");  // a list appended to itself
+    text_list grown({"A"}), seven({"1", "2", "3", "4", "5", "6", "7"});
+    EXPECT_EQ(static_static(&grown.list, &seven.list), 1);
+    for (int i = 0; i < 11; i++) static_add(&grown.list, (void *)"x");  // well past the room the append made
+    EXPECT_EQ(grown.texts(), "A|1|2|3|4|5|6|7|x|x|x|x|x|x|x|x|x|x|x");
     for (const auto &t : {std::pair<const char *, const char *>{"a,,b", "a|b/2"}, {"a,", "a|/2"}, {"", "/0"}}) {
         text_list split;
         EXPECT_EQ(static_tok(&split.list, t.first, ","), 1);
