@@ -385,11 +385,13 @@ int ini_load(const char *path, char (*settings)[INI_SIZE], int *capacity)
     if (!settings || !capacity)
         return 0;
     FILE *file = open_file(path);
+    // The failure names the file asked for, so it gives that file's reason.
+    int reason = errno;
     if (!file)
         file = open_file(DEFAULT_INI);
     if (!file) {
         printf("-failure Cannot open file %.100s, %.100s\n", path ? path : DEFAULT_INI,
-               strerror(errno));
+               strerror(path ? reason : errno));
         return 0;
     }
     int loaded = ini_read(file, settings, capacity);
