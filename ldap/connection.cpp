@@ -198,6 +198,10 @@ int ldap_disconnect(ldap_handle *ldap)
     ldap_clear_referrals(ldap);
     if (!ldap->chan)
         return 0;
+    // The unbind and the close of a connection already lost fail too, which
+    // says nothing new: why it was lost stays the handle's outcome.
+    char *outcome = ldap->error_text ? strdup(ldap->error_text) : nullptr;
+    int outcome_code = ldap->error_code;
     ldap_request unbind = {};
     unbind.op = LDAP_UNBIND_REQUEST;
     if (ldap_send_request(ldap, &unbind, nullptr)) {
@@ -214,6 +218,8 @@ int ldap_disconnect(ldap_handle *ldap)
     if (!closed)
         ldap_log(ldap, chan_error_string(ldap->chan), nullptr);
     ldap_release_channel(ldap);
+    ldap_set_error(ldap, outcome, outcome_code);
+    free(outcome);
     return closed;
 }
 

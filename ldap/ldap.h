@@ -490,7 +490,8 @@ int ldap_timed_out(ldap_handle *ldap);
 int ldap_connect(ldap_handle *ldap, const char *dn, const char *password);
 // Sends an unbind, reads the server's answer (it closes), then closes and
 // releases the channel; the referrals go too. 1 when closed; 0 when
-// there was no channel or closing failed (recorded).
+// there was no channel or closing failed. The handle's outcome stays that
+// of the last operation: what fails while closing is only reported.
 int ldap_disconnect(ldap_handle *ldap);
 // Disconnects and releases all the handle holds (host, trace directory,
 // referrals, outcome); it stays ready for use with the same sinks.

@@ -56,13 +56,16 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
     // Junk for the search, on a connection left open: refused at once. The
     // bind of the one retry gets junk too, on a connection also left open:
     // the command fails without waiting for an answer to its unbind. The
-    // next one reconnects and is served.
+    // next one reconnects and is served. A GET failing so names why the
+    // re-bind failed.
     for (const Make &make : junk) {
         answer(fake, make);
         answer(fake.next_connection(true), make);
         bind_ok(fake.next_connection(true));
         answer(fake, TWO);
     }
+    answer(fake, junk[0]);
+    answer(fake.next_connection(true), junk[0]);
     fake.start();
 
     Book book(fake_config(fake, QUICK));
@@ -84,6 +87,8 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
         EXPECT_EQ(book.ask(ALL), TWO_FOUND) << "junk " << i;
     }
     EXPECT_EQ(process_open_fds(book.process().pid()), open_fds);  // none left by the 22 reconnections
+    EXPECT_EQ(book.ask("GET cn!3Da"),
+              "-failure 'cn!3Da' Failed {LDAP server failed to return back 'BIND_RESPONSE' {NULL}}.\n");
 }
 
 // A directory that is slow, silent or drips its answers, at start-up or in
