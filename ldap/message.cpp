@@ -172,7 +172,10 @@ void encode_controls(data_buf *message, static_list *controls)
         data_buf one;
         data_init(&one);
         data_add_string(&one, cr->type);
-        data_add_bool(&one, cr->critical);
+        // FALSE, the default criticality, is left out: LDAP's encoding
+        // rules write no value that is its type's default (RFC 4511, 5.1).
+        if (cr->critical)
+            data_add_bool(&one, cr->critical);
         data_add_binary(&one, cr->value, cr->value ? cr->length : 0);
         data_wrap(&all, &one, 0x30);
     }

@@ -76,9 +76,9 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
     // A search asks for DNs only, with the configured time limit, and for
     // the first page of 500 entries with a control that is not critical.
     EXPECT_TRUE(ends_with(fake.requests().at(2), hex_bytes("02 01 01 01 01 00 87 02") + "cn" +
-                                                     hex_bytes("30 05 04 03") + "1.1" + hex_bytes("a0 27 30 25 04 16") +
+                                                     hex_bytes("30 05 04 03") + "1.1" + hex_bytes("a0 24 30 22 04 16") +
                                                      "1.2.840.113556.1.4.319" +
-                                                     hex_bytes("01 01 00 04 08 30 06 02 02 01 f4 04 00")));
+                                                     hex_bytes("04 08 30 06 02 02 01 f4 04 00")));
     for (size_t i = 0; i < std::size(junk); i++) {
         double took;
         EXPECT_TRUE(ends_with(book.ask(ALL, 5000, &took), NONE)) << "junk " << i;

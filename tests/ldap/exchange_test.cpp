@@ -29,17 +29,23 @@ TEST_F(Exchange, RequestOctetsAndIds)
     ldap_cr *cr = ldap_cr_init("1.2.3", 1);
     ldap_cr_set(cr, "ab", 2);
     static_add(&controls, cr);
+    // Criticality FALSE is the default, so it is left out (RFC 4511 5.1).
+    ldap_cr *plain = ldap_cr_init("1.2.4", 0);
+    ldap_cr_set(plain, "c", 1);
+    static_add(&controls, plain);
     ldap_request unbind = request(LDAP_UNBIND_REQUEST), abandon = request(LDAP_ABANDON_REQUEST);
     abandon.abandon_id = 5;
     xmsg_id = 1;
     EXPECT_EQ(1, ldap_send(&h, &abandon, 6, nullptr));  // a given ID leaves the count alone
     EXPECT_EQ(1, ldap_send(&h, &unbind, 0, &controls));
     ldap_cr_clear(cr);
+    ldap_cr_clear(plain);
     static_clear(&controls);
     fake.wait();
     EXPECT_EQ((std::vector<std::string>{
                   hex_bytes("30 06 02 01 06 50 01 05"),
-                  hex_bytes("30 17 02 01 02 42 00 A0 10 30 0E 04 05 31 2E 32 2E 33 01 01 FF 04 02 61 62")}),
+                  hex_bytes("30 23 02 01 02 42 00 A0 1C 30 0E 04 05 31 2E 32 2E 33 01 01 FF 04 02 61 62"
+                            "30 0A 04 05 31 2E 32 2E 34 04 01 63")}),
               fake.requests());
 
     // An operation no client sends is never sent, and nothing goes without a
