@@ -176,7 +176,10 @@ void encode_controls(data_buf *message, static_list *controls)
         // rules write no value that is its type's default (RFC 4511, 5.1).
         if (cr->critical)
             data_add_bool(&one, cr->critical);
-        data_add_binary(&one, cr->value, cr->value ? cr->length : 0);
+        // A control without value is sent without one: an empty value is
+        // a value, which controls that take none refuse.
+        if (cr->value)
+            data_add_binary(&one, cr->value, cr->length);
         data_wrap(&all, &one, 0x30);
     }
     data_wrap(message, &all, 0xA0);

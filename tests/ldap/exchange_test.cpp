@@ -33,6 +33,9 @@ TEST_F(Exchange, RequestOctetsAndIds)
     ldap_cr *plain = ldap_cr_init("1.2.4", 0);
     ldap_cr_set(plain, "c", 1);
     static_add(&controls, plain);
+    // One without value goes without (ManageDsaIT with an empty one is refused).
+    ldap_cr *bare = ldap_cr_init("1.2.5", 1);
+    static_add(&controls, bare);
     ldap_request unbind = request(LDAP_UNBIND_REQUEST), abandon = request(LDAP_ABANDON_REQUEST);
     abandon.abandon_id = 5;
     xmsg_id = 1;
@@ -40,12 +43,13 @@ TEST_F(Exchange, RequestOctetsAndIds)
     EXPECT_EQ(1, ldap_send(&h, &unbind, 0, &controls));
     ldap_cr_clear(cr);
     ldap_cr_clear(plain);
+    ldap_cr_clear(bare);
     static_clear(&controls);
     fake.wait();
     EXPECT_EQ((std::vector<std::string>{
                   hex_bytes("30 06 02 01 06 50 01 05"),
-                  hex_bytes("30 23 02 01 02 42 00 A0 1C 30 0E 04 05 31 2E 32 2E 33 01 01 FF 04 02 61 62"
-                            "30 0A 04 05 31 2E 32 2E 34 04 01 63")}),
+                  hex_bytes("30 2F 02 01 02 42 00 A0 28 30 0E 04 05 31 2E 32 2E 33 01 01 FF 04 02 61 62"
+                            "30 0A 04 05 31 2E 32 2E 34 04 01 63 30 0A 04 05 31 2E 32 2E 35 01 01 FF")}),
               fake.requests());
 
     // An operation no client sends is never sent, and nothing goes without a
