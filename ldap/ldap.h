@@ -513,7 +513,8 @@ void ldap_log(ldap_handle *ldap, const char *text, lresult *result);
 // a list used before with ldap_clear_result_list, or its entries are lost.
 // The entries are the list's. Returns as ldap_search_each; -1 ("Out of
 // Memory") with the list empty when an entry could not be kept. A null
-// results: 0, nothing done.
+// results: 0, nothing done. A negative size or time limit (0 is none) is
+// refused by every search: -1, nothing sent.
 int ldap_search(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
                 int time_limit, int types_only, const char *filter, const char *attributes,
                 static_list *results);

@@ -71,9 +71,13 @@ void add_mod_items(data_buf *body, ldap_mod *mod, int with_operation)
 
 // False when the filter compiled to other than one filter (refused, no item
 // in it, or more than one): a server drops the connection over such a
-// request, or reads a second filter as the attribute list.
+// request, or reads a second filter as the attribute list. False too for a
+// negative size or time limit, which no INTEGER (0..maxInt) of the request
+// can carry: written unsigned, it made servers drop the connection.
 bool add_search(data_buf *body, const ldap_request *r)
 {
+    if (r->size_limit < 0 || r->time_limit < 0)
+        return false;
     data_add_string(body, r->base);
     data_add_enum(body, r->scope);
     data_add_enum(body, r->deref);

@@ -59,6 +59,13 @@ TEST_F(Search, ScopesLimitsAndReferrals)
     EXPECT_EQ(4, search(2, "(mail=*)", &dns, PEOPLE, 2));
     EXPECT_EQ(2u, dns.size());
     EXPECT_EQ("Size Limit Exceeded - ", starting(ldap_error_str(&h), 22));
+
+    // A limit below 0 has no encoding (slapd drops the connection over the
+    // one it would make): refused unsent, and the connection serves on.
+    EXPECT_EQ(-1, search(2, "(mail=*)", &dns, PEOPLE, -1));
+    ResultList results;
+    EXPECT_EQ(-1, ldap_search(&h, PEOPLE, 2, 0, 0, -1, 0, "(mail=*)", nullptr, &results));
+    EXPECT_EQ(0, search(0, nullptr, &dns));
 }
 
 // Entries handed one by one as they arrive: those the callback does not
