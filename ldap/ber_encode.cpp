@@ -72,6 +72,24 @@ void data_primitive(data_buf *buf, int id, const void *octets, int count)
     data_end(buf);
 }
 
+// An INTEGER or ENUMERATED (id) of value read as unsigned, in the fewest
+// octets: a zero first when the top bit is set.
+void data_unsigned(data_buf *buf, int id, uint32_t value)
+{
+    if (!buf)
+        return;
+    unsigned char octets[5];
+    int start = 5;
+    do {
+        octets[--start] = static_cast<unsigned char>(value);
+        value >>= 8;
+    } while (value != 0);
+    if (octets[start] & 0x80)
+        octets[--start] = 0;
+    data_start(buf, id, 5 - start);
+    data_add(buf, octets + start, 5 - start);
+}
+
 }  // namespace
 
 void data_init(data_buf *buf)
@@ -185,21 +203,7 @@ void data_upper_app(data_buf *buf, int tag)
         data_add_upper(buf, id);
 }
 
-void data_add_integer(data_buf *buf, uint32_t value)
-{
-    if (!buf)
-        return;
-    unsigned char octets[5];
-    int start = 5;
-    do {
-        octets[--start] = static_cast<unsigned char>(value);
-        value >>= 8;
-    } while (value != 0);
-    if (octets[start] & 0x80)
-        octets[--start] = 0;
-    data_start(buf, 0x02, 5 - start);
-    data_add(buf, octets + start, 5 - start);
-}
+void data_add_integer(data_buf *buf, uint32_t value) { data_unsigned(buf, 0x02, value); }
 
 void data_add_bool(data_buf *buf, int flag)
 {
@@ -210,9 +214,7 @@ void data_add_bool(data_buf *buf, int flag)
 
 void data_add_enum(data_buf *buf, int value)
 {
-    const unsigned char octet = static_cast<unsigned char>(value);
-    data_start(buf, 0x0A, 1);
-    data_add(buf, &octet, 1);
+    data_unsigned(buf, 0x0A, static_cast<uint32_t>(value));
 }
 
 void data_add_string(data_buf *buf, const char *text)

@@ -60,9 +60,9 @@ void data_add_upper(data_buf *buf, int id);
 void data_upper_app(data_buf *buf, int tag);
 // Whole elements: an INTEGER of value read as unsigned, in the fewest
 // octets (a zero first when the top bit is set); a BOOLEAN, 0xFF or 0x00;
-// an ENUMERATED of the low octet of value; an OCTET STRING of text (empty
-// for null; an LDAPDN is one too) or of count octets (empty for null octets
-// or a negative count); an IA5String of text.
+// an ENUMERATED of value, written as the INTEGER; an OCTET STRING of text
+// (empty for null; an LDAPDN is one too) or of count octets (empty for null
+// octets or a negative count); an IA5String of text.
 void data_add_integer(data_buf *buf, uint32_t value);
 void data_add_bool(data_buf *buf, int flag);
 void data_add_enum(data_buf *buf, int value);

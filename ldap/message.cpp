@@ -14,16 +14,6 @@ void add_octets_tagged(data_buf *body, int tag, const char *text)
     data_end(body);
 }
 
-// ENUMERATED written as an INTEGER whose tag octet is then replaced, so
-// that codes above 255 keep all their octets.
-void add_result_code(data_buf *body, int code)
-{
-    int at = body->length;
-    data_add_integer(body, static_cast<uint32_t>(code));
-    if (at >= 0 && body->length > at)
-        body->data[at] = 0x0A;
-}
-
 void add_string_list(data_buf *out, static_list *texts)
 {
     for (int i = 0; texts && i < static_size(texts); i++)
@@ -32,7 +22,7 @@ void add_string_list(data_buf *out, static_list *texts)
 
 void add_result(data_buf *body, const ldap_request *r)
 {
-    add_result_code(body, r->code);
+    data_add_enum(body, r->code);
     data_add_string(body, r->matched_dn);
     data_add_string(body, r->error_message);
     if (r->code == 10 && r->referrals) {

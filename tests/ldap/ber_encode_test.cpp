@@ -45,5 +45,6 @@ TEST(BerEncode, BufferLifeAndFailure)
     EXPECT_EQ((std::vector<int>{-1, -1, -1}), (std::vector<int>{buf.b.length, parent.b.length, raw.b.length}));
     data_clear(&buf.b);  // and data_clear makes it usable again
     data_add_enum(&buf.b, 1);
-    EXPECT_EQ("0A0101", buf.hex());
+    data_add_enum(&buf.b, 256);  // all of it: a scope of 256 is no base search
+    EXPECT_EQ("0A01010A020100", buf.hex());
 }
