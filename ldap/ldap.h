@@ -698,7 +698,7 @@ const char *ldap_ad_reason(const char *diagnostic);
 // incomplete mod, nothing sent, "Out of Memory" recorded; a request not
 // sent, or no reply of its kind). The referrals of the handle are
 // emptied first. ldap_rdn's new_superior may be null. ldap_abandon sends
-// its request only: 0, or -1 when it could not.
+// its request only: 0, or -1 when it could not (a negative msgid: unsent).
 int ldap_modify(ldap_handle *ldap, const char *dn, ldap_mod *mod);
 int ldap_add(ldap_handle *ldap, const char *dn, ldap_mod *mod);
 int ldap_del(ldap_handle *ldap, const char *dn);

@@ -119,7 +119,9 @@ int ldap_compare(ldap_handle *ldap, const char *dn, const char *attribute, const
 
 int ldap_abandon(ldap_handle *ldap, int msgid)
 {
-    if (!ldap)
+    // A MessageID is 0..maxInt: a negative one would go out as a five-octet
+    // INTEGER, over which servers drop the connection.
+    if (!ldap || msgid < 0)
         return -1;
     ldap_clear_referrals(ldap);
     ldap_request request = {};

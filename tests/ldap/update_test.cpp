@@ -64,10 +64,11 @@ TEST_F(Update, CompareAbandonAndArguments)
     EXPECT_EQ(5, ldap_compare(&h, alice, "mail", "bob@example.com"));
     EXPECT_EQ(32, ldap_compare(&h, "cn=Nobody,ou=People,dc=example,dc=com", "cn", "Nobody"));
 
-    // Missing arguments fail before anything is sent; the last error stays.
-    for (int result :
-         {ldap_modify(&h, alice, nullptr), ldap_add(&h, nullptr, nullptr), ldap_del(&h, nullptr),
-          ldap_rdn(&h, nullptr, "cn=x", 1, nullptr), ldap_compare(&h, nullptr, "cn", "x"), ldap_abandon(nullptr, 1)})
+    // Missing arguments, and a message ID below 0 (no MessageID holds one),
+    // fail before anything is sent; the last error stays.
+    for (int result : {ldap_modify(&h, alice, nullptr), ldap_add(&h, nullptr, nullptr), ldap_del(&h, nullptr),
+                       ldap_rdn(&h, nullptr, "cn=x", 1, nullptr), ldap_compare(&h, nullptr, "cn", "x"),
+                       ldap_abandon(nullptr, 1), ldap_abandon(&h, -1)})
         EXPECT_EQ(-1, result);
     EXPECT_EQ(32, ldap_error(&h));
 }
