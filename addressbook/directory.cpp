@@ -220,7 +220,9 @@ int search_with_retry(Search search)
     if (!reconnect())
         return -1;
     result = search(true);
-    if (result == -1 && ldap_timed_out(&ldap))
+    // Lost or untrusted again (junk leaves its closed channel behind): the
+    // next command connects afresh and keeps its own retry.
+    if (result == -1)
         book_drop_connection();
     return result;
 }

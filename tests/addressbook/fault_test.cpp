@@ -63,6 +63,15 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
         bind_ok(fake.next_connection(true));
         answer(fake, TWO);
     }
+    // Junk for both tries' searches, then the next command's connection
+    // lost at its search: that command still has its one retry.
+    answer(fake, junk[0]);
+    bind_ok(fake.next_connection(true));
+    answer(fake, junk[0]);
+    bind_ok(fake.next_connection(true));
+    fake.read_request().close().next_connection();
+    bind_ok(fake);
+    answer(fake, TWO);
     answer(fake, junk[0]);
     answer(fake.next_connection(true), junk[0]);
     fake.start();
@@ -86,6 +95,8 @@ TEST(ScriptedDirectory, FaultsFailOneCommandEach)
         EXPECT_EQ(book.ask(ALL), TWO_FOUND) << "junk " << i;
     }
     EXPECT_EQ(process_open_fds(book.process().pid()), open_fds);  // none left by the 22 reconnections
+    EXPECT_EQ(book.ask(ALL), NONE);
+    EXPECT_TRUE(ends_with(book.ask(ALL), TWO_FOUND));
     EXPECT_EQ(book.ask("GET cn!3Da"),
               "-failure 'cn!3Da' Failed {LDAP server failed to return back 'BIND_RESPONSE' {NULL}}.\n");
 }
