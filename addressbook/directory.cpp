@@ -177,11 +177,31 @@ void book_end_command() { ldap_set_limit(&ldap, 0); }
 
 namespace {
 
+// Connects and binds afresh. Returns 1 when bound; else 0, the connection
+// dropped and book_error() naming why.
+int reconnect()
+{
+    if (!book_connect()) {
+        dmsg("reconnecting failed (%s)", book_error());
+        // A refused bind leaves an unbound channel. A server that answered
+        // the bind with something else may well not answer the unbind
+        // either: its answer is not waited for.
+        book_drop_connection();
+        return 0;
+    }
+    dmsg("reconnected to %s:%d", ldap.host, ldap.port);
+    return 1;
+}
+
 // One search (search(false)), and the one retry of book_search on a fresh
 // connection (search(true)).
 template <typename Search>
 int search_with_retry(Search search)
 {
+    // A connection an earlier command dropped is made before the first try:
+    // that is no loss, and leaves this command its one retry.
+    if (!ldap.chan && !reconnect())
+        return -1;
     int result = search(false);
     // A server that is slow or silent is not asked again: that would only
     // double the wait. The connection is dropped (a paged search that kept
@@ -197,17 +217,12 @@ int search_with_retry(Search search)
     // The connection is gone or can no longer be trusted. One fresh
     // connection, one more try, within what is left of the command's time.
     dmsg("directory connection lost (%s), reconnecting", book_error());
-    if (!book_connect()) {
-        dmsg("reconnecting failed (%s)", book_error());
-        // A refused bind leaves an unbound channel. A server that answered
-        // the bind with something else may well not answer the unbind
-        // either: its answer is not waited for.
-        book_drop_connection();
+    if (!reconnect())
         return -1;
-    }
-    dmsg("reconnected to %s:%d", ldap.host, ldap.port);
     result = search(true);
-    if (result == -1 && ldap_timed_out(&ldap))
+    // Lost or untrusted again (junk leaves its closed channel behind): the
+    // next command connects afresh and keeps its own retry.
+    if (result == -1)
         book_drop_connection();
     return result;
 }
