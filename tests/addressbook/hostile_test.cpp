@@ -61,7 +61,8 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
         // Debugging, the decoder's lines come first.
         EXPECT_TRUE(ends_with(book.ask(ALL), "cn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(7)));
         EXPECT_TRUE(ends_with(book.ask("SEARCH AND 2-5 name=*"), "cn!3Db,\ncn!3Dc" + located(7)));
-        EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "the first is shown\nname=c\nname=d\n+success 'cn!3Da' located.\n"));
+        EXPECT_TRUE(
+            ends_with(book.ask("GET cn!3Da"), "the first is shown\nname=c\nname=d\n+success 'cn!3Da' located.\n"));
         EXPECT_TRUE(ends_with(book.ask(ALL), coded + "b!2Cou!3DP,\n" + coded + "0!2Cou!3DP,\n" + coded +
                                                  ",\nou!3DQ!2Cou!3DP,\n" + coded + "c!2Cou!3DP,\nou!3DP" + located(6)));
         EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "-failure 'cn!3Da' Failed.\n"));
@@ -121,8 +122,7 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
     // Values keep all but their line ends; a type seen before shows its
     // own values. GET names the attributes it wants, and pages not.
     const std::string mail = "email=\nemail=x  +success 99 located. -failure\x01\x7f\nemail=b@x\n";
-    EXPECT_TRUE(
-        ends_with(book.ask("GET cn!3Da"), "\n" + mail + "name=c\nemail=again\n+success 'cn!3Da' located.\n"));
+    EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "\n" + mail + "name=c\nemail=again\n+success 'cn!3Da' located.\n"));
     EXPECT_TRUE(ends_with(fake.requests().back(), hex_bytes("30 0a 04 02") + "cn" + hex_bytes("04 04") + "mail"));
 }
 

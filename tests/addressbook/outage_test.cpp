@@ -69,8 +69,7 @@ TEST_F(Outage, DirectoryKilledMidSearchStoppedAndRestarted)
     std::string get = "GET cn!3DPerson!2042!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
     std::string got = "fullname=Person 42\nemail=person42@example.com\n+success '" + get.substr(4) + "' located.\n";
     reply = book.ask(get);
-    for (const char *line :
-         {"Debug: reconnected to 127.0.0.1:", "Debug: LDAP: decoded "})
+    for (const char *line : {"Debug: reconnected to 127.0.0.1:", "Debug: LDAP: decoded "})
         EXPECT_NE(reply.find(line), std::string::npos) << reply;  // the last one the client's own
     EXPECT_TRUE(ends_with(reply, got)) << reply;
 

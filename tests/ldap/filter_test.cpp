@@ -92,7 +92,7 @@ TEST(FilterCompile, LenientFormsCountsDefaultsAndNesting)
         {"(a=1)x(b=2)", 0, 1, "A306040161040131"},  // anything but ( ends the list
         {"(&)", 0, 1, "A000"},                      // always true
         {"(|)", 0, 1, "A100"},                      // always false
-        {"(&(!(a=1)(b=2)))", 0, 0, ""},            // a not of two: refused whole
+        {"(&(!(a=1)(b=2)))", 0, 0, ""},             // a not of two: refused whole
         {"(!)", 0, 0, ""},
         {nullptr, 1, 1, "870B6F626A656374436C617373"},
         {"no parenthesis", 1, 0, ""},

@@ -56,7 +56,7 @@ TEST(Paging, RequestControlAndResponses)
         {control(PAGED, value(good + ber_element(0x05, ""))), "-1 0 "},
         {control(PAGED, value(ber_element(0x04, "z"))), "-1 0 "},
         {control(PAGED, ber_element(0x04, ber_element(0x30, good) + "x")), "-1 0 "},  // octets after the value
-        {control(PAGED, value(good) + ber_element(0x04, "x")), "-1 0 "},            // a field after the value
+        {control(PAGED, value(good) + ber_element(0x04, "x")), "-1 0 "},              // a field after the value
         {control(PAGED, ber_element(0x04, "")) + control(PAGED, value(good)), "1 5 " + cookie}};
     for (const auto &row : rows) EXPECT_EQ(row.second, read_page(row.first)) << row.second;
 }

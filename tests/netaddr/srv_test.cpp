@@ -122,7 +122,7 @@ TEST(SrvLookup, EndsWithinItsTimeOut)
     } rows[] = {
         {"157", "tc.test", 1, failed + "tc.test" + lookup_failure},
         {"158 159 160", "ok.test", 1, failed + "ok.test" + lookup_failure},
-        {"158 157", "ok.test", 2, "a.ok.test:389"},  // the time shared, not spent on the first
+        {"158 157", "ok.test", 2, "a.ok.test:389"},    // the time shared, not spent on the first
         {"157", "ok.test", INT_MAX, "a.ok.test:389"},  // a bound beyond any wait is a bound still
     };
     for (const auto &row : rows) {

@@ -107,7 +107,7 @@ TEST(StaticList, CursorInsertionAndRemoval)
     EXPECT_EQ(static_remove_num(&l.list, 1), Q);
     EXPECT_EQ(static_current(&l.list), 1);
     EXPECT_EQ(static_remove_num(&l.list, 2), static_remove_num(&l.list, -1));  // just past the end
-    EXPECT_EQ(static_remove_num(&l.list, 1), R);  // under the cursor, and last
+    EXPECT_EQ(static_remove_num(&l.list, 1), R);                               // under the cursor, and last
     EXPECT_EQ(l.texts() + std::to_string(static_current(&l.list)), "P0");
 }
 
