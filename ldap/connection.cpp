@@ -125,10 +125,17 @@ int start_tls(ldap_handle *ldap, int seconds)
         // line is made without the C++ library: no std::bad_alloc may leave here.
         const char *text = ldap_error_str(ldap);
         char why[600];  // room for the prefix and any text ldap_log keeps
-        lprintf(why, sizeof why, "StartTLS refused by the server: %s",
-                code == -1 ? "not an answer to it"
-                : text     ? text
-                           : "Out of Memory");
+        // A server hanging up instead of answering is most often one that
+        // speaks TLS from the first octet (an LDAPS port): it did not refuse.
+        if (reply->application == -1 && reply->error)
+            lprintf(why, sizeof why,
+                    "StartTLS not answered: %s (does the port speak TLS? then use tls ldaps)",
+                    reply->error);
+        else
+            lprintf(why, sizeof why, "StartTLS refused by the server: %s",
+                    code == -1 ? "not an answer to it"
+                    : text     ? text
+                               : "Out of Memory");
         ldap_set_error(ldap, why, code);
     }
     ldap_free_message(reply);
