@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "addressbook/extern_book.h"
+#include "common/certificates.h"
 #include "common/fake_server.h"
 #include "common/slapd.h"
 
@@ -42,6 +44,7 @@ bool ours() { return plan.tracking && pthread_equal(pthread_self(), plan.thread)
 bool fail_now()
 {
     bool fail = ours() && plan.armed && ++plan.count >= plan.fail_at && (plan.count == plan.fail_at || plan.and_after);
+    if (fail) errno = ENOMEM;  // as malloc's own failure sets it
     return plan.failed |= fail, fail;
 }
 
@@ -105,6 +108,14 @@ void each_failure(bool and_after, Step step, Check check)
         if (last) return;
     }
     ADD_FAILURE() << "a run that never ends its allocations";
+}
+
+// Records in the field table, record_id included.
+int field_records()
+{
+    int count = 0;
+    while (display_data && display_data[count].name) count++;
+    return count;
 }
 
 // The tree as the trace prints it; "" for none.
@@ -202,6 +213,42 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
                 EXPECT_TRUE(!last || text == refusal) << text;
             });
     fclose(out);
+}
+
+TEST(FailingAllocation, ConfigurationIsWholeOrSaysWhy)
+{
+    const TestCertificates &certificates = test_certificates();
+    ASSERT_EQ(certificates.error, "");
+    // Enough fields to grow the table, a line longer than the first read
+    // buffer, two servers and a TLS context to make.
+    std::string text = "#" + std::string(300, '-') + "\nhost 127.0.0.1, ldaps://127.0.0.2\nport 389\n";
+    for (int i = 0; i < 10; i++) text += "field f" + std::to_string(i) + " STRING cn true\n";
+    text += "tls starttls\ntls_ca_file " + certificates.ca + "\n";
+    TempDir dir;
+    std::string path = dir.write("extern_book.ini", text);
+    // The TLS library's one-time set-up comes first, outside the runs.
+    ASSERT_TRUE(ini_init(ini, &display_data_length) && ini_load(path.c_str(), ini, &display_data_length));
+    for (bool and_after : {true, false}) {
+        int loaded = 0;
+        std::string said;
+        each_failure(
+            and_after,
+            [&] {
+                plan.armed = false;
+                testing::internal::CaptureStdout();
+                plan.armed = true;
+                loaded = ini_init(ini, &display_data_length) && ini_load(path.c_str(), ini, &display_data_length);
+                plan.armed = false;
+                said = testing::internal::GetCapturedStdout();
+            },
+            [&](long n, bool last) {
+                // A setting is never blamed for memory run out, and silence is no answer.
+                bool says_why = said.rfind("-failure ", 0) == 0 && said.find("malformed") == std::string::npos;
+                EXPECT_TRUE(loaded ? said.empty() && field_records() == 11 : says_why) << "N=" << n << " " << said;
+                EXPECT_TRUE(!last || loaded) << said;
+                plan.tracking = false;
+            });
+    }
 }
 
 TEST(FailingAllocation, DecodingIsWholeOrNone)
