@@ -123,12 +123,16 @@ int start_tls(ldap_handle *ldap, int seconds)
         ldap_log(ldap, "StartTLS", reply);
         // The text ldap_log kept is null when memory ran out copying it. The
         // line is made without the C++ library: no std::bad_alloc may leave here.
+        // A failure of this side (memory ran out reading the answer, the
+        // connection was lost) is no refusal.
         const char *text = ldap_error_str(ldap);
+        bool answered = reply->application != -1;
         char why[600];  // room for the prefix and any text ldap_log keeps
-        lprintf(why, sizeof why, "StartTLS refused by the server: %s",
-                code == -1 ? "not an answer to it"
-                : text     ? text
-                           : "Out of Memory");
+        lprintf(why, sizeof why, "%s: %s",
+                answered ? "StartTLS refused by the server" : "StartTLS failed",
+                answered && code == -1 ? "not an answer to it"
+                : text                 ? text
+                                       : "Out of Memory");
         ldap_set_error(ldap, why, code);
     }
     ldap_free_message(reply);

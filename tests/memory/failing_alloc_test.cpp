@@ -210,7 +210,9 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
                 ldap_clear(&ldap);
                 EXPECT_EQ(leaked({}), 0) << "N=" << n << " " << text;
                 const char *refusal = "StartTLS refused by the server: Protocol Error - unsupported extended operation";
-                EXPECT_TRUE(!last || text == refusal) << text;
+                // Memory run out reading the answer is no refusal.
+                EXPECT_TRUE(last ? text == refusal : text == refusal || text.find("not an answer") == std::string::npos)
+                    << text;
             });
     fclose(out);
 }
