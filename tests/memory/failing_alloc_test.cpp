@@ -165,6 +165,7 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
             // From no connection (the command connects), and on a bound one.
             for (bool connected : {false, true}) {
                 std::vector<std::string> replies;
+                std::string said;  // on standard output: the error lines
                 each_failure(
                     and_after,
                     [&] {
@@ -173,16 +174,23 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
                             ldap_setup(&ldap, ini[INI_HOST], book_number(ini[INI_PORT]));
                             ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]);
                         }
+                        testing::internal::CaptureStdout();
                         plan.armed = true;
                         rewind(out);
                         char line[1024];
                         book_command(out, lcpy(line, command, sizeof line));
+                        plan.armed = false;
+                        said = testing::internal::GetCapturedStdout();
                     },
                     [&](long n, bool last) {
                         ldap_clear(&ldap);
                         book_forget_schema();
                         EXPECT_EQ(leaked({code_dn(""), uncode_dn("")}), 0) << command << " N=" << n;
                         replies.push_back(std::string(reply, static_cast<size_t>(ftell(out))));
+                        // The reply of a malformed SEARCH is told apart.
+                        EXPECT_TRUE(replies.back() != "-failure no result available.\n" ||
+                                    said.find("Out of Memory") != std::string::npos)
+                            << command << " N=" << n;
                         if (!last) return;
                         const std::string &whole = replies.back();
                         EXPECT_EQ(whole.find("+success"), whole.rfind('\n', whole.size() - 2) + 1) << whole;
