@@ -123,16 +123,22 @@ int start_tls(ldap_handle *ldap, int seconds)
         ldap_log(ldap, "StartTLS", reply);
         // The text ldap_log kept is null when memory ran out copying it. The
         // line is made without the C++ library: no std::bad_alloc may leave here.
-        // A failure of this side (memory ran out reading the answer, the
-        // connection was lost) is no refusal.
         const char *text = ldap_error_str(ldap);
         bool answered = reply->application != -1;
         char why[600];  // room for the prefix and any text ldap_log keeps
-        lprintf(why, sizeof why, "%s: %s",
-                answered ? "StartTLS refused by the server" : "StartTLS failed",
-                answered && code == -1 ? "not an answer to it"
-                : text                 ? text
-                                       : "Out of Memory");
+        // Only an answer is a refusal. A server hanging up instead is most
+        // often one that speaks TLS from the first octet (an LDAPS port); a
+        // failure of this side (memory ran out reading the answer) is ours.
+        if (!answered && reply->error && strcmp(reply->error, LDAP_TEXT_CLOSED) == 0)
+            lprintf(why, sizeof why,
+                    "StartTLS not answered: %s (does the port speak TLS? then use tls ldaps)",
+                    reply->error);
+        else
+            lprintf(why, sizeof why, "%s: %s",
+                    answered ? "StartTLS refused by the server" : "StartTLS failed",
+                    answered && code == -1 ? "not an answer to it"
+                    : text                 ? text
+                                           : "Out of Memory");
         ldap_set_error(ldap, why, code);
     }
     ldap_free_message(reply);

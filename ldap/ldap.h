@@ -612,8 +612,9 @@ int ldap_page_read(ldap_page *page, lresult *controls);
 // - time runs out after the first page (the handle's limit, or a page's
 //   time limit and one read time-out): 3, with ldap_timed_out set; part of
 //   a reply may be left unread, so the connection is not worth keeping;
-// - the paging does not advance: the server sends a cookie it sent before,
-//   or LDAP_IDLE_PAGES pages in a row without an entry: 54 (Loop Detect).
+// - the paging does not advance: the server sends again a cookie it sent
+//   before another one (the same cookie page after page is taken), or
+//   LDAP_IDLE_PAGES pages in a row without an entry: 54 (Loop Detect).
 int ldap_search_paged(ldap_handle *ldap, const char *base, int scope, int deref, int size_limit,
                       int time_limit, int types_only, const char *filter, const char *attributes,
                       int page_size, ldap_entry_fn on_entry, void *context);

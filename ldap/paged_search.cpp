@@ -2,8 +2,8 @@
 // paged-results control (each page's cookie asking for the next, the
 // entries of all pages handed on as those of one search), in one request,
 // or into a list. The cookies come from the server and are hostile like the
-// rest of its octets: the paging ends as soon as they stop advancing, and
-// all pages share the handle's time.
+// rest of its octets: the paging ends as soon as they go back to an earlier
+// one, and all pages share the handle's time.
 #include <cstdint>
 #include <new>
 #include <unordered_set>
@@ -24,6 +24,7 @@ struct paging {
     int idle = 0;    // pages in a row without an entry
     ldap_page page;  // the server's control of the last page
     std::unordered_set<uint64_t> cookies;
+    uint64_t last = 0;  // the fingerprint of the last page's cookie
 
     explicit paging(ldap_entry_sink *entries) : sink(entries) { ldap_page_init(&page); }
     ~paging() { ldap_page_clear(&page); }
@@ -101,8 +102,12 @@ int page_through(ldap_handle *ldap, const ldap_request *search, int page_size,
         }
         if (read == 0 || !state.page.cookie)
             return code;
+        // A server may keep one cookie for all the pages of a search (Samba
+        // does): only a cookie that comes back after another is a loop.
         uint64_t cookie = fingerprint(state.page.cookie, state.page.cookie_length);
-        if (!state.cookies.insert(cookie).second) {
+        bool again = state.pages > 1 && cookie == state.last;
+        state.last = cookie;
+        if (!again && !state.cookies.insert(cookie).second) {
             char text[128];
             lprintf(text, sizeof text, "Loop Detect - the directory repeated a cookie on page %d",
                     state.pages);

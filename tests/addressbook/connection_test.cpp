@@ -134,8 +134,9 @@ TEST_F(Connections, TlsFailuresNeverSendTheBind)
          "tls ldaps\n" + ca,
          "TLS handshake failed: peer did not answer the TLS handshake within 1 s",
          {}},
-        // Real directories: one without TLS, a plain port, a certificate
-        // from an authority not trusted, a password refused in clear.
+        // Real directories: one without TLS, a plain port, StartTLS on the
+        // LDAPS port, a certificate from an authority not trusted, a password
+        // refused in clear.
         {nullptr,
          "tls starttls\nport " + std::to_string(slapd->port()) + "\n" + ca,
          "StartTLS refused by the server: Protocol Error - unsupported extended operation",
@@ -143,6 +144,10 @@ TEST_F(Connections, TlsFailuresNeverSendTheBind)
         {nullptr,
          "tls ldaps\nport " + std::to_string(slapd->port()) + "\n" + ca,
          "TLS handshake failed: peer closed the connection (is it speaking TLS?)",
+         {}},
+        {nullptr,
+         "tls starttls\nport " + std::to_string(secure->ldaps_port()) + "\n" + ca,
+         "StartTLS not answered: Connection Closed by LDAP server (does the port speak TLS? then use tls ldaps)",
          {}},
         {nullptr,
          "tls ldaps\nport " + std::to_string(secure->ldaps_port()) + "\ntls_ca_file " + certs.self_signed_cert,

@@ -211,6 +211,14 @@ TEST(ScriptedDirectory, PagesListedAsOneSearch)
              answer(f, page(1, 'e', "1"));
          },
          loop + "the directory repeated a cookie on page 3}\ncn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(5)},
+        // Samba keeps one cookie ("1\0" for its first stored search) for
+        // every page of a search.
+        {"the same cookie on every page",
+         [&](FakeServer &f) {
+             for (int i = 0; i < 2; i++) answer(f, page(2, char('a' + 2 * i), std::string("1\0", 2)));
+             answer(f, page(1, 'e', ""));
+         },
+         "cn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(5)},
         {"pages without entries",
          [&](FakeServer &f) {
              answer(f, page(2, 'a', "1"));
