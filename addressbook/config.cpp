@@ -1,5 +1,5 @@
 // The configuration file: settings lines "key value" into ini, field lines
-// "field name type attribute searchable" into display_data.
+// "field name type attribute searchable" into display_data (fields.cpp).
 #include <sys/stat.h>
 
 #include <cctype>
@@ -21,8 +21,6 @@ const char *const INI_IDS[INI_COUNT] = {"host",          "host2",           "por
                                         "tls_verify",    "tls_cert_file",   "tls_key_file"};
 
 char ini[INI_COUNT][INI_SIZE];
-display_field *display_data;
-int display_data_length;
 
 namespace {
 
@@ -96,22 +94,6 @@ chan_tls *tls_context;
 
 const char *const SCOPE_NAMES[] = {"LDAP_SCOPE_BASE", "LDAP_SCOPE_ONELEVEL", "LDAP_SCOPE_SUBTREE"};
 
-void field_free(display_field *field)
-{
-    free(field->name);
-    free(field->type);
-    free(field->attribute);
-    *field = display_field{};
-}
-
-int field_count()
-{
-    int count = 0;
-    while (display_data[count].name)
-        count++;
-    return count;
-}
-
 }  // namespace
 
 int book_number(const char *text)
@@ -140,87 +122,12 @@ int book_tls_mode()
 
 chan_tls *book_tls_context() { return tls_context; }
 
-int ini_init(char (*settings)[INI_SIZE], int *capacity)
-{
-    if (!settings || !capacity)
-        return 0;
-    for (int slot = 0; slot < INI_COUNT; slot++)
-        settings[slot][0] = '\0';
-    if (display_data) {
-        for (int i = 0; display_data[i].name; i++)
-            field_free(&display_data[i]);
-        free(display_data);
-    }
-    *capacity = 10;
-    display_data = static_cast<display_field *>(calloc(*capacity, sizeof(display_field)));
-    if (!display_data)
-        return 0;
-    display_field &id = display_data[0];
-    id.name = strdup("record_id");
-    id.type = strdup("STRING");
-    id.attribute = strdup("dn");
-    id.searchable = 0;
-    return id.name && id.type && id.attribute;
-}
-
 char *strlwr(char *text)
 {
     if (text)
         for (char *p = text; *p; p++)
             *p = static_cast<char>(tolower(static_cast<unsigned char>(*p)));
     return text;
-}
-
-namespace {
-
-// strtok-style: the next token of blanks-and-tabs-separated text, ended in
-// place; null when none is left.
-char *next_token(char **cursor)
-{
-    char *start = *cursor + strspn(*cursor, " \t");
-    if (!*start) {
-        *cursor = start;
-        return nullptr;
-    }
-    char *end = start + strcspn(start, " \t");
-    *cursor = *end ? end + 1 : end;
-    *end = '\0';
-    return start;
-}
-
-}  // namespace
-
-int ini_get_field(char *text, int *capacity)
-{
-    if (!text || !capacity || !display_data)
-        return 0;
-    int count = field_count();
-    if (count + 2 > *capacity) {
-        int grown = *capacity * 2;
-        auto *table = static_cast<display_field *>(
-            realloc(display_data, static_cast<size_t>(grown) * sizeof(display_field)));
-        if (!table)
-            return 0;
-        display_data = table;
-        *capacity = grown;
-    }
-    display_data[count + 1] = display_field{};
-    display_field &field = display_data[count];
-    field = display_field{};
-
-    char *cursor = text;
-    char *name = next_token(&cursor);
-    char *type = name ? next_token(&cursor) : nullptr;
-    char *attribute = type ? next_token(&cursor) : nullptr;
-    char *flag = attribute ? next_token(&cursor) : nullptr;
-    // A failed line leaves its partial record behind; the service stops anyway.
-    field.name = name ? strdup(name) : nullptr;
-    if (!attribute || !flag)
-        return 0;
-    field.type = strdup(type);
-    field.attribute = strdup(attribute);
-    field.searchable = strcmp(strlwr(flag), "true") == 0;
-    return field.name && field.type && field.attribute;
 }
 
 namespace {
@@ -248,8 +155,9 @@ int ini_set(char (*settings)[INI_SIZE], int *capacity, char *key, char *value)
     if (strcmp(key, "field") == 0) {
         // The line as read, for the failure line: ini_get_field cuts it up.
         char *as_read = strdup(value);
-        int loaded =
-            ini_get_field(value, capacity) || malformed("field", as_read ? as_read : value);
+        int got = ini_get_field(value, capacity);
+        int loaded = got > 0 || (got < 0 ? ini_unreadable(ENOMEM)
+                                         : malformed("field", as_read ? as_read : value));
         free(as_read);
         return loaded;
     }
@@ -297,6 +205,9 @@ int make_tls_context(char (*settings)[INI_SIZE])
     case CHAN_TLS_NO_LIBRARY:
         printf("-failure TLS library unavailable (%s)", chan_tls_library_error());
         return 0;
+    case CHAN_TLS_FAILED:
+        printf("-failure TLS library unavailable (no TLS context could be made)");
+        return 0;
     default:  // a key without certificate, or one that is not its own
         return malformed("tls_key_file", tls.key_file);
     }
@@ -319,9 +230,11 @@ int ini_check(char (*settings)[INI_SIZE])
         int readable = book_servers_parse(&servers, settings[slot], number);
         for (int i = 0; i < servers.count; i++)
             ldaps_entry |= servers.servers[i].kind == BOOK_SERVER_LDAPS;
+        bool no_memory =
+            !readable && (!servers.error || strncmp(servers.error, "out of memory", 13) == 0);
         book_servers_clear(&servers);
         if (!readable)
-            return malformed(INI_IDS[slot], settings[slot]);
+            return no_memory ? ini_unreadable(ENOMEM) : malformed(INI_IDS[slot], settings[slot]);
     }
     // Loading a trust store takes time: only a configuration that can use
     // TLS (or names a TLS file, to be checked) gets a context.
@@ -338,7 +251,8 @@ int ini_read(FILE *file, char (*settings)[INI_SIZE], int *capacity)
     char *line = nullptr;
     size_t room = 0;
     int loaded = 1;
-    for (bool first = true; getline(&line, &room, file) >= 0; first = false) {
+    ssize_t got;
+    for (bool first = true; (got = getline(&line, &room, file)) >= 0; first = false) {
         // A byte-order mark some editors write first is no part of the first
         // key: read with it, "tls starttls" would be an unknown key, ignored.
         if (first && strncmp(line, "\xEF\xBB\xBF", 3) == 0)
@@ -360,6 +274,9 @@ int ini_read(FILE *file, char (*settings)[INI_SIZE], int *capacity)
             break;
         }
     }
+    // A line that could not be read would leave the rest unread, unnoticed.
+    if (got < 0 && !feof(file))
+        loaded = ini_unreadable(errno);
     free(line);
     return loaded && ini_check(settings);
 }
@@ -379,6 +296,12 @@ FILE *open_file(const char *path)
 }
 
 }  // namespace
+
+int ini_unreadable(int error)
+{
+    printf("-failure Cannot read the configuration (%s)\n", strerror(error));
+    return 0;
+}
 
 int ini_load(const char *path, char (*settings)[INI_SIZE], int *capacity)
 {

@@ -63,15 +63,20 @@ extern int display_data_length;  // capacity of display_data, in records
 
 // Empties the settings, sets the capacity to 10 and makes a field table that
 // holds record_id alone (a table from an earlier call is released).
-// Returns 1, or 0 when memory runs out.
+// Returns 1, 0 for null arguments, or 0 after writing a "-failure" message
+// on standard output when memory runs out.
 int ini_init(char (*settings)[INI_SIZE], int *capacity);
 // Reads the configuration file at path (null, or a path that cannot be
 // opened, falls back to "extern_book.ini"). Returns 1 when the file was
 // read, 0 after writing a "-failure" message on standard output.
 int ini_load(const char *path, char (*settings)[INI_SIZE], int *capacity);
+// Writes the "-failure" message of a configuration that could not be read
+// whole (error, an errno value, says why: ENOMEM, say) on standard output;
+// returns 0.
+int ini_unreadable(int error);
 // Appends the field of a field line's value "name type attribute searchable"
 // (tokens split by blanks and tabs; the text is cut up in place).
-// Returns 1, or 0 when a token is missing.
+// Returns 1, 0 when a token is missing, or -1 when memory runs out.
 int ini_get_field(char *text, int *capacity);
 // Lower-cases text in place and returns it.
 char *strlwr(char *text);

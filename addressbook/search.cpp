@@ -300,6 +300,7 @@ void run_search(FILE *out, int is_and, int from, int to, const char *conditions)
     bool stopped = result == 3 || result == 4 || result == 10 || result == 11 || result == 54;
     bool listed = result == 0 || (stopped && list.found > 0);
     if (list.broken) {
+        emsg("SEARCH: Out of Memory");
         fputs("-failure no result available.\n", out);
     } else if (listed && list.found > 0) {
         list.write(out);
@@ -315,7 +316,11 @@ void generate_search(FILE *out, int is_and, int from, int to, const char *condit
 {
     if (!out)
         return;
-    // Memory runs out before anything is written: the reply is the failure line alone.
+    // Memory runs out before anything is written: the reply is the failure
+    // line alone, after an error line that tells it from a malformed SEARCH.
     oom_guard([&] { run_search(out, is_and, from, to, conditions); },
-              [&] { fputs("-failure no result available.\n", out); });
+              [&] {
+                  emsg("SEARCH: Out of Memory");
+                  fputs("-failure no result available.\n", out);
+              });
 }

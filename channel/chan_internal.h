@@ -36,8 +36,11 @@ struct chan_address {
 // a "%zone" allowed); another text without letters is read as a dotted IPv4
 // number by inet_addr; anything else is resolved by name, IPv6 and IPv4
 // alike, in the resolver's order, within timeout_ms when it is positive.
-// Empty when nothing is found in time; null reads as an empty text.
-std::vector<chan_address> chan_resolve(const char *host, int port, int timeout_ms);
+// Empty when nothing is found in time; null reads as an empty text. When
+// the bounded look-up could not even be started (no descriptor or process
+// for it), *no_look_up (when given) is set to errno, else to 0.
+std::vector<chan_address> chan_resolve(const char *host, int port, int timeout_ms,
+                                       int *no_look_up = nullptr);
 // Lower-cases the host text in place, but for a "%zone": that names an
 // interface, whose name keeps its case. Null is ignored.
 void chan_lower_host(char *host);

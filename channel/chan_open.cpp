@@ -39,8 +39,9 @@ int connect_socket(chan_rec *chan, const chan_address &addr, int64_t wait)
 // (monotonic_us; 0 for none), each address gets an equal share of the time
 // left, so a silent one cannot use up what the others need; the whole
 // attempt ends at the deadline. Returns 1 connected, 0 failed (-1 when no
-// socket could be made at all).
-int connect_any(chan_rec *chan, const std::vector<chan_address> &addresses, int64_t deadline)
+// socket could be made at all, *no_socket then the errno of the last try).
+int connect_any(chan_rec *chan, const std::vector<chan_address> &addresses, int64_t deadline,
+                int *no_socket)
 {
     int result = -1;
     for (size_t i = 0; i < addresses.size(); i++) {
@@ -52,8 +53,10 @@ int connect_any(chan_rec *chan, const std::vector<chan_address> &addresses, int6
             wait = left / int64_t(addresses.size() - i) + 1;
         }
         int fd = socket(addresses[i].addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0 || !chan_attach(chan, fd))
+        if (fd < 0 || !chan_attach(chan, fd)) {
+            *no_socket = errno;
             continue;
+        }
         if (connect_socket(chan, addresses[i], wait))
             return 1;
         chan_close(chan);
@@ -89,15 +92,24 @@ int chan_open(chan_rec *chan, const char *host, int port, int timeout)
             // Milliseconds beyond an int are longer than any look-up lasts.
             const int timeout_ms =
                 timeout > 0 ? int(std::min<int64_t>(int64_t(timeout) * 1000, INT_MAX)) : 0;
-            std::vector<chan_address> addresses = chan_resolve(name, port, timeout_ms);
+            int no_look_up = 0, no_socket = 0;
+            std::vector<chan_address> addresses = chan_resolve(name, port, timeout_ms, &no_look_up);
+            // A name that could not be looked up is not a name that is unknown.
+            if (addresses.empty() && no_look_up) {
+                chan_set_errorf(chan, "Could not look up {%s} (%s)", name, strerror(no_look_up));
+                return 0;
+            }
             if (addresses.empty()) {
                 chan_set_errorf(chan, "gethostbyname failed. {%s}", name);
                 return 0;
             }
-            int connected = connect_any(chan, addresses, deadline);
-            if (connected <= 0) {
-                chan_set_error(chan, connected < 0 ? "Failed to open socket correctly."
-                                                   : "Connection to Socket Failed.");
+            int connected = connect_any(chan, addresses, deadline, &no_socket);
+            if (connected < 0) {
+                chan_set_errorf(chan, "Failed to open socket correctly. (%s)", strerror(no_socket));
+                return 0;
+            }
+            if (connected == 0) {
+                chan_set_error(chan, "Connection to Socket Failed.");
                 return 0;
             }
             chan_log("%sConnection Made: %s:%d {%d}%s", "\n", name, port, chan->sock, "\n");

@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <mutex>
 
 #include "support/nlib.h"
@@ -13,8 +14,26 @@
 #define CHAN_QUOTED(text) CHAN_QUOTE(text)
 
 chan_openssl_api chan_openssl;
+thread_local bool chan_openssl_out_of_memory;
 
 namespace {
+
+// The library's allocations, noting failures.
+void *noted_malloc(size_t size, const char *, int)
+{
+    void *block = malloc(size);
+    chan_openssl_out_of_memory |= !block && size;
+    return block;
+}
+
+void *noted_realloc(void *block, size_t size, const char *, int)
+{
+    void *moved = realloc(block, size);
+    chan_openssl_out_of_memory |= !moved && size;
+    return moved;
+}
+
+void noted_free(void *block, const char *, int) { free(block); }
 
 char load_error[512];
 
@@ -47,6 +66,8 @@ int chan_openssl_load()
         return failed(#name);
     CHAN_OPENSSL_FUNCTIONS(CHAN_OPENSSL_LOOK_UP)
 #undef CHAN_OPENSSL_LOOK_UP
+    // Before the library's first allocation, or not at all.
+    found.CRYPTO_set_mem_functions(noted_malloc, noted_realloc, noted_free);
     // The library stays: OpenSSL is not made to be unloaded.
     chan_openssl = found;
     loaded = true;

@@ -18,6 +18,7 @@
 // X(name) for every function used.
 #define CHAN_OPENSSL_FUNCTIONS(X)                                                                  \
     X(BIO_clear_flags)                                                                             \
+    X(CRYPTO_set_mem_functions)                                                                    \
     X(BIO_get_data)                                                                                \
     X(BIO_get_new_index)                                                                           \
     X(BIO_meth_free)                                                                               \
@@ -31,6 +32,7 @@
     X(BIO_set_flags)                                                                               \
     X(BIO_set_init)                                                                                \
     X(ERR_clear_error)                                                                             \
+    X(ERR_get_error)                                                                               \
     X(ERR_peek_error)                                                                              \
     X(ERR_peek_last_error)                                                                         \
     X(ERR_reason_error_string)                                                                     \
@@ -91,8 +93,14 @@ extern chan_openssl_api chan_openssl;
 // (why: chan_tls_library_error; an earlier failure is tried again).
 int chan_openssl_load();
 
+// Set when one of the library's allocations has failed on this thread: its
+// errors do not always say so (a certificate file read short of memory may
+// be reported as undecodable). Cleared by whoever is about to look.
+extern thread_local bool chan_openssl_out_of_memory;
+
 #ifndef CHAN_OPENSSL_LOADER
 #define BIO_clear_flags chan_openssl.BIO_clear_flags
+#define CRYPTO_set_mem_functions chan_openssl.CRYPTO_set_mem_functions
 #define BIO_get_data chan_openssl.BIO_get_data
 #define BIO_get_new_index chan_openssl.BIO_get_new_index
 #define BIO_meth_free chan_openssl.BIO_meth_free
@@ -106,6 +114,7 @@ int chan_openssl_load();
 #define BIO_set_flags chan_openssl.BIO_set_flags
 #define BIO_set_init chan_openssl.BIO_set_init
 #define ERR_clear_error chan_openssl.ERR_clear_error
+#define ERR_get_error chan_openssl.ERR_get_error
 #define ERR_peek_error chan_openssl.ERR_peek_error
 #define ERR_peek_last_error chan_openssl.ERR_peek_last_error
 #define ERR_reason_error_string chan_openssl.ERR_reason_error_string

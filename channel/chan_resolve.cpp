@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -50,7 +51,7 @@ std::vector<chan_address> by_name(const std::string &text, const addrinfo &hints
 // runs in a child process, which hands the entries back as they lie in
 // memory.
 std::vector<chan_address> by_name_within(const std::string &text, const addrinfo &hints, int port,
-                                         int timeout_ms)
+                                         int timeout_ms, int *no_look_up)
 {
     if (timeout_ms <= 0)
         return by_name(text, hints, port);
@@ -62,7 +63,10 @@ std::vector<chan_address> by_name_within(const std::string &text, const addrinfo
                            entries.size() * sizeof(chan_address));
     };
     // Nothing found leaves the list empty (and without memory to copy to).
-    if (child_run(timeout_ms, look_up, &bytes) && bytes.size() >= sizeof(chan_address)) {
+    int ran = child_run(timeout_ms, look_up, &bytes);
+    if (ran < 0 && no_look_up)
+        *no_look_up = errno;
+    if (ran > 0 && bytes.size() >= sizeof(chan_address)) {
         found.resize(bytes.size() / sizeof(chan_address));
         memcpy(static_cast<void *>(found.data()), bytes.data(),
                found.size() * sizeof(chan_address));
@@ -72,8 +76,10 @@ std::vector<chan_address> by_name_within(const std::string &text, const addrinfo
 
 }  // namespace
 
-std::vector<chan_address> chan_resolve(const char *host, int port, int timeout_ms)
+std::vector<chan_address> chan_resolve(const char *host, int port, int timeout_ms, int *no_look_up)
 {
+    if (no_look_up)
+        *no_look_up = 0;
     addrinfo hints;
     memset(&hints, 0, sizeof hints);
     hints.ai_socktype = SOCK_STREAM;  // one entry per address
@@ -96,7 +102,7 @@ std::vector<chan_address> chan_resolve(const char *host, int port, int timeout_m
         return {with_port(reinterpret_cast<sockaddr *>(&v4), sizeof v4, port)};
     }
     hints.ai_family = AF_UNSPEC;
-    return by_name_within(text, hints, port, timeout_ms);
+    return by_name_within(text, hints, port, timeout_ms, no_look_up);
 }
 
 void chan_lower_host(char *host)

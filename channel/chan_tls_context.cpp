@@ -2,6 +2,7 @@
 // the floor of TLS 1.2.
 #include <dirent.h>
 
+#include <cerrno>
 #include <new>
 
 #include "channel/chan_internal.h"
@@ -64,6 +65,16 @@ int load(SSL_CTX *ctx, const chan_tls_settings &settings)
     return SSL_CTX_check_private_key(ctx) == 1 ? CHAN_TLS_OK : mismatch;
 }
 
+// Whether memory ran out, in the library or in the system calls it made
+// (fopen, say); empties the library's error queue.
+bool out_of_memory()
+{
+    bool found = chan_openssl_out_of_memory;
+    for (unsigned long error; (error = ERR_get_error()) != 0;)
+        found |= ERR_SYSTEM_ERROR(error) && ERR_GET_REASON(error) == ENOMEM;
+    return found;
+}
+
 }  // namespace
 
 int chan_tls_new(chan_tls **out, const chan_tls_settings *settings)
@@ -76,6 +87,7 @@ int chan_tls_new(chan_tls **out, const chan_tls_settings *settings)
     bool verify = use.verify != CHAN_TLS_NEVER;
     if (!chan_openssl_load())
         return CHAN_TLS_NO_LIBRARY;
+    chan_openssl_out_of_memory = false;
     SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
     int code = CHAN_TLS_FAILED;
     if (ctx && SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) == 1) {
@@ -87,6 +99,9 @@ int chan_tls_new(chan_tls **out, const chan_tls_settings *settings)
         SSL_CTX_set_verify(ctx, verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
         code = load(ctx, use);
     }
+    // Memory run out is no fault of the files named.
+    if (code != CHAN_TLS_OK && out_of_memory())
+        code = CHAN_TLS_FAILED;
     if (code == CHAN_TLS_OK && !(*out = new (std::nothrow) chan_tls{ctx, verify}))
         code = CHAN_TLS_FAILED;
     if (code != CHAN_TLS_OK)

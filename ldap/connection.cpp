@@ -133,18 +133,21 @@ int start_tls(ldap_handle *ldap, int seconds)
         // The text ldap_log kept is null when memory ran out copying it. The
         // line is made without the C++ library: no std::bad_alloc may leave here.
         const char *text = ldap_error_str(ldap);
+        bool answered = reply->application != -1;
         char why[600];  // room for the prefix and any text ldap_log keeps
-        // A server hanging up instead of answering is most often one that
-        // speaks TLS from the first octet (an LDAPS port): it did not refuse.
-        if (reply->application == -1 && reply->error)
+        // Only an answer is a refusal. A server hanging up instead is most
+        // often one that speaks TLS from the first octet (an LDAPS port); a
+        // failure of this side (memory ran out reading the answer) is ours.
+        if (!answered && reply->error && strcmp(reply->error, LDAP_TEXT_CLOSED) == 0)
             lprintf(why, sizeof why,
                     "StartTLS not answered: %s (does the port speak TLS? then use tls ldaps)",
                     reply->error);
         else
-            lprintf(why, sizeof why, "StartTLS refused by the server: %s",
-                    code == -1 ? "not an answer to it"
-                    : text     ? text
-                               : "Out of Memory");
+            lprintf(why, sizeof why, "%s: %s",
+                    answered ? "StartTLS refused by the server" : "StartTLS failed",
+                    answered && code == -1 ? "not an answer to it"
+                    : text                 ? text
+                                           : "Out of Memory");
         ldap_set_error(ldap, why, code);
     }
     ldap_free_message(reply);

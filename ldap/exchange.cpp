@@ -193,7 +193,7 @@ int await_message(ldap_handle *ldap, int *size, lresult **failure)
         unsigned char *end = ldap->rx_data + ldap->rx_start + ldap->rx_len;
         int count = read_before_deadline(ldap, end);
         if (count == 0) {
-            *failure = error_result("Connection Closed by LDAP server");
+            *failure = error_result(LDAP_TEXT_CLOSED);
             return 0;
         }
         if (count < 0) {

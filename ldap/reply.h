@@ -9,15 +9,19 @@
 // junk and closes the channel.
 #define LDAP_MAX_MESSAGE (64 * 1024 * 1024)
 
+// The error text of the result the exchange hands out when the server
+// closed the connection before a whole message came.
+#define LDAP_TEXT_CLOSED "Connection Closed by LDAP server"
+
+// Whether a message of this application tag (a protocol operation) carries
+// an LDAPResult: every response but the search's entries and references.
+bool ldap_carries_result(int application);
+
 // Builds the whole LDAPMessage of request under msgid, with the controls
 // (ldap_cr records; null or empty for none), into message (initialised by
 // the caller, who clears it). Returns 1, or 0 for an operation that is
 // never sent, a search whose filter compiled to other than one filter, or a
 // buffer that could not grow.
-// Whether a message of this application tag (a protocol operation) carries
-// an LDAPResult: every response but the search's entries and references.
-bool ldap_carries_result(int application);
-
 int ldap_build_message(data_buf *message, const ldap_request *request, int msgid,
                        static_list *controls);
 // The same around an operation already encoded in body (which gets the

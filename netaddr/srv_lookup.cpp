@@ -11,6 +11,7 @@
 #include <resolv.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -128,6 +129,7 @@ void srv_order(srv_list *list, long (*pick)(long upper))
 namespace {
 
 const int NO_RESOLVER = -2;  // an error of query(): no resolver could be set up
+const int NO_CHILD = -3;     // of bounded_query(): no child process for the query, errno says why
 
 // The resolver's answer to the SRV query of name, in answer: its length, or
 // -1 with the resolver's error in *error. A positive timeout is shared out
@@ -173,8 +175,13 @@ int bounded_query(const std::string &name, int timeout, std::vector<unsigned cha
     std::string reply;
     // Milliseconds beyond an int are longer than any look-up lasts.
     int timeout_ms = int(std::min<int64_t>(int64_t(timeout) * 1000, INT_MAX));
-    bool whole = child_run(timeout_ms, ask, &reply) && reply.size() >= sizeof head &&
-                 reply.size() - sizeof head <= answer.size();
+    int ran = child_run(timeout_ms, ask, &reply);
+    if (ran < 0) {
+        *error = NO_CHILD;
+        return -1;
+    }
+    bool whole =
+        ran > 0 && reply.size() >= sizeof head && reply.size() - sizeof head <= answer.size();
     if (!whole) {
         *error = TRY_AGAIN;
         return -1;
@@ -195,6 +202,8 @@ int look_up(srv_list *list, const char *service, const char *domain, int timeout
         65536);  // before the resolver: nothing may throw while it is open
     int error = 0;
     int length = bounded_query(name, timeout, answer, &error);
+    if (error == NO_CHILD)
+        return refuse(list, "SRV look-up for " + name + " failed: " + strerror(errno));
     if (error == NO_RESOLVER)
         return refuse(list, "SRV look-up for " + name + " failed: no resolver");
     if (length < 0 && (error == HOST_NOT_FOUND || error == NO_DATA))

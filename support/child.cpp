@@ -62,9 +62,16 @@ int child_run(int timeout_ms, const std::function<std::string()> &work, std::str
     out->clear();
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
-        return 0;
+        return -1;
     const pid_t parent = getpid();
     pid_t child = fork();
+    if (child < 0) {
+        int cause = errno;
+        close(fds[0]);
+        close(fds[1]);
+        errno = cause;
+        return -1;
+    }
     if (child == 0) {
         // A parent killed before the deadline cannot kill the child: it goes
         // with its parent, so that a look-up that hangs does not keep the
@@ -83,13 +90,11 @@ int child_run(int timeout_ms, const std::function<std::string()> &work, std::str
     close(fds[1]);
     bool whole = false;
     try {
-        whole = child > 0 && read_to_end(fds[0], out, monotonic_us() + int64_t(timeout_ms) * 1000);
+        whole = read_to_end(fds[0], out, monotonic_us() + int64_t(timeout_ms) * 1000);
     } catch (const std::bad_alloc &) {
         // Memory ran out holding the answer: the child still has to go.
     }
     close(fds[0]);
-    if (child < 0)
-        return 0;
     if (!whole)
         kill(child, SIGKILL);
     int status = 0;

@@ -9,8 +9,9 @@
 
 // Runs work in a child process and puts the octets it returns in *out.
 // Returns 1 when the child handed them all over and ended within timeout_ms
-// milliseconds; 0 when the time ran out, the child failed (work threw, or
-// the process died), or no child could be made: *out is then empty. The
+// milliseconds; 0 when the time ran out or the child failed (work threw, or
+// the process died); -1 when no child could be made (no descriptor for the
+// pipe, no process), errno saying why. *out is empty unless 1 came. The
 // child is reaped before the return, killed first when late, and dies with
 // the calling process should that end first. It runs work and leaves at
 // once: no exit handlers, and the parent's buffered output is not written a

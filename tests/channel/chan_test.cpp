@@ -22,6 +22,7 @@
 #include "common/fake_dns.h"
 #include "common/loopback.h"
 #include "common/private_resolver.h"
+#include "common/process.h"
 #include "common/slapd.h"  // free_port
 #include "common/tempdir.h"
 
@@ -108,6 +109,18 @@ TEST(ChanOpen, OpenBindAndAccept)
     EXPECT_EQ(1, chan_open(&chan, UNRESOLVABLE.c_str(), 0, 5));  // already open: nothing is tried
     // Closed on exec, and back in blocking mode after the timed connect.
     EXPECT_TRUE((fcntl(chan.sock, F_GETFD) & FD_CLOEXEC) && !(fcntl(chan.sock, F_GETFL) & O_NONBLOCK));
+
+    // Without a descriptor to spare for the look-up's pipe or the socket,
+    // the cause is named: the name is not unknown.
+    Chan starved;
+    std::string named, numbered;
+    {
+        NoSpareDescriptors none;
+        named = outcome(&starved, chan_open(&starved, "localhost", listener.port, 5));
+        numbered = outcome(&starved, chan_open(&starved, "127.0.0.1", listener.port, 5));
+    }
+    EXPECT_EQ(named, "0 Could not look up {localhost} (Too many open files)");
+    EXPECT_EQ(numbered, "0 Failed to open socket correctly. (Too many open files)");
 
     Chan bound;
     char upper[] = "LOCALHOST";

@@ -138,3 +138,14 @@ int process_open_fds(pid_t pid)
     if (fds) closedir(fds);
     return count;
 }
+
+NoSpareDescriptors::NoSpareDescriptors()
+{
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    int lowest = dup(0);
+    close(lowest);
+    rlimit none = {rlim_t(lowest), saved_.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &none);
+}
+
+NoSpareDescriptors::~NoSpareDescriptors() { setrlimit(RLIMIT_NOFILE, &saved_); }

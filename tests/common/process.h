@@ -2,6 +2,7 @@
 // standard error is inherited). Every read and wait is bounded by a time-out.
 // (A read's time-out counts from the last output received.)
 #pragma once
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <string>
@@ -47,3 +48,16 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::strin
 long process_status_kb(pid_t pid, const std::string &field);
 // The descriptors the process pid holds open; -1 when they cannot be listed.
 int process_open_fds(pid_t pid);
+
+// While it lives, this process can open no more descriptors: the soft
+// RLIMIT_NOFILE is lowered to the lowest free one, and restored after.
+class NoSpareDescriptors {
+  public:
+    NoSpareDescriptors();
+    ~NoSpareDescriptors();
+    NoSpareDescriptors(const NoSpareDescriptors &) = delete;
+    NoSpareDescriptors &operator=(const NoSpareDescriptors &) = delete;
+
+  private:
+    rlimit saved_;
+};

@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "addressbook/extern_book.h"
+#include "common/certificates.h"
 #include "common/fake_server.h"
 #include "common/slapd.h"
 
@@ -42,6 +44,7 @@ bool ours() { return plan.tracking && pthread_equal(pthread_self(), plan.thread)
 bool fail_now()
 {
     bool fail = ours() && plan.armed && ++plan.count >= plan.fail_at && (plan.count == plan.fail_at || plan.and_after);
+    if (fail) errno = ENOMEM;  // as malloc's own failure sets it
     return plan.failed |= fail, fail;
 }
 
@@ -107,6 +110,14 @@ void each_failure(bool and_after, Step step, Check check)
     ADD_FAILURE() << "a run that never ends its allocations";
 }
 
+// Records in the field table, record_id included.
+int field_records()
+{
+    int count = 0;
+    while (display_data && display_data[count].name) count++;
+    return count;
+}
+
 // The tree as the trace prints it; "" for none.
 std::string text_of(lresult *list)
 {
@@ -154,6 +165,7 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
             // From no connection (the command connects), and on a bound one.
             for (bool connected : {false, true}) {
                 std::vector<std::string> replies;
+                std::string said;  // on standard output: the error lines
                 each_failure(
                     and_after,
                     [&] {
@@ -162,16 +174,23 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
                             ldap_setup(&ldap, ini[INI_HOST], book_number(ini[INI_PORT]));
                             ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]);
                         }
+                        testing::internal::CaptureStdout();
                         plan.armed = true;
                         rewind(out);
                         char line[1024];
                         book_command(out, lcpy(line, command, sizeof line));
+                        plan.armed = false;
+                        said = testing::internal::GetCapturedStdout();
                     },
                     [&](long n, bool last) {
                         ldap_clear(&ldap);
                         book_forget_schema();
                         EXPECT_EQ(leaked({code_dn(""), uncode_dn("")}), 0) << command << " N=" << n;
                         replies.push_back(std::string(reply, static_cast<size_t>(ftell(out))));
+                        // The reply of a malformed SEARCH is told apart.
+                        EXPECT_TRUE(replies.back() != "-failure no result available.\n" ||
+                                    said.find("Out of Memory") != std::string::npos)
+                            << command << " N=" << n;
                         if (!last) return;
                         const std::string &whole = replies.back();
                         EXPECT_EQ(whole.find("+success"), whole.rfind('\n', whole.size() - 2) + 1) << whole;
@@ -199,9 +218,47 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
                 ldap_clear(&ldap);
                 EXPECT_EQ(leaked({}), 0) << "N=" << n << " " << text;
                 const char *refusal = "StartTLS refused by the server: Protocol Error - unsupported extended operation";
-                EXPECT_TRUE(!last || text == refusal) << text;
+                // Memory run out reading the answer is no refusal.
+                EXPECT_TRUE(last ? text == refusal : text == refusal || text.find("not an answer") == std::string::npos)
+                    << text;
             });
     fclose(out);
+}
+
+TEST(FailingAllocation, ConfigurationIsWholeOrSaysWhy)
+{
+    const TestCertificates &certificates = test_certificates();
+    ASSERT_EQ(certificates.error, "");
+    // Enough fields to grow the table, a line longer than the first read
+    // buffer, two servers and a TLS context to make.
+    std::string text = "#" + std::string(300, '-') + "\nhost 127.0.0.1, ldaps://127.0.0.2\nport 389\n";
+    for (int i = 0; i < 10; i++) text += "field f" + std::to_string(i) + " STRING cn true\n";
+    text += "tls starttls\ntls_ca_file " + certificates.ca + "\n";
+    TempDir dir;
+    std::string path = dir.write("extern_book.ini", text);
+    // The TLS library's one-time set-up comes first, outside the runs.
+    ASSERT_TRUE(ini_init(ini, &display_data_length) && ini_load(path.c_str(), ini, &display_data_length));
+    for (bool and_after : {true, false}) {
+        int loaded = 0;
+        std::string said;
+        each_failure(
+            and_after,
+            [&] {
+                plan.armed = false;
+                testing::internal::CaptureStdout();
+                plan.armed = true;
+                loaded = ini_init(ini, &display_data_length) && ini_load(path.c_str(), ini, &display_data_length);
+                plan.armed = false;
+                said = testing::internal::GetCapturedStdout();
+            },
+            [&](long n, bool last) {
+                // A setting is never blamed for memory run out, and silence is no answer.
+                bool says_why = said.rfind("-failure ", 0) == 0 && said.find("malformed") == std::string::npos;
+                EXPECT_TRUE(loaded ? said.empty() && field_records() == 11 : says_why) << "N=" << n << " " << said;
+                EXPECT_TRUE(!last || loaded) << said;
+                plan.tracking = false;
+            });
+    }
 }
 
 TEST(FailingAllocation, DecodingIsWholeOrNone)

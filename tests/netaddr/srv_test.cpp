@@ -17,6 +17,7 @@
 #include "common/fake_server.h"
 #include "common/loopback.h"
 #include "common/private_resolver.h"
+#include "common/process.h"
 #include "netaddr/net_fns.h"
 
 namespace {
@@ -144,6 +145,15 @@ TEST(SrvLookup, EndsWithinItsTimeOut)
     }
     close(tcp);
     for (int fd : silent) close(fd);
+    // No descriptor for the look-up's child: said so, not taken for a time-out.
+    srv_list list = {};
+    std::string starved;
+    {
+        NoSpareDescriptors none;
+        starved = targets(&list, srv_lookup(&list, "_ldap._tcp", "ok.test", 1));
+    }
+    srv_clear(&list);
+    EXPECT_EQ(starved, failed + "ok.test failed: Too many open files");
 }
 
 // Within a priority, weight 0 goes first only on a draw of 0, and the
