@@ -116,6 +116,15 @@ int start_tls(ldap_handle *ldap, int seconds)
     request.request_name = "1.3.6.1.4.1.1466.20037";
     lresult *reply = exchange_once(ldap, &request, "Failed to send 'StartTLS'",
                                    "LDAP server failed to answer 'StartTLS' {NULL}");
+    if (!reply && ldap->timed_out) {
+        // An LDAPS port may also stay silent: its TLS layer waits for the
+        // rest of what it reads as a TLS record.
+        char why[160];
+        lprintf(why, sizeof why,
+                "StartTLS not answered within %d s (does the port speak TLS? then use tls ldaps)",
+                ldap->chan->timeout_sec > 0 ? ldap->chan->timeout_sec : 1);
+        ldap_set_error(ldap, why, -1);
+    }
     if (!reply)
         return 0;
     int code = answer_code(reply, LDAP_EXTENDED_RESPONSE);
