@@ -166,8 +166,17 @@ int book_start(FILE *out)
     return 1;
 }
 
+namespace {
+
+bool unreachable;  // this command found no server to bind to
+
+}  // namespace
+
+int book_unreachable() { return unreachable; }
+
 void book_begin_command()
 {
+    unreachable = false;
     long long seconds = book_setting(INI_TIME_LIMIT, TIME_LIMIT) + book_setting(INI_TIMEOUT, 30) +
                         book_setting(INI_CONNECT_TIMEOUT, 20);
     ldap_set_limit(&ldap, seconds * 1000);
@@ -183,6 +192,7 @@ int reconnect()
 {
     if (!book_connect()) {
         dmsg("reconnecting failed (%s)", book_error());
+        unreachable = true;
         // A refused bind leaves an unbound channel. A server that answered
         // the bind with something else may well not answer the unbind
         // either: its answer is not waited for.

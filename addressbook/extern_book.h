@@ -173,6 +173,9 @@ int book_search_dns(const char *base, int scope, const char *filter, int page_si
                     ldap_dn_fn on_dn, void *context);
 // The text of the connection's last failure; "(NULL)" when none is recorded.
 const char *book_error();
+// 1 when the command under way found no server to connect and bind to
+// (book_error says why), else 0.
+int book_unreachable();
 
 // ---------------------------------------------------------------------------
 // Attribute types of the directory (attributes.cpp)

@@ -306,6 +306,9 @@ void run_search(FILE *out, int is_and, int from, int to, const char *conditions)
         list.write(out);
         fprintf(out, "\n+success %d located.\n", list.found);
     } else {
+        // Not to be taken for a search that found nothing.
+        if (book_unreachable())
+            emsg("SEARCH: no connection to the directory {%s}", book_error());
         fputs("-failure none located.\n", out);
     }
 }
