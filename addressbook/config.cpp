@@ -153,13 +153,10 @@ int ini_set(char (*settings)[INI_SIZE], int *capacity, char *key, char *value)
 {
     strlwr(key);
     if (strcmp(key, "field") == 0) {
-        // The line as read, for the failure line: ini_get_field cuts it up.
-        char *as_read = strdup(value);
+        // The failure line shows the value as ini_get_field left it: cut
+        // into words, so it names the field's first word.
         int got = ini_get_field(value, capacity);
-        int loaded = got > 0 || (got < 0 ? ini_unreadable(ENOMEM)
-                                         : malformed("field", as_read ? as_read : value));
-        free(as_read);
-        return loaded;
+        return got > 0 || (got < 0 ? ini_unreadable(ENOMEM) : malformed("field", value));
     }
     if (strcmp(key, "scope") == 0) {
         int scope = 0;

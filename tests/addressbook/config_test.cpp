@@ -84,7 +84,6 @@ TEST(Config, Loading)
                 long_filter = "search_filter (cn=" + std::string(600, 'a') + ")";
     const std::string refused[] = {
         "field  lonely",
-        "field fullname STRING\tcn",
         "port 99999",
         "port -1",
         "port 65536",
@@ -112,6 +111,7 @@ TEST(Config, Loading)
         {"scope ldap_scope_subtree\n", "-failure unrecognised value for ini setting (scope ldap_scope_subtree)\n"
                                        "use LDAP_SCOPE_BASE, LDAP_SCOPE_ONELEVEL or LDAP_SCOPE_SUBTREE"},
         {"TIME_LIMIT 3601\nhost h\n", "-failure malformed ini setting (time_limit 3601)"},
+        {"field fullname STRING\tcn\n", "-failure malformed ini setting (field fullname)"},  // its first word
         {"tls starttls\ntls_key_file /etc/hostname\n", "-failure malformed ini setting (tls_key_file /etc/hostname)"},
         // A file that cannot be opened: its path cut to 100.
         {"", "-failure Cannot open file /nonexistent/" + std::string(87, 'd') + ", No such file or directory\n"},
