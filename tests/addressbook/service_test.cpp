@@ -10,7 +10,6 @@ const std::string FIELDS = "field fullname STRING cn true\nfield surname STRING 
                            "field email STRING mail true\nfield phone PHONE TELEPHONENUMBER false\n"
                            "field title STRING title false\nfield mail2 STRING mail false\n";
 
-const std::string PEOPLE = "!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
 const std::string TESTER_TWO = "cn!3DTester!20Two" + PEOPLE;
 const std::string ALICE = "cn!3DAlice!20Archer" + PEOPLE;
 const std::string SMITH = "cn!3DSmith!5C2C!20Jo" + PEOPLE;  // slapd sends "\," as \2C
@@ -88,20 +87,17 @@ TEST_F(Service, Conversation)
         {"SEARCH AND 1-0 surname=Feed", LINE_FEED + located(1)},
         {"SEARCH AND 1-0 surname=M\xC3\xBCller", "cn!3DJ!C3!BCrgen!20M!C3!BCller" + PEOPLE + located(1)},
         // The second sn the directory returns shows its own value.
-        {"GET " + SMITH, "fullname=Smith, Jo\nsurname=Smith\nemail=jo.smith@example.com\n"
-                         "title=Clerk\nsurname=Smythe\n+success '" +
-                             SMITH + "' located.\n"},
+        {"GET " + SMITH,
+         "fullname=Smith, Jo\nsurname=Smith\nemail=jo.smith@example.com\ntitle=Clerk\nsurname=Smythe\n" +
+             entry_located(SMITH)},
         // An empty value is shown like any other; a NUL as a blank.
         {"GET " + LINE_FEED + " and ignored words",
-         "fullname=Line Feed\nsurname=Feed\ntitle=Od d\nemail=\nemail=line@example.com\n"
-         "email=feed@example.org\n+success '" +
-             LINE_FEED + "' located.\n"},
+         "fullname=Line Feed\nsurname=Feed\ntitle=Od d\nemail=\nemail=line@example.com\nemail=feed@example.org\n" +
+             entry_located(LINE_FEED)},
         // Every value, in the directory's order; mail under its first field only.
-        {"GET " + ALICE, "fullname=Alice Archer\nsurname=Archer\n"
-                         "email=alice@example.com\nemail=a.archer@example.org\n"
-                         "phone=+1 555 0101\nphone=+1 555 0102\ntitle=Engineer\n"
-                         "+success '" +
-                             ALICE + "' located.\n"},
+        {"GET " + ALICE, "fullname=Alice Archer\nsurname=Archer\nemail=alice@example.com\nemail=a.archer@example.org\n"
+                         "phone=+1 555 0101\nphone=+1 555 0102\ntitle=Engineer\n" +
+                             entry_located(ALICE)},
         {"get ou!3DGroups!2Cdc!3Dexample!2Cdc!3Dcom", "+success 'ou!3DGroups!2Cdc!3Dexample!2Cdc!3Dcom' located.\n"},
         {"GET " + missing,
          "Error: LDAP: Search {" + no_object + "}\n-failure '" + missing + "' Failed {" + no_object + "}.\n"},
@@ -164,12 +160,11 @@ TEST_F(Service, PagingLimitsBaseFilterAndNames)
          "GET " + ALICE,
          "common=Alice Archer\nlast=Archer\nmailbox=alice@example.com\n"
          "mailbox=a.archer@example.org\ncell=+1 555 0201\nchanged=" +
-             changed + "+success '" + ALICE + "' located.\n"},
+             changed + entry_located(ALICE)},
         {"field oid STRING 2.5.4.3 false\nfield german STRING CommonName;Lang-DE false\nfield cn STRING cn false\n",
-         "GET " + ALICE, "oid=Alice Archer\ngerman=Alice Bogen\n+success '" + ALICE + "' located.\n"},
+         "GET " + ALICE, "oid=Alice Archer\ngerman=Alice Bogen\n" + entry_located(ALICE)},
         // Options in any order: slapd sends them sorted.
-        {"field both STRING cn;lang-en;lang-de false\n", "GET " + ALICE,
-         "both=Alice Bow\n+success '" + ALICE + "' located.\n"},
+        {"field both STRING cn;lang-en;lang-de false\n", "GET " + ALICE, "both=Alice Bow\n" + entry_located(ALICE)},
     };
     for (const auto &row : rows) {
         ProcessResult r = run_book(config(row.more), row.command + "\n");
@@ -187,7 +182,7 @@ TEST(SampleData, DemoConfigurationServesTheSampleBook)
     std::string ini = read_file(std::string(SOURCE_DIR) + "/extern_book.ini.sample");
     size_t port = ini.find("\nport ") + 6;
     ini.replace(port, ini.find('\n', port) - port, std::to_string(slapd.port()));
-    std::string smith = "cn!3DSmith!5C2C!20John!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
+    std::string smith = "cn!3DSmith!5C2C!20John" + PEOPLE;
     ProcessResult r = run_book(ini, "SEARCH AND 50-0 fullname=*\n"
                                     "SEARCH AND 1-0 surname=Smith,email=*example.org\n"
                                     "GET " +
@@ -197,8 +192,8 @@ TEST(SampleData, DemoConfigurationServesTheSampleBook)
                          "fullname=Smith, John\nsurname=Smith\ngivenname=John\n"
                          "email=john.smith@example.com\nemail=j.smith@example.org\n"
                          "phone=+1 555 0148\ntitle=Engineer\ndepartment=Research\n"
-                         "company=Example Corp\nmobile=+1 555 0248\n+success '" +
-                         smith + "' located.\n");
+                         "company=Example Corp\nmobile=+1 555 0248\n" +
+                         entry_located(smith));
     EXPECT_EQ(r.status, 1);
 }
 
@@ -262,7 +257,7 @@ TEST_F(Service, StartupFailures)
     EXPECT_EQ(r.status, 0);
     std::string port = std::to_string(slapd->port()) + "x";
     r = run_book("host 127.0.0.2\nhost2 127.0.0.3\nport " + port + "\n", "COMMANDS\n");
-    EXPECT_EQ(r.out, "-failure Failed to connect to host {127.0.0.2:" + port + "}(Connection to Socket Failed.)\n");
+    EXPECT_EQ(r.out, startup_failure("127.0.0.2:" + port, "Connection to Socket Failed."));
     EXPECT_EQ(r.status, 1);
     dir.write("extern_book.ini", config("field fallback STRING cn true\n"));
     dir.write("other.ini", config("field other STRING cn true\n"));
