@@ -118,60 +118,6 @@ TEST_F(Service, Conversation)
     for (const auto &[command, reply] : steps) EXPECT_EQ(book.ask(command), reply) << command;
 }
 
-// Limits, paging, the base filter and attributes found by any name: each row
-// a session of its own, as the reader unless it says otherwise.
-TEST_F(Service, PagingLimitsBaseFilterAndNames)
-{
-    std::vector<std::string> testers = found(*slapd, "(sn=Tester)");
-    ASSERT_EQ(testers.size(), 5u);
-    std::string changed;
-    ASSERT_EQ(slapd->ldapsearch("cn=Alice Archer,ou=People,dc=example,dc=com", "base", "(cn=*)", {"modifyTimestamp"},
-                                &changed),
-              0);
-    changed = changed.substr(changed.find("modifyTimestamp: ") + 17);
-    changed.resize(changed.find('\n') + 1);
-    const std::string reader = FIELDS + "manager_dn " SLAPD_READER_DN "\nmanager_pass " SLAPD_READER_PW "\n";
-    const std::string size_limit = "Error: LDAP: Search {Size Limit Exceeded - (NULL)}\n";
-    const std::string suffix = FIELDS + "base_dn " + slapd->options().suffix + "\n";
-    const struct {
-        std::string more, command, reply;
-    } rows[] = {
-        // Unpaged, the reader gets three entries (result 4), reached through
-        // the second host; paged, all of them, in ranges across pages.
-        {reader + "page_size 0\nhost 127.0.0.2\nhost2 127.0.0.1\n", "SEARCH AND 2-0 surname=Tester",
-         size_limit + listing(testers, 2, 3) + located(3)},
-        {reader + "page_size 0\n", "SEARCH AND 6-0 surname=Tester", size_limit + located(3)},
-        {reader, "SEARCH AND 1-0 surname=Tester", listing(testers) + located(5)},
-        {reader + "page_size 2\n", "SEARCH AND 2-4 surname=Tester", listing(testers, 2, 4) + located(5)},
-        {reader + "page_size 1\n", "SEARCH AND 5-9 surname=Tester", listing(testers, 5) + located(5)},
-        {reader + "page_size 100000\n", "SEARCH AND 1-0 fullname=*",
-         "Error: LDAP: Search {Admin Limit Exceeded - (NULL)}\n" + NONE},
-        // From the suffix, the referral object ends the search with result 10.
-        {suffix, "SEARCH AND 1-2 surname=Tester", listing(testers, 1, 2) + located(5)},
-        {suffix, "SEARCH AND 1-0 surname=Nobody", NONE},
-        {FIELDS + "search_filter (!(title=QA))\n", "SEARCH OR 1-0 surname=Tester,fullname=*Archer",
-         listing(found(*slapd, "(&(!(title=QA))(|(sn=Tester)(cn=*Archer)))")) + located(1)},
-        {FIELDS + "search_filter (objectClass=person)\n", "SEARCH AND 1-0 no conditions", NONE},
-        // Any name of a type, the schema's alias or OID; operational types
-        // when named; options only as named.
-        {"field common STRING commonName false\nfield last STRING surname false\n"
-         "field mailbox STRING rfc822Mailbox false\nfield cell STRING mobileTelephoneNumber false\n"
-         "field changed STRING modifyTimestamp false\nfield id STRING dn false\n",
-         "GET " + ALICE,
-         "common=Alice Archer\nlast=Archer\nmailbox=alice@example.com\n"
-         "mailbox=a.archer@example.org\ncell=+1 555 0201\nchanged=" +
-             changed + entry_located(ALICE)},
-        {"field oid STRING 2.5.4.3 false\nfield german STRING CommonName;Lang-DE false\nfield cn STRING cn false\n",
-         "GET " + ALICE, "oid=Alice Archer\ngerman=Alice Bogen\n" + entry_located(ALICE)},
-        // Options in any order: slapd sends them sorted.
-        {"field both STRING cn;lang-en;lang-de false\n", "GET " + ALICE, "both=Alice Bow\n" + entry_located(ALICE)},
-    };
-    for (const auto &row : rows) {
-        ProcessResult r = run_book(config(row.more), row.command + "\n");
-        EXPECT_EQ(r.out, GREETING + row.reply) << row.more << row.command;
-    }
-}
-
 TEST(SampleData, DemoConfigurationServesTheSampleBook)
 {
     SlapdOptions sample;
@@ -197,8 +143,21 @@ TEST(SampleData, DemoConfigurationServesTheSampleBook)
     EXPECT_EQ(r.status, 1);
 }
 
+// Each row a session of its own.
 TEST_F(Service, Sessions)
 {
+    std::vector<std::string> testers = found(*slapd, "(sn=Tester)");
+    ASSERT_EQ(testers.size(), 5u);
+    std::string changed;
+    ASSERT_EQ(slapd->ldapsearch("cn=Alice Archer,ou=People,dc=example,dc=com", "base", "(cn=*)", {"modifyTimestamp"},
+                                &changed),
+              0);
+    changed = changed.substr(changed.find("modifyTimestamp: ") + 17);
+    changed.resize(changed.find('\n') + 1);
+    const std::string reader = FIELDS + "manager_dn " SLAPD_READER_DN "\nmanager_pass " SLAPD_READER_PW "\n";
+    const std::string size_limit = "Error: LDAP: Search {Size Limit Exceeded - (NULL)}\n";
+    const std::string suffix = FIELDS + "base_dn " + slapd->options().suffix + "\n";
+    const std::string get_alice = "GET " + ALICE + "\n";
     std::string six_fields;
     for (char c = 'a'; c <= 'f'; c++) six_fields += std::string("field ") + c + " T " + c + " true\n";
     const std::string nuls("COMMANDS\0junk after a NUL\n\0COMMANDS\n", 36);
@@ -234,6 +193,36 @@ TEST_F(Service, Sessions)
         // Debug lines only for "true" exactly.
         {"debug TRUE\n", "COMMANDS\n", LIST},
         {"debug  true\n", "COMMANDS\n", LIST},
+        // Limits, paging, the base filter, attributes found by any name.
+        // Unpaged, the reader gets three entries (result 4), reached through
+        // the second host; paged, all of them, in ranges across pages.
+        {reader + "page_size 0\nhost 127.0.0.2\nhost2 127.0.0.1\n", "SEARCH AND 2-0 surname=Tester\n",
+         size_limit + listing(testers, 2, 3) + located(3)},
+        {reader + "page_size 0\n", "SEARCH AND 6-0 surname=Tester\n", size_limit + located(3)},
+        {reader, "SEARCH AND 1-0 surname=Tester\n", listing(testers) + located(5)},
+        {reader + "page_size 2\n", "SEARCH AND 2-4 surname=Tester\n", listing(testers, 2, 4) + located(5)},
+        {reader + "page_size 1\n", "SEARCH AND 5-9 surname=Tester\n", listing(testers, 5) + located(5)},
+        {reader + "page_size 100000\n", "SEARCH AND 1-0 fullname=*\n",
+         "Error: LDAP: Search {Admin Limit Exceeded - (NULL)}\n" + NONE},
+        // From the suffix, the referral object ends the search with result 10.
+        {suffix, "SEARCH AND 1-2 surname=Tester\n", listing(testers, 1, 2) + located(5)},
+        {suffix, "SEARCH AND 1-0 surname=Nobody\n", NONE},
+        {FIELDS + "search_filter (!(title=QA))\n", "SEARCH OR 1-0 surname=Tester,fullname=*Archer\n",
+         listing(found(*slapd, "(&(!(title=QA))(|(sn=Tester)(cn=*Archer)))")) + located(1)},
+        {FIELDS + "search_filter (objectClass=person)\n", "SEARCH AND 1-0 no conditions\n", NONE},
+        // Any name of a type, the schema's alias or OID; operational types
+        // when named; options only as named.
+        {"field common STRING commonName false\nfield last STRING surname false\n"
+         "field mailbox STRING rfc822Mailbox false\nfield cell STRING mobileTelephoneNumber false\n"
+         "field changed STRING modifyTimestamp false\nfield id STRING dn false\n",
+         get_alice,
+         "common=Alice Archer\nlast=Archer\nmailbox=alice@example.com\n"
+         "mailbox=a.archer@example.org\ncell=+1 555 0201\nchanged=" +
+             changed + entry_located(ALICE)},
+        {"field oid STRING 2.5.4.3 false\nfield german STRING CommonName;Lang-DE false\nfield cn STRING cn false\n",
+         get_alice, "oid=Alice Archer\ngerman=Alice Bogen\n" + entry_located(ALICE)},
+        // Options in any order: slapd sends them sorted.
+        {"field both STRING cn;lang-en;lang-de false\n", get_alice, "both=Alice Bow\n" + entry_located(ALICE)},
     };
     for (const auto &s : sessions) {
         ProcessResult r = run_book(config(s.more), s.input);
