@@ -76,31 +76,20 @@ TEST(Config, Loading)
         EXPECT_EQ(ini[s.slot], s.value) << s.text;
     }
     // Each refused value stops the reading, named as read.
-    std::string deep_filter = "search_filter " + deepest,
-                long_filter = "search_filter (cn=" + std::string(600, 'a') + ")";
-    const std::string refused[] = {
-        "field  lonely",
-        "field fullname STRING\tcn",
-        "port 99999",
-        "port -1",
-        "port 65536",
-        "timeout 0",
-        "connect_timeout +5",
-        long_filter,  // valid, but too long to be kept whole
-        "page_size 100001",
-        "tls yes",
-        "tls_verify sometimes",
-        "tls_ca_file /nonexistent/ca.pem",
-        "host a:70000",
-        "host2 b, [::1",
-        "host " + std::string(504, 'a') + " bb:3890",  // 512 long: cut, the port would read 389
-        "search_filter objectClass=person",
-        deep_filter,  // one whole filter
-    };
-    for (const std::string &text : refused) {
+    auto refused = [&out](const std::string &text) {
         EXPECT_EQ(load(text + "\n", &out), 0);
         EXPECT_EQ(out, "-failure malformed ini setting (" + text + ")");
-    }
+    };
+    for (const char *text :
+         {"field  lonely", "field fullname STRING\tcn", "port 99999", "port -1", "port 65536", "timeout 0",
+          "connect_timeout +5", "page_size 100001", "tls yes", "tls_verify sometimes",
+          "tls_ca_file /nonexistent/ca.pem", "host a:70000", "host2 b, [::1", "search_filter objectClass=person"})
+        refused(text);
+    // A valid filter too long to be kept whole, one too deep to be one
+    // filter, a host cut at 512 (where its port would read 389).
+    for (const std::string &text : {"search_filter (cn=" + std::string(600, 'a') + ")", "search_filter " + deepest,
+                                    "host " + std::string(504, 'a') + " bb:3890"})
+        refused(text);
     TempDir folder;
     const struct {
         std::string text, out;
