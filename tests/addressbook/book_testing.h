@@ -22,6 +22,15 @@ inline const std::string NO_RESULT = "-failure no result available.\n";
 inline const std::string LIST = "COMMANDS,AVAILABLE,SEARCH_FIELDS,SEARCH,GET,EXIT\n+success 6 commands available.\n";
 
 inline std::string located(int count) { return "\n+success " + std::to_string(count) + " located.\n"; }
+// GET's last line for an entry found, by its coded DN.
+inline std::string entry_located(const std::string &coded) { return "+success '" + coded + "' located.\n"; }
+// The coded DNs of the test data end so.
+inline const std::string PEOPLE = "!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
+
+inline std::string startup_failure(const std::string &host_port, const std::string &reason)
+{
+    return "-failure Failed to connect to host {" + host_port + "}(" + reason + ")\n";
+}
 
 inline bool ends_with(const std::string &text, const std::string &end)
 {

@@ -1,14 +1,10 @@
 // Reading extern_book.ini: settings, fields, where reading stops, failures;
 // the server lists of "host"; the coded one-line DN form.
 #include <dlfcn.h>
-#include <gtest/gtest.h>
 #include <openssl/ssl.h>
 
-#include <string>
-
 #include "addressbook/extern_book.h"
-#include "common/process.h"
-#include "common/tempdir.h"
+#include "book_testing.h"
 
 namespace {
 
@@ -80,30 +76,19 @@ TEST(Config, Loading)
         EXPECT_EQ(ini[s.slot], s.value) << s.text;
     }
     // Each refused value stops the reading, named as read.
-    std::string deep_filter = "search_filter " + deepest,
-                long_filter = "search_filter (cn=" + std::string(600, 'a') + ")";
-    const std::string refused[] = {
-        "field  lonely",
-        "port 99999",
-        "port -1",
-        "port 65536",
-        "timeout 0",
-        "connect_timeout +5",
-        long_filter,  // valid, but too long to be kept whole
-        "page_size 100001",
-        "tls yes",
-        "tls_verify sometimes",
-        "tls_ca_file /nonexistent/ca.pem",
-        "host a:70000",
-        "host2 b, [::1",
-        "host " + std::string(504, 'a') + " bb:3890",  // 512 long: cut, the port would read 389
-        "search_filter objectClass=person",
-        deep_filter,  // one whole filter
-    };
-    for (const std::string &text : refused) {
+    auto refused = [&out](const std::string &text) {
         EXPECT_EQ(load(text + "\n", &out), 0);
         EXPECT_EQ(out, "-failure malformed ini setting (" + text + ")");
-    }
+    };
+    for (const char *text : {"field  lonely", "port 99999", "port -1", "port 65536", "timeout 0", "connect_timeout +5",
+                             "page_size 100001", "tls yes", "tls_verify sometimes", "tls_ca_file /nonexistent/ca.pem",
+                             "host a:70000", "host2 b, [::1", "search_filter objectClass=person"})
+        refused(text);
+    // A valid filter too long to be kept whole, one too deep to be one
+    // filter, a host cut at 512 (where its port would read 389).
+    for (const std::string &text : {"search_filter (cn=" + std::string(600, 'a') + ")", "search_filter " + deepest,
+                                    "host " + std::string(504, 'a') + " bb:3890"})
+        refused(text);
     TempDir folder;
     const struct {
         std::string text, out;
@@ -234,5 +219,5 @@ TEST(Config, TlsLibraryLoadedOnlyWhenNeeded)
     EXPECT_EQ(refused.rfind("hidden\n-failure TLS library unavailable (", 0), 0u) << refused;
     EXPECT_NE(refused.find("libssl.so"), std::string::npos) << refused;
     EXPECT_EQ(run("host 127.0.0.1\nport 1\n"),
-              "hidden\n-failure Failed to connect to host {127.0.0.1:1}(Connection to Socket Failed.)\n");
+              "hidden\n" + startup_failure("127.0.0.1:1", "Connection to Socket Failed."));
 }

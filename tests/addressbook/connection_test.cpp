@@ -15,19 +15,13 @@
 namespace {
 
 const std::string FIELDS = "field surname STRING sn true\nfield email STRING mail false\n";
-const std::string ALICE = "cn!3DAlice!20Archer!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
+const std::string ALICE = "cn!3DAlice!20Archer" + PEOPLE;
 const std::string SEARCH = "SEARCH AND 1-0 surname=Archer", GET = "GET " + ALICE;
 const std::string FOUND = ALICE + located(1);
-const std::string ENTRY = "surname=Archer\nemail=alice@example.com\nemail=a.archer@example.org\n"
-                          "+success '" +
-                          ALICE + "' located.\n";
+const std::string ENTRY =
+    "surname=Archer\nemail=alice@example.com\nemail=a.archer@example.org\n" + entry_located(ALICE);
 const std::string INPUT = SEARCH + "\n" + GET + "\n";
 const std::string SERVED = GREETING + FOUND + ENTRY;
-
-std::string startup_failure(const std::string &host_port, const std::string &reason)
-{
-    return "-failure Failed to connect to host {" + host_port + "}(" + reason + ")\n";
-}
 
 // Waits (at most 5 s) until a TCP peer at port has closed its end of a
 // connection of the process pid (the process's end in CLOSE_WAIT).
@@ -100,84 +94,59 @@ TEST_F(Connections, TlsAndServerListsServe)
 TEST_F(Connections, TlsFailuresNeverSendTheBind)
 {
     const std::string quick = "connect_timeout 1\ntimeout 1\n", ca = "tls_ca_file " + certs.ca + "\n";
-    const std::string starttls =
+    const std::string ldaps = "tls ldaps\n" + ca, starttls = "tls starttls\n" + ca;
+    const std::string request =
         ber_element(0x30, ber_integer(0x02, 1) + ber_element(0x77, ber_element(0x80, "1.3.6.1.4.1.1466.20037")));
     auto serving = [this](const std::string &cert) {
         return Script([this, cert](FakeServer &f) { EXPECT_TRUE(f.use_tls(cert, certs.server_key)); });
     };
+    auto port = [](int number) { return "port " + std::to_string(number) + "\n"; };
     const struct {
         Script fake;  // none: a real directory
+        bool asked;   // the fake directory received StartTLS's request, and nothing else
         std::string settings, reason;
-        std::vector<std::string> requests;  // what the fake directory received
     } rows[] = {
-        {serving(certs.expired_cert),
-         "tls ldaps\n" + ca,
-         "TLS handshake failed: certificate verify failed (certificate has expired)",
-         {}},
-        {serving(certs.other_cert),
-         "tls ldaps\n" + ca,
-         "TLS handshake failed: certificate does not match host localhost",
-         {}},
-        {serving(certs.self_signed_cert),
-         "tls ldaps\n" + ca,
-         "TLS handshake failed: certificate verify failed (self-signed certificate)",
-         {}},
-        {[](FakeServer &f) { answer(f, [](int id) { return ldap_result_bytes(0x78, id, 2, "no TLS here"); }); },
-         "tls starttls\n" + ca,
-         "StartTLS refused by the server: Protocol Error - no TLS here",
-         {starttls}},
-        {[](FakeServer &f) { f.read_request(); },
-         "tls starttls\n" + ca,
-         "StartTLS not answered within 1 s (does the port speak TLS? then use tls ldaps)",
-         {starttls}},
-        {[](FakeServer &) {},
-         "tls ldaps\n" + ca,
-         "TLS handshake failed: peer did not answer the TLS handshake within 1 s",
-         {}},
+        {serving(certs.expired_cert), false, ldaps,
+         "TLS handshake failed: certificate verify failed (certificate has expired)"},
+        {serving(certs.other_cert), false, ldaps, "TLS handshake failed: certificate does not match host localhost"},
+        {serving(certs.self_signed_cert), false, ldaps,
+         "TLS handshake failed: certificate verify failed (self-signed certificate)"},
+        {[](FakeServer &f) { answer(f, [](int id) { return ldap_result_bytes(0x78, id, 2, "no TLS here"); }); }, true,
+         starttls, "StartTLS refused by the server: Protocol Error - no TLS here"},
+        {[](FakeServer &f) { f.read_request(); }, true, starttls,
+         "StartTLS not answered within 1 s (does the port speak TLS? then use tls ldaps)"},
+        {[](FakeServer &) {}, false, ldaps, "TLS handshake failed: peer did not answer the TLS handshake within 1 s"},
         // Real directories: one without TLS, a plain port, StartTLS on the
         // LDAPS port, a certificate from an authority not trusted, a password
         // refused in clear.
-        {nullptr,
-         "tls starttls\nport " + std::to_string(slapd->port()) + "\n" + ca,
-         "StartTLS refused by the server: Protocol Error - unsupported extended operation",
-         {}},
-        {nullptr,
-         "tls ldaps\nport " + std::to_string(slapd->port()) + "\n" + ca,
-         "TLS handshake failed: peer closed the connection (is it speaking TLS?)",
-         {}},
-        {nullptr,
-         "tls starttls\nport " + std::to_string(secure->ldaps_port()) + "\n" + ca,
-         "StartTLS not answered: Connection Closed by LDAP server (does the port speak TLS? then use tls ldaps)",
-         {}},
-        {nullptr,
-         "tls ldaps\nport " + std::to_string(secure->ldaps_port()) + "\ntls_ca_file " + certs.self_signed_cert,
-         "TLS handshake failed: certificate verify failed (self-signed certificate in certificate chain)",
-         {}},
-        {nullptr,
-         "port " + std::to_string(secure->port()),
-         "Confidentiality Required - TLS confidentiality required",
-         {}},
+        {nullptr, false, starttls + port(slapd->port()),
+         "StartTLS refused by the server: Protocol Error - unsupported extended operation"},
+        {nullptr, false, ldaps + port(slapd->port()),
+         "TLS handshake failed: peer closed the connection (is it speaking TLS?)"},
+        {nullptr, false, starttls + port(secure->ldaps_port()),
+         "StartTLS not answered: Connection Closed by LDAP server (does the port speak TLS? then use tls ldaps)"},
+        {nullptr, false, "tls ldaps\ntls_ca_file " + certs.self_signed_cert + "\n" + port(secure->ldaps_port()),
+         "TLS handshake failed: certificate verify failed (self-signed certificate in certificate chain)"},
+        {nullptr, false, port(secure->port()), "Confidentiality Required - TLS confidentiality required"},
     };
     for (const auto &row : rows) {
         FakeServer fake;
         if (row.fake) row.fake(fake);
         fake.start();
-        std::string port = row.fake ? "port " + std::to_string(fake.port()) + "\n" : "";
         auto start = Clock::now();
-        ProcessResult r = run_book(config(FIELDS + quick + "host localhost\n" + port + row.settings + "\n"), "");
+        ProcessResult r = run_book(
+            config(FIELDS + quick + "host localhost\n" + (row.fake ? port(fake.port()) : "") + row.settings), "");
         EXPECT_TRUE(ends_with(r.out, "(" + row.reason + ")\n")) << r.out;
         EXPECT_EQ(r.status, 1) << row.reason;
         EXPECT_LT(seconds_since(start), 4.0) << row.reason;
-        EXPECT_TRUE(!row.fake || fake.requests() == row.requests) << row.reason;
+        EXPECT_TRUE(!row.fake || fake.requests() == std::vector<std::string>(row.asked, request)) << row.reason;
     }
     // Told never to verify, the service takes the self-signed certificate.
     FakeServer fake;
     ASSERT_TRUE(fake.use_tls(certs.self_signed_cert, certs.server_key));
     bind_ok(fake);
     fake.start();
-    EXPECT_EQ(
-        run_book("host localhost\nport " + std::to_string(fake.port()) + "\ntls ldaps\ntls_verify Never\n", "").out,
-        GREETING);
+    EXPECT_EQ(run_book("host localhost\n" + port(fake.port()) + "tls ldaps\ntls_verify Never\n", "").out, GREETING);
 }
 
 // A refused password is not offered to the next server of "host" (which
@@ -282,8 +251,7 @@ TEST(Reconnection, IdleConnectionCutIsBoundAgain)
 
 TEST(Reconnection, FailoverToReplica)
 {
-    const std::string port = std::to_string(free_port()),
-                      zed = "cn!3DZed!20Zulu!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
+    const std::string port = std::to_string(free_port()), zed = "cn!3DZed!20Zulu" + PEOPLE;
     std::unique_ptr<Slapd> pair[2];
     for (int id : {1, 2}) {
         SlapdOptions o;
@@ -310,8 +278,7 @@ TEST(Reconnection, FailoverToReplica)
 
     Book book("host 127.0.0.1:" + port + ", 127.0.0.2:" + port + "\nmanager_dn " + o.rootdn + "\nmanager_pass " +
               o.rootpw + "\nbase_dn ou=People,dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\ndebug true\n" + FIELDS);
-    const std::string found = zed + located(1),
-                      entry = "surname=Zulu\nemail=zed@example.com\n+success '" + zed + "' located.\n";
+    const std::string found = zed + located(1), entry = "surname=Zulu\nemail=zed@example.com\n" + entry_located(zed);
     EXPECT_TRUE(ends_with(book.ask("SEARCH AND 1-0 surname=Zulu"), found));
     pair[0]->stop();
     std::string reply = book.ask("SEARCH AND 1-0 surname=Zulu");

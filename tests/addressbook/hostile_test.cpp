@@ -87,10 +87,10 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
         FakeServer fake;
         answer(fake, [&](int id) { return ldap_result_bytes(0x61, id, 49, text); });
         fake.start();
+        const std::string why = "Invalid Credentials - " + reason;
         EXPECT_EQ(run_book(fake_config(fake), "COMMANDS\n").out,
-                  "Error: LDAP: Connect {Invalid Credentials - " + reason +
-                      "}\n-failure Failed to connect to host {127.0.0.1:" + std::to_string(fake.port()) +
-                      "}(Invalid Credentials - " + reason + ")\n");
+                  "Error: LDAP: Connect {" + why + "}\n" +
+                      startup_failure("127.0.0.1:" + std::to_string(fake.port()), why));
     }
     FakeServer fake;
     bind_ok(fake, [&](int id) { return ldap_result_bytes(0x61, id, 0, forged); });

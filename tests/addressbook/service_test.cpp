@@ -10,7 +10,6 @@ const std::string FIELDS = "field fullname STRING cn true\nfield surname STRING 
                            "field email STRING mail true\nfield phone PHONE TELEPHONENUMBER false\n"
                            "field title STRING title false\nfield mail2 STRING mail false\n";
 
-const std::string PEOPLE = "!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
 const std::string TESTER_TWO = "cn!3DTester!20Two" + PEOPLE;
 const std::string ALICE = "cn!3DAlice!20Archer" + PEOPLE;
 const std::string SMITH = "cn!3DSmith!5C2C!20Jo" + PEOPLE;  // slapd sends "\," as \2C
@@ -88,20 +87,17 @@ TEST_F(Service, Conversation)
         {"SEARCH AND 1-0 surname=Feed", LINE_FEED + located(1)},
         {"SEARCH AND 1-0 surname=M\xC3\xBCller", "cn!3DJ!C3!BCrgen!20M!C3!BCller" + PEOPLE + located(1)},
         // The second sn the directory returns shows its own value.
-        {"GET " + SMITH, "fullname=Smith, Jo\nsurname=Smith\nemail=jo.smith@example.com\n"
-                         "title=Clerk\nsurname=Smythe\n+success '" +
-                             SMITH + "' located.\n"},
+        {"GET " + SMITH,
+         "fullname=Smith, Jo\nsurname=Smith\nemail=jo.smith@example.com\ntitle=Clerk\nsurname=Smythe\n" +
+             entry_located(SMITH)},
         // An empty value is shown like any other; a NUL as a blank.
         {"GET " + LINE_FEED + " and ignored words",
-         "fullname=Line Feed\nsurname=Feed\ntitle=Od d\nemail=\nemail=line@example.com\n"
-         "email=feed@example.org\n+success '" +
-             LINE_FEED + "' located.\n"},
+         "fullname=Line Feed\nsurname=Feed\ntitle=Od d\nemail=\nemail=line@example.com\nemail=feed@example.org\n" +
+             entry_located(LINE_FEED)},
         // Every value, in the directory's order; mail under its first field only.
-        {"GET " + ALICE, "fullname=Alice Archer\nsurname=Archer\n"
-                         "email=alice@example.com\nemail=a.archer@example.org\n"
-                         "phone=+1 555 0101\nphone=+1 555 0102\ntitle=Engineer\n"
-                         "+success '" +
-                             ALICE + "' located.\n"},
+        {"GET " + ALICE, "fullname=Alice Archer\nsurname=Archer\nemail=alice@example.com\nemail=a.archer@example.org\n"
+                         "phone=+1 555 0101\nphone=+1 555 0102\ntitle=Engineer\n" +
+                             entry_located(ALICE)},
         {"get ou!3DGroups!2Cdc!3Dexample!2Cdc!3Dcom", "+success 'ou!3DGroups!2Cdc!3Dexample!2Cdc!3Dcom' located.\n"},
         {"GET " + missing,
          "Error: LDAP: Search {" + no_object + "}\n-failure '" + missing + "' Failed {" + no_object + "}.\n"},
@@ -122,9 +118,33 @@ TEST_F(Service, Conversation)
     for (const auto &[command, reply] : steps) EXPECT_EQ(book.ask(command), reply) << command;
 }
 
-// Limits, paging, the base filter and attributes found by any name: each row
-// a session of its own, as the reader unless it says otherwise.
-TEST_F(Service, PagingLimitsBaseFilterAndNames)
+TEST(SampleData, DemoConfigurationServesTheSampleBook)
+{
+    SlapdOptions sample;
+    sample.rootdn = "cn=admin,dc=example,dc=com";
+    sample.ldif = {"data/sample.ldif"};
+    Slapd slapd(sample);
+    ASSERT_TRUE(slapd.start()) << slapd.error();
+    std::string ini = read_file(std::string(SOURCE_DIR) + "/extern_book.ini.sample");
+    size_t port = ini.find("\nport ") + 6;
+    ini.replace(port, ini.find('\n', port) - port, std::to_string(slapd.port()));
+    std::string smith = "cn!3DSmith!5C2C!20John" + PEOPLE;
+    ProcessResult r = run_book(ini, "SEARCH AND 50-0 fullname=*\n"
+                                    "SEARCH AND 1-0 surname=Smith,email=*example.org\n"
+                                    "GET " +
+                                        smith + "\n");
+    std::vector<std::string> smiths = found(slapd, "(&(sn=Smith)(mail=*example.org))");
+    EXPECT_EQ(r.out, GREETING + found(slapd, "(cn=*)").at(49) + located(50) + listing(smiths) + located(2) +
+                         "fullname=Smith, John\nsurname=Smith\ngivenname=John\n"
+                         "email=john.smith@example.com\nemail=j.smith@example.org\n"
+                         "phone=+1 555 0148\ntitle=Engineer\ndepartment=Research\n"
+                         "company=Example Corp\nmobile=+1 555 0248\n" +
+                         entry_located(smith));
+    EXPECT_EQ(r.status, 1);
+}
+
+// Each row a session of its own.
+TEST_F(Service, Sessions)
 {
     std::vector<std::string> testers = found(*slapd, "(sn=Tester)");
     ASSERT_EQ(testers.size(), 5u);
@@ -137,73 +157,7 @@ TEST_F(Service, PagingLimitsBaseFilterAndNames)
     const std::string reader = FIELDS + "manager_dn " SLAPD_READER_DN "\nmanager_pass " SLAPD_READER_PW "\n";
     const std::string size_limit = "Error: LDAP: Search {Size Limit Exceeded - (NULL)}\n";
     const std::string suffix = FIELDS + "base_dn " + slapd->options().suffix + "\n";
-    const struct {
-        std::string more, command, reply;
-    } rows[] = {
-        // Unpaged, the reader gets three entries (result 4), reached through
-        // the second host; paged, all of them, in ranges across pages.
-        {reader + "page_size 0\nhost 127.0.0.2\nhost2 127.0.0.1\n", "SEARCH AND 2-0 surname=Tester",
-         size_limit + listing(testers, 2, 3) + located(3)},
-        {reader + "page_size 0\n", "SEARCH AND 6-0 surname=Tester", size_limit + located(3)},
-        {reader, "SEARCH AND 1-0 surname=Tester", listing(testers) + located(5)},
-        {reader + "page_size 2\n", "SEARCH AND 2-4 surname=Tester", listing(testers, 2, 4) + located(5)},
-        {reader + "page_size 1\n", "SEARCH AND 5-9 surname=Tester", listing(testers, 5) + located(5)},
-        {reader + "page_size 100000\n", "SEARCH AND 1-0 fullname=*",
-         "Error: LDAP: Search {Admin Limit Exceeded - (NULL)}\n" + NONE},
-        // From the suffix, the referral object ends the search with result 10.
-        {suffix, "SEARCH AND 1-2 surname=Tester", listing(testers, 1, 2) + located(5)},
-        {suffix, "SEARCH AND 1-0 surname=Nobody", NONE},
-        {FIELDS + "search_filter (!(title=QA))\n", "SEARCH OR 1-0 surname=Tester,fullname=*Archer",
-         listing(found(*slapd, "(&(!(title=QA))(|(sn=Tester)(cn=*Archer)))")) + located(1)},
-        {FIELDS + "search_filter (objectClass=person)\n", "SEARCH AND 1-0 no conditions", NONE},
-        // Any name of a type, the schema's alias or OID; operational types
-        // when named; options only as named.
-        {"field common STRING commonName false\nfield last STRING surname false\n"
-         "field mailbox STRING rfc822Mailbox false\nfield cell STRING mobileTelephoneNumber false\n"
-         "field changed STRING modifyTimestamp false\nfield id STRING dn false\n",
-         "GET " + ALICE,
-         "common=Alice Archer\nlast=Archer\nmailbox=alice@example.com\n"
-         "mailbox=a.archer@example.org\ncell=+1 555 0201\nchanged=" +
-             changed + "+success '" + ALICE + "' located.\n"},
-        {"field oid STRING 2.5.4.3 false\nfield german STRING CommonName;Lang-DE false\nfield cn STRING cn false\n",
-         "GET " + ALICE, "oid=Alice Archer\ngerman=Alice Bogen\n+success '" + ALICE + "' located.\n"},
-        // Options in any order: slapd sends them sorted.
-        {"field both STRING cn;lang-en;lang-de false\n", "GET " + ALICE,
-         "both=Alice Bow\n+success '" + ALICE + "' located.\n"},
-    };
-    for (const auto &row : rows) {
-        ProcessResult r = run_book(config(row.more), row.command + "\n");
-        EXPECT_EQ(r.out, GREETING + row.reply) << row.more << row.command;
-    }
-}
-
-TEST(SampleData, DemoConfigurationServesTheSampleBook)
-{
-    SlapdOptions sample;
-    sample.rootdn = "cn=admin,dc=example,dc=com";
-    sample.ldif = {"data/sample.ldif"};
-    Slapd slapd(sample);
-    ASSERT_TRUE(slapd.start()) << slapd.error();
-    std::string ini = read_file(std::string(SOURCE_DIR) + "/extern_book.ini.sample");
-    size_t port = ini.find("\nport ") + 6;
-    ini.replace(port, ini.find('\n', port) - port, std::to_string(slapd.port()));
-    std::string smith = "cn!3DSmith!5C2C!20John!2Cou!3DPeople!2Cdc!3Dexample!2Cdc!3Dcom";
-    ProcessResult r = run_book(ini, "SEARCH AND 50-0 fullname=*\n"
-                                    "SEARCH AND 1-0 surname=Smith,email=*example.org\n"
-                                    "GET " +
-                                        smith + "\n");
-    std::vector<std::string> smiths = found(slapd, "(&(sn=Smith)(mail=*example.org))");
-    EXPECT_EQ(r.out, GREETING + found(slapd, "(cn=*)").at(49) + located(50) + listing(smiths) + located(2) +
-                         "fullname=Smith, John\nsurname=Smith\ngivenname=John\n"
-                         "email=john.smith@example.com\nemail=j.smith@example.org\n"
-                         "phone=+1 555 0148\ntitle=Engineer\ndepartment=Research\n"
-                         "company=Example Corp\nmobile=+1 555 0248\n+success '" +
-                         smith + "' located.\n");
-    EXPECT_EQ(r.status, 1);
-}
-
-TEST_F(Service, Sessions)
-{
+    const std::string get_alice = "GET " + ALICE + "\n";
     std::string six_fields;
     for (char c = 'a'; c <= 'f'; c++) six_fields += std::string("field ") + c + " T " + c + " true\n";
     const std::string nuls("COMMANDS\0junk after a NUL\n\0COMMANDS\n", 36);
@@ -239,6 +193,36 @@ TEST_F(Service, Sessions)
         // Debug lines only for "true" exactly.
         {"debug TRUE\n", "COMMANDS\n", LIST},
         {"debug  true\n", "COMMANDS\n", LIST},
+        // Limits, paging, the base filter, attributes found by any name.
+        // Unpaged, the reader gets three entries (result 4), reached through
+        // the second host; paged, all of them, in ranges across pages.
+        {reader + "page_size 0\nhost 127.0.0.2\nhost2 127.0.0.1\n", "SEARCH AND 2-0 surname=Tester\n",
+         size_limit + listing(testers, 2, 3) + located(3)},
+        {reader + "page_size 0\n", "SEARCH AND 6-0 surname=Tester\n", size_limit + located(3)},
+        {reader, "SEARCH AND 1-0 surname=Tester\n", listing(testers) + located(5)},
+        {reader + "page_size 2\n", "SEARCH AND 2-4 surname=Tester\n", listing(testers, 2, 4) + located(5)},
+        {reader + "page_size 1\n", "SEARCH AND 5-9 surname=Tester\n", listing(testers, 5) + located(5)},
+        {reader + "page_size 100000\n", "SEARCH AND 1-0 fullname=*\n",
+         "Error: LDAP: Search {Admin Limit Exceeded - (NULL)}\n" + NONE},
+        // From the suffix, the referral object ends the search with result 10.
+        {suffix, "SEARCH AND 1-2 surname=Tester\n", listing(testers, 1, 2) + located(5)},
+        {suffix, "SEARCH AND 1-0 surname=Nobody\n", NONE},
+        {FIELDS + "search_filter (!(title=QA))\n", "SEARCH OR 1-0 surname=Tester,fullname=*Archer\n",
+         listing(found(*slapd, "(&(!(title=QA))(|(sn=Tester)(cn=*Archer)))")) + located(1)},
+        {FIELDS + "search_filter (objectClass=person)\n", "SEARCH AND 1-0 no conditions\n", NONE},
+        // Any name of a type, the schema's alias or OID; operational types
+        // when named; options only as named.
+        {"field common STRING commonName false\nfield last STRING surname false\n"
+         "field mailbox STRING rfc822Mailbox false\nfield cell STRING mobileTelephoneNumber false\n"
+         "field changed STRING modifyTimestamp false\nfield id STRING dn false\n",
+         get_alice,
+         "common=Alice Archer\nlast=Archer\nmailbox=alice@example.com\n"
+         "mailbox=a.archer@example.org\ncell=+1 555 0201\nchanged=" +
+             changed + entry_located(ALICE)},
+        {"field oid STRING 2.5.4.3 false\nfield german STRING CommonName;Lang-DE false\nfield cn STRING cn false\n",
+         get_alice, "oid=Alice Archer\ngerman=Alice Bogen\n" + entry_located(ALICE)},
+        // Options in any order: slapd sends them sorted.
+        {"field both STRING cn;lang-en;lang-de false\n", get_alice, "both=Alice Bow\n" + entry_located(ALICE)},
     };
     for (const auto &s : sessions) {
         ProcessResult r = run_book(config(s.more), s.input);
@@ -262,7 +246,7 @@ TEST_F(Service, StartupFailures)
     EXPECT_EQ(r.status, 0);
     std::string port = std::to_string(slapd->port()) + "x";
     r = run_book("host 127.0.0.2\nhost2 127.0.0.3\nport " + port + "\n", "COMMANDS\n");
-    EXPECT_EQ(r.out, "-failure Failed to connect to host {127.0.0.2:" + port + "}(Connection to Socket Failed.)\n");
+    EXPECT_EQ(r.out, startup_failure("127.0.0.2:" + port, "Connection to Socket Failed."));
     EXPECT_EQ(r.status, 1);
     dir.write("extern_book.ini", config("field fallback STRING cn true\n"));
     dir.write("other.ini", config("field other STRING cn true\n"));

@@ -32,40 +32,24 @@ TEST(FilterCompile, StandardFormsMatchIndependentEncoder)
 // missing operators and operands.
 TEST(FilterCheck, WholeFiltersOnly)
 {
-    const std::pair<const char *, int> cases[] = {{"(&(objectClass=user)(!(objectClass=computer)))", 2},
-                                                  {"(cn;lang-de=a\\29)", 0},
-                                                  {"(2.5.4.3=*)", 0},
-                                                  {"(cn=)", 0},
-                                                  {"(cn:DN:=x)", 0},
-                                                  {"(cn= x)", 0},
-                                                  {"(|(a=1)(&(b=2)(c=3)))", 2},
-                                                  {"", -1},
-                                                  {"cn=Fred", -1},
-                                                  {" (cn=Fred)", -1},
-                                                  {"(a=1)(b=2)", -1},
-                                                  {"( cn=a)", -1},
-                                                  {"(cn =a)", -1},
-                                                  {"(&(a=1) (b=2))", -1},
-                                                  {"(cn=a )", -1},
-                                                  {"(cn=a\t)", -1},
-                                                  {"(&(cn=a)", -1},
-                                                  {"(cn=Fred))", -1},
-                                                  {"(cn=a(b)c)", -1},
-                                                  {"(cn=a\\2)", -1},
-                                                  {"(cn=a\\zz)", -1},
-                                                  {"(cn>=a*)", -1},
-                                                  {"(cn=**)", -1},
-                                                  {"(cn)", -1},
-                                                  {"(=x)", -1},
-                                                  {"(cn<x)", -1},
-                                                  {"(&)", -1},
-                                                  {"(!(a=1)(b=2))", -1},
-                                                  {"(:dn:=x)", -1},
-                                                  {"(1=x)", -1},
-                                                  {"(c_n=x)", -1},
-                                                  {"(cn;=x)", -1},
-                                                  {nullptr, -1}};
-    for (const auto &c : cases) EXPECT_EQ(c.second, ldap_filter_check(c.first)) << (c.first ? c.first : "null");
+    // Accepted filters with the depth of their nesting.
+    const std::pair<const char *, int> accepted[] = {
+        {"(&(objectClass=user)(!(objectClass=computer)))", 2},
+        {"(cn;lang-de=a\\29)", 0},
+        {"(2.5.4.3=*)", 0},
+        {"(cn=)", 0},
+        {"(cn:DN:=x)", 0},
+        {"(cn= x)", 0},
+        {"(|(a=1)(&(b=2)(c=3)))", 2},
+    };
+    for (const auto &c : accepted) EXPECT_EQ(c.second, ldap_filter_check(c.first)) << c.first;
+    for (const char *refused :
+         {"",         "cn=Fred",  " (cn=Fred)", "(a=1)(b=2)", "( cn=a)",    "(cn =a)",   "(&(a=1) (b=2))",
+          "(cn=a )",  "(cn=a\t)", "(&(cn=a)",   "(cn=Fred))", "(cn=a(b)c)", "(cn=a\\2)", "(cn=a\\zz)",
+          "(cn>=a*)", "(cn=**)",  "(cn)",       "(=x)",       "(cn<x)",     "(&)",       "(!(a=1)(b=2))",
+          "(:dn:=x)", "(1=x)",    "(c_n=x)",    "(cn;=x)"})
+        EXPECT_EQ(-1, ldap_filter_check(refused)) << refused;
+    EXPECT_EQ(-1, ldap_filter_check(nullptr));
     for (int levels : {LDAP_FILTER_MAX_DEPTH, LDAP_FILTER_MAX_DEPTH + 1}) {
         std::string filter = "(cn=a)";
         for (int i = 0; i < levels; i++) filter = "(!" + filter + ")";
