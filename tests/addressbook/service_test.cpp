@@ -245,8 +245,8 @@ TEST_F(Service, StartupFailures)
     EXPECT_EQ(r.out, "-failure Cannot open file missing.ini, No such file or directory\n");
     EXPECT_EQ(r.status, 0);
     std::string port = std::to_string(slapd->port()) + "x";
-    r = run_book("host 127.0.0.2\nhost2 127.0.0.3\nport " + port + "\n", "COMMANDS\n");
-    EXPECT_EQ(r.out, startup_failure("127.0.0.2:" + port, "Connection to Socket Failed."));
+    r = run_book("host ::1 127.0.0.2\nhost2 127.0.0.3\nport " + port + "\n", "COMMANDS\n");
+    EXPECT_EQ(r.out, startup_failure("[::1]:" + port, "Connection to Socket Failed."));
     EXPECT_EQ(r.status, 1);
     dir.write("extern_book.ini", config("field fallback STRING cn true\n"));
     dir.write("other.ini", config("field other STRING cn true\n"));
