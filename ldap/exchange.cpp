@@ -234,8 +234,9 @@ long long ldap_limit_left(ldap_handle *ldap)
 int ldap_seconds_left(ldap_handle *ldap, int seconds)
 {
     long long left = ldap ? ldap_limit_left(ldap) : LLONG_MAX;
+    // Rounded down: a wait of whole seconds must end by the limit, not after it.
     if (left < seconds * 1000LL)
-        return left > 0 ? static_cast<int>((left + 999) / 1000) : 0;
+        return left > 0 ? static_cast<int>(left / 1000) : 0;
     return seconds;
 }
 

@@ -470,8 +470,8 @@ void ldap_set_timeouts(ldap_handle *ldap, int connect_sec, int read_sec);
 // Bounds all the handle does from now on (connecting, binding, every wait
 // for a reply) by one deadline ms milliseconds ahead; 0 lifts it.
 void ldap_set_limit(ldap_handle *ldap, long long ms);
-// seconds, cut to what is left of the handle's limit (rounded up); 0 when
-// nothing is left. A null handle has no limit.
+// seconds, cut to the whole seconds left of the handle's limit; 0 when less
+// than a second is left. A null handle has no limit.
 int ldap_seconds_left(ldap_handle *ldap, int seconds);
 // How the next connections of ldap_connect are secured: mode is one of
 // LDAP_TLS_*, tls the context their handshakes use (borrowed: it must outlive

@@ -27,6 +27,15 @@ TEST_F(Connection, BindOutcomesAndFallback)
     }
     EXPECT_EQ(before + 1, open_descriptors());  // the last connection's
 
+    // Connecting waits whole seconds: with less than one left before the
+    // handle's limit, none is begun that could end after it.
+    ldap_set_limit(&h, 1999);
+    EXPECT_EQ(1, ldap_seconds_left(&h, 20));
+    ldap_set_limit(&h, 900);
+    EXPECT_EQ(-1, ldap_connect(&h, "", ""));
+    EXPECT_STREQ("No time left to connect", ldap_error_str(&h));
+    ldap_set_limit(&h, 0);
+
     // The handle's own host and error text, handed back, are copied whole.
     ldap_setup(&h, h.host, h.port);
     EXPECT_EQ(0, ldap_connect(&h, "", ""));
