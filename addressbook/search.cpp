@@ -309,6 +309,8 @@ void run_search(FILE *out, int is_and, int from, int to, const char *conditions)
         // Not to be taken for a search that found nothing.
         if (book_unreachable())
             emsg("SEARCH: no connection to the directory {%s}", book_error());
+        else if (result == -1 && ldap_timed_out(&ldap))
+            emsg("SEARCH: the directory did not answer in time {%s}", book_error());
         fputs("-failure none located.\n", out);
     }
 }
