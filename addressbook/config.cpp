@@ -227,11 +227,9 @@ int ini_check(char (*settings)[INI_SIZE])
         int readable = book_servers_parse(&servers, settings[slot], number);
         for (int i = 0; i < servers.count; i++)
             ldaps_entry |= servers.servers[i].kind == BOOK_SERVER_LDAPS;
-        bool no_memory =
-            !readable && (!servers.error || strncmp(servers.error, "out of memory", 13) == 0);
         book_servers_clear(&servers);
-        if (!readable)
-            return no_memory ? ini_unreadable(ENOMEM) : malformed(INI_IDS[slot], settings[slot]);
+        if (readable <= 0)
+            return readable < 0 ? ini_unreadable(ENOMEM) : malformed(INI_IDS[slot], settings[slot]);
     }
     // Loading a trust store takes time: only a configuration that can use
     // TLS (or names a TLS file, to be checked) gets a context.

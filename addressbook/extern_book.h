@@ -121,10 +121,10 @@ struct book_server_list {
 // NAME, NAME:PORT, [IPV6], [IPV6]:PORT, a bare IPV6 address (more than one
 // ':'), ldap://HOSTPORT, ldaps://HOSTPORT (each optionally followed by "/"
 // and anything, ignored) or srv:DOMAIN. A value without entries (null
-// included) gives one bare entry with an empty host. Returns 1, or 0 with
-// list empty and error set when an entry cannot be read (bad or missing
-// port, unclosed '[', empty host, other scheme) or memory runs out ("out of
-// memory"). The list owns its texts.
+// included) gives one bare entry with an empty host. Returns 1; 0 with list
+// empty and error set when an entry cannot be read (bad or missing port,
+// unclosed '[', empty host, other scheme); -1 when memory runs out (error
+// "out of memory", or null). The list owns its texts.
 int book_servers_parse(book_server_list *list, const char *value, int default_port);
 // Frees what list holds and zeroes it; null is ignored.
 void book_servers_clear(book_server_list *list);

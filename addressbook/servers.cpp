@@ -18,6 +18,7 @@
 // - Schemes and "srv:" are matched ignoring case; any other scheme is refused.
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -110,8 +111,9 @@ bool read_entry(const std::string &entry, int default_port, book_server *server,
     if (!server->port_written && server->kind != BOOK_SERVER_SRV)
         server->port = server->kind == BOOK_SERVER_LDAPS ? BOOK_LDAPS_PORT : default_port;
     server->host = strdup(host.c_str());
-    *why = "out of memory";
-    return server->host != nullptr;
+    if (!server->host)
+        throw std::bad_alloc();  // as the texts above would: the guard answers
+    return true;
 }
 
 // Empties list and keeps text as its failure; returns 0.
@@ -121,6 +123,9 @@ int refuse(book_server_list *list, const char *text)
     list->error = strdup(text);
     return 0;
 }
+
+// refuse for memory run out; returns -1.
+int out_of_memory(book_server_list *list) { return refuse(list, "out of memory") - 1; }
 
 // book_servers_parse of an emptied list, without its guard.
 int parse_servers(book_server_list *list, const char *value, int default_port)
@@ -134,12 +139,12 @@ int parse_servers(book_server_list *list, const char *value, int default_port)
     }
     list->servers = static_cast<book_server *>(calloc(entries.size() + 1, sizeof(book_server)));
     if (!list->servers)
-        return refuse(list, "out of memory");
+        return out_of_memory(list);
     if (entries.empty()) {
         // As an empty setting always was: one server that cannot be reached.
         list->servers[0] = book_server{BOOK_SERVER_PLAIN, strdup(""), default_port, 0};
         list->count = 1;
-        return list->servers[0].host ? 1 : refuse(list, "out of memory");
+        return list->servers[0].host ? 1 : out_of_memory(list);
     }
     for (const std::string &entry : entries) {
         std::string why;
@@ -158,7 +163,7 @@ int book_servers_parse(book_server_list *list, const char *value, int default_po
         return 0;
     book_servers_clear(list);
     return oom_guard([&] { return parse_servers(list, value, default_port); },
-                     [&] { return refuse(list, "out of memory"); });
+                     [&] { return out_of_memory(list); });
 }
 
 void book_servers_clear(book_server_list *list)

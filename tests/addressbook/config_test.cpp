@@ -151,7 +151,8 @@ TEST(BookServers, AcceptedAndRefusedValues)
     book_server_list list = {};
     auto parsed = [&](const char *value) {
         std::string got;
-        if (!book_servers_parse(&list, value, 389)) return list.error + std::string(list.count ? " (not emptied)" : "");
+        if (book_servers_parse(&list, value, 389) <= 0)
+            return list.error + std::string(list.count ? " (not emptied)" : "");
         for (int i = 0; i < list.count; i++)
             got += std::string(i ? " " : "") + KINDS[list.servers[i].kind] + " " + list.servers[i].host + ":" +
                    std::to_string(list.servers[i].port);
