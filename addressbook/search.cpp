@@ -1,8 +1,10 @@
 // SEARCH: field=value conditions become one LDAP filter; the matching
 // entries' DNs are listed, coded, within the asked range, and counted.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
@@ -107,19 +109,9 @@ class staging {
         }
     }
 
-    void put_coded(const char *dn, size_t count)
-    {
-        for (size_t piece; count > 0; dn += piece, count -= piece) {
-            if (BLOCK - used_ < 3)
-                flush();
-            piece = count < (BLOCK - used_) / 3 ? count : (BLOCK - used_) / 3;
-            used_ += code_dn_into(block_ + used_, dn, piece);
-        }
-    }
-
   private:
     static const size_t BLOCK = 65536;
-    static char block_[BLOCK + 1];  // code_dn_into's spare octet after it
+    static char block_[BLOCK];
     FILE *out_;
     size_t used_ = 0;
 
@@ -130,7 +122,7 @@ class staging {
     }
 };
 
-char staging::block_[BLOCK + 1];
+char staging::block_[BLOCK];
 
 // Octets in one malloc'd block that doubles its room as it grows.
 struct octets {
@@ -183,6 +175,22 @@ struct octets {
     }
 };
 
+// How many of their first count octets a and b share; eight at a time
+// while they agree.
+size_t common_prefix(const char *a, const char *b, size_t count)
+{
+    size_t n = 0;
+    for (uint64_t x, y; n + 8 <= count; n += 8) {
+        memcpy(&x, a + n, 8);
+        memcpy(&y, b + n, 8);
+        if (x != y)
+            break;
+    }
+    while (n < count && a[n] == b[n])
+        n++;
+    return n;
+}
+
 // The reply lines of a search, built while its entries arrive: a search
 // that fails half-way must list nothing. The DNs are kept as they came, and
 // coded only as they are written out (the coded form is up to three times
@@ -199,7 +207,8 @@ struct listing {
     std::string base;     // the search base, as it ends DNs
     std::string coded;    // its coded form
     octets records;       // the DNs, front coded
-    octets previous;      // the DN kept last, less the base; room for the longest
+    octets previous;      // the DN kept last, less the base
+    size_t longest = 0;   // octets of the longest DN kept, less the base
     bool broken = false;  // memory ran out: the listing is incomplete
 
     listing(int first, int last, const char *search_base) : from(first), to(last)
@@ -226,10 +235,11 @@ struct listing {
                    memcmp(dn + count - base.size(), base.data(), base.size()) == 0;
         if (cut)
             count -= base.size();
-        size_t shared = 0;
-        while (shared < count && shared < previous.length && dn[shared] == previous.data[shared])
-            shared++;
+        size_t shared =
+            common_prefix(dn, previous.data, count < previous.length ? count : previous.length);
         size_t rest = count - shared;
+        if (count > longest)
+            longest = count;
         previous.length = shared;
         broken = broken || !records.reserve(20 + rest) || !previous.reserve(rest);
         if (broken)
@@ -240,20 +250,26 @@ struct listing {
         previous.append(dn + shared, rest);
     }
 
-    // The coded DNs, ",\n" between them. Each is rebuilt over the one
-    // before in previous, which has room for the longest: writing takes no
-    // memory.
+    // The coded DNs, ",\n" between them. Each is coded over the coded DN
+    // before it: only the octets the two do not share are coded again. The
+    // room for that is taken before anything is written (memory that runs
+    // out throws, and nothing of the reply is out).
     void write(FILE *out)
     {
+        std::vector<char> dn(3 * longest + 1);  // code_dn_into's spare octet after it
+        std::vector<size_t> ends(longest + 1);  // ends[n]: coded length of the first n octets
         staging stage(out);
         for (size_t at = 0; at < records.length;) {
             if (at > 0)
                 stage.put(",\n", 2);
             size_t shared = records.number_at(&at), header = records.number_at(&at);
-            size_t rest = header >> 1;
-            memcpy(previous.data + shared, records.data + at, rest);
+            size_t rest = header >> 1, end = ends[shared];
+            code_dn_into(dn.data() + end, records.data + at, rest);
             at += rest;
-            stage.put_coded(previous.data, shared + rest);
+            // A coded octet is one character, or three beginning with '!'.
+            for (size_t n = shared; n < shared + rest; n++)
+                ends[n + 1] = end += dn[end] == '!' ? 3 : 1;
+            stage.put(dn.data(), end);
             if (header & 1)
                 stage.put(coded.data(), coded.size());
         }
