@@ -359,9 +359,13 @@ void ldap_cr_clear(ldap_cr *cr);
 // Message exchange (exchange.cpp)
 //
 // ldap_receive hands out the next whole message; a message announcing more
-// than 64 MiB is junk like an undecodable one (channel closed, null). The
-// operations below take only replies carrying their own request's message
-// ID; an unsolicited notification (ID 0) ends them as a failure.
+// than LDAP_MAX_MESSAGE octets is junk like an undecodable one (channel
+// closed, null). The operations below take only replies carrying their own
+// request's message ID; an unsolicited notification (ID 0) ends them as a
+// failure.
+
+// Largest message the receive buffer accepts (64 MiB).
+#define LDAP_MAX_MESSAGE (64 * 1024 * 1024)
 
 // protocolOp numbers
 enum {
@@ -690,6 +694,30 @@ int ldap_attr_type_length(const char *name);
 // bind, from its "data NNN" sub-code ("data 52e" -> "invalid credentials"):
 // a static text, or null when there is no known sub-code (or no text).
 const char *ldap_ad_reason(const char *diagnostic);
+
+// ---------------------------------------------------------------------------
+// Active Directory range retrieval (attr_range.cpp)
+//
+// A directory that holds more values of an attribute than it returns at
+// once (Active Directory: 1,500, its MaxValRange) returns the first ones
+// under a range option, "member;range=0-1499"; a base search of the same
+// entry for "member;range=1500-*" asks for the rest, which come as
+// "member;range=1500-2999" (more remain) or "member;range=1500-*" (the last).
+
+struct ldap_range {
+    int at;      // octets of the description before the option's ';'
+    int length;  // octets of the option, its ';' included
+    int low;     // index of its first value
+    int high;    // index of its last value; -1 for '*': no more remain
+};
+
+// Reads the range option of an attribute description, its name "range"
+// compared ignoring case. Returns 1 when it has one of the form LOW-HIGH,
+// both decimal below INT_MAX, HIGH not below LOW or '*': its place and
+// indexes in *range. 0 when it has none, and for null arguments. -1 when it
+// has one that reads otherwise, or more than one: the place of the last
+// read in *range, its indexes unset.
+int ldap_attr_range(const char *description, ldap_range *range);
 
 // ---------------------------------------------------------------------------
 // Update operations (update.cpp)

@@ -5,10 +5,6 @@
 
 #include "ldap/ldap.h"
 
-// Largest message the receive buffer accepts; a larger announced length is
-// junk and closes the channel.
-#define LDAP_MAX_MESSAGE (64 * 1024 * 1024)
-
 // The error text of the result the exchange hands out when the server
 // closed the connection before a whole message came.
 #define LDAP_TEXT_CLOSED "Connection Closed by LDAP server"

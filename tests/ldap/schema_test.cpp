@@ -62,6 +62,34 @@ TEST(SchemaParse, DescriptionsAndNames)
     EXPECT_EQ(16384, schema.types);
 }
 
+// Range options as Active Directory returns them: read, or told apart from
+// other options and from ranges that are none.
+TEST(SchemaParse, RangeOptions)
+{
+    const struct {
+        const char *description;
+        int read, at, low, high;
+    } rows[] = {{"member;range=0-1499", 1, 6, 0, 1499},
+                {"member;binary;RANGE=1500-*;x", 1, 13, 1500, -1},
+                {"member;range=7-7", 1, 6, 7, 7},
+                {"member", 0, -1, 0, 0},
+                {"member;lang-de;ranged=1-2", 0, -1, 0, 0}};
+    for (const auto &row : rows) {
+        ldap_range range = {-1, -1, -1, -1};
+        EXPECT_EQ(row.read, ldap_attr_range(row.description, &range)) << row.description;
+        EXPECT_EQ(row.at, range.at) << row.description;
+        if (row.read > 0) {
+            EXPECT_EQ(std::make_pair(row.low, row.high), std::make_pair(range.low, range.high));
+        }
+    }
+    for (const char *none : {"member;range=abc", "member;range=5-3", "member;range=0-2147483647", "member;range=-1-2",
+                             "member;range=0-", "member;range=0-1x", "member;range=0-1;range=2-*"}) {
+        ldap_range range;
+        EXPECT_EQ(-1, ldap_attr_range(none, &range)) << none;
+    }
+    EXPECT_EQ(0, ldap_attr_range(nullptr, nullptr));
+}
+
 class SchemaSlapd : public SlapdSuite {};
 
 TEST_F(SchemaSlapd, ReadsAliasesOfTheCoreSchema)
