@@ -215,7 +215,11 @@ int book_field_of(const book_field_map *map, const char *returned);
 // runs out, "-failure no result available." alone. A null out: nothing.
 void generate_search(FILE *out, int is_and, int from, int to, const char *conditions);
 // GET of one coded DN. Writes the whole reply, unflushed; when memory runs
-// out, "-failure 'CODED' Failed {Out of Memory}." alone. A null out: nothing.
+// out, "-failure 'CODED' Failed {Out of Memory}." alone. An attribute the
+// directory returns in part ("member;range=0-1499") is read whole by more
+// base searches of the entry, within the command's deadline and
+// LDAP_MAX_MESSAGE octets of its values; one that cannot be read whole fails
+// the GET ("-failure 'CODED' Failed {REASON}."). A null out: nothing.
 void display_dn(FILE *out, const char *coded_dn);
 // The one-line coded form of a DN and its inverse; each result lives in the
 // function's own buffer until its next call (which may be handed it). Null
@@ -226,7 +230,8 @@ char *uncode_dn(const char *coded_dn);
 // which has room for 3 * length + 1 octets, without a terminator; returns
 // the octets written (0 for a null out or dn).
 size_t code_dn_into(char *out, const char *dn, size_t length);
-// Writes "name=value" lines for the attributes of entry that fields map to.
+// Writes "name=value" lines for the attributes of entry that fields map to;
+// attributes returned in part are left out (display_dn reads them whole).
 // Returns 1; 0, with nothing written, when memory runs out or out is null.
 int build_user_info(FILE *out, const ldap_entry_view *entry);
 

@@ -1,10 +1,13 @@
 // GET: reads the entry of one coded DN and writes a "field=value" line for
-// every value of every attribute that a configured field maps to.
+// every value of every attribute that a configured field maps to. An
+// attribute the directory returns in part (Active Directory's range
+// retrieval) is read whole by more base searches, or the GET fails.
 #include <climits>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "addressbook/extern_book.h"
 #include "support/nlib.h"
@@ -34,28 +37,115 @@ void append_value(std::string *reply, const char *name, const char *value, size_
     *reply += '\n';
 }
 
-// What the walk of an entry's values needs: the field map and the reply.
+// An attribute the directory returned in part ("member;range=0-1499"):
+// where the rest of its values goes in the reply, the field that shows them,
+// its type as returned (to tell its next value from another attribute's),
+// and the index of its last value (-1: none remain).
+struct ranged {
+    size_t at;
+    int field;
+    std::string type;
+    int high;
+};
+
+// What the walk of an entry's values needs: the field map and the reply;
+// with ranges, attributes returned in part are taken too, and why the walk
+// ended when that was not for memory.
 struct user_lines {
     const book_field_map *map;
     std::string *reply;
+    std::vector<ranged> *ranges;
+    std::string failure;
 };
+
+// The type without the range option read from it.
+std::string without_range(const char *type, const ldap_range &range)
+{
+    return std::string(type, size_t(range.at)) + (type + range.at + range.length);
+}
+
+// The failure of values of field that came under a range other than the one
+// due: one that does not go on where the last ended would leave values out
+// or repeat them.
+std::string out_of_turn(int field, int low, int high, int due)
+{
+    return "the directory sent values " + std::to_string(low) + "-" +
+           (high < 0 ? "*" : std::to_string(high)) + " of " + display_data[field].attribute +
+           " where values from " + std::to_string(due) + " on were due";
+}
+
+// The failure of values of field under a range option that is no range:
+// which values they are cannot be told.
+std::string unreadable(int field)
+{
+    return std::string("the directory sent values of ") + display_data[field].attribute +
+           " in a range that reads as none";
+}
+
+// The field of a type returned in part: that of the type without its range
+// option. Either the value is the next of the attribute of the value before,
+// or it begins another, whose range must be readable and begin at the first
+// value. -1 when no field maps the type; -2, the failure set, to end the walk.
+int ranged_field(user_lines *lines, const char *type)
+{
+    std::vector<ranged> &ranges = *lines->ranges;
+    if (!ranges.empty() && ranges.back().at == lines->reply->size() && ranges.back().type == type)
+        return ranges.back().field;
+    ldap_range range;
+    int read = ldap_attr_range(type, &range);
+    if (read == 0)
+        return -1;
+    int field = book_field_of(lines->map, without_range(type, range).c_str());
+    if (field < 0)
+        return -1;
+    if (read < 0)
+        lines->failure = unreadable(field);
+    else if (range.low != 0)
+        lines->failure = out_of_turn(field, range.low, range.high, 0);
+    else
+        ranges.push_back({lines->reply->size(), field, type, range.high});
+    return lines->failure.empty() ? field : -2;
+}
 
 // One value: its line when a field maps its type. Entries are walked in the
 // order of their attributes, each attribute with its own values: a type the
 // directory returns twice (slapd does, for an entry loaded with a type under
-// two of its names) shows both.
+// two of its names) shows both. A type returned in part maps as the type
+// without its range option.
 int append_line(void *context, const char *type, const char *value, int length)
 {
     auto *lines = static_cast<user_lines *>(context);
-    int field = book_field_of(lines->map, type);
-    if (field < 0)
-        return 1;
     return oom_guard(
         [&] {
+            int field = book_field_of(lines->map, type);
+            bool in_part = field < 0 && lines->ranges;
+            if (in_part)
+                field = ranged_field(lines, type);
+            if (field < 0)
+                return field == -1 ? 1 : 0;
             append_value(lines->reply, display_data[field].name, value, size_t(length));
+            if (in_part)
+                lines->ranges->back().at = lines->reply->size();
             return 1;
         },
         [] { return 0; });
+}
+
+// The lines of the entry's values, appended to reply; attributes returned
+// in part only with ranges, which gets their records. 1; 0 when memory ran
+// out; -1 when such an attribute cannot be followed (*failure says why).
+int entry_lines(const ldap_entry_view *entry, std::string *reply, std::vector<ranged> *ranges,
+                std::string *failure)
+{
+    user_lines lines = {book_map_fields(), reply, ranges, {}};
+    if (!lines.map)
+        return 0;
+    reply->reserve(1024);
+    if (entry && !ldap_view_values(entry, append_line, &lines)) {
+        *failure = lines.failure;
+        return failure->empty() ? 0 : -1;
+    }
+    return 1;
 }
 
 }  // namespace
@@ -68,12 +158,8 @@ int build_user_info(FILE *out, const ldap_entry_view *entry)
     // out leaves no reply half written.
     return oom_guard(
         [&] {
-            std::string reply;
-            user_lines lines = {book_map_fields(), &reply};
-            if (!lines.map)
-                return 0;
-            reply.reserve(1024);
-            if (entry && !ldap_view_values(entry, append_line, &lines))
+            std::string reply, failure;
+            if (entry_lines(entry, &reply, nullptr, &failure) != 1)
                 return 0;
             fwrite(reply.data(), 1, reply.size(), out);
             return 1;
@@ -148,6 +234,116 @@ void status_line(FILE *out, const char *before, const char *coded, const char *a
     fputs(after, out);
 }
 
+// The answer to a request for the rest of an attribute returned in part:
+// the values of the first attribute that maps to its field in part, which
+// must go on where the last ended, appended to extra up to limit octets.
+struct chunk_lines {
+    const book_field_map *map;
+    int field;
+    int due;  // the index its first value must have
+    std::string *extra;
+    size_t limit;
+    bool taken;
+    std::string type;  // of the attribute taken
+    int high;
+    std::string failure;
+};
+
+int append_chunk_line(void *context, const char *type, const char *value, int length)
+{
+    auto *chunk = static_cast<chunk_lines *>(context);
+    return oom_guard(
+        [&] {
+            if (!chunk->taken) {
+                ldap_range range;
+                int read = ldap_attr_range(type, &range);
+                if (read == 0 ||
+                    book_field_of(chunk->map, without_range(type, range).c_str()) != chunk->field)
+                    return 1;
+                if (read < 0 || range.low != chunk->due) {
+                    chunk->failure =
+                        read < 0 ? unreadable(chunk->field)
+                                 : out_of_turn(chunk->field, range.low, range.high, chunk->due);
+                    return 0;
+                }
+                chunk->taken = true;
+                chunk->type = type;
+                chunk->high = range.high;
+            } else if (chunk->type != type) {
+                return 1;
+            }
+            append_value(chunk->extra, display_data[chunk->field].name, value, size_t(length));
+            if (chunk->extra->size() <= chunk->limit)
+                return 1;
+            chunk->failure = "the values the directory sent in ranges exceed " +
+                             std::to_string(LDAP_MAX_MESSAGE >> 20) + " MiB (" +
+                             display_data[chunk->field].attribute + ")";
+            return 0;
+        },
+        [] { return 0; });
+}
+
+// Asks for the rest of an attribute returned in part, each chunk by a base
+// search of the entry, until one ends its values; they are appended to extra,
+// which may hold limit octets. 1; 0 when a search failed or its answer did
+// not go on where the last chunk ended (*failure says why); -1 when memory
+// ran out.
+int follow_range(const char *dn, const ranged &part, std::string *extra, size_t limit,
+                 std::string *failure)
+{
+    const char *attribute = display_data[part.field].attribute;
+    for (int high = part.high; high >= 0;) {
+        std::string asked = std::string(attribute) + ";range=" + std::to_string(high + 1) + "-*";
+        base_entry kept;
+        if (book_search(dn, 0, nullptr, asked.c_str(), 0, keep_first, &kept) != 0) {
+            *failure = book_error();
+            return 0;
+        }
+        // The map is asked for again: a search that reconnects remakes it.
+        chunk_lines chunk = {
+            book_map_fields(), part.field, high + 1, extra, limit, false, {}, -1, {}};
+        if (kept.lost || !chunk.map)
+            return -1;
+        if (kept.taken && !ldap_view_values(&kept.view, append_chunk_line, &chunk) &&
+            chunk.failure.empty())
+            return -1;
+        if (chunk.failure.empty() && !chunk.taken)
+            chunk.failure = std::string("the directory sent no values of ") + attribute + " from " +
+                            std::to_string(high + 1) + " on";
+        if (!chunk.failure.empty()) {
+            *failure = chunk.failure;
+            return 0;
+        }
+        high = chunk.high;
+    }
+    return 1;
+}
+
+// Puts the rest of each attribute returned in part after the values that
+// came with the entry; all that comes so costs LDAP_MAX_MESSAGE octets at
+// most. Returns as follow_range.
+int follow_ranges(const char *dn, const std::vector<ranged> &ranges, std::string *reply,
+                  std::string *failure)
+{
+    size_t added = 0;
+    for (const ranged &part : ranges) {
+        std::string extra;
+        int done = follow_range(dn, part, &extra, LDAP_MAX_MESSAGE - added, failure);
+        if (done != 1)
+            return done;
+        reply->insert(part.at + added, extra);
+        added += extra.size();
+    }
+    return 1;
+}
+
+// The failure line of a GET, with why.
+void failed(FILE *out, const char *coded, const std::string &why)
+{
+    std::string line = std::string("-failure '") + coded + "' Failed {" + why + "}.";
+    s_write_line(out, "", line.c_str());
+}
+
 // display_dn without its guard. The uncoded DN stays in uncode_dn's buffer,
 // which nothing else uses until the GET is over.
 void get_entry(FILE *out, const char *coded)
@@ -160,26 +356,27 @@ void get_entry(FILE *out, const char *coded)
     std::string attributes = book_requested_attributes(map);
     base_entry kept;
     int result = book_search(dn, 0, nullptr, attributes.c_str(), 0, keep_first, &kept);
-    if (result != 0) {
-        std::string line = std::string("-failure '") + coded + "' Failed {" + book_error() + "}.";
-        s_write_line(out, "", line.c_str());
-        return;
-    }
+    if (result != 0)
+        return failed(out, coded, book_error());
     if (kept.more)
         emsg("the directory sent %d more entries for one base entry; the first is shown",
              kept.more);
     if (kept.lost)
         return no_memory(out, coded);
-    int found = 0;
-    if (kept.taken && ldap_view_dn(&kept.view, nullptr)) {
-        if (!build_user_info(out, &kept.view))
-            return no_memory(out, coded);
-        found++;
-    }
-    if (found)
-        status_line(out, "+success '", coded, "' located.\n");
-    else
-        status_line(out, "-failure '", coded, "' Failed.\n");
+    if (!kept.taken || !ldap_view_dn(&kept.view, nullptr))
+        return status_line(out, "-failure '", coded, "' Failed.\n");
+    // The reply is made whole before any of it is written: a failure or
+    // memory that runs out leaves no reply half written.
+    std::string reply, failure;
+    std::vector<ranged> ranges;
+    int done = entry_lines(&kept.view, &reply, &ranges, &failure);
+    kept.clear();
+    if (done == 1)
+        done = follow_ranges(dn, ranges, &reply, &failure);
+    if (done != 1)
+        return failure.empty() ? no_memory(out, coded) : failed(out, coded, failure);
+    fwrite(reply.data(), 1, reply.size(), out);
+    status_line(out, "+success '", coded, "' located.\n");
 }
 
 }  // namespace

@@ -165,3 +165,38 @@ TEST(ScriptedDirectory, FloodsStayInBoundedMemory)
     EXPECT_LT(process_status_kb(second.process().pid(), "VmHWM") - before, 20000);
 #endif
 }
+
+// Values returned in ranges ("member;range=0-1"), as Active Directory does
+// past 1,500, come whole and in their attribute's place, or the GET fails:
+// never part of them shown as all. A range option that is no range cannot
+// tell which values came.
+TEST(ScriptedDirectory, RangedValuesComeWholeOrNotAtAll)
+{
+    auto chunk = [](const std::string &range, const std::vector<std::string> &values, bool first = false) {
+        return Make([=](int id) {
+            LdapAttributes attributes = {{"member;" + range, values}};
+            if (first) attributes = {{"cn", {"a"}}, attributes[0], {"mail", {"m"}}};
+            return ldap_entry_bytes(id, "cn=a", attributes) + ldap_result_bytes(0x65, id, 0);
+        });
+    };
+    FakeServer fake;
+    bind_ok(fake);
+    for (const Make &make : std::vector<Make>{
+             chunk("range=0-1", {"1", "2"}, true), chunk("Range=2-3", {"3", "4"}), chunk("range=4-*", {"5"}),
+             chunk("range=0-1", {"1", "2"}, true), chunk("range=0-1", {"1", "2"}), chunk("range=0-1", {"1", "2"}, true),
+             Make([](int id) { return ldap_result_bytes(0x65, id, 51, "busy"); }), chunk("range=abc", {"1"}, true),
+             chunk("range=0-1", {"1", "2"}, true), TWO})
+        answer(fake, make);
+    fake.start();
+    Book book(fake_config(fake, "field members STRING member false\nfield email STRING mail false\n"));
+    const std::string members = "members=1\nmembers=2\nmembers=3\nmembers=4\nmembers=5\n";
+    EXPECT_EQ(book.ask("GET cn!3Da"), "name=a\n" + members + "email=m\n+success 'cn!3Da' located.\n");
+    EXPECT_TRUE(ends_with(fake.requests().at(3), "member;range=2-*"));
+    EXPECT_TRUE(ends_with(fake.requests().at(4), "member;range=4-*"));
+    const std::string failed = "-failure 'cn!3Da' Failed {";
+    EXPECT_EQ(book.ask("GET cn!3Da"),
+              failed + "the directory sent values 0-1 of member where values from 2 on were due}.\n");
+    EXPECT_EQ(book.ask("GET cn!3Da"), "Error: LDAP: Search {Busy - busy}\n" + failed + "Busy - busy}.\n");
+    EXPECT_EQ(book.ask("GET cn!3Da"), failed + "the directory sent values of member in a range that reads as none}.\n");
+    EXPECT_EQ(book.ask("GET cn!3Da"), failed + "the directory sent no values of member from 2 on}.\n");
+}
