@@ -14,13 +14,30 @@
 
 namespace {
 
-std::string entry(int id, const std::string &dn)
+std::string entry(int id, const std::string &dn, const LdapAttributes &more = {})
 {
-    return ldap_entry_bytes(id, dn,
-                            {{"cn", {"Jo Smith"}},
-                             {"MAIL", {"jo@example.com", "j.smith@example.com"}},
-                             {"telephoneNumber", {"+1 555 0100"}},
-                             {"objectClass", {"top", "inetOrgPerson"}}});
+    LdapAttributes attributes = {{"cn", {"Jo Smith"}},
+                                 {"MAIL", {"jo@example.com", "j.smith@example.com"}},
+                                 {"telephoneNumber", {"+1 555 0100"}},
+                                 {"objectClass", {"top", "inetOrgPerson"}}};
+    attributes.insert(attributes.begin() + 1, more.begin(), more.end());
+    return ldap_entry_bytes(id, dn, attributes);
+}
+
+// The entry named by base, its members in ranges of two ("member;range=0-1")
+// from the one asked for in request: as many ranges as base has octets,
+// modulo 5, the last ending in '*'; one that goes on a value too late when
+// base holds "gap". A value's line break must not pass for a status line.
+std::string ranged_entry(int id, const std::string &base, const std::string &request)
+{
+    size_t asked = request.rfind("member;range=");
+    int low = asked == std::string::npos ? 0 : atoi(request.c_str() + asked + 13);
+    bool last = low / 2 >= static_cast<int>(base.size() % 5);
+    low += base.find("gap") != std::string::npos && low > 0;
+    std::vector<std::string> values = {"m" + std::to_string(low)};
+    if (!last) values.push_back("m\n-failure " + std::to_string(low + 1));
+    std::string range = std::to_string(low) + "-" + (last ? "*" : std::to_string(low + 1));
+    return entry(id, base, {{"member;range=" + range, values}});
 }
 
 // The directory: a bind succeeds; a search gets one entry named by its base
@@ -35,7 +52,7 @@ std::string reply(const std::string &request)
     if (tag != 0x63 || !ber_next(op, &pos, &tag, &body)) return "";
     pos = 0;
     if (!ber_next(body, &pos, &tag, &base) || !ber_next(body, &pos, &tag, &scope)) return "";
-    if (scope == std::string(1, '\0')) return entry(id, base) + ldap_result_bytes(0x65, id, 0);
+    if (scope == std::string(1, '\0')) return ranged_entry(id, base, request) + ldap_result_bytes(0x65, id, 0);
     return entry(id, "cn=Jo Smith,ou=People,dc=example,dc=com") +
            entry(id, "cn=Smith\\2C John,ou=People,dc=example,dc=com") + entry(id, "uid=x\n!y,dc=example,dc=com") +
            ldap_result_bytes(0x65, id, 0);
@@ -57,7 +74,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
             "host 127.0.0.1\nport %d\nbase_dn dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\n"
             "manager_dn cn=Manager,dc=example,dc=com\nmanager_pass secret\n"
             "field fullname STRING cn true\nfield email STRING mail true\n"
-            "field phone STRING telephoneNumber false\n",
+            "field phone STRING telephoneNumber false\nfield members STRING member false\n",
             port);
     fclose(file);
     if (ini_init(ini, &display_data_length) != 1 || ini_load(path, ini, &display_data_length) != 1 ||

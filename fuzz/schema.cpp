@@ -1,12 +1,14 @@
 // Attribute type descriptions as a hostile server may send them: the input,
 // cut at zero octets, is added description by description (each from an
 // exact-size copy, so a read past its end is caught); then names taken from
-// the input must compare consistently.
+// the input must compare consistently, and their range options read inside
+// them.
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "fuzz/common.h"
+#include "support/nlib.h"
 
 namespace {
 
@@ -50,6 +52,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const std::string &a : names) {
         int type = ldap_schema_type(&schema, a.c_str());
         int named = ldap_attr_type_length(a.c_str()) > 0;
+        // A range read lies inside the name, begins at its ';' and runs forwards.
+        std::vector<char> exact(a.c_str(), a.c_str() + a.size() + 1);
+        ldap_range range;
+        int read = ldap_attr_range(exact.data(), &range);
+        if (read == 1 && (range.at < 0 || range.length < 8 || size_t(range.at) + range.length > a.size() ||
+                          a[range.at] != ';' || range.low < 0 || (range.high != -1 && range.high < range.low)))
+            abort();
+        if (read < -1 || read > 1 || (read != 0) != (s_stristr(a.c_str(), ";range=") != nullptr)) abort();
         if (type >= schema.types || ldap_schema_same(&schema, a.c_str(), a.c_str()) != named) abort();
         for (const std::string &b : names) {
             int same = ldap_schema_same(&schema, a.c_str(), b.c_str());
