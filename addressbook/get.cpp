@@ -40,12 +40,12 @@ void append_value(std::string *reply, const char *name, const char *value, size_
 // An attribute the directory returned in part ("member;range=0-1499"):
 // where the rest of its values goes in the reply, the field that shows them,
 // its type as returned (to tell its next value from another attribute's),
-// and the index of its last value (-1: none remain).
+// the index of its last value (-1: none remain), and how many came.
 struct ranged {
     size_t at;
     int field;
     std::string type;
-    int high;
+    int high, count;
 };
 
 // What the walk of an entry's values needs: the field map and the reply;
@@ -67,7 +67,7 @@ std::string without_range(const char *type, const ldap_range &range)
 // The failure of values of field that came under a range other than the one
 // due: one that does not go on where the last ended would leave values out
 // or repeat them.
-std::string out_of_turn(int field, int low, int high, int due)
+std::string out_of_turn(int field, int low, int high, long long due)
 {
     return "the directory sent values " + std::to_string(low) + "-" +
            (high < 0 ? "*" : std::to_string(high)) + " of " + display_data[field].attribute +
@@ -89,8 +89,10 @@ std::string unreadable(int field)
 int ranged_field(user_lines *lines, const char *type)
 {
     std::vector<ranged> &ranges = *lines->ranges;
-    if (!ranges.empty() && ranges.back().at == lines->reply->size() && ranges.back().type == type)
+    if (!ranges.empty() && ranges.back().at == lines->reply->size() && ranges.back().type == type) {
+        ranges.back().count++;
         return ranges.back().field;
+    }
     ldap_range range;
     int read = ldap_attr_range(type, &range);
     if (read == 0)
@@ -103,7 +105,7 @@ int ranged_field(user_lines *lines, const char *type)
     else if (range.low != 0)
         lines->failure = out_of_turn(field, range.low, range.high, 0);
     else
-        ranges.push_back({lines->reply->size(), field, type, range.high});
+        ranges.push_back({lines->reply->size(), field, type, range.high, 1});
     return lines->failure.empty() ? field : -2;
 }
 
@@ -240,13 +242,12 @@ void status_line(FILE *out, const char *before, const char *coded, const char *a
 struct chunk_lines {
     const book_field_map *map;
     int field;
-    int due;  // the index its first value must have
+    long long due;  // the index its first value must have
     std::string *extra;
     size_t limit;
-    bool taken;
-    std::string type;  // of the attribute taken
-    int high;
-    std::string failure;
+    std::string type;  // of the attribute taken, the index of its last value, its values
+    int high, count;
+    std::string *failure;  // why the chunk cannot be taken
 };
 
 int append_chunk_line(void *context, const char *type, const char *value, int length)
@@ -254,30 +255,30 @@ int append_chunk_line(void *context, const char *type, const char *value, int le
     auto *chunk = static_cast<chunk_lines *>(context);
     return oom_guard(
         [&] {
-            if (!chunk->taken) {
+            if (chunk->count == 0) {
                 ldap_range range;
                 int read = ldap_attr_range(type, &range);
                 if (read == 0 ||
                     book_field_of(chunk->map, without_range(type, range).c_str()) != chunk->field)
                     return 1;
                 if (read < 0 || range.low != chunk->due) {
-                    chunk->failure =
+                    *chunk->failure =
                         read < 0 ? unreadable(chunk->field)
                                  : out_of_turn(chunk->field, range.low, range.high, chunk->due);
                     return 0;
                 }
-                chunk->taken = true;
                 chunk->type = type;
                 chunk->high = range.high;
             } else if (chunk->type != type) {
                 return 1;
             }
+            chunk->count++;
             append_value(chunk->extra, display_data[chunk->field].name, value, size_t(length));
             if (chunk->extra->size() <= chunk->limit)
                 return 1;
-            chunk->failure = "the values the directory sent in ranges exceed " +
-                             std::to_string(LDAP_MAX_MESSAGE >> 20) + " MiB (" +
-                             display_data[chunk->field].attribute + ")";
+            *chunk->failure = "the values the directory sent in ranges exceed " +
+                              std::to_string(LDAP_MAX_MESSAGE >> 20) + " MiB (" +
+                              display_data[chunk->field].attribute + ")";
             return 0;
         },
         [] { return 0; });
@@ -292,29 +293,31 @@ int follow_range(const char *dn, const ranged &part, std::string *extra, size_t 
                  std::string *failure)
 {
     const char *attribute = display_data[part.field].attribute;
+    // The rest is asked for from the index after the last value that came,
+    // whatever the range named: values it named but did not bring would be
+    // lost, more than it named repeated.
+    long long next = part.count;
     for (int high = part.high; high >= 0;) {
-        std::string asked = std::string(attribute) + ";range=" + std::to_string(high + 1) + "-*";
+        std::string asked = std::string(attribute) + ";range=" + std::to_string(next) + "-*";
         base_entry kept;
         if (book_search(dn, 0, nullptr, asked.c_str(), 0, keep_first, &kept) != 0) {
             *failure = book_error();
             return 0;
         }
         // The map is asked for again: a search that reconnects remakes it.
-        chunk_lines chunk = {
-            book_map_fields(), part.field, high + 1, extra, limit, false, {}, -1, {}};
+        chunk_lines chunk = {book_map_fields(), part.field, next, extra, limit, {}, -1, 0, failure};
         if (kept.lost || !chunk.map)
             return -1;
         if (kept.taken && !ldap_view_values(&kept.view, append_chunk_line, &chunk) &&
-            chunk.failure.empty())
+            failure->empty())
             return -1;
-        if (chunk.failure.empty() && !chunk.taken)
-            chunk.failure = std::string("the directory sent no values of ") + attribute + " from " +
-                            std::to_string(high + 1) + " on";
-        if (!chunk.failure.empty()) {
-            *failure = chunk.failure;
+        if (failure->empty() && chunk.count == 0)
+            *failure = std::string("the directory sent no values of ") + attribute + " from " +
+                       std::to_string(next) + " on";
+        if (!failure->empty())
             return 0;
-        }
         high = chunk.high;
+        next += chunk.count;
     }
     return 1;
 }

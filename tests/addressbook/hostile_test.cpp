@@ -185,7 +185,8 @@ TEST(ScriptedDirectory, RangedValuesComeWholeOrNotAtAll)
              chunk("range=0-1", {"1", "2"}, true), chunk("Range=2-3", {"3", "4"}), chunk("range=4-*", {"5"}),
              chunk("range=0-1", {"1", "2"}, true), chunk("range=0-1", {"1", "2"}), chunk("range=0-1", {"1", "2"}, true),
              Make([](int id) { return ldap_result_bytes(0x65, id, 51, "busy"); }), chunk("range=abc", {"1"}, true),
-             chunk("range=0-1", {"1", "2"}, true), TWO})
+             chunk("range=0-1", {"1", "2"}, true), TWO, chunk("range=0-1", {"1", "2"}, true),
+             chunk("range=2-5", {"3", "4"}), chunk("range=6-*", {"7"})})
         answer(fake, make);
     fake.start();
     Book book(fake_config(fake, "field members STRING member false\nfield email STRING mail false\n"));
@@ -199,4 +200,6 @@ TEST(ScriptedDirectory, RangedValuesComeWholeOrNotAtAll)
     EXPECT_EQ(book.ask("GET cn!3Da"), "Error: LDAP: Search {Busy - busy}\n" + failed + "Busy - busy}.\n");
     EXPECT_EQ(book.ask("GET cn!3Da"), failed + "the directory sent values of member in a range that reads as none}.\n");
     EXPECT_EQ(book.ask("GET cn!3Da"), failed + "the directory sent no values of member from 2 on}.\n");
+    EXPECT_EQ(book.ask("GET cn!3Da"),
+              failed + "the directory sent values 6-* of member where values from 4 on were due}.\n");
 }
