@@ -257,18 +257,18 @@ struct listing {
     void write(FILE *out)
     {
         std::vector<char> dn(3 * longest + 1);  // code_dn_into's spare octet after it
-        std::vector<size_t> ends(longest + 1);  // ends[n]: coded length of the first n octets
         staging stage(out);
         for (size_t at = 0; at < records.length;) {
             if (at > 0)
                 stage.put(",\n", 2);
             size_t shared = records.number_at(&at), header = records.number_at(&at);
-            size_t rest = header >> 1, end = ends[shared];
-            code_dn_into(dn.data() + end, records.data + at, rest);
-            at += rest;
-            // A coded octet is one character, or three beginning with '!'.
-            for (size_t n = shared; n < shared + rest; n++)
-                ends[n + 1] = end += dn[end] == '!' ? 3 : 1;
+            // Where the shared octets' coded form ends: a coded octet is one
+            // character, or three beginning with '!'.
+            size_t end = 0;
+            for (size_t n = 0; n < shared; n++)
+                end += dn[end] == '!' ? 3 : 1;
+            end += code_dn_into(dn.data() + end, records.data + at, header >> 1);
+            at += header >> 1;
             stage.put(dn.data(), end);
             if (header & 1)
                 stage.put(coded.data(), coded.size());
