@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -187,28 +186,38 @@ TEST(TlsSettings, UnusableSettingsAreNamed)
     EXPECT_EQ("Socket Not Open", error_of(&closed));
 }
 
+// A client of a fake server over TLS; the test writes the server's script
+// before connect().
+class TlsFake : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(fake.use_tls(certs.server_cert, certs.server_key)); }
+    bool connect()
+    {
+        fake.start();
+        return client.start(fake.port(), context.tls) == 1;
+    }
+    const TestCertificates &certs = test_certificates();
+    FakeServer fake;
+    Context context{settings(certs.ca.c_str())};
+    Client client;
+};
+
 // Messages batched into one TLS record, and a record read ahead but not yet
 // decrypted, are read one by one while the socket stays idle (none waits for
 // the time-out); a message split over many records, line reads, a timed-out
 // read, and close_notify as end of stream.
-TEST(TlsFake, BytesHeldByTheSessionAreReadWithoutWaiting)
+TEST_F(TlsFake, BytesHeldByTheSessionAreReadWithoutWaiting)
 {
-    const TestCertificates &certs = test_certificates();
     const std::string first = ldap_result_bytes(0x61, 1, 0), second = ldap_result_bytes(0x65, 2, 0, "done"),
                       third = ldap_entry_bytes(3, "cn=x", "cn", "x"),
                       long_one = ldap_entry_bytes(4, "cn=y", "cn", std::string(300, 'y'));
-    FakeServer fake;
-    ASSERT_TRUE(fake.use_tls(certs.server_cert, certs.server_key));
     fake.read_request()
         .send(first + second + third, int(first.size() + second.size()))
         .read_request()
         .send(long_one, 7)
         .send("one\ntwo\n")
         .close();
-    fake.start();
-    Context context(settings(certs.ca.c_str()));
-    Client client;
-    ASSERT_EQ(1, client.start(fake.port(), context.tls)) << error_of(&client);
+    ASSERT_TRUE(connect()) << error_of(&client);
     const std::string request = bind_request(1, "cn=me", "pw");
     ASSERT_TRUE(client.send(request));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));  // both records arrive before the first read
@@ -239,16 +248,10 @@ TEST(TlsFake, BytesHeldByTheSessionAreReadWithoutWaiting)
 
 // A record that never completes, its octets injected one every 100 ms: a
 // timed read ends after one time-out in all, not one per octet.
-TEST(TlsFake, ADrippedRecordEndsAReadInOneTimeOut)
+TEST_F(TlsFake, ADrippedRecordEndsAReadInOneTimeOut)
 {
-    const TestCertificates &certs = test_certificates();
-    FakeServer fake;
-    ASSERT_TRUE(fake.use_tls(certs.server_cert, certs.server_key));
     fake.send_raw(hex_bytes("17 03 03 40 00") + std::string(40, 'x'), 1, 100);
-    fake.start();
-    Context context(settings(certs.ca.c_str()));
-    Client client;
-    ASSERT_EQ(1, client.start(fake.port(), context.tls)) << error_of(&client);
+    ASSERT_TRUE(connect()) << error_of(&client);
     chan_timeout(&client, 0, 500000);
     auto begun = std::chrono::steady_clock::now();
     char byte;
@@ -259,16 +262,10 @@ TEST(TlsFake, ADrippedRecordEndsAReadInOneTimeOut)
 // A write given up while the peer read nothing leaves part of a record in
 // the session: a later write would send that record's rest in place of its
 // own first bytes and report them sent. It fails instead.
-TEST(TlsFake, AWriteAfterAnAbandonedOneFails)
+TEST_F(TlsFake, AWriteAfterAnAbandonedOneFails)
 {
-    const TestCertificates &certs = test_certificates();
-    FakeServer fake;
-    ASSERT_TRUE(fake.use_tls(certs.server_cert, certs.server_key));
     fake.read_request().send("xx", 1, 1000);  // reads nothing for a second, then everything
-    fake.start();
-    Context context(settings(certs.ca.c_str()));
-    Client client;
-    ASSERT_EQ(1, client.start(fake.port(), context.tls)) << error_of(&client);
+    ASSERT_TRUE(connect()) << error_of(&client);
     ASSERT_TRUE(client.send(bind_request(1, "cn=me", "pw")));
     const std::string flood(16 << 20, 'a'), next(40000, 'b');
     EXPECT_EQ(0, chan_write_until(&client, flood.data(), int(flood.size()), monotonic_us() + 300000));
