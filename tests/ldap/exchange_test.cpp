@@ -1,5 +1,5 @@
-// Message exchange against the fake server: exact request octets, replies
-// split and batched, junk, closes and silence.
+// Message exchange against the fake server: exact request octets, junk,
+// closes and silence.
 #include <chrono>
 #include <climits>
 
@@ -65,26 +65,6 @@ TEST_F(Exchange, RequestOctetsAndIds)
     EXPECT_EQ(1, xmsg_id);
     List error(ldap_receive(&alone, nullptr));
     EXPECT_STREQ("LDAP Chanel not setup", error ? error->error : nullptr);
-}
-
-TEST_F(Exchange, SplitAndBatchedReplies)
-{
-    // One reply in octet-sized writes; after a request, two in one write.
-    fake.send(BIND_OK_1, 1, 2).read_request().send(BIND_OK_1 + ldap_result_bytes(0x65, 2, 32, "gone"));
-    start();
-    List first(ldap_receive(&h, nullptr));
-    EXPECT_EQ(3, lresult_size(first.get()));
-    ldap_request unbind = request(LDAP_UNBIND_REQUEST);
-    ASSERT_EQ(1, ldap_send(&h, &unbind, 77, nullptr));
-    List again(ldap_receive(&h, nullptr));
-    EXPECT_EQ(3, lresult_size(again.get()));
-    // The second of the pair comes from the buffer: the channel is not used.
-    chan_rec *chan = h.chan;
-    h.chan = nullptr;
-    List second(ldap_receive(&h, nullptr));
-    h.chan = chan;
-    EXPECT_STREQ("gone", lresult_get_char(second.get(), 2));
-    EXPECT_EQ(0, h.rx_len);
 }
 
 // Streams that are cut, junk, oversized or silent: nothing but an error record where the
