@@ -48,7 +48,7 @@ std::string dns_srv_reply(const std::string &name, const std::vector<DnsSrv> &re
     return dns_reply(name, 33, int(records.size()), answers);
 }
 
-FakeDns::FakeDns(const std::string &address)
+FakeDns::FakeDns(const std::string &address, bool silent) : silent_(silent)
 {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -96,7 +96,7 @@ void FakeDns::loop()
         sockaddr_storage peer;
         socklen_t size = sizeof peer;
         ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&peer), &size);
-        if (n < 12) continue;
+        if (n < 12 || silent_) continue;
         std::string reply = answer(std::string(buf, size_t(n)));
         sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&peer), size);
     }

@@ -17,7 +17,8 @@
 
 class FakeDns {
   public:
-    explicit FakeDns(const std::string &address = "127.0.0.153");
+    // A silent one reads the queries and answers none.
+    explicit FakeDns(const std::string &address = "127.0.0.153", bool silent = false);
     ~FakeDns();  // stops the thread, closes the socket
     FakeDns(const FakeDns &) = delete;
     FakeDns &operator=(const FakeDns &) = delete;
@@ -32,6 +33,7 @@ class FakeDns {
     std::string answer(const std::string &query);
 
     int fd_ = -1;
+    bool silent_;
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;
     std::map<std::string, std::string> replies_;  // by question

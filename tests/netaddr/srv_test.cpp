@@ -1,7 +1,5 @@
 // SRV look-ups against a scripted DNS server, through the system resolver in
 // a private mount namespace; and the order of targets within a priority.
-#include <arpa/inet.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,17 +30,6 @@ std::string targets(srv_list *list, int result)
 }
 
 std::string srv_name(const std::string &domain) { return "_ldap._tcp." + domain; }
-
-// A name server on address that takes queries and never answers them.
-int silent_dns(const char *address)
-{
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(53);
-    inet_pton(AF_INET, address, &addr.sin_addr);
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    return bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 ? fd : (close(fd), -1);
-}
 
 }  // namespace
 
@@ -113,8 +100,8 @@ TEST(SrvLookup, EndsWithinItsTimeOut)
     dns.serve(truncated);
     dns.serve(dns_srv_reply(srv_name("ok.test"), {{0, 0, 389, "a.ok.test"}}));
     int tcp_port = 53, tcp = loopback_listen("127.0.0.157", &tcp_port);
-    int silent[] = {silent_dns("127.0.0.158"), silent_dns("127.0.0.159"), silent_dns("127.0.0.160")};
-    ASSERT_TRUE(dns.running() && tcp >= 0 && silent[2] >= 0) << "cannot serve DNS (root needed)";
+    FakeDns silent[] = {FakeDns("127.0.0.158", true), FakeDns("127.0.0.159", true), FakeDns("127.0.0.160", true)};
+    ASSERT_TRUE(dns.running() && tcp >= 0 && silent[2].running()) << "cannot serve DNS (root needed)";
     const std::string failed = "SRV look-up for _ldap._tcp.", lookup_failure = " failed: Host name lookup failure";
     const struct {
         std::string servers, domain;
@@ -144,7 +131,6 @@ TEST(SrvLookup, EndsWithinItsTimeOut)
             << row.servers;
     }
     close(tcp);
-    for (int fd : silent) close(fd);
     // No descriptor for the look-up's child: said so, not taken for a time-out.
     srv_list list = {};
     std::string starved;
