@@ -64,6 +64,7 @@ bool Slapd::start()
     }
     if (!options_.tls_verify_client.empty()) conf << "TLSVerifyClient " << options_.tls_verify_client << "\n";
     if (options_.tls_required) conf << "security tls=1\n";
+    for (const std::string &line : options_.global_lines) conf << line << "\n";
     conf << "database mdb\nmaxsize 268435456\nsuffix \"" << options_.suffix << "\"\nrootdn \"" << options_.rootdn
          << "\"\nrootpw " << options_.rootpw << "\ndirectory " << dir_.file("db") << "\n";
     for (const std::string &line : options_.database_lines) conf << line << "\n";
@@ -87,7 +88,7 @@ bool Slapd::launch(bool new_port)
     std::string slapd = find_tool("slapd"), conf = dir_.file("slapd.conf"), log = dir_.file("slapd.log");
     for (int attempt = 0; attempt < 3 && pid_ < 0; attempt++) {
         if (new_port) {
-            port_ = free_port();
+            port_ = options_.port ? options_.port : free_port();
             do ldaps_port_ = options_.tls ? free_port() : 0;
             while (ldaps_port_ == port_);
         }

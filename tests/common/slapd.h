@@ -19,16 +19,19 @@ struct SlapdOptions {
     // LDIF files loaded with slapadd: relative to the repository root, or absolute.
     std::vector<std::string> ldif = {"tests/data/directory.ldif"};
     int sizelimit = 0;  // entries per search for all but the rootdn; 0: slapd's default
-    // Addresses to listen on, all at one free port: "127.0.0.1", "::1", ...
+    // Addresses to listen on, all at one port: "127.0.0.1", "::1", "127.0.0.2", ...
     std::vector<std::string> hosts = {"127.0.0.1"};
+    int port = 0;  // the port of those addresses; 0: a free one (the default)
     // TLS with the test certificates (common/certificates.h): ldaps on
     // ldaps_port() and StartTLS on port(), server certificate for localhost
     // and 127.0.0.1.
     bool tls = false;
     bool tls_required = false;      // "security tls=1": binds need TLS
     std::string tls_verify_client;  // TLSVerifyClient: "demand", "try", ...; empty: never asked
-    // More slapd.conf lines, after the database's own (indexes, limits,
-    // access rules).
+    // More slapd.conf lines: before "database" (global ones such as
+    // "idletimeout 1"), and after the database's own (access rules,
+    // replication, overlays).
+    std::vector<std::string> global_lines;
     std::vector<std::string> database_lines;
 };
 
