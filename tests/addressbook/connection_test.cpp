@@ -1,7 +1,9 @@
 // How the service reaches its directory: LDAPS and StartTLS with the
 // certificate checked, failures that never let the bind (and its password)
-// out, lists of servers with IPv6 entries and servers found through DNS SRV.
+// out, lists of servers with IPv6 entries, servers found through DNS SRV,
+// and a replica that takes over.
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "book_testing.h"
@@ -14,10 +16,30 @@ namespace {
 
 const std::string FIELDS = "field surname STRING sn true\nfield email STRING mail false\n";
 const std::string ALICE = "cn!3DAlice!20Archer" + PEOPLE;
-const std::string INPUT = "SEARCH AND 1-0 surname=Archer\nGET " + ALICE + "\n";
-const std::string SERVED = GREETING + ALICE + located(1) +
-                           "surname=Archer\nemail=alice@example.com\nemail=a.archer@example.org\n" +
-                           entry_located(ALICE);
+const std::string SEARCH = "SEARCH AND 1-0 surname=Archer", GET = "GET " + ALICE;
+const std::string FOUND = ALICE + located(1);
+const std::string ENTRY =
+    "surname=Archer\nemail=alice@example.com\nemail=a.archer@example.org\n" + entry_located(ALICE);
+const std::string INPUT = SEARCH + "\n" + GET + "\n";
+const std::string SERVED = GREETING + FOUND + ENTRY;
+
+// Waits (at most 5 s) until a TCP peer at port has closed its end of a
+// connection of the process pid (the process's end in CLOSE_WAIT).
+bool closed_by_peer(pid_t pid, int port)
+{
+    char remote_port[8];
+    snprintf(remote_port, sizeof remote_port, ":%04X", port);
+    for (auto end = Clock::now() + std::chrono::seconds(5); Clock::now() < end;
+         std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+        std::ifstream table("/proc/" + std::to_string(pid) + "/net/tcp");
+        std::string line, slot, local, remote, state;
+        while (std::getline(table, line))
+            if (std::istringstream(line) >> slot >> local >> remote >> state && ends_with(remote, remote_port) &&
+                state == "08")
+                return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -204,4 +226,64 @@ TEST(HostLookUp, EndsWithTheKilledService)
         return ended;
     });
     EXPECT_EQ(result, "ended");
+}
+
+// A replicated pair sharing one port on 127.0.0.1 and 127.0.0.2: an entry
+// added on the first is served by the second once the first is killed under
+// the service, which goes on answering.
+// The directory cuts idle connections and lets only bound users read: the
+// next SEARCH or GET notices the cut, binds again and is answered.
+TEST(Reconnection, IdleConnectionCutIsBoundAgain)
+{
+    SlapdOptions o;
+    o.ldif = {"tests/data/book.ldif"};
+    o.global_lines = {"idletimeout 1"};
+    o.database_lines = {"access to * by users read by anonymous auth"};
+    Slapd directory(o);
+    ASSERT_TRUE(directory.start()) << directory.error();
+    Book book("host 127.0.0.1:" + std::to_string(directory.port()) + "\nmanager_dn " + o.rootdn + "\nmanager_pass " +
+              o.rootpw + "\nbase_dn ou=People,dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\n" + FIELDS);
+    for (const auto &[command, reply] : {std::pair{SEARCH, FOUND}, {GET, ENTRY}}) {
+        ASSERT_TRUE(closed_by_peer(book.process().pid(), directory.port())) << command;
+        EXPECT_TRUE(ends_with(book.ask(command), reply)) << command;
+    }
+}
+
+TEST(Reconnection, FailoverToReplica)
+{
+    const std::string port = std::to_string(free_port()), zed = "cn!3DZed!20Zulu" + PEOPLE;
+    std::unique_ptr<Slapd> pair[2];
+    for (int id : {1, 2}) {
+        SlapdOptions o;
+        o.ldif.assign(2 - id, "tests/data/book.ldif");  // the second filled by replication alone
+        o.hosts = {"127.0.0." + std::to_string(id)};
+        o.port = std::stoi(port);
+        o.global_lines = {"serverID " + std::to_string(id), "moduleload syncprov"};
+        o.database_lines = {"index entryCSN,entryUUID eq",
+                            "syncrepl rid=001 provider=ldap://127.0.0." + std::to_string(3 - id) + ":" + port +
+                                " bindmethod=simple binddn=\"" + o.rootdn + "\" credentials=" + o.rootpw +
+                                " searchbase=\"" + o.suffix + "\" type=refreshAndPersist retry=\"1 +\"",
+                            "multiprovider on", "overlay syncprov"};
+        pair[id - 1] = std::make_unique<Slapd>(o);
+        ASSERT_TRUE(pair[id - 1]->start()) << pair[id - 1]->error();
+    }
+    const SlapdOptions &o = pair[0]->options();
+    ProcessResult added = run_process(
+        {"/usr/bin/env", "ldapadd", "-x", "-H", "ldap://127.0.0.1:" + port, "-D", o.rootdn, "-w", o.rootpw}, "",
+        "dn: cn=Zed Zulu,ou=People," + o.suffix +
+            "\nobjectClass: inetOrgPerson\ncn: Zed Zulu\nsn: Zulu\nmail: zed@example.com\n");
+    ASSERT_EQ(added.status, 0) << added.out;
+    for (int i = 0; i < 100 && pair[1]->search_dns(o.suffix, "sub", "(sn=Zulu)").empty(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    Book book("host 127.0.0.1:" + port + ", 127.0.0.2:" + port + "\nmanager_dn " + o.rootdn + "\nmanager_pass " +
+              o.rootpw + "\nbase_dn ou=People,dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\ndebug true\n" + FIELDS);
+    const std::string found = zed + located(1), entry = "surname=Zulu\nemail=zed@example.com\n" + entry_located(zed);
+    EXPECT_TRUE(ends_with(book.ask("SEARCH AND 1-0 surname=Zulu"), found));
+    pair[0]->stop();
+    std::string reply = book.ask("SEARCH AND 1-0 surname=Zulu");
+    EXPECT_NE(reply.find("Debug: reconnected to 127.0.0.2:" + port + "\n"), std::string::npos) << reply;
+    EXPECT_TRUE(ends_with(reply, found)) << reply;
+    EXPECT_TRUE(ends_with(book.ask("GET " + zed), entry));
+    EXPECT_TRUE(ends_with(book.ask(SEARCH), FOUND));
 }
