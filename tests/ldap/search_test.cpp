@@ -98,9 +98,24 @@ TEST_F(Search, EachEntryIsHandedAsItArrives)
     ldap_set_log(&h, nullptr);
 }
 
-TEST_F(Search, FiltersNotOneOrLong)
+TEST_F(Search, FiltersMatchLdapsearch)
 {
+    // Each filter with the number of entries it finds below ou=People: one
+    // of each kind (the octets of every form are pinned by the filter tests).
+    const std::pair<const char *, size_t> filters[] = {{"(cn=Al*Ar*er)", 1},
+                                                       {"(&(objectClass=inetOrgPerson)(!(|(sn=Archer)(sn=Baker))))", 4},
+                                                       {"(dnQualifier<=b2)", 2},
+                                                       {"(sn~=Archer)", 1},
+                                                       {"(ou:dn:=People)", 7},
+                                                       {"(:caseIgnoreMatch:=Engineer)", 3},
+                                                       {"(description=5 \\2a 3 is fifteen)", 1},
+                                                       {"(sn=M\xc3\xbcller)", 1}};
     std::vector<std::string> dns;
+    for (const auto &filter : filters) {
+        EXPECT_EQ(0, search(2, filter.first, &dns)) << filter.first;
+        EXPECT_EQ(filter.second, dns.size()) << filter.first;
+        EXPECT_EQ(sorted(server->search_dns(PEOPLE, "sub", filter.first)), sorted(dns)) << filter.first;
+    }
     // A filter that compiles to nothing or to more than one is not sent (a server
     // drops the connection, or reads a second as the attribute list): the
     // connection serves on.
