@@ -74,6 +74,7 @@ TEST_F(Service, Conversation)
     const std::pair<std::string, std::string> steps[] = {
         {"SEARCH and 0-0 SURNAME=tester", listing(testers) + located(5)},
         {"SEARCH AND 2-3 surname=Tester", listing(testers, 2, 3) + located(5)},
+        {"SEARCH AND 0-1 surname=Tester", listing(testers, 1, 1) + located(5)},
         {"SEARCH AND 6-9 surname=Tester", located(5)},
         {"SEARCH AND 3--2 surname=Tester", listing(testers, 3) + located(5)},
         {"SEARCH xyz 1-0 fullname=Alice Archer,surname=Smith", matches("(|(cn=Alice Archer)(sn=Smith))")},

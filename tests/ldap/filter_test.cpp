@@ -69,6 +69,7 @@ TEST(FilterCompile, LenientFormsCountsDefaultsAndNesting)
         {"(cn=Fred  \t)", 0, 1, "A30A0402636E040446726564"},       // trailing blanks dropped
         {"junk(  cn= Fred)", 0, 1, "A30B0402636E04052046726564"},  // leading value blanks kept
         {"(cn=a\\b)", 0, 1, "A3090402636E0403615C62"},             // not an escape: kept as it is
+        {"(cn=a\\2f\\2F)", 0, 1, "A3090402636E0403612F2F"},        // escapes in either case
         {"(cn= )", 0, 1, "8702636E"},
         {"(cn>=a*)", 0, 1, "A4090402636E3003800161"},                         // stars after any operator
         {"(&(cn=a)(sn=b", 0, 1, "A012A3070402636E040161A3070402736E040162"},  // runs to the end
