@@ -58,34 +58,38 @@ struct user_lines {
     std::string failure;
 };
 
-// The type without the range option read from it.
-std::string without_range(const char *type, const ldap_range &range)
+// The field of a type returned in part, read as the type without its range
+// option, when that is field (any field for -1) and its range begins at due:
+// a range that cannot be read, or goes on elsewhere than where the last
+// ended, would leave values out or repeat them. -1 when the type has no range
+// option or maps to no such field; -2 with *failure saying why.
+int field_in_part(const book_field_map *map, const char *type, int field, long long due,
+                  ldap_range *range, std::string *failure)
 {
-    return std::string(type, size_t(range.at)) + (type + range.at + range.length);
+    int read = ldap_attr_range(type, range);
+    if (read == 0)
+        return -1;
+    std::string bare = std::string(type, size_t(range->at)) + (type + range->at + range->length);
+    int mapped = book_field_of(map, bare.c_str());
+    if (mapped < 0 || (field >= 0 && mapped != field))
+        return -1;
+    const char *attribute = display_data[mapped].attribute;
+    if (read < 0)
+        *failure = std::string("the directory sent values of ") + attribute +
+                   " in a range that reads as none";
+    else if (range->low != due)
+        *failure = "the directory sent values " + std::to_string(range->low) + "-" +
+                   (range->high < 0 ? "*" : std::to_string(range->high)) + " of " + attribute +
+                   " where values from " + std::to_string(due) + " on were due";
+    else
+        return mapped;
+    return -2;
 }
 
-// The failure of values of field that came under a range other than the one
-// due: one that does not go on where the last ended would leave values out
-// or repeat them.
-std::string out_of_turn(int field, int low, int high, long long due)
-{
-    return "the directory sent values " + std::to_string(low) + "-" +
-           (high < 0 ? "*" : std::to_string(high)) + " of " + display_data[field].attribute +
-           " where values from " + std::to_string(due) + " on were due";
-}
-
-// The failure of values of field under a range option that is no range:
-// which values they are cannot be told.
-std::string unreadable(int field)
-{
-    return std::string("the directory sent values of ") + display_data[field].attribute +
-           " in a range that reads as none";
-}
-
-// The field of a type returned in part: that of the type without its range
-// option. Either the value is the next of the attribute of the value before,
-// or it begins another, whose range must be readable and begin at the first
-// value. -1 when no field maps the type; -2, the failure set, to end the walk.
+// The field of a value of the entry whose type maps to none as it is.
+// Either the value is the next of the attribute returned in part before it,
+// or it begins another, whose range must begin at the first value. As
+// field_in_part, which ends the walk with -2.
 int ranged_field(user_lines *lines, const char *type)
 {
     std::vector<ranged> &ranges = *lines->ranges;
@@ -94,19 +98,10 @@ int ranged_field(user_lines *lines, const char *type)
         return ranges.back().field;
     }
     ldap_range range;
-    int read = ldap_attr_range(type, &range);
-    if (read == 0)
-        return -1;
-    int field = book_field_of(lines->map, without_range(type, range).c_str());
-    if (field < 0)
-        return -1;
-    if (read < 0)
-        lines->failure = unreadable(field);
-    else if (range.low != 0)
-        lines->failure = out_of_turn(field, range.low, range.high, 0);
-    else
+    int field = field_in_part(lines->map, type, -1, 0, &range, &lines->failure);
+    if (field >= 0)
         ranges.push_back({lines->reply->size(), field, type, range.high, 1});
-    return lines->failure.empty() ? field : -2;
+    return field;
 }
 
 // One value: its line when a field maps its type. Entries are walked in the
@@ -257,16 +252,10 @@ int append_chunk_line(void *context, const char *type, const char *value, int le
         [&] {
             if (chunk->count == 0) {
                 ldap_range range;
-                int read = ldap_attr_range(type, &range);
-                if (read == 0 ||
-                    book_field_of(chunk->map, without_range(type, range).c_str()) != chunk->field)
-                    return 1;
-                if (read < 0 || range.low != chunk->due) {
-                    *chunk->failure =
-                        read < 0 ? unreadable(chunk->field)
-                                 : out_of_turn(chunk->field, range.low, range.high, chunk->due);
-                    return 0;
-                }
+                int field = field_in_part(chunk->map, type, chunk->field, chunk->due, &range,
+                                          chunk->failure);
+                if (field < 0)
+                    return field == -1 ? 1 : 0;
                 chunk->type = type;
                 chunk->high = range.high;
             } else if (chunk->type != type) {
