@@ -86,11 +86,29 @@ class Book {
         return reply;
     }
     ChildProcess &process() { return *child_; }
+    // Asks each command in turn: its reply must be the one given, or where
+    // debug lines may come first (tail), end with it.
+    void expect(const std::vector<std::pair<std::string, std::string>> &steps, bool tail = false)
+    {
+        for (const auto &[command, reply] : steps) {
+            std::string got = ask(command);
+            EXPECT_EQ(tail && ends_with(got, reply) ? reply : got, reply) << command;
+        }
+    }
 
   private:
     TempDir dir_;
     std::unique_ptr<ChildProcess> child_;
 };
+
+// Settings that reach server at its port on hosts (as its rootdn, subtree
+// below ou=People), then more.
+inline std::string book_config(const Slapd &server, const std::string &more, const std::string &hosts = "127.0.0.1")
+{
+    const SlapdOptions &o = server.options();
+    return "host " + hosts + "\nport " + std::to_string(server.port()) + "\nmanager_dn " + o.rootdn +
+           "\nmanager_pass " + o.rootpw + "\nbase_dn ou=People," + o.suffix + "\nscope LDAP_SCOPE_SUBTREE\n" + more;
+}
 
 // The suite's slapd serves tests/data/book.ldif and a referral object beside
 // ou=People. It gives ordinary users three entries per search at most; the
@@ -117,14 +135,7 @@ class BookTest : public ::testing::Test {
     static void TearDownTestSuite() { delete slapd; }
     void SetUp() override { ASSERT_TRUE(slapd->running()) << slapd->error(); }
 
-    // Settings that reach the slapd (as its rootdn, subtree below
-    // ou=People), then more.
-    static std::string config(const std::string &more)
-    {
-        const SlapdOptions &o = slapd->options();
-        return "host 127.0.0.1\nport " + std::to_string(slapd->port()) + "\nmanager_dn " + o.rootdn +
-               "\nmanager_pass " + o.rootpw + "\nbase_dn ou=People," + o.suffix + "\nscope LDAP_SCOPE_SUBTREE\n" + more;
-    }
+    static std::string config(const std::string &more) { return book_config(*slapd, more); }
 
     static inline Slapd *slapd;
 };

@@ -9,8 +9,8 @@
 namespace {
 
 // ini_load's result on text (a missing file when empty, the folder it names
-// when it starts with "/"); what it wrote on standard output goes to *out.
-int load(const std::string &text, std::string *out)
+// when it starts with "/"), then what it wrote on standard output.
+std::string load(const std::string &text)
 {
     TempDir dir;
     std::string path = text.empty()     ? "/nonexistent/" + std::string(150, 'd')
@@ -21,8 +21,7 @@ int load(const std::string &text, std::string *out)
     testing::internal::CaptureStdout();
     int result = ini_load(path.c_str(), ini, &display_data_length);
     fflush(stdout);
-    *out = testing::internal::GetCapturedStdout();
-    return result;
+    return std::to_string(result) + testing::internal::GetCapturedStdout();
 }
 
 std::string fields()
@@ -44,11 +43,9 @@ TEST(Config, Loading)
     const std::string long_value = "manager_pass " + std::string(10000, 'p') + "\nhost h\n";
     std::string deepest = "(cn=a)";
     for (int i = 0; i < LDAP_FILTER_MAX_DEPTH; i++) deepest = "(!" + deepest + ")";
-    const struct {
-        std::string text;
-        int slot;
-        std::string value;
-    } settings[] = {
+    TempDir folder;
+    const int FAILS = -1;  // the row's value is what the failure wrote
+    std::vector<std::tuple<std::string, int, std::string>> rows = {
         {"  Base_DN\to=Example\r\n", INI_BASE_DN, "o=Example"},
         {"manager_pass  two blanks\n", INI_MANAGER_PASS, " two blanks"},
         {"port 389x\t \r\n", INI_PORT, "389x"},
@@ -68,60 +65,45 @@ TEST(Config, Loading)
         {"port\nhost h\n", INI_HOST, ""},
         {"   \t \nhost h\n", INI_HOST, ""},
         {"field\nhost h\n", INI_HOST, ""},
-    };
-    std::string out;
-    for (const auto &s : settings) {
-        EXPECT_EQ(load(s.text, &out), 1) << s.text;
-        EXPECT_EQ(out, "");
-        EXPECT_EQ(ini[s.slot], s.value) << s.text;
-    }
-    // Each refused value stops the reading, named as read.
-    auto refused = [&out](const std::string &text) {
-        EXPECT_EQ(load(text + "\n", &out), 0);
-        EXPECT_EQ(out, "-failure malformed ini setting (" + text + ")");
-    };
-    for (const char *text : {"field  lonely", "port 99999", "port -1", "port 65536", "timeout 0", "connect_timeout +5",
-                             "page_size 100001", "tls yes", "tls_verify sometimes", "tls_ca_file /nonexistent/ca.pem",
-                             "host a:70000", "host2 b, [::1", "search_filter objectClass=person"})
-        refused(text);
-    // A valid filter too long to be kept whole, one too deep to be one
-    // filter, a host cut at 512 (where its port would read 389).
-    for (const std::string &text : {"search_filter (cn=" + std::string(600, 'a') + ")", "search_filter " + deepest,
-                                    "host " + std::string(504, 'a') + " bb:3890"})
-        refused(text);
-    TempDir folder;
-    const struct {
-        std::string text, out;
-    } failures[] = {
-        {"scope ldap_scope_subtree\n", "-failure unrecognised value for ini setting (scope ldap_scope_subtree)\n"
-                                       "use LDAP_SCOPE_BASE, LDAP_SCOPE_ONELEVEL or LDAP_SCOPE_SUBTREE"},
-        {"TIME_LIMIT 3601\nhost h\n", "-failure malformed ini setting (time_limit 3601)"},
-        {"field fullname STRING\tcn\n", "-failure malformed ini setting (field fullname)"},  // its first word
-        {"tls starttls\ntls_key_file /etc/hostname\n", "-failure malformed ini setting (tls_key_file /etc/hostname)"},
+        {"scope ldap_scope_subtree\n", FAILS,
+         "-failure unrecognised value for ini setting (scope ldap_scope_subtree)\n"
+         "use LDAP_SCOPE_BASE, LDAP_SCOPE_ONELEVEL or LDAP_SCOPE_SUBTREE"},
+        {"TIME_LIMIT 3601\nhost h\n", FAILS, "-failure malformed ini setting (time_limit 3601)"},
+        {"field fullname STRING\tcn\n", FAILS, "-failure malformed ini setting (field fullname)"},  // its first word
+        {"tls starttls\ntls_key_file /etc/hostname\n", FAILS,
+         "-failure malformed ini setting (tls_key_file /etc/hostname)"},
         // A file that cannot be opened: its path cut to 100.
-        {"", "-failure Cannot open file /nonexistent/" + std::string(87, 'd') + ", No such file or directory\n"},
+        {"", FAILS, "-failure Cannot open file /nonexistent/" + std::string(87, 'd') + ", No such file or directory\n"},
         // The reason is the named file's, not that of ./extern_book.ini tried after it.
-        {folder.path(), "-failure Cannot open file " + folder.path() + ", Is a directory\n"},
+        {folder.path(), FAILS, "-failure Cannot open file " + folder.path() + ", Is a directory\n"},
     };
-    for (const auto &f : failures) {
-        EXPECT_EQ(load(f.text, &out), 0);
-        EXPECT_EQ(out, f.out);
+    // Each refused value stops the reading, named as read. Last, a valid
+    // filter too long to be kept whole, one too deep to be one filter, a
+    // host cut at 512 (where its port would read 389).
+    for (const std::string &text : std::vector<std::string>{
+             "field  lonely", "port 99999", "port -1", "port 65536", "timeout 0", "connect_timeout +5",
+             "page_size 100001", "tls yes", "tls_verify sometimes", "tls_ca_file /nonexistent/ca.pem", "host a:70000",
+             "host2 b, [::1", "search_filter objectClass=person", "search_filter (cn=" + std::string(600, 'a') + ")",
+             "search_filter " + deepest, "host " + std::string(504, 'a') + " bb:3890"})
+        rows.push_back({text + "\n", FAILS, "-failure malformed ini setting (" + text + ")"});
+    for (const auto &[text, slot, value] : rows) {
+        std::string got = load(text);
+        EXPECT_EQ(slot == FAILS ? got : got + ": " + ini[slot], slot == FAILS ? "0" + value : "1: " + value) << text;
     }
 
-    EXPECT_EQ(load(comment, &out), 1);
+    EXPECT_EQ(load(comment), "1");
     EXPECT_EQ(fields(), "record_id STRING dn 0\n");
 
     // Fields: searchable only when "true" in any case; extra words ignored.
     ASSERT_EQ(load("field fullname STRING cn TRUE\nField\temail\t STRING  mail   True extra tokens\n"
-                   "field phone NUMBER telephoneNumber yes\n",
-                   &out),
-              1);
+                   "field phone NUMBER telephoneNumber yes\n"),
+              "1");
     EXPECT_EQ(fields(), "record_id STRING dn 0\nfullname STRING cn 1\nemail STRING mail 1\n"
                         "phone NUMBER telephoneNumber 0\n");
     // The table grows past its first ten records; a fresh start forgets it.
     std::string many;
     for (int i = 0; i < 40; i++) many += "field f" + std::to_string(i) + " T a" + std::to_string(i) + " true\n";
-    ASSERT_EQ(load(many, &out), 1);
+    ASSERT_EQ(load(many), "1");
     EXPECT_EQ(fields().substr(fields().size() - 13), "\nf39 T a39 1\n");
     ASSERT_EQ(ini_init(ini, &display_data_length), 1);
     EXPECT_EQ(fields(), "record_id STRING dn 0\n");

@@ -83,10 +83,8 @@ TEST_F(Connections, TlsAndServerListsServe)
         // An ldap:// entry never goes plain when TLS is asked for.
         "tls ldaps\nhost ldap://[::1]:" + plain + "\n" + ca,
     };
-    for (const std::string &setting : settings) {
-        ProcessResult r = run_book(config(FIELDS + setting), INPUT);
-        EXPECT_EQ(r.out, SERVED) << setting;
-    }
+    for (const std::string &setting : settings)
+        EXPECT_EQ(run_book(config(FIELDS + setting), INPUT).out, SERVED) << setting;
 }
 
 // Each failure ends start-up with its reason; the fake directories show that
@@ -241,8 +239,7 @@ TEST(Reconnection, IdleConnectionCutIsBoundAgain)
     o.database_lines = {"access to * by users read by anonymous auth"};
     Slapd directory(o);
     ASSERT_TRUE(directory.start()) << directory.error();
-    Book book("host 127.0.0.1:" + std::to_string(directory.port()) + "\nmanager_dn " + o.rootdn + "\nmanager_pass " +
-              o.rootpw + "\nbase_dn ou=People,dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\n" + FIELDS);
+    Book book(book_config(directory, FIELDS));
     for (const auto &[command, reply] : {std::pair{SEARCH, FOUND}, {GET, ENTRY}}) {
         ASSERT_TRUE(closed_by_peer(book.process().pid(), directory.port())) << command;
         EXPECT_TRUE(ends_with(book.ask(command), reply)) << command;
@@ -276,14 +273,12 @@ TEST(Reconnection, FailoverToReplica)
     for (int i = 0; i < 100 && pair[1]->search_dns(o.suffix, "sub", "(sn=Zulu)").empty(); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    Book book("host 127.0.0.1:" + port + ", 127.0.0.2:" + port + "\nmanager_dn " + o.rootdn + "\nmanager_pass " +
-              o.rootpw + "\nbase_dn ou=People,dc=example,dc=com\nscope LDAP_SCOPE_SUBTREE\ndebug true\n" + FIELDS);
+    Book book(book_config(*pair[0], "debug true\n" + FIELDS, "127.0.0.1, 127.0.0.2"));
     const std::string found = zed + located(1), entry = "surname=Zulu\nemail=zed@example.com\n" + entry_located(zed);
     EXPECT_TRUE(ends_with(book.ask("SEARCH AND 1-0 surname=Zulu"), found));
     pair[0]->stop();
     std::string reply = book.ask("SEARCH AND 1-0 surname=Zulu");
     EXPECT_NE(reply.find("Debug: reconnected to 127.0.0.2:" + port + "\n"), std::string::npos) << reply;
     EXPECT_TRUE(ends_with(reply, found)) << reply;
-    EXPECT_TRUE(ends_with(book.ask("GET " + zed), entry));
-    EXPECT_TRUE(ends_with(book.ask(SEARCH), FOUND));
+    book.expect({{"GET " + zed, entry}, {SEARCH, FOUND}}, true);
 }

@@ -108,20 +108,7 @@ TEST(ScriptedDirectory, WaitsAndPagesEndInTime)
     // A re-bind answered by other messages than the awaited answer, or one
     // octet at a time: neither may hold it beyond one wait for data.
     const std::string others = repeated(ldap_result_bytes(0x61, 99, 0), 40), bound = ldap_result_bytes(0x61, 1, 0);
-    const std::string dripped = TWO(3);           // after the bind (1) and the schema read (2)
-    auto then_fresh = [](const Script &script) {  // the next command on a connection of its own
-        return [script](FakeServer &f) {
-            script(f);
-            bind_ok(f.next_connection(true));
-        };
-    };
-    auto lost_then = [then_fresh](const Script &rebind) {
-        return then_fresh([rebind](FakeServer &f) {
-            answer(f, [](int) { return std::string(); });
-            f.close().next_connection();
-            rebind(f);
-        });
-    };
+    const std::string dripped = TWO(3);  // after the bind (1) and the schema read (2)
     // Entries, then success with the paged-results control: the next page's
     // cookie, or a malformed control value.
     auto page = [](int count, char first, const std::string &cookie, bool malformed = false) {
@@ -147,6 +134,7 @@ TEST(ScriptedDirectory, WaitsAndPagesEndInTime)
                                 "'BIND_RESPONSE' {NULL}}\n";
     const struct {
         const char *what;
+        bool fresh;     // the next command on a connection of its own
         Script script;  // after the bind; TWO follows
         std::string reply;
         double at_least = 0, at_most = 3.6;  // seconds the reply took
@@ -155,32 +143,36 @@ TEST(ScriptedDirectory, WaitsAndPagesEndInTime)
         // In a command: the re-bind after a lost connection, a silent search
         // and a dripping one. Each fails within its bound, without a second
         // try; the next command connects afresh and is served.
-        {"re-bind answered by others",
-         lost_then([&](FakeServer &f) { f.read_request().send(others, static_cast<int>(others.size() / 40), 100); }),
+        {"re-bind answered by others", true,
+         [&](FakeServer &f) {
+             f.read_request().close().next_connection().read_request().send(others, int(others.size() / 40), 100);
+         },
          lost + unbound + NONE, 0.9, 3.0},
-        {"re-bind dripped", lost_then([&](FakeServer &f) { f.read_request().send(bound, 1, 400); }),
+        {"re-bind dripped", true,
+         [&](FakeServer &f) { f.read_request().close().next_connection().read_request().send(bound, 1, 400); },
          lost + unbound + NONE, 0.9, 3.0},
-        {"silent search", then_fresh([](FakeServer &f) { f.read_request(); }), late + NONE, 0.9, 2.0},
+        {"silent search", true, [](FakeServer &f) { f.read_request(); }, late + NONE, 0.9, 2.0},
         // The next command's fresh connection is lost at its search: that
         // command still has its one retry.
-        {"silent search, then the fresh connection lost", then_fresh([](FakeServer &f) {
+        {"silent search, then the fresh connection lost", true,
+         [](FakeServer &f) {
              f.read_request();
              bind_ok(f.next_connection(true));
              f.read_request().close();
-         }),
+         },
          late + NONE, 0.9, 2.0, lost + TWO_FOUND},
-        {"dripped search", then_fresh([&](FakeServer &f) { f.read_request().send(dripped, 1, 100); }), late + NONE, 1.9,
-         3.0},
+        {"dripped search", true, [&](FakeServer &f) { f.read_request().send(dripped, 1, 100); }, late + NONE, 1.9, 3.0},
         // Lost after 1.5 s, well before the search's own 2 s wait ends: the
         // second try has only what is left of three.
-        {"retry within the command's deadline", then_fresh([&](FakeServer &f) {
+        {"retry within the command's deadline", true,
+         [&](FakeServer &f) {
              f.read_request().send(dripped.substr(0, 15), 1, 100).close().next_connection();
              bind_ok(f);
              f.read_request().send(dripped, 1, 100);
-         }),
+         },
          lost + late + NONE, 2.8, 3.6},
         // Pages.
-        {"a cookie again",
+        {"a cookie again", false,
          [&](FakeServer &f) {
              answer(f, page(2, 'a', "1"));
              answer(f, page(2, 'c', "2"));
@@ -189,13 +181,13 @@ TEST(ScriptedDirectory, WaitsAndPagesEndInTime)
          loop + "the directory repeated a cookie on page 3}\ncn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(5)},
         // Samba keeps one cookie ("1\0" for its first stored search) for
         // every page of a search.
-        {"the same cookie on every page",
+        {"the same cookie on every page", false,
          [&](FakeServer &f) {
              for (int i = 0; i < 2; i++) answer(f, page(2, char('a' + 2 * i), std::string("1\0", 2)));
              answer(f, page(1, 'e', ""));
          },
          "cn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(5)},
-        {"pages without entries",
+        {"pages without entries", false,
          [&](FakeServer &f) {
              answer(f, page(2, 'a', "1"));
              for (const char *cookie : {"2", "3", "4"}) answer(f, page(0, 'c', cookie));
@@ -203,15 +195,16 @@ TEST(ScriptedDirectory, WaitsAndPagesEndInTime)
          loop + "3 pages in a row brought no entry}\n" + TWO_FOUND},
         // Pages of 1.5 s each (message IDs: bind 1, schema 2, pages from 3):
         // the third outlasts the command's 3 s.
-        {"past the deadline", then_fresh([&](FakeServer &f) {
+        {"past the deadline", true,
+         [&](FakeServer &f) {
              answer(f, page(1, 'a', "1"));
              f.read_request().send(page(1, 'b', "2")(4), 10, 250);
              f.read_request().send(page(1, 'c', "3")(5), 10, 250);
-         }),
+         },
          "Error: LDAP: Search {Time Limit Exceeded - time ran out on page 3 of a paged search}\n"
          "cn!3Da,\ncn!3Db,\ncn!3Dc" +
              located(3)},
-        {"a garbled control",
+        {"a garbled control", false,
          [&](FakeServer &f) {
              answer(f, page(2, 'c', "1", true));
              bind_ok(f.next_connection(true));
@@ -220,12 +213,13 @@ TEST(ScriptedDirectory, WaitsAndPagesEndInTime)
          TWO_FOUND},
         // The next page's request, its cookie sent back, fills the socket
         // of a directory that reads nothing more: sending ends at the deadline.
-        {"a cookie the directory does not take back", then_fresh([&](FakeServer &f) {
+        {"a cookie the directory does not take back", true,
+         [&](FakeServer &f) {
              answer(f, page(2, 'a', std::string(8 << 20, 'x')));
              f.send(ldap_result_bytes(0x65, 99, 0), 1, 250);
-         }),
+         },
          "Error: LDAP: Search {Time Limit Exceeded - time ran out on page 2 of a paged search}\n" + TWO_FOUND},
-        {"the connection lost",
+        {"the connection lost", false,
          [&](FakeServer &f) {
              answer(f, page(2, 'c', "1"));
              f.read_request().close().next_connection();
@@ -234,7 +228,7 @@ TEST(ScriptedDirectory, WaitsAndPagesEndInTime)
          },
          lost + TWO_FOUND},
         // The retry's first DN is the lost try's last: listed whole all the same.
-        {"the connection lost, the same entries again",
+        {"the connection lost, the same entries again", false,
          [&](FakeServer &f) {
              answer(f, page(2, 'c', "1"));
              f.read_request().close().next_connection();
@@ -247,6 +241,7 @@ TEST(ScriptedDirectory, WaitsAndPagesEndInTime)
         FakeServer fake;
         bind_ok(fake);
         row.script(fake);
+        if (row.fresh) bind_ok(fake.next_connection(true));
         answer(fake, TWO);
         fake.start();
         Book book(fake_config(fake, QUICK));

@@ -57,16 +57,16 @@ TEST(ScriptedDirectory, EntriesOfEveryShapeListAlike)
         bind_ok(fake);
         answer(fake, [](int id) { return entries(id, 1, 'b') + ldap_result_bytes(0x65, id, 0); });
         fake.start();
-        Book book(fake_config(fake, "base_dn ou=P\n" + debug));
         // Debugging, the decoder's lines come first.
-        EXPECT_TRUE(ends_with(book.ask(ALL), "cn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(7)));
-        EXPECT_TRUE(ends_with(book.ask("SEARCH AND 2-5 name=*"), "cn!3Db,\ncn!3Dc" + located(7)));
-        EXPECT_TRUE(
-            ends_with(book.ask("GET cn!3Da"), "the first is shown\nname=c\nname=d\n+success 'cn!3Da' located.\n"));
-        EXPECT_TRUE(ends_with(book.ask(ALL), coded + "b!2Cou!3DP,\n" + coded + "0!2Cou!3DP,\n" + coded +
-                                                 ",\nou!3DQ!2Cou!3DP,\n" + coded + "c!2Cou!3DP,\nou!3DP" + located(6)));
-        EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "-failure 'cn!3Da' Failed.\n"));
-        EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "name=b\n+success 'cn!3Da' located.\n"));
+        Book(fake_config(fake, "base_dn ou=P\n" + debug))
+            .expect({{ALL, "cn!3Da,\ncn!3Db,\ncn!3Dc,\ncn!3Dd,\ncn!3De" + located(7)},
+                     {"SEARCH AND 2-5 name=*", "cn!3Db,\ncn!3Dc" + located(7)},
+                     {"GET cn!3Da", "the first is shown\nname=c\nname=d\n+success 'cn!3Da' located.\n"},
+                     {ALL, coded + "b!2Cou!3DP,\n" + coded + "0!2Cou!3DP,\n" + coded + ",\nou!3DQ!2Cou!3DP,\n" + coded +
+                               "c!2Cou!3DP,\nou!3DP" + located(6)},
+                     {"GET cn!3Da", "-failure 'cn!3Da' Failed.\n"},
+                     {"GET cn!3Da", "name=b\n+success 'cn!3Da' located.\n"}},
+                    true);
     }
 }
 
@@ -112,17 +112,17 @@ TEST(ScriptedDirectory, DirectoryTextsCannotForgeLines)
     });
     fake.start();
 
-    Book book(fake_config(fake, "field email STRING mail false\ndebug true\n"));
     std::string error = "Error: LDAP: Search {No Such Object - " + shown + "}\n";
-    EXPECT_TRUE(ends_with(book.ask(ALL), error + NONE));
-    EXPECT_TRUE(
-        ends_with(book.ask("GET cn!3Da"), error + "-failure 'cn!3Da' Failed {No Such Object - " + shown + "}.\n"));
-    EXPECT_TRUE(ends_with(book.ask(ALL), "cn!3Da" + located(1)));
-    EXPECT_TRUE(ends_with(book.ask(ALL), TWO_FOUND));
     // Values keep all but their line ends; a type seen before shows its
     // own values. GET names the attributes it wants, and pages not.
     const std::string mail = "email=\nemail=x  +success 99 located. -failure\x01\x7f\nemail=b@x\n";
-    EXPECT_TRUE(ends_with(book.ask("GET cn!3Da"), "\n" + mail + "name=c\nemail=again\n+success 'cn!3Da' located.\n"));
+    Book(fake_config(fake, "field email STRING mail false\ndebug true\n"))
+        .expect({{ALL, error + NONE},
+                 {"GET cn!3Da", error + "-failure 'cn!3Da' Failed {No Such Object - " + shown + "}.\n"},
+                 {ALL, "cn!3Da" + located(1)},
+                 {ALL, TWO_FOUND},
+                 {"GET cn!3Da", "\n" + mail + "name=c\nemail=again\n+success 'cn!3Da' located.\n"}},
+                true);
     EXPECT_TRUE(ends_with(fake.requests().back(), hex_bytes("30 0a 04 02") + "cn" + hex_bytes("04 04") + "mail"));
 }
 
@@ -189,17 +189,15 @@ TEST(ScriptedDirectory, RangedValuesComeWholeOrNotAtAll)
              chunk("range=2-5", {"3", "4"}), chunk("range=6-*", {"7"})})
         answer(fake, make);
     fake.start();
-    Book book(fake_config(fake, "field members STRING member false\nfield email STRING mail false\n"));
     const std::string members = "members=1\nmembers=2\nmembers=3\nmembers=4\nmembers=5\n";
-    EXPECT_EQ(book.ask("GET cn!3Da"), "name=a\n" + members + "email=m\n+success 'cn!3Da' located.\n");
+    const std::string failed = "-failure 'cn!3Da' Failed {the directory sent ";
+    Book(fake_config(fake, "field members STRING member false\nfield email STRING mail false\n"))
+        .expect({{"GET cn!3Da", "name=a\n" + members + "email=m\n+success 'cn!3Da' located.\n"},
+                 {"GET cn!3Da", failed + "values 0-1 of member where values from 2 on were due}.\n"},
+                 {"GET cn!3Da", "Error: LDAP: Search {Busy - busy}\n-failure 'cn!3Da' Failed {Busy - busy}.\n"},
+                 {"GET cn!3Da", failed + "values of member in a range that reads as none}.\n"},
+                 {"GET cn!3Da", failed + "no values of member from 2 on}.\n"},
+                 {"GET cn!3Da", failed + "values 6-* of member where values from 4 on were due}.\n"}});
     EXPECT_TRUE(ends_with(fake.requests().at(3), "member;range=2-*"));
     EXPECT_TRUE(ends_with(fake.requests().at(4), "member;range=4-*"));
-    const std::string failed = "-failure 'cn!3Da' Failed {";
-    EXPECT_EQ(book.ask("GET cn!3Da"),
-              failed + "the directory sent values 0-1 of member where values from 2 on were due}.\n");
-    EXPECT_EQ(book.ask("GET cn!3Da"), "Error: LDAP: Search {Busy - busy}\n" + failed + "Busy - busy}.\n");
-    EXPECT_EQ(book.ask("GET cn!3Da"), failed + "the directory sent values of member in a range that reads as none}.\n");
-    EXPECT_EQ(book.ask("GET cn!3Da"), failed + "the directory sent no values of member from 2 on}.\n");
-    EXPECT_EQ(book.ask("GET cn!3Da"),
-              failed + "the directory sent values 6-* of member where values from 4 on were due}.\n");
 }

@@ -68,8 +68,7 @@ TEST_F(Service, Conversation)
     std::string no_object = "No Such Object - ou=People,dc=example,dc=com";
     // A term over 511 characters, or a filter over 10,249, is refused. Each
     // "(" + 400 + "=)" term takes 403: 25 of them in "(|...)" make 10,078.
-    std::string terms = "long=";
-    for (int i = 1; i < 25; i++) terms += ",long=";
+    std::string terms = repeated("long=,", 24) + "long=";
     Book book(config(FIELDS + "field long STRING " + std::string(400, 'a') + " true\n"));
     const std::pair<std::string, std::string> steps[] = {
         {"SEARCH and 0-0 SURNAME=tester", listing(testers) + located(5)},
