@@ -168,7 +168,8 @@ TEST(EntryView, InPlaceSeesWhatTheDecoderSees)
         SCOPED_TRACE(&row - rows);
         ldap_entry_view in_place = {nullptr, 0, nullptr};
         int id = 0;
-        EXPECT_EQ(row.read, read_entry(row.octets, &id, &in_place));
+        EXPECT_EQ(row.read, ldap_entry_read(reinterpret_cast<const unsigned char *>(row.octets.data()),
+                                            static_cast<int>(row.octets.size()), &id, &in_place));
         List decoded = decode_message(row.octets);
         ldap_entry_view whole = {nullptr, 0, decoded.get()};
         EXPECT_EQ(row.read == -1, decoded.get() == LRESULT_INVALID);

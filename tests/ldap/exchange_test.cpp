@@ -34,6 +34,7 @@ TEST_F(Exchange, RequestOctetsAndIds)
         if (value) ldap_cr_set(cr, value, static_cast<int>(strlen(value)));
         static_add(&controls, cr);
     }
+    static_add(&controls, ldap_page_control(1000, "\x00\xff", 2));  // paged results, not critical
     ldap_request unbind = request(LDAP_UNBIND_REQUEST), abandon = request(LDAP_ABANDON_REQUEST);
     abandon.abandon_id = 5;
     xmsg_id = 1;
@@ -43,8 +44,10 @@ TEST_F(Exchange, RequestOctetsAndIds)
     fake.wait();
     EXPECT_EQ((std::vector<std::string>{
                   hex_bytes("30 06 02 01 06 50 01 05"),
-                  hex_bytes("30 2F 02 01 02 42 00 A0 28 30 0E 04 05 31 2E 32 2E 33 01 01 FF 04 02 61 62"
-                            "30 0A 04 05 31 2E 32 2E 34 04 01 63 30 0A 04 05 31 2E 32 2E 35 01 01 FF")}),
+                  hex_bytes("30 55 02 01 02 42 00 A0 4E 30 0E 04 05 31 2E 32 2E 33 01 01 FF 04 02 61 62"
+                            "30 0A 04 05 31 2E 32 2E 34 04 01 63 30 0A 04 05 31 2E 32 2E 35 01 01 FF"
+                            "30 24 04 16 31 2E 32 2E 38 34 30 2E 31 31 33 35 35 36 2E 31 2E 34 2E 33 31 39"
+                            "04 0A 30 08 02 02 03 E8 04 02 00 FF")}),
               fake.requests());
 
     // An operation no client sends is never sent, and nothing goes without a

@@ -43,13 +43,6 @@ inline List decode_message(const std::string &octets, lresult **controls = nullp
                         : ldap_decode_data(ldap, exact.data(), size, controls));
 }
 
-// ldap_entry_read over a string's octets.
-inline int read_entry(const std::string &octets, int *id, ldap_entry_view *entry)
-{
-    return ldap_entry_read(reinterpret_cast<const unsigned char *>(octets.data()), static_cast<int>(octets.size()), id,
-                           entry);
-}
-
 // The list as the trace prints it; "" for none.
 inline std::string printed(lresult *list)
 {
