@@ -1,5 +1,5 @@
 // What the client writes: BER octets and their buffers, the server side's
-// responses, DNs checked and cut, modification lists, the handle's messages.
+// responses, DNs checked and cut, modification lists.
 #include <climits>
 
 #include "ldap_testing.h"
@@ -121,16 +121,4 @@ TEST(ModList, ItemsAndValues)
     ldap_mod_clear(&mod);
     EXPECT_EQ(nullptr, mod.mod_text);
     EXPECT_EQ(std::vector<std::string>{"0 cn: again"}, items_of(mod.add(0, "cn", "again")));
-}
-
-TEST(Handle, Messages)
-{
-    // No debug sink: dropped. Long texts are cut at 1023 characters, prefix
-    // included; long formats are used whole.
-    TestHandle ldap;
-    EXPECT_EQ(1, ldap_dmsg(&ldap, "dropped"));
-    ldap_emsg(&ldap, "%s", std::string(3000, 'a').c_str());
-    ldap_emsg(&ldap, (std::string(900, 'f') + "%s").c_str(), "tail");
-    EXPECT_EQ((std::vector<std::string>{"LDAP: " + std::string(1017, 'a'), "LDAP: " + std::string(900, 'f') + "tail"}),
-              logged_messages);
 }
