@@ -63,29 +63,35 @@ TEST_F(ConnectionFake, RefusalTextAndExchangeErrors)
     fake.next_connection().read_request().send(ldap_result_bytes(0x61, 0, 0));
     fake.start();
     ldap_setup(&h, fake.host(), fake.port());
-    EXPECT_EQ(49, ldap_connect(&h, "cn=x", "y"));
-    EXPECT_EQ(-1, ldap_connect(&h, "cn=x", "y"));
-    EXPECT_EQ(-1, ldap_error(&h));
-    EXPECT_EQ(-1, ldap_connect(&h, "cn=x", "y"));
-    EXPECT_EQ(2, ldap_error(&h));
-    EXPECT_EQ(-1, ldap_connect(&h, "cn=x", "y"));
-    EXPECT_EQ(-1, ldap_error(&h));
+    std::string outcomes;  // of each connect: its result, then the error recorded
+    for (int i = 0; i < 4; i++) {
+        int result = ldap_connect(&h, "cn=x", "y");
+        outcomes += std::to_string(result) + "/" + std::to_string(ldap_error(&h)) + " ";
+    }
+    EXPECT_EQ("49/49 -1/-1 -1/2 -1/-1 ", outcomes);
     EXPECT_EQ((std::vector<std::string>{"LDAP: Connect {Invalid Credentials - m}",
                                         "LDAP: Connect {Error - Connection Closed by LDAP server}",
                                         "LDAP: Connect {Protocol Error - m}"}),
               logged_messages);
 }
 
-TEST(ConnectionLog, RecordsOutcomes)
+// The handle's messages: none without a debug sink; long texts cut at 1023
+// characters, prefix included; long formats used whole. And the outcomes it
+// records.
+TEST(ConnectionLog, MessagesAndOutcomes)
 {
     TestHandle h;
+    EXPECT_EQ(1, ldap_dmsg(&h, "dropped"));
+    ldap_emsg(&h, "%s", std::string(3000, 'a').c_str());
+    ldap_emsg(&h, (std::string(900, 'f') + "%s").c_str(), "tail");
     ldap_log(&h, "text", nullptr);  // recorded, not reported
     EXPECT_EQ(-1, ldap_error(&h));
     EXPECT_STREQ("text", ldap_error_str(&h));
     ldap_log(&h, "Search", decode_message(ldap_result_bytes(0x65, 1, 9, "")).get());
     ldap_log(&h, "Connect", decode_message(ldap_result_bytes(0x61, 1, 123, "m")).get());
     EXPECT_EQ(123, ldap_error(&h));
-    EXPECT_EQ((std::vector<std::string>{"LDAP: Search {unknown - (NULL)}", "LDAP: Connect {Authorization Denied - m}"}),
+    EXPECT_EQ((std::vector<std::string>{"LDAP: " + std::string(1017, 'a'), "LDAP: " + std::string(900, 'f') + "tail",
+                                        "LDAP: Search {unknown - (NULL)}", "LDAP: Connect {Authorization Denied - m}"}),
               logged_messages);
     ldap_log(&h, "Search", decode_message(ldap_result_bytes(0x65, 1, 0, "fine")).get());
     EXPECT_EQ(0, ldap_error(&h));

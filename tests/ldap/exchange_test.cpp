@@ -24,32 +24,30 @@ TEST_F(Exchange, RequestOctetsAndIds)
 {
     fake.read_request().read_request();
     start();
+    // Criticality FALSE is the default, so it is left out (RFC 4511 5.1); one
+    // without value goes without (ManageDsaIT with an empty one is refused).
     static_list controls;
     static_init(&controls, nullptr);
-    ldap_cr *cr = ldap_cr_init("1.2.3", 1);
-    ldap_cr_set(cr, "ab", 2);
-    static_add(&controls, cr);
-    // Criticality FALSE is the default, so it is left out (RFC 4511 5.1).
-    ldap_cr *plain = ldap_cr_init("1.2.4", 0);
-    ldap_cr_set(plain, "c", 1);
-    static_add(&controls, plain);
-    // One without value goes without (ManageDsaIT with an empty one is refused).
-    ldap_cr *bare = ldap_cr_init("1.2.5", 1);
-    static_add(&controls, bare);
+    for (auto [oid, critical, value] :
+         {std::tuple<const char *, int, const char *>{"1.2.3", 1, "ab"}, {"1.2.4", 0, "c"}, {"1.2.5", 1, nullptr}}) {
+        ldap_cr *cr = ldap_cr_init(oid, critical);
+        if (value) ldap_cr_set(cr, value, static_cast<int>(strlen(value)));
+        static_add(&controls, cr);
+    }
+    static_add(&controls, ldap_page_control(1000, "\x00\xff", 2));  // paged results, not critical
     ldap_request unbind = request(LDAP_UNBIND_REQUEST), abandon = request(LDAP_ABANDON_REQUEST);
     abandon.abandon_id = 5;
     xmsg_id = 1;
     EXPECT_EQ(1, ldap_send(&h, &abandon, 6, nullptr));  // a given ID leaves the count alone
     EXPECT_EQ(1, ldap_send(&h, &unbind, 0, &controls));
-    ldap_cr_clear(cr);
-    ldap_cr_clear(plain);
-    ldap_cr_clear(bare);
-    static_clear(&controls);
+    static_clear_release(&controls, [](void *cr) { ldap_cr_clear(static_cast<ldap_cr *>(cr)); });
     fake.wait();
     EXPECT_EQ((std::vector<std::string>{
                   hex_bytes("30 06 02 01 06 50 01 05"),
-                  hex_bytes("30 2F 02 01 02 42 00 A0 28 30 0E 04 05 31 2E 32 2E 33 01 01 FF 04 02 61 62"
-                            "30 0A 04 05 31 2E 32 2E 34 04 01 63 30 0A 04 05 31 2E 32 2E 35 01 01 FF")}),
+                  hex_bytes("30 55 02 01 02 42 00 A0 4E 30 0E 04 05 31 2E 32 2E 33 01 01 FF 04 02 61 62"
+                            "30 0A 04 05 31 2E 32 2E 34 04 01 63 30 0A 04 05 31 2E 32 2E 35 01 01 FF"
+                            "30 24 04 16 31 2E 32 2E 38 34 30 2E 31 31 33 35 35 36 2E 31 2E 34 2E 33 31 39"
+                            "04 0A 30 08 02 02 03 E8 04 02 00 FF")}),
               fake.requests());
 
     // An operation no client sends is never sent, and nothing goes without a

@@ -43,6 +43,19 @@ inline List decode_message(const std::string &octets, lresult **controls = nullp
                         : ldap_decode_data(ldap, exact.data(), size, controls));
 }
 
+// The list as the trace prints it; "" for none.
+inline std::string printed(lresult *list)
+{
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    lresult_log(list, out, "");
+    fclose(out);
+    std::string result(text, size);
+    free(text);
+    return result;
+}
+
 // An initialised handle whose errors are recorded.
 struct TestHandle : ldap_handle {
     TestHandle()
@@ -79,6 +92,19 @@ struct ModList : ldap_mod {
         return *this;
     }
 };
+
+// Each item of a modification list as "operation type: values...".
+inline std::vector<std::string> items_of(ldap_mod &mod)
+{
+    std::vector<std::string> items;
+    for (int i = 0; i < static_size(&mod.items); i++) {
+        auto *item = static_cast<ldap_mod_item *>(static_get_num(&mod.items, i));
+        items.push_back(std::to_string(item->operation) + " " + item->type + ":");
+        for (int v = 0; v < static_size(&item->values); v++)
+            items.back().append(" ").append(static_cast<char *>(static_get_num(&item->values, v)));
+    }
+    return items;
+}
 
 // A fake-server reply step that accepts a bind.
 inline std::string bind_ok(const std::string &request) { return ldap_result_bytes(0x61, ber_message_id(request), 0); }

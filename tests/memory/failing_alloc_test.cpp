@@ -5,19 +5,13 @@
 // failure or one failure line, a decoding whole or none, and each block
 // taken during the run released. Built without the sanitizers only: they
 // bring an allocator of their own.
-#include <gtest/gtest.h>
 #include <pthread.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <initializer_list>
-#include <string>
-#include <vector>
 
 #include "addressbook/extern_book.h"
 #include "common/certificates.h"
-#include "common/fake_server.h"
-#include "common/slapd.h"
+#include "ldap/ldap_testing.h"
 
 extern "C" {
 void *__libc_malloc(size_t size);
@@ -28,29 +22,29 @@ void __libc_free(void *block);
 
 namespace {
 
-// While armed, the thread's allocations are counted and the Nth fails; the
-// blocks taken meanwhile are tracked until leaked() looks at them.
+// While armed, the thread's allocations are counted and the Nth fails (with
+// and_after, every one from the Nth on); the blocks taken meanwhile are kept
+// in live until they are freed or leaked() counts them.
 struct {
     pthread_t thread;
-    bool armed, tracking, failed;
+    bool armed, and_after;
     long count, fail_at;
-    bool and_after;  // every allocation from the Nth on fails, not the Nth alone
     void *live[4096];
     int live_count;
 } plan;
 
-bool ours() { return plan.tracking && pthread_equal(pthread_self(), plan.thread); }
+bool ours() { return pthread_equal(pthread_self(), plan.thread); }
 
 bool fail_now()
 {
-    bool fail = ours() && plan.armed && ++plan.count >= plan.fail_at && (plan.count == plan.fail_at || plan.and_after);
+    bool fail = plan.armed && ours() && ++plan.count >= plan.fail_at && (plan.count == plan.fail_at || plan.and_after);
     if (fail) errno = ENOMEM;  // as malloc's own failure sets it
-    return plan.failed |= fail, fail;
+    return fail;
 }
 
 void *track(void *block)
 {
-    if (block && ours() && plan.armed && plan.live_count < 4096) plan.live[plan.live_count++] = block;
+    if (block && plan.armed && ours() && plan.live_count < 4096) plan.live[plan.live_count++] = block;
     return block;
 }
 
@@ -89,46 +83,31 @@ int leaked(std::initializer_list<const void *> kept)
     int count = plan.live_count;
     for (const void *block : kept)
         for (int i = 0; block && i < plan.live_count; i++) count -= plan.live[i] == block;
-    plan.tracking = false;
+    plan.live_count = 0;
     return count;
 }
 
-// Runs step with its Nth allocation failing (and those after it, with
-// and_after) and has check(n, last) judge the run, for N = 1, 2, ... up to
-// the last run, the first that fails none.
-template <class Step, class Check>
-void each_failure(bool and_after, Step step, Check check)
+// For each mode (true: every allocation from the Nth on fails, false: the
+// Nth alone) and N = 1, 2, ... up to the last run, the first that fails
+// none: runs set_up, then step with the Nth allocation failing, and has
+// check(n, last, said) judge the run by what it wrote on standard output.
+template <class SetUp, class Step, class Check>
+void each_failure(std::initializer_list<bool> modes, SetUp set_up, Step step, Check check)
 {
-    for (long n = 1; n < 20000; n++) {
-        plan = {pthread_self(), true, true, false, 0, n, and_after, {}, 0};
-        step();
-        plan.armed = false;
-        bool last = !plan.failed;
-        check(n, last);
-        if (last) return;
+    for (bool and_after : modes) {
+        bool last = false;
+        for (long n = 1; !last && n < 20000; n++) {
+            plan = {pthread_self(), false, and_after, 0, n, {}, 0};
+            set_up();
+            testing::internal::CaptureStdout();
+            plan.armed = true;
+            step();
+            plan.armed = false;
+            last = plan.count < n;
+            check(n, last, testing::internal::GetCapturedStdout());
+        }
+        EXPECT_TRUE(last) << "a run that never ends its allocations";
     }
-    ADD_FAILURE() << "a run that never ends its allocations";
-}
-
-// Records in the field table, record_id included.
-int field_records()
-{
-    int count = 0;
-    while (display_data && display_data[count].name) count++;
-    return count;
-}
-
-// The tree as the trace prints it; "" for none.
-std::string text_of(lresult *list)
-{
-    char *text = nullptr;
-    size_t size = 0;
-    FILE *out = open_memstream(&text, &size);
-    lresult_log(list, out, "");
-    fclose(out);
-    std::string result(text, size);
-    free(text);
-    return result;
 }
 
 }  // namespace
@@ -165,24 +144,19 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
             // From no connection (the command connects), and on a bound one.
             for (bool connected : {false, true}) {
                 std::vector<std::string> replies;
-                std::string said;  // on standard output: the error lines
+                char line[1024];
                 each_failure(
-                    and_after,
+                    {and_after},
                     [&] {
-                        plan.armed = false;
                         if (connected) {
                             ldap_setup(&ldap, ini[INI_HOST], book_number(ini[INI_PORT]));
                             ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]);
                         }
-                        testing::internal::CaptureStdout();
-                        plan.armed = true;
                         rewind(out);
-                        char line[1024];
-                        book_command(out, lcpy(line, command, sizeof line));
-                        plan.armed = false;
-                        said = testing::internal::GetCapturedStdout();
+                        lcpy(line, command, sizeof line);
                     },
-                    [&](long n, bool last) {
+                    [&] { book_command(out, line); },
+                    [&](long n, bool last, const std::string &said) {
                         ldap_clear(&ldap);
                         book_forget_schema();
                         EXPECT_EQ(leaked({code_dn(""), uncode_dn("")}), 0) << command << " N=" << n;
@@ -203,25 +177,22 @@ TEST(FailingAllocation, SearchAndGetEndCleanly)
             }
     // StartTLS at connect, which this server (without TLS) refuses: every run
     // fails, the last one saying why.
-    for (bool and_after : {true, false})
-        each_failure(
-            and_after,
-            [&] {
-                plan.armed = false;
-                ldap_setup(&ldap, ini[INI_HOST], book_number(ini[INI_PORT]));
-                ldap_set_tls(&ldap, nullptr, LDAP_TLS_STARTTLS);
-                plan.armed = true;
-                EXPECT_EQ(ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]), -1);
-            },
-            [&](long n, bool last) {
-                std::string text = book_error();
-                ldap_clear(&ldap);
-                EXPECT_EQ(leaked({}), 0) << "N=" << n << " " << text;
-                const char *refusal = "StartTLS refused by the server: Protocol Error - unsupported extended operation";
-                // Memory run out reading the answer is no refusal.
-                EXPECT_TRUE(last ? text == refusal : text == refusal || text.find("not an answer") == std::string::npos)
-                    << text;
-            });
+    each_failure(
+        {true, false},
+        [&] {
+            ldap_setup(&ldap, ini[INI_HOST], book_number(ini[INI_PORT]));
+            ldap_set_tls(&ldap, nullptr, LDAP_TLS_STARTTLS);
+        },
+        [&] { EXPECT_EQ(ldap_connect(&ldap, ini[INI_MANAGER_DN], ini[INI_MANAGER_PASS]), -1); },
+        [&](long n, bool last, const std::string &) {
+            std::string text = book_error();
+            ldap_clear(&ldap);
+            EXPECT_EQ(leaked({}), 0) << "N=" << n << " " << text;
+            const char *refusal = "StartTLS refused by the server: Protocol Error - unsupported extended operation";
+            // Memory run out reading the answer is no refusal.
+            EXPECT_TRUE(last ? text == refusal : text == refusal || text.find("not an answer") == std::string::npos)
+                << text;
+        });
     fclose(out);
 }
 
@@ -238,27 +209,18 @@ TEST(FailingAllocation, ConfigurationIsWholeOrSaysWhy)
     std::string path = dir.write("extern_book.ini", text);
     // The TLS library's one-time set-up comes first, outside the runs.
     ASSERT_TRUE(ini_init(ini, &display_data_length) && ini_load(path.c_str(), ini, &display_data_length));
-    for (bool and_after : {true, false}) {
-        int loaded = 0;
-        std::string said;
-        each_failure(
-            and_after,
-            [&] {
-                plan.armed = false;
-                testing::internal::CaptureStdout();
-                plan.armed = true;
-                loaded = ini_init(ini, &display_data_length) && ini_load(path.c_str(), ini, &display_data_length);
-                plan.armed = false;
-                said = testing::internal::GetCapturedStdout();
-            },
-            [&](long n, bool last) {
-                // A setting is never blamed for memory run out, and silence is no answer.
-                bool says_why = said.rfind("-failure ", 0) == 0 && said.find("malformed") == std::string::npos;
-                EXPECT_TRUE(loaded ? said.empty() && field_records() == 11 : says_why) << "N=" << n << " " << said;
-                EXPECT_TRUE(!last || loaded) << said;
-                plan.tracking = false;
-            });
-    }
+    int loaded = 0;
+    each_failure(
+        {true, false}, [] {},
+        [&] { loaded = ini_init(ini, &display_data_length) && ini_load(path.c_str(), ini, &display_data_length); },
+        [&](long n, bool last, const std::string &said) {
+            int records = 0;  // record_id included
+            while (display_data && display_data[records].name) records++;
+            // A setting is never blamed for memory run out, and silence is no answer.
+            bool says_why = said.rfind("-failure ", 0) == 0 && said.find("malformed") == std::string::npos;
+            EXPECT_TRUE(loaded ? said.empty() && records == 11 : says_why) << "N=" << n << " " << said;
+            EXPECT_TRUE(!last || loaded) << said;
+        });
 }
 
 TEST(FailingAllocation, DecodingIsWholeOrNone)
@@ -276,20 +238,19 @@ TEST(FailingAllocation, DecodingIsWholeOrNone)
         const auto *octets = reinterpret_cast<const unsigned char *>(message.data());
         int size = static_cast<int>(message.size());
         lresult *controls = nullptr, *decoded = ldap_decode_data(nullptr, octets, size, &controls);
-        const std::string expected = text_of(decoded) + text_of(controls);
+        const std::string expected = printed(decoded) + printed(controls);
         ldap_free_message(decoded);
         ldap_free_message(controls);
-        for (bool and_after : {false, true})
-            each_failure(
-                and_after, [&] { decoded = ldap_decode_data(nullptr, octets, size, &controls); },
-                [&](long n, bool) {
-                    bool whole = decoded && decoded != LRESULT_INVALID;
-                    std::string got = whole ? text_of(decoded) + text_of(controls) : "";
-                    EXPECT_TRUE(whole ? got == expected : !controls) << "N=" << n << "\n" << got;
-                    ldap_free_message(decoded);
-                    ldap_free_message(controls);
-                    EXPECT_EQ(leaked({}), 0) << "N=" << n;
-                });
+        each_failure(
+            {false, true}, [] {}, [&] { decoded = ldap_decode_data(nullptr, octets, size, &controls); },
+            [&](long n, bool, const std::string &) {
+                bool whole = decoded && decoded != LRESULT_INVALID;
+                std::string got = whole ? printed(decoded) + printed(controls) : "";
+                EXPECT_TRUE(whole ? got == expected : !controls) << "N=" << n << "\n" << got;
+                ldap_free_message(decoded);
+                ldap_free_message(controls);
+                EXPECT_EQ(leaked({}), 0) << "N=" << n;
+            });
     }
 }
 
@@ -297,22 +258,18 @@ TEST(FailingAllocation, ModListKnowsWhatItLost)
 {
     // Whatever allocation fails, the list is either whole or marked incomplete.
     ldap_mod mod;
-    for (bool and_after : {false, true})
-        each_failure(
-            and_after,
-            [&] {
-                ldap_mod_init(&mod);
-                ldap_mod_add(&mod, 2, "mail", "a");
-                ldap_mod_add_value(&mod, "mail", "b");
-                ldap_mod_add_value(&mod, "cn", "c");
-            },
-            [&](long n, bool last) {
-                bool whole = static_size(&mod.items) == 2 &&
-                             static_size(&static_cast<ldap_mod_item *>(static_get_num(&mod.items, 0))->values) == 2 &&
-                             static_size(&static_cast<ldap_mod_item *>(static_get_num(&mod.items, 1))->values) == 1;
-                EXPECT_EQ(whole, !mod.incomplete) << "N=" << n;
-                EXPECT_EQ(last, whole) << "N=" << n;
-                ldap_mod_clear(&mod);
-                EXPECT_EQ(leaked({}), 0) << "N=" << n;
-            });
+    each_failure(
+        {false, true}, [&] { ldap_mod_init(&mod); },
+        [&] {
+            ldap_mod_add(&mod, 2, "mail", "a");
+            ldap_mod_add_value(&mod, "mail", "b");
+            ldap_mod_add_value(&mod, "cn", "c");
+        },
+        [&](long n, bool last, const std::string &) {
+            bool whole = items_of(mod) == std::vector<std::string>{"2 mail: a b", "0 cn: c"};
+            EXPECT_EQ(whole, !mod.incomplete) << "N=" << n;
+            EXPECT_EQ(last, whole) << "N=" << n;
+            ldap_mod_clear(&mod);
+            EXPECT_EQ(leaked({}), 0) << "N=" << n;
+        });
 }
