@@ -65,19 +65,14 @@ void ChildProcess::close_input()
     in_fd_ = -1;
 }
 
-// Reads what arrives within the time; false at the end of the output or on time-out.
+// Reads what arrives within the time; false at the end of the output (which
+// polls as ready at once) or on time-out.
 bool ChildProcess::fill(int timeout_ms)
 {
     char chunk[4096];
-    if (out_fd_ < 0 || !fd_ready(out_fd_, timeout_ms)) return false;
-    ssize_t n = read(out_fd_, chunk, sizeof chunk);
-    if (n <= 0) {
-        close(out_fd_);
-        out_fd_ = -1;
-        return false;
-    }
-    buffer_.append(chunk, static_cast<size_t>(n));
-    return true;
+    ssize_t n = out_fd_ >= 0 && fd_ready(out_fd_, timeout_ms) ? read(out_fd_, chunk, sizeof chunk) : 0;
+    if (n > 0) buffer_.append(chunk, static_cast<size_t>(n));
+    return n > 0;
 }
 
 std::string ChildProcess::read_reply(int timeout_ms)
