@@ -19,37 +19,37 @@ size_t header_size(const std::string &s, size_t pos, size_t *length)
     return 2 + count;
 }
 
+// The shortest big-endian octets of n, at least one.
+std::string big_endian(size_t n)
+{
+    std::string octets(1, static_cast<char>(n & 0xFF));
+    while (n >>= 8) octets.insert(octets.begin(), static_cast<char>(n & 0xFF));
+    return octets;
+}
+
 }  // namespace
 
 std::string hex_bytes(const std::string &hex)
 {
-    std::string out, digit;
+    std::string out, digits;
     for (char c : hex)
-        if (isxdigit(static_cast<unsigned char>(c)) && (digit += c).size() == 2) {
-            out += static_cast<char>(std::stoi(digit, nullptr, 16));
-            digit.clear();
-        }
+        if (isxdigit(static_cast<unsigned char>(c))) digits += c;
+    for (size_t i = 0; i + 1 < digits.size(); i += 2)
+        out += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
     return out;
 }
 
 std::string ber_element(int tag, const std::string &content)
 {
-    std::string len(1, static_cast<char>(content.size()));
-    if (content.size() >= 128) {
-        len.clear();
-        for (size_t n = content.size(); n; n >>= 8) len.insert(len.begin(), static_cast<char>(n & 0xFF));
-        len.insert(len.begin(), static_cast<char>(0x80 | len.size()));
-    }
+    std::string len = big_endian(content.size());
+    if (content.size() >= 128) len = static_cast<char>(0x80 | len.size()) + len;
     return static_cast<char>(tag) + len + content;
 }
 
 std::string ber_integer(int tag, int value)
 {
-    std::string octets;
-    for (unsigned v = static_cast<unsigned>(value); octets.empty() || v; v >>= 8)
-        octets.insert(octets.begin(), static_cast<char>(v & 0xFF));
-    if (octets[0] & 0x80) octets.insert(octets.begin(), '\0');
-    return ber_element(tag, octets);
+    std::string octets = big_endian(static_cast<unsigned>(value));
+    return ber_element(tag, octets[0] & 0x80 ? '\0' + octets : octets);
 }
 
 std::string ldap_message(int id, const std::string &op) { return ber_element(0x30, ber_integer(0x02, id) + op); }

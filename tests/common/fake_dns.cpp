@@ -1,10 +1,11 @@
 #include "common/fake_dns.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <sstream>
+
+#include "common/loopback.h"
 
 namespace {
 
@@ -22,13 +23,9 @@ std::string question(const std::string &message)
 
 std::string dns_name(const std::string &name)
 {
-    std::string wire;
-    for (size_t start = 0; start < name.size();) {
-        size_t dot = name.find('.', start);
-        std::string label = name.substr(start, dot - start);
+    std::string wire, label;
+    for (std::istringstream labels(name); std::getline(labels, label, '.');)
         if (!label.empty()) wire += char(label.size()) + label;
-        start = dot == std::string::npos ? name.size() : dot + 1;
-    }
     return wire + '\0';
 }
 
@@ -48,19 +45,9 @@ std::string dns_srv_reply(const std::string &name, const std::vector<DnsSrv> &re
     return dns_reply(name, 33, int(records.size()), answers);
 }
 
-FakeDns::FakeDns(const std::string &address, bool silent) : silent_(silent)
+FakeDns::FakeDns(const std::string &address, bool silent) : fd_(loopback_udp(address, 53)), silent_(silent)
 {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(53);
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1 ||
-        bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return;
-    }
-    fd_ = fd;
-    thread_ = std::thread([this] { loop(); });
+    if (fd_ >= 0) thread_ = std::thread([this] { loop(); });
 }
 
 FakeDns::~FakeDns()
@@ -91,8 +78,7 @@ void FakeDns::loop()
 {
     char buf[4096];
     while (!stopping_) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
+        if (!fd_ready(fd_, 50)) continue;
         sockaddr_storage peer;
         socklen_t size = sizeof peer;
         ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&peer), &size);

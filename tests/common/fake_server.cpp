@@ -10,17 +10,6 @@
 
 #include "common/loopback.h"
 
-namespace {
-
-// Polls for up to 100 ms, so that a stop request is noticed.
-bool ready(int fd, short events = POLLIN)
-{
-    pollfd p{fd, events, 0};
-    return poll(&p, 1, 100) > 0;
-}
-
-}  // namespace
-
 FakeServer::FakeServer()
 {
     signal(SIGPIPE, SIG_IGN);
@@ -61,59 +50,50 @@ bool FakeServer::handshake()
     for (int result; !stopping_ && (result = SSL_accept(session_)) != 1;) {
         int code = SSL_get_error(session_, result);
         if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE) return false;
-        ready(conn_fd_, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT);
+        fd_ready(conn_fd_, 100, code == SSL_ERROR_WANT_WRITE);
     }
     return !stopping_;
 }
 
 ssize_t FakeServer::receive(char *buf, size_t len)
 {
-    if (!session_) return !ready(conn_fd_) ? -1 : std::max<ssize_t>(recv(conn_fd_, buf, len, 0), 0);
-    if (SSL_pending(session_) == 0 && !ready(conn_fd_)) return -1;
+    if (!session_) return !fd_ready(conn_fd_, 100) ? -1 : std::max<ssize_t>(recv(conn_fd_, buf, len, 0), 0);
+    if (SSL_pending(session_) == 0 && !fd_ready(conn_fd_, 100)) return -1;
     int n = SSL_read(session_, buf, static_cast<int>(len));
     int code = n > 0 ? SSL_ERROR_NONE : SSL_get_error(session_, n);
     return n > 0 ? n : code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE ? -1 : 0;
 }
 
-bool FakeServer::transmit(const char *bytes, size_t len, bool raw)
+bool FakeServer::transmit(const std::string &bytes, bool raw)
 {
-    for (ssize_t n; (raw || !session_) && len > 0; bytes += n, len -= static_cast<size_t>(n))
-        if ((n = ::send(conn_fd_, bytes, len, MSG_NOSIGNAL)) <= 0) return false;
-    if (raw || !session_) return true;
-    for (int n; !stopping_; ready(conn_fd_, POLLOUT))
-        if ((n = SSL_write(session_, bytes, static_cast<int>(len))) > 0 ||
+    if (raw || !session_) return write_all(conn_fd_, bytes);
+    for (int n; !stopping_; fd_ready(conn_fd_, 100, true))
+        if ((n = SSL_write(session_, bytes.data(), static_cast<int>(bytes.size()))) > 0 ||
             SSL_get_error(session_, n) != SSL_ERROR_WANT_WRITE)
-            return n == static_cast<int>(len);
+            return n == static_cast<int>(bytes.size());
     return false;
 }
 
-FakeServer &FakeServer::add(Kind kind, Maker make, int chunk, int pause_ms)
+FakeServer &FakeServer::add(Kind kind, int chunk, int pause_ms, Maker make)
 {
     steps_.push_back({kind, std::move(make), chunk, pause_ms});
     return *this;
 }
 
 FakeServer &FakeServer::read_request() { return add(READ); }
-FakeServer &FakeServer::reply(Maker make) { return add(WRITE, std::move(make)); }
+FakeServer &FakeServer::reply(Maker make) { return add(WRITE, 0, 0, std::move(make)); }
+FakeServer &FakeServer::answer_all(Maker make) { return add(ANSWER, 0, 0, std::move(make)); }
 FakeServer &FakeServer::close() { return add(CLOSE); }
 FakeServer &FakeServer::next_connection(bool keep_open) { return add(keep_open ? NEXT_KEPT : NEXT); }
 
-FakeServer &FakeServer::answer_all(Maker make)
-{
-    answer_ = std::move(make);
-    return *this;
-}
-
 FakeServer &FakeServer::send(const std::string &bytes, int chunk, int pause_ms)
 {
-    return add(
-        WRITE, [bytes](const std::string &) { return bytes; }, chunk, pause_ms);
+    return add(WRITE, chunk, pause_ms, [bytes](const std::string &) { return bytes; });
 }
 
 FakeServer &FakeServer::send_raw(const std::string &bytes, int chunk, int pause_ms)
 {
-    return add(
-        RAW, [bytes](const std::string &) { return bytes; }, chunk, pause_ms);
+    return add(RAW, chunk, pause_ms, [bytes](const std::string &) { return bytes; });
 }
 
 void FakeServer::start()
@@ -136,7 +116,8 @@ bool FakeServer::accept_one()
 {
     drop_connection();
     while (!stopping_)
-        if (ready(listen_fd_)) return (conn_fd_ = accept(listen_fd_, nullptr, nullptr)) >= 0 && (!tls_ || handshake());
+        if (fd_ready(listen_fd_, 100))
+            return (conn_fd_ = accept(listen_fd_, nullptr, nullptr)) >= 0 && (!tls_ || handshake());
     return false;
 }
 
@@ -152,18 +133,8 @@ bool FakeServer::read_message(std::string *message)
         message);
 }
 
-void FakeServer::answer_each()
-{
-    for (std::string request; accept_one();)
-        while (read_message(&request)) {
-            std::string answer = answer_(request);
-            if (!transmit(answer.data(), answer.size())) break;
-        }
-}
-
 void FakeServer::play()
 {
-    if (answer_) return answer_each();
     bool ok = accept_one();
     std::string last;
     for (size_t i = 0; ok && !stopping_ && i < steps_.size(); i++) {
@@ -174,8 +145,7 @@ void FakeServer::play()
         // connection may be scripted too.
         for (size_t pos = 0; !stopping_ && pos < bytes.size(); pos += chunk) {
             if (pos > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.pause_ms));
-            size_t len = std::min(chunk, bytes.size() - pos);
-            if (!transmit(bytes.data() + pos, len, step.kind == RAW)) break;
+            if (!transmit(bytes.substr(pos, chunk), step.kind == RAW)) break;
         }
         if (step.kind == READ && (ok = read_message(&last))) {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -185,6 +155,9 @@ void FakeServer::play()
         } else if (step.kind == NEXT || step.kind == NEXT_KEPT) {
             if (step.kind == NEXT_KEPT) silence(true);
             ok = accept_one();
+        } else if (step.kind == ANSWER) {
+            for (; ok; ok = accept_one())
+                while (read_message(&last) && transmit(step.make(last))) {}
         }
     }
     played_ = true;

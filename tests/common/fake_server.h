@@ -2,9 +2,9 @@
 // made to do: replies split over many reads, junk, silence, a connection
 // closed mid-stream. Build the script (fake.read_request().send(...)...),
 // then start(): a thread accepts one connection and plays the steps in
-// order; after the last one the connection stays open, silent. Or, instead
-// of a script, answer_all(): every request of every connection (one at a
-// time) gets what a function makes of it, as fast as the socket takes it.
+// order; after the last one the connection stays open, silent. Or end the
+// script with answer_all(): every later request of every connection (one at
+// a time) gets what a function makes of it, as fast as the socket takes it.
 // With use_tls, each connection starts with a TLS handshake and every step
 // goes through the session: each write of a step is one TLS record (or more
 // when above 16 KiB), and close() sends a close_notify.
@@ -46,7 +46,8 @@ class FakeServer {
     // the peer has left or connected again.
     FakeServer &next_connection(bool keep_open = false);
     // Answers each request with what make gives for it (nothing when it
-    // gives ""), until the server is destroyed; requests are not kept.
+    // gives ""), on this connection and every next one, until the server is
+    // destroyed; requests are not kept.
     FakeServer &answer_all(Maker make);
 
     void start();
@@ -54,28 +55,26 @@ class FakeServer {
     std::vector<std::string> requests() const;  // raw, as read so far
 
   private:
-    enum Kind { READ, WRITE, RAW, CLOSE, NEXT, NEXT_KEPT };
+    enum Kind { READ, WRITE, RAW, CLOSE, NEXT, NEXT_KEPT, ANSWER };
     struct Step {
         Kind kind;
         Maker make;
         int chunk, pause_ms;
     };
-    FakeServer &add(Kind kind, Maker make = nullptr, int chunk = 0, int pause_ms = 0);
+    FakeServer &add(Kind kind, int chunk = 0, int pause_ms = 0, Maker make = nullptr);
     void play();
-    void answer_each();
     void silence(bool until_next);
     bool accept_one();
     void drop_connection();
     bool handshake();
     ssize_t receive(char *buf, size_t len);  // >0 bytes, 0 closed or failed, -1 nothing yet
-    bool transmit(const char *bytes, size_t len, bool raw = false);
+    bool transmit(const std::string &bytes, bool raw = false);
     bool read_message(std::string *message);
 
     int listen_fd_ = -1, conn_fd_ = -1, port_ = 0;
     struct ssl_ctx_st *tls_ = nullptr;
     struct ssl_st *session_ = nullptr;
     std::vector<Step> steps_;
-    Maker answer_;
     std::thread thread_;
     std::atomic<bool> stopping_{false}, played_{false};
     mutable std::mutex mutex_;

@@ -1,8 +1,7 @@
 // Runs code with its own /etc/resolv.conf and /etc/hosts, leaving the
 // machine's untouched: a forked child enters a private mount namespace and
 // bind-mounts temporary files over them (root only). Processes the code
-// starts see the same files; they must end before it returns, as the result
-// is read until every holder of the child's pipe has gone.
+// starts see the same files, and should end before it returns.
 #pragma once
 #include <functional>
 #include <string>

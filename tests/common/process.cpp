@@ -1,34 +1,45 @@
 #include "common/process.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 #include <utility>
 
+#include "common/loopback.h"
+
+// The arguments are made before the fork: a child of a threaded process
+// should not allocate.
 ChildProcess::ChildProcess(const std::vector<std::string> &argv, const std::string &cwd)
 {
-    signal(SIGPIPE, SIG_IGN);  // a child that has ended must not take the test along
     std::vector<char *> args;
     for (const std::string &arg : argv) args.push_back(const_cast<char *>(arg.c_str()));
     args.push_back(nullptr);
+    start([&](int in, int out) {
+        if ((cwd.empty() || chdir(cwd.c_str()) == 0) && dup2(in, 0) == 0 && dup2(out, 1) == 1)
+            execv(args[0], args.data());
+    });
+}
+
+ChildProcess::ChildProcess(const std::function<void(int in_fd, int out_fd)> &body) { start(body); }
+
+void ChildProcess::start(const std::function<void(int in_fd, int out_fd)> &body)
+{
+    signal(SIGPIPE, SIG_IGN);  // a child that has ended must not take the test along
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || (pid_ = fork()) < 0) {
         perror("ChildProcess");
         abort();
     }
     if (pid_ == 0) {
-        if ((cwd.empty() || chdir(cwd.c_str()) == 0) && dup2(in[0], 0) == 0 && dup2(out[1], 1) == 1)
-            execv(args[0], args.data());
-        _exit(127);
+        body(in[0], out[1]);
+        _exit(127);  // no destructors of the parent's objects, no test reports
     }
     close(in[0]);
     close(out[1]);
@@ -39,17 +50,13 @@ ChildProcess::ChildProcess(const std::vector<std::string> &argv, const std::stri
 ChildProcess::~ChildProcess()
 {
     close_input();
-    if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+    wait(0);
     if (out_fd_ >= 0) close(out_fd_);
 }
 
 void ChildProcess::write(const std::string &text)
 {
-    for (size_t done = 0; in_fd_ >= 0 && done < text.size();) {
-        ssize_t n = ::write(in_fd_, text.data() + done, text.size() - done);
-        if (n <= 0) return;  // the child has gone; its output tells the test
-        done += static_cast<size_t>(n);
-    }
+    if (in_fd_ >= 0) write_all(in_fd_, text);  // a child that has gone: its output tells the test
 }
 
 void ChildProcess::close_input()
@@ -58,20 +65,14 @@ void ChildProcess::close_input()
     in_fd_ = -1;
 }
 
-// Reads what arrives within the time; false at the end of the output or on time-out.
+// Reads what arrives within the time; false at the end of the output (which
+// polls as ready at once) or on time-out.
 bool ChildProcess::fill(int timeout_ms)
 {
-    pollfd pfd{out_fd_, POLLIN, 0};
     char chunk[4096];
-    if (out_fd_ < 0 || poll(&pfd, 1, timeout_ms) <= 0) return false;
-    ssize_t n = read(out_fd_, chunk, sizeof chunk);
-    if (n <= 0) {
-        close(out_fd_);
-        out_fd_ = -1;
-        return false;
-    }
-    buffer_.append(chunk, static_cast<size_t>(n));
-    return true;
+    ssize_t n = out_fd_ >= 0 && fd_ready(out_fd_, timeout_ms) ? read(out_fd_, chunk, sizeof chunk) : 0;
+    if (n > 0) buffer_.append(chunk, static_cast<size_t>(n));
+    return n > 0;
 }
 
 std::string ChildProcess::read_reply(int timeout_ms)
@@ -93,15 +94,16 @@ std::string ChildProcess::read_all(int timeout_ms)
     return std::exchange(buffer_, std::string());
 }
 
-int ChildProcess::wait(int timeout_ms)
+int ChildProcess::wait(int timeout_ms) { return wait_for_exit(std::exchange(pid_, -1), timeout_ms); }
+
+int wait_for_exit(pid_t pid, int timeout_ms)
 {
     int status = 0;
     pid_t done = 0;
-    for (int waited = 0; pid_ > 0 && (done = waitpid(pid_, &status, WNOHANG)) == 0 && waited < timeout_ms; waited += 5)
+    for (int waited = 0; pid > 0 && (done = waitpid(pid, &status, WNOHANG)) == 0 && waited < timeout_ms; waited += 5)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (pid_ > 0 && done != pid_ && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-    return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (pid > 0 && done != pid && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    return done == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 ProcessResult run_process(const std::vector<std::string> &argv, const std::string &cwd, const std::string &input,
@@ -131,12 +133,9 @@ long process_status_kb(pid_t pid, const std::string &field)
 
 int process_open_fds(pid_t pid)
 {
-    DIR *fds = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    int count = -1;
-    if (fds)
-        for (count = 0; dirent *entry = readdir(fds);) count += entry->d_name[0] != '.';
-    if (fds) closedir(fds);
-    return count;
+    std::error_code error;
+    std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
+    return error ? -1 : static_cast<int>(std::distance(fds, std::filesystem::directory_iterator()));
 }
 
 NoSpareDescriptors::NoSpareDescriptors()

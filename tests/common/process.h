@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ class ChildProcess {
   public:
     // Starts argv[0] (a path) in directory cwd (the current one when empty).
     explicit ChildProcess(const std::vector<std::string> &argv, const std::string &cwd = "");
+    // Runs body in a forked child instead, given its ends of the pipes (not
+    // its standard input and output); the child ends when body returns.
+    explicit ChildProcess(const std::function<void(int in_fd, int out_fd)> &body);
     ~ChildProcess();  // SIGKILL and reap when still running
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
@@ -27,12 +31,17 @@ class ChildProcess {
     int wait(int timeout_ms = 5000);
 
   private:
+    void start(const std::function<void(int in_fd, int out_fd)> &body);
     bool fill(int timeout_ms);
 
     pid_t pid_ = -1;
     int in_fd_ = -1, out_fd_ = -1;
     std::string buffer_;
 };
+
+// Waits up to timeout_ms for the child pid to end, then kills it with
+// SIGKILL; its exit status, or -1 as ChildProcess::wait. Nothing for pid <= 0.
+int wait_for_exit(pid_t pid, int timeout_ms);
 
 struct ProcessResult {
     std::string out;  // all of standard output

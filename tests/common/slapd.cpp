@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +14,6 @@
 #include <thread>
 
 #include "common/certificates.h"
-#include "common/loopback.h"
-#include "common/process.h"
 
 namespace {
 
@@ -50,7 +47,7 @@ bool Slapd::start()
         error_ = test_certificates().error;
         return false;
     }
-    mkdir(dir_.file("db").c_str(), 0700);
+    std::filesystem::create_directory(dir_.file("db"));
     std::ofstream conf(dir_.file("slapd.conf"));
     conf << "include /etc/ldap/schema/core.schema\ninclude /etc/ldap/schema/cosine.schema\n"
             "include /etc/ldap/schema/inetorgperson.schema\n"
@@ -103,13 +100,11 @@ bool Slapd::launch(bool new_port)
                       static_cast<char *>(nullptr));
             _exit(127);
         }
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while ((!loopback_answers(host(), port_) || (ldaps_port_ && !loopback_answers("127.0.0.1", ldaps_port_))) &&
-               pid_ > 0) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_)
-                pid_ = -1;
-            else if (std::chrono::steady_clock::now() > deadline)
-                stop();
+        for (int waited = 0; pid_ > 0 && !(loopback_answers(host(), port_) &&
+                                           (!ldaps_port_ || loopback_answers("127.0.0.1", ldaps_port_)));
+             waited += 20) {
+            if (waited > 15000) kill(pid_, SIGKILL);
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
@@ -131,12 +126,7 @@ bool Slapd::restart()
 
 void Slapd::stop()
 {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int waited = 0;
-    while (waitpid(pid_, nullptr, WNOHANG) != pid_ && waited++ < 500)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (waited > 500 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+    if (pid_ > 0 && kill(pid_, SIGTERM) == 0) wait_for_exit(pid_, 5000);
     pid_ = -1;
 }
 
