@@ -109,9 +109,11 @@ rm "$work/data.ldif"
 median() { awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # measure COMMANDS COUNT NAME CONFIG [NAME CONFIG...]: COUNT rounds, each
-# running the service and then the reference on the command file with each
+# running the service and the reference on the command file with each
 # configuration in turn, so that the machine's changing load falls on all
-# alike; one table row of medians per configuration. The outputs of the
+# alike; odd rounds run the service first, even rounds the reference, so
+# that neither always finds slapd's caches as the other left them. One
+# table row of medians per configuration. The outputs of the
 # K-th configuration are left in $work/K.service.out and K.reference.out.
 # Sets last to the last service's "wall CPU RSS" and costs[K] to "wall CPU"
 # of the K-th service, then of its reference (seconds).
@@ -125,7 +127,9 @@ measure() {
   for k in "${!names[@]}"; do : >"$work/$k.service.runs"; : >"$work/$k.reference.runs"; done
   for i in $(seq "$count"); do
     for k in "${!names[@]}"; do
-      for who in service reference; do
+      order="service reference"
+      [ $((i % 2)) = 0 ] && order="reference service"
+      for who in $order; do
         program=$service
         [ "$who" = reference ] && program=$build/refclient
         "$build"/runstat "$work/run" "$program" "${configs[k]}" <"$commands" >"$work/$k.$who.out" || true
