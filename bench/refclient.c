@@ -1,9 +1,10 @@
 /* The yardstick: SEARCH and GET of the address-book service's line protocol
  * written as a libldap user would write them. It reads the service's
  * configuration file (host, port, bind DN and password, base, scope, fields,
- * and the tls_* keys: StartTLS or LDAPS with the same authority, checks and
- * TLS 1.2 floor) and command lines on standard input, and answers exactly as
- * the service does for the commands it knows (SEARCH, GET, EXIT).
+ * page_size, and the tls_* keys: StartTLS or LDAPS with the same authority,
+ * checks and TLS 1.2 floor) and command lines on standard input, and
+ * answers exactly as the service does for the commands it knows (SEARCH,
+ * GET, EXIT).
  *
  *   refclient extern_book.ini < commands
  */
@@ -25,6 +26,9 @@ struct field {
 
 static char host[512], port[32], bind_dn[512], password[512], base_dn[512];
 static int scope;
+/* Entries a page, as the service's "page_size" (500 when the file names
+ * none; 0 asks for every entry at once). */
+static int page_size = 500;
 /* tls: "off", "starttls" or "ldaps"; the rest as the service reads them. */
 static char tls[16] = "off", tls_ca_file[512], tls_ca_dir[512], tls_verify[16] = "demand",
             tls_cert_file[512], tls_key_file[512];
@@ -63,6 +67,7 @@ static int load_config(const char *path) {
             snprintf(tls_cert_file, sizeof tls_cert_file, "%s", value);
         else if (!strcmp(key, "tls_key_file"))
             snprintf(tls_key_file, sizeof tls_key_file, "%s", value);
+        else if (!strcmp(key, "page_size")) page_size = atoi(value);
         else if (!strcmp(key, "scope"))
             scope = !strcmp(value, "LDAP_SCOPE_SUBTREE") ? LDAP_SCOPE_SUBTREE
                     : !strcmp(value, "LDAP_SCOPE_ONELEVEL") ? LDAP_SCOPE_ONELEVEL
@@ -119,8 +124,8 @@ static void uncode(const char *coded, char *dn, size_t size) {
     dn[n] = 0;
 }
 
-/* Entries arrive one by one and are listed as they come; only the DN is
- * wanted, so no attribute is asked for. */
+/* Entries arrive one by one and are listed as they come, page after page
+ * when paged; only the DN is wanted, so no attribute is asked for. */
 static void search(LDAP *ld, int is_and, int from, int to, char *conditions) {
     char filter[10250];
     int terms = 0;
@@ -146,33 +151,60 @@ static void search(LDAP *ld, int is_and, int from, int to, char *conditions) {
     char *no_attributes[] = {LDAP_NO_ATTRS, NULL};
     struct timeval limit = {30, 0};
     int msgid = 0, number = 0, listed = 0, code = -1;
-    if (ldap_search_ext(ld, base_dn, scope, *text ? text : NULL, no_attributes, 0, NULL, NULL,
-                        &limit, 0, &msgid) != LDAP_SUCCESS) {
-        printf("-failure none located.\n");
-        return;
-    }
-    /* Each call hands over every message received so far, as one chain. */
-    LDAPMessage *chain = NULL;
-    while (code == -1 && ldap_result(ld, msgid, LDAP_MSG_RECEIVED, &limit, &chain) > 0) {
-        for (LDAPMessage *message = ldap_first_message(ld, chain); message;
-             message = ldap_next_message(ld, message)) {
-            if (ldap_msgtype(message) == LDAP_RES_SEARCH_ENTRY) {
-                BerElement *ber = NULL;
-                struct berval dn;
-                number++;
-                if (number >= from && (to < 1 || number <= to) &&
-                    ldap_get_dn_ber(ld, message, &ber, &dn) == LDAP_SUCCESS) {
-                    if (listed++) fputs(",\n", stdout);
-                    put_coded(dn.bv_val, dn.bv_len);
-                }
-                if (ber) ber_free(ber, 0);
-            } else if (ldap_msgtype(message) == LDAP_RES_SEARCH_RESULT) {
-                ldap_parse_result(ld, message, &code, NULL, NULL, NULL, NULL, 0);
-            }
+    /* Paged, each page asks for the next with the cookie the last one
+     * returned, until a page returns none. */
+    struct berval *cookie = NULL;
+    do {
+        LDAPControl *page = NULL, *request_controls[] = {NULL, NULL};
+        if (page_size > 0 &&
+            ldap_create_page_control(ld, page_size, cookie, 0, &page) == LDAP_SUCCESS)
+            request_controls[0] = page;
+        ber_bvfree(cookie);
+        cookie = NULL;
+        int sent = ldap_search_ext(ld, base_dn, scope, *text ? text : NULL, no_attributes, 0,
+                                   page ? request_controls : NULL, NULL, &limit, 0, &msgid);
+        ldap_control_free(page);
+        if (sent != LDAP_SUCCESS) {
+            printf("-failure none located.\n");
+            return;
         }
-        ldap_msgfree(chain);
-        chain = NULL;
-    }
+        code = -1;
+        /* Each call hands over every message received so far, as one chain. */
+        LDAPMessage *chain = NULL;
+        while (code == -1 && ldap_result(ld, msgid, LDAP_MSG_RECEIVED, &limit, &chain) > 0) {
+            for (LDAPMessage *message = ldap_first_message(ld, chain); message;
+                 message = ldap_next_message(ld, message)) {
+                if (ldap_msgtype(message) == LDAP_RES_SEARCH_ENTRY) {
+                    BerElement *ber = NULL;
+                    struct berval dn;
+                    number++;
+                    if (number >= from && (to < 1 || number <= to) &&
+                        ldap_get_dn_ber(ld, message, &ber, &dn) == LDAP_SUCCESS) {
+                        if (listed++) fputs(",\n", stdout);
+                        put_coded(dn.bv_val, dn.bv_len);
+                    }
+                    if (ber) ber_free(ber, 0);
+                } else if (ldap_msgtype(message) == LDAP_RES_SEARCH_RESULT) {
+                    LDAPControl **controls = NULL;
+                    ldap_parse_result(ld, message, &code, NULL, NULL, NULL, &controls, 0);
+                    LDAPControl *response =
+                        ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, controls, NULL);
+                    struct berval next = {0, NULL};
+                    ber_int_t estimate;
+                    if (response &&
+                        ldap_parse_pageresponse_control(ld, response, &estimate, &next) ==
+                            LDAP_SUCCESS &&
+                        next.bv_len > 0)
+                        cookie = ber_bvdup(&next);
+                    ber_memfree(next.bv_val);
+                    ldap_controls_free(controls);
+                }
+            }
+            ldap_msgfree(chain);
+            chain = NULL;
+        }
+    } while (code == LDAP_SUCCESS && cookie);
+    ber_bvfree(cookie);
     if (code == LDAP_SUCCESS && number > 0) printf("\n+success %d located.\n", number);
     else printf("-failure none located.\n");
 }
