@@ -9,6 +9,7 @@ namespace {
 
 const int LINE_SIZE = 1024;
 const char *const NO_RESULT = "-failure no result available.\n";
+const char *const NOT_VALID = "-failure not a valid command.\n";
 
 enum {
     CMD_COMMANDS,
@@ -141,9 +142,31 @@ int book_command(FILE *out, char *line)
     case CMD_EXIT:
     case CMD_QUIT:
     case CMD_BYE: fputs("+success bye.\n", out); return 0;
-    default: fputs("-failure not a valid command.\n", out); return 1;
+    default: fputs(NOT_VALID, out); return 1;
     }
 }
+
+namespace {
+
+// Reads the next line of in into line: false at the end of input. A line
+// whose text (its line end aside) is longer than line holds is read to its
+// end and *too_long set: no part of it may be taken for a command, as a
+// part the host did not write as one would then be answered too.
+bool read_line(FILE *in, char (&line)[LINE_SIZE], bool *too_long)
+{
+    // fgets ends what it read with a zero octet, in the last place only when
+    // it filled the line.
+    line[LINE_SIZE - 1] = 'x';
+    if (!fgets(line, LINE_SIZE, in))
+        return false;
+    *too_long = false;
+    if (line[LINE_SIZE - 1] == '\0' && line[LINE_SIZE - 2] != '\n')
+        for (int c; (c = getc(in)) != EOF && c != '\n';)
+            *too_long = *too_long || c != '\r';
+    return true;
+}
+
+}  // namespace
 
 void book_loop(FILE *in, FILE *out)
 {
@@ -151,12 +174,18 @@ void book_loop(FILE *in, FILE *out)
         return;
     char line[LINE_SIZE];
     int running = 1;
-    while (running && fgets(line, sizeof line, in)) {
+    bool too_long = false;
+    while (running && read_line(in, line, &too_long)) {
         size_t end = strlen(line);
         while (end > 0 && (line[end - 1] == '\r' || line[end - 1] == '\n'))
             end--;
         line[end] = '\0';
-        running = book_command(out, line);
+        if (too_long) {
+            emsg("a command line of more than %d characters: none of it is run", LINE_SIZE - 1);
+            fputs(NOT_VALID, out);
+        } else {
+            running = book_command(out, line);
+        }
         fflush(out);
     }
 }

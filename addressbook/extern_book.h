@@ -133,7 +133,8 @@ void book_servers_clear(book_server_list *list);
 // Command loop (command_loop.cpp)
 
 // Reads command lines from in until EXIT, QUIT, BYE or the end of input and
-// answers each on out, flushing out after every reply.
+// answers each on out, flushing out after every reply. A line of more than
+// 1,023 characters (its line end aside) is answered as no command.
 void book_loop(FILE *in, FILE *out);
 // Runs one command line (line ends already removed; the text is cut up in
 // place). Returns 1 to go on, 0 after EXIT, QUIT or BYE.

@@ -86,18 +86,21 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 namespace {
 
-// The number of status lines the input calls for.
+// The number of status lines the input calls for: one a line, up to EXIT,
+// QUIT or BYE. A line of more than 1,023 characters before its line end
+// (carriage returns aside) runs no command.
 int expected_replies(const uint8_t *data, size_t size)
 {
     int replies = 0;
     for (size_t pos = 0; pos < size;) {
         size_t end = pos;
-        while (end < size && end - pos < 1023 && data[end++] != '\n') {}
+        while (end < size && data[end] != '\n') end++;
         std::string line(reinterpret_cast<const char *>(data + pos), end - pos);
-        pos = end;
+        pos = end + 1;
         replies++;
+        if (line.size() > 1023 && line.find_first_not_of('\r', 1023) != std::string::npos) continue;
         line = line.c_str();  // the loop sees the line up to a zero octet
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        while (!line.empty() && line.back() == '\r') line.pop_back();
         std::string word = line.substr(0, line.find(' '));
         for (const char *stop : {"EXIT", "QUIT", "BYE"})
             if (strcasecmp(word.c_str(), stop) == 0) return replies;

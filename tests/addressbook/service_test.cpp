@@ -161,10 +161,12 @@ TEST_F(Service, Sessions)
     std::string six_fields;
     for (char c = 'a'; c <= 'f'; c++) six_fields += std::string("field ") + c + " T " + c + " true\n";
     const std::string nuls("COMMANDS\0junk after a NUL\n\0COMMANDS\n", 36);
-    // 1,500 characters are read as 1,023 and the rest; a line of exactly
-    // 1,023 leaves its line feed for an empty third piece.
+    // A line of more than 1,023 characters is answered once, and nothing in
+    // it runs (a command past the 1,023rd character included); one of 1,023
+    // and its line end is read whole.
+    const std::string too_long = "Error: a command line of more than 1023 characters: none of it is run\n" + NOT_VALID;
     std::string long_line = std::string(1023, 'x') + "COMMANDS and more";
-    long_line += std::string(1500 - long_line.size(), 'y') + "\n" + std::string(1023, 'z') + "\n";
+    long_line += std::string(1500 - long_line.size(), 'y') + "\n" + std::string(1023, 'z') + "\r\r\n";
     const struct {
         std::string more, input, out;
     } sessions[] = {
@@ -180,8 +182,8 @@ TEST_F(Service, Sessions)
          "\n   \n COMMANDS\nCOMMANDS\tAVAILABLE\n\t\n\r\nHELLO world\nSEARCHX AND 1-0 a=b\n"
          "EXITS\n" +
              nuls + std::string(5000, 'x') + "\nCOMMANDS\n",
-         repeated(NOT_VALID, 9) + LIST + NOT_VALID + repeated(NOT_VALID, 5) + LIST},
-        {"", long_line + "QUIT\n", NOT_VALID + LIST + NOT_VALID + NOT_VALID + BYE},
+         repeated(NOT_VALID, 9) + LIST + NOT_VALID + too_long + LIST},
+        {"", long_line + std::string(1024, 'x') + "EXIT\nQUIT\n", too_long + NOT_VALID + too_long + BYE},
         {"field fullname STRING cn true\n",
          "SEARCH\nSEARCH \nSEARCH AND\nSEARCH AND \nSEARCH AND 1-10\n"
          "SEARCH AND 5 cn=x\nSEARCH AND\t1-0 cn=x\nGET\nget\nSEARCH AND 1 fullname=a-b fullname=*\n"
