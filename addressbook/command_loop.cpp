@@ -176,14 +176,14 @@ void book_loop(FILE *in, FILE *out)
     int running = 1;
     bool too_long = false;
     while (running && read_line(in, line, &too_long)) {
-        size_t end = strlen(line);
-        while (end > 0 && (line[end - 1] == '\r' || line[end - 1] == '\n'))
-            end--;
-        line[end] = '\0';
         if (too_long) {
             emsg("a command line of more than %d characters: none of it is run", LINE_SIZE - 1);
             fputs(NOT_VALID, out);
         } else {
+            size_t end = strlen(line);
+            while (end > 0 && (line[end - 1] == '\r' || line[end - 1] == '\n'))
+                end--;
+            line[end] = '\0';
             running = book_command(out, line);
         }
         fflush(out);
