@@ -95,16 +95,16 @@ static const struct field *field_by_attribute(const char *attribute, size_t leng
     return NULL;
 }
 
-static void put_coded(const char *dn, size_t length) {
+static void put_coded(FILE *out, const char *dn, size_t length) {
     static const char hex[] = "0123456789ABCDEF";
     for (size_t i = 0; i < length; i++) {
         unsigned char c = (unsigned char)dn[i];
         if (isalnum(c) || c == '@' || c == '.') {
-            putchar_unlocked(c);
+            putc_unlocked(c, out);
         } else {
-            putchar_unlocked('!');
-            putchar_unlocked(hex[c >> 4]);
-            putchar_unlocked(hex[c & 15]);
+            putc_unlocked('!', out);
+            putc_unlocked(hex[c >> 4], out);
+            putc_unlocked(hex[c & 15], out);
         }
     }
 }
@@ -125,7 +125,10 @@ static void uncode(const char *coded, char *dn, size_t size) {
 }
 
 /* Entries arrive one by one and are listed as they come, page after page
- * when paged; only the DN is wanted, so no attribute is asked for. */
+ * when paged; only the DN is wanted, so no attribute is asked for. With
+ * REFCLIENT_HOLD set in the environment the listing is held in memory and
+ * written once the search has succeeded, as the service must (a search that
+ * fails half-way lists nothing); otherwise it goes out as it comes. */
 static void search(LDAP *ld, int is_and, int from, int to, char *conditions) {
     char filter[10250];
     int terms = 0;
@@ -154,6 +157,13 @@ static void search(LDAP *ld, int is_and, int from, int to, char *conditions) {
     /* Paged, each page asks for the next with the cookie the last one
      * returned, until a page returns none. */
     struct berval *cookie = NULL;
+    char *held = NULL;
+    size_t held_length = 0;
+    FILE *listing = getenv("REFCLIENT_HOLD") ? open_memstream(&held, &held_length) : stdout;
+    if (!listing) {
+        printf("-failure none located.\n");
+        return;
+    }
     do {
         LDAPControl *page = NULL, *request_controls[] = {NULL, NULL};
         if (page_size > 0 &&
@@ -164,11 +174,7 @@ static void search(LDAP *ld, int is_and, int from, int to, char *conditions) {
         int sent = ldap_search_ext(ld, base_dn, scope, *text ? text : NULL, no_attributes, 0,
                                    page ? request_controls : NULL, NULL, &limit, 0, &msgid);
         ldap_control_free(page);
-        if (sent != LDAP_SUCCESS) {
-            printf("-failure none located.\n");
-            return;
-        }
-        code = -1;
+        code = sent == LDAP_SUCCESS ? -1 : sent;
         /* Each call hands over every message received so far, as one chain. */
         LDAPMessage *chain = NULL;
         while (code == -1 && ldap_result(ld, msgid, LDAP_MSG_RECEIVED, &limit, &chain) > 0) {
@@ -180,8 +186,8 @@ static void search(LDAP *ld, int is_and, int from, int to, char *conditions) {
                     number++;
                     if (number >= from && (to < 1 || number <= to) &&
                         ldap_get_dn_ber(ld, message, &ber, &dn) == LDAP_SUCCESS) {
-                        if (listed++) fputs(",\n", stdout);
-                        put_coded(dn.bv_val, dn.bv_len);
+                        if (listed++) fputs(",\n", listing);
+                        put_coded(listing, dn.bv_val, dn.bv_len);
                     }
                     if (ber) ber_free(ber, 0);
                 } else if (ldap_msgtype(message) == LDAP_RES_SEARCH_RESULT) {
@@ -205,6 +211,11 @@ static void search(LDAP *ld, int is_and, int from, int to, char *conditions) {
         }
     } while (code == LDAP_SUCCESS && cookie);
     ber_bvfree(cookie);
+    if (listing != stdout) {
+        fclose(listing);
+        if (code == LDAP_SUCCESS) fwrite(held, 1, held_length, stdout);
+        free(held);
+    }
     if (code == LDAP_SUCCESS && number > 0) printf("\n+success %d located.\n", number);
     else printf("-failure none located.\n");
 }
