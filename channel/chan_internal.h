@@ -78,15 +78,25 @@ const char *chan_tls_reason(unsigned long error);
 ssize_t chan_tls_read(chan_rec *chan, void *buf, size_t len);
 ssize_t chan_tls_send(chan_rec *chan, const void *bytes, size_t len, int flags);
 
+// The socket's own read and send, beneath the plain path and the TLS
+// session alike (chan_socket.cpp), in read(2) / send(2) terms. A reply that
+// streams in, a search's entries, is read in large pieces: after two reads
+// in a row that took all the socket held, the next read first pauses for a
+// moment (50 microseconds), so that more of the stream gathers. A send
+// starts the count again: the first pieces of an answer are read the
+// moment they arrive.
+ssize_t chan_socket_read(chan_rec *chan, void *buf, size_t len);
+ssize_t chan_socket_send(chan_rec *chan, const void *bytes, size_t len, int flags);
 // One read or send on the connection: through the TLS session when there is
-// one, else on the socket itself (no cost added to the plain path).
+// one, else on the socket itself.
 inline ssize_t chan_raw_read(chan_rec *chan, void *buf, size_t len)
 {
-    return chan->tls ? chan_tls_read(chan, buf, len) : read(chan->sock, buf, len);
+    return chan->tls ? chan_tls_read(chan, buf, len) : chan_socket_read(chan, buf, len);
 }
 inline ssize_t chan_raw_send(chan_rec *chan, const void *bytes, size_t len, int flags)
 {
-    return chan->tls ? chan_tls_send(chan, bytes, len, flags) : send(chan->sock, bytes, len, flags);
+    return chan->tls ? chan_tls_send(chan, bytes, len, flags)
+                     : chan_socket_send(chan, bytes, len, flags);
 }
 
 // 1 when the channel's TLS session can hand out bytes (or report a failure)
@@ -95,10 +105,11 @@ inline ssize_t chan_raw_send(chan_rec *chan, const void *bytes, size_t len, int 
 // then, which may stay silent.
 int chan_tls_buffered(const chan_rec *chan);
 
-// A socket BIO for the channel's descriptor that reads ahead (up to 16 KiB
-// at a time) and whose writes never raise SIGPIPE; null when it cannot be
-// made (chan_tls_io.cpp). The BIO owns its buffer; freeing it frees that.
-struct bio_st *chan_tls_bio(int fd);
+// A BIO over the channel's socket (chan_socket_read and chan_socket_send)
+// that reads ahead (up to 16 KiB at a time) and whose writes never raise
+// SIGPIPE; null when it cannot be made (chan_tls_io.cpp). The BIO owns its
+// buffer; freeing it frees that. The channel must outlive it.
+struct bio_st *chan_tls_bio(chan_rec *chan);
 
 // After a write given up while the session still held part of a record:
 // the library would send the rest of that record as the first bytes of the

@@ -14,7 +14,7 @@
 // entry), so the BIO reads what is there at once and hands it out in the
 // pieces asked for.
 struct socket_io {
-    int fd;
+    chan_rec *chan;
     bool held_only;     // reads must not touch the socket (a peek at what is held)
     size_t start, end;  // the held bytes: buffer[start, end)
     char buffer[16384];
@@ -31,7 +31,7 @@ int bio_read(BIO *bio, char *buf, int len)
     BIO_clear_retry_flags(bio);
     socket_io *io = io_of(bio);
     if (io->start == io->end) {
-        ssize_t n = io->held_only ? -1 : read(io->fd, io->buffer, sizeof io->buffer);
+        ssize_t n = io->held_only ? -1 : chan_socket_read(io->chan, io->buffer, sizeof io->buffer);
         if (n < 0 && (io->held_only || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             BIO_set_retry_read(bio);
         if (n <= 0)
@@ -48,7 +48,7 @@ int bio_read(BIO *bio, char *buf, int len)
 int bio_write(BIO *bio, const char *bytes, int len)
 {
     BIO_clear_retry_flags(bio);
-    ssize_t n = send(io_of(bio)->fd, bytes, size_t(len), MSG_NOSIGNAL);
+    ssize_t n = chan_socket_send(io_of(bio)->chan, bytes, size_t(len), MSG_NOSIGNAL);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         BIO_set_retry_write(bio);
     return int(n);
@@ -66,7 +66,7 @@ int bio_destroy(BIO *bio)
 
 }  // namespace
 
-BIO *chan_tls_bio(int fd)
+BIO *chan_tls_bio(chan_rec *chan)
 {
     // Made once and kept for the life of the process.
     static BIO_METHOD *method = [] {
@@ -86,7 +86,7 @@ BIO *chan_tls_bio(int fd)
         delete io;
         return nullptr;
     }
-    io->fd = fd;
+    io->chan = chan;
     io->held_only = false;
     io->start = io->end = 0;
     BIO_set_data(bio, io);

@@ -120,7 +120,7 @@ int start_session(chan_rec *chan, chan_tls *tls, const char *host, int timeout_s
     else if (!ssl)
         *why = "out of memory";
     else {
-        BIO *bio = chan_tls_bio(chan->sock);
+        BIO *bio = chan_tls_bio(chan);
         if (bio)
             SSL_set_bio(ssl.get(), bio, bio);
         *why = !bio ? "out of memory" : name_peer(ssl.get(), name, tls->verify);

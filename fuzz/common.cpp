@@ -54,6 +54,7 @@ FuzzStream::FuzzStream(const uint8_t *stream, size_t length, std::vector<size_t>
     sender_ = std::thread(send_pieces, fds[1], stream, length, std::move(sizes));
     chan_init(&chan);
     chan.sock = static_cast<uint16_t>(fds[0]);
+    chan.short_reads = -1;  // one piece a read: waiting gathers nothing
     chan_timeout(&chan, 5, 0);
 }
 
