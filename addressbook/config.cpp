@@ -292,6 +292,15 @@ FILE *open_file(const char *path)
 
 }  // namespace
 
+int ini_init(char (*settings)[INI_SIZE], int *capacity)
+{
+    if (!settings || !capacity)
+        return 0;
+    for (int slot = 0; slot < INI_COUNT; slot++)
+        settings[slot][0] = '\0';
+    return book_fields_init(capacity) > 0 ? 1 : ini_unreadable(ENOMEM);
+}
+
 int ini_unreadable(int error)
 {
     printf("-failure Cannot read the configuration (%s)\n", strerror(error));

@@ -74,6 +74,10 @@ int ini_load(const char *path, char (*settings)[INI_SIZE], int *capacity);
 // whole (error, an errno value, says why: ENOMEM, say) on standard output;
 // returns 0.
 int ini_unreadable(int error);
+// Releases the field table and makes one that holds record_id alone, room
+// for 10 records in *capacity. Returns 1, 0 for a null capacity, or -1 when
+// memory runs out (nothing written).
+int book_fields_init(int *capacity);
 // Appends the field of a field line's value "name type attribute searchable"
 // (tokens split by blanks and tabs; the text is cut up in place).
 // Returns 1, 0 when a token is missing, or -1 when memory runs out.

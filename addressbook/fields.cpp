@@ -1,6 +1,7 @@
 // The field table: record_id, then one record per "field" line of the
 // configuration.
-#include <cerrno>
+#include <strings.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -29,12 +30,10 @@ int field_count()
 
 }  // namespace
 
-int ini_init(char (*settings)[INI_SIZE], int *capacity)
+int book_fields_init(int *capacity)
 {
-    if (!settings || !capacity)
+    if (!capacity)
         return 0;
-    for (int slot = 0; slot < INI_COUNT; slot++)
-        settings[slot][0] = '\0';
     if (display_data) {
         for (int i = 0; display_data[i].name; i++)
             field_free(&display_data[i]);
@@ -43,13 +42,13 @@ int ini_init(char (*settings)[INI_SIZE], int *capacity)
     *capacity = 10;
     display_data = static_cast<display_field *>(calloc(*capacity, sizeof(display_field)));
     if (!display_data)
-        return ini_unreadable(ENOMEM);
+        return -1;
     display_field &id = display_data[0];
     id.name = strdup("record_id");
     id.type = strdup("STRING");
     id.attribute = strdup("dn");
     id.searchable = 0;
-    return id.name && id.type && id.attribute ? 1 : ini_unreadable(ENOMEM);
+    return id.name && id.type && id.attribute ? 1 : -1;
 }
 
 namespace {
@@ -100,6 +99,6 @@ int ini_get_field(char *text, int *capacity)
         return 0;
     field.type = strdup(type);
     field.attribute = strdup(attribute);
-    field.searchable = strcmp(strlwr(flag), "true") == 0;
+    field.searchable = strcasecmp(flag, "true") == 0;
     return field.name && field.type && field.attribute ? 1 : -1;
 }

@@ -511,7 +511,7 @@ char *ldap_error_str(ldap_handle *ldap);
 void ldap_log(ldap_handle *ldap, const char *text, lresult *result);
 
 // ---------------------------------------------------------------------------
-// Search operation and result access (search.cpp)
+// Searches (paged_search.cpp, search.cpp) and what they hand out (entries.cpp)
 
 // Searches and appends every entry to results, which it initialises: clear
 // a list used before with ldap_clear_result_list, or its entries are lost.
