@@ -28,13 +28,14 @@ struct chan_rec {
     size_counter received;
     size_counter sent;
     int mode;  // what chan_block last set: CHAN_BLOCKING, CHAN_NONBLOCKING, 0 unknown
-    struct ssl_st
-        *tls;        // the TLS session (an OpenSSL SSL) once chan_tls_start made one; null: plain
-    int answer_due;  // 1 from a completed chan_write to the next read: a timed read then waits
-                     // first
-    int short_reads;  // socket reads in a row since the last send that took all there was
-                      // (up to 2): the next one pauses first; -1: never pause (a packet
-                      // socket, which hands out one piece a read however many wait)
+    // The TLS session (an OpenSSL SSL) once chan_tls_start made one; null: plain.
+    struct ssl_st *tls;
+    // 1 from a completed chan_write to the next read: a timed read then waits first.
+    int answer_due;
+    // Socket reads in a row since the last send that took all there was (up
+    // to 2): the next one pauses first. -1: never pause (a packet socket,
+    // which hands out one piece a read however many wait).
+    int short_reads;
 };
 
 // The process-wide connection log, or null (the initial state).
