@@ -161,7 +161,9 @@ TEST(ScriptedDirectory, WaitsAndPagesEndInTime)
              f.read_request().close();
          },
          late + NONE, 0.9, 2.0, lost + TWO_FOUND},
-        {"dripped search", true, [&](FakeServer &f) { f.read_request().send(dripped, 1, 100); }, late + NONE, 1.9, 3.0},
+        // Ended by the search's own deadline (its time limit and one wait: 2 s),
+        // well before the command's.
+        {"dripped search", true, [&](FakeServer &f) { f.read_request().send(dripped, 1, 100); }, late + NONE, 1.9, 2.5},
         // Lost after 1.5 s, well before the search's own 2 s wait ends: the
         // second try has only what is left of three.
         {"retry within the command's deadline", true,
